@@ -1,0 +1,39 @@
+#include "DateText.h"
+
+#include <QLocale>
+#include <QVariant>
+
+namespace {
+const QLocale &usEnglish()
+{
+    static const QLocale locale(QLocale::English, QLocale::UnitedStates);
+    return locale;
+}
+}
+
+QString DateText(const QDateTime &value)
+{
+    if (!value.isValid())
+        return QString();
+    if (value.time() == QTime(0, 0))
+        return DateText(value.date());
+    return usEnglish().toString(value, QStringLiteral("M/d/yyyy h:mm:ss AP"));
+}
+
+QString DateText(const QDate &value)
+{
+    if (!value.isValid())
+        return QString();
+    return usEnglish().toString(value, QStringLiteral("M/d/yyyy"));
+}
+
+QString DateText(const QVariant &value)
+{
+    if (value.isNull())
+        return QString();
+    if (value.typeId() == QMetaType::QDateTime)
+        return DateText(value.toDateTime());
+    if (value.typeId() == QMetaType::QDate)
+        return DateText(value.toDate());
+    return value.toString();
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+
+// The one conversion of a date or date-time to text for SQL and the log, in
+// the fixed US English form (independent of the machine's locale):
+// "1/5/2027" at exactly midnight, "12/7/2026 2:05:09 PM" otherwise.
+// SQL Server sessions are pinned to read this form (SET DATEFORMAT mdy).
+QString DateText(const QDateTime &value);
+QString DateText(const QDate &value);
+// A database value: a date-time or date as above; Null as empty text;
+// anything else by its text form.
+QString DateText(const QVariant &value);

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "DbError.h"
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+
+// The one connection to the host database. Opened and closed around each unit
+// of work. The connection string picks the backend:
+//  - "Driver=..." / "DSN=..."             -> QODBC, text passed unchanged
+//  - ADO/OLE DB for SQL Server            -> translated to ODBC keywords
+//  - "Provider=SQLite;Data Source=FILE"   -> embedded SQLite, running the
+//                                            SQL Server dialect via a rewrite
+// Every statement is issued one at a time, without transactions, unless a
+// caller brackets several with BeginTransaction/Commit.
+class DbConnection
+{
+public:
+    enum class Backend { None, Odbc, Sqlite };
+
+    DbConnection();
+    ~DbConnection();
+    DbConnection(const DbConnection &) = delete;
+    DbConnection &operator=(const DbConnection &) = delete;
+
+    // Opens with a 10 second login timeout. On failure returns false and
+    // sets *error to what failed and why (password masked).
+    bool Open(const QString &connectionString, QString *error = nullptr);
+    // Never reports anything; closing a closed connection is silent.
+    void Close();
+    bool IsOpen() const;
+    Backend backend() const { return m_backend; }
+
+    // Runs one statement that changes data. Throws DbError with the
+    // database's own message.
+    void Execute(const QString &sql);
+
+    // One transaction around several statements (used where a group of rows
+    // must stand or fall together). On SQLite takes the write lock up front.
+    void BeginTransaction();
+    void Commit();
+    void Rollback() noexcept;
+
+    // The SQL text the backend actually runs (the embedded backend rewrites
+    // the SQL Server dialect; ODBC gets the text unchanged).
+    QString backendSql(const QString &sql) const;
+
+    // Statements and queries sent since the counter was last reset; read by
+    // the benchmarks.
+    qint64 statementCount() const { return m_statementCount; }
+    void resetStatementCount() { m_statementCount = 0; }
+    void countStatement() { ++m_statementCount; }
+
+    // For the query snapshot (Recordset) and backend-specific helpers.
+    QSqlDatabase &database() { return m_db; }
+    QString connectionName() const { return m_name; }
+
+private:
+    QString m_name;
+    QSqlDatabase m_db;
+    Backend m_backend = Backend::None;
+    qint64 m_statementCount = 0;
+};
+
+// The shared connection object, created on first use, living until the end.
+DbConnection &DatabaseConnection();

@@ -1,0 +1,3 @@
+#include "CycleCounters.h"
+
+CycleCounterValues CycleCounters;
