@@ -2,18 +2,34 @@
 
 #include "DbError.h"
 
+#include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <functional>
+
+// Every row of one query, read at once (see Recordset). Values are Null
+// (an invalid QVariant), integers, doubles, text, QDateTime for date columns
+// and date results, or bytes.
+struct QuerySnapshot
+{
+    QStringList columns;
+    QList<QList<QVariant>> rows;
+};
 
 // The one connection to the host database. Opened and closed around each unit
 // of work. The connection string picks the backend:
 //  - "Driver=..." / "DSN=..."             -> QODBC, text passed unchanged
 //  - ADO/OLE DB for SQL Server            -> translated to ODBC keywords
 //  - "Provider=SQLite;Data Source=FILE"   -> embedded SQLite, running the
-//                                            SQL Server dialect via a rewrite
+//                                            SQL Server dialect via a rewrite;
+//                                            a missing FILE fails, never created
+//  - "Provider=MSDASQL;..."               -> the rest as an ODBC string
+//  - any other Provider                   -> fails ("Provider cannot be found")
+//  - anything else                        -> the ODBC driver manager, which
+//                                            says in its own words what is wrong
 // Every statement is issued one at a time, without transactions, unless a
 // caller brackets several with BeginTransaction/Commit.
 class DbConnection
@@ -26,8 +42,9 @@ public:
     DbConnection(const DbConnection &) = delete;
     DbConnection &operator=(const DbConnection &) = delete;
 
-    // Opens with a 10 second login timeout. On failure returns false and
-    // sets *error to what failed and why (password masked).
+    // Closes an open connection first, then opens with a 10 second login
+    // timeout. On failure returns false and sets *error to what failed and
+    // why (password masked); the connection is then closed.
     bool Open(const QString &connectionString, QString *error = nullptr);
     // Never reports anything; closing a closed connection is silent.
     void Close();
@@ -37,6 +54,10 @@ public:
     // Runs one statement that changes data. Throws DbError with the
     // database's own message.
     void Execute(const QString &sql);
+
+    // Runs one query and reads all of its rows, finishing the statement
+    // before returning. Throws DbError with the database's own message.
+    QuerySnapshot Query(const QString &sql);
 
     // One transaction around several statements (used where a group of rows
     // must stand or fall together). On SQLite takes the write lock up front.
@@ -59,6 +80,10 @@ public:
     QString connectionName() const { return m_name; }
 
 private:
+    bool openSqlite(const QString &connectionString, QString *error);
+    bool openOdbc(const QString &odbcConnectionString, QString *error);
+    void requireOpen() const;
+
     QString m_name;
     QSqlDatabase m_db;
     Backend m_backend = Backend::None;
@@ -67,3 +92,9 @@ private:
 
 // The shared connection object, created on first use, living until the end.
 DbConnection &DatabaseConnection();
+
+// The directory against which a relative "Data Source" of the embedded
+// backend is resolved: start-up sets it to the directory of config.txt.
+// Until set, the current directory.
+void SetConnectionBaseDirectory(const QString &directory);
+QString ConnectionBaseDirectory();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -10,5 +11,29 @@
 void ShowMessage(const QString &text, const QString &title);
 
 using MessagePresenter = std::function<void(const QString &text, const QString &title)>;
-// Returns the previous presenter.
+// Returns the previous presenter. An empty presenter restores the default,
+// which writes "title: text" to standard error.
 MessagePresenter SetMessagePresenter(MessagePresenter presenter);
+
+// For tests: while alive, records every message instead of showing it, and
+// can run an action when a message arrives (as a user would react to it).
+class MessageRecorder
+{
+public:
+    struct Message
+    {
+        QString text;
+        QString title;
+    };
+
+    MessageRecorder();
+    ~MessageRecorder();
+    MessageRecorder(const MessageRecorder &) = delete;
+    MessageRecorder &operator=(const MessageRecorder &) = delete;
+
+    QList<Message> messages;
+    std::function<void(const Message &)> onMessage;
+
+private:
+    MessagePresenter m_previous;
+};

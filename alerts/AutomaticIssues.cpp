@@ -1,0 +1,41 @@
+#include "AutomaticIssues.h"
+
+#include "Clock.h"
+#include "ClosesRecordset.h"
+#include "CycleCounters.h"
+#include "DbConnection.h"
+#include "Recordset.h"
+#include "TrainingExpireRule.h"
+#include "TrainingStatements.h"
+#include "ValueText.h"
+
+void CreateAutomaticIssues()
+{
+    Recordset &trainings = SharedRecordset();
+    trainings.Open(AutomaticIssueSelectQuery(IssueWindowDate()), DatabaseConnection());
+    const ClosesRecordset closeAtEnd(trainings);
+    while (!trainings.Eof()) {
+        // IssueID is the automatic issue already opened for this renewal date, or 0.
+        if (ValueText(trainings.Field(QStringLiteral("IssueID"))) == QLatin1String("0")) {
+            const QVariant renewDate = trainings.Field(QStringLiteral("RenewDate"));
+            AutomaticIssueValues issue;
+            issue.ItemID = trainings.Field(QStringLiteral("ID"));
+            issue.ItemDesc = ItemDescription(trainings.Field(QStringLiteral("Name")),
+                                             trainings.Field(QStringLiteral("LastName")),
+                                             trainings.Field(QStringLiteral("FirstName")),
+                                             trainings.Field(QStringLiteral("MiddleName")),
+                                             trainings.Field(QStringLiteral("Suffix")), renewDate);
+            issue.IssueDate = Today();
+            issue.DueDate = renewDate;
+            issue.Description = QStringLiteral("(AUTO ISSUE) ") + issue.ItemDesc;
+            issue.Priority = TrainingExpireRule.IssuePriority;
+            issue.ContractID = trainings.Field(QStringLiteral("ContractID"));
+            issue.EnteredDate = CurrentDateTime();
+            issue.EditedDate = CurrentDateTime();
+            issue.AutoDate = renewDate;
+            DatabaseConnection().Execute(AutomaticIssueInsertStatement(issue));
+            IncrementCounter(CycleCounters.IssuesCreated);
+        }
+        trainings.MoveNext();
+    }
+}

@@ -1,0 +1,169 @@
+#include "TrainingStatements.h"
+
+#include "DateText.h"
+#include "SqlText.h"
+#include "TrainingExpireRule.h"
+#include "ValueText.h"
+
+namespace {
+// The renewal date as the host computes it, never by this program.
+const QLatin1String kRenewDate("DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate)");
+const QLatin1String kCrLf("\r\n");
+}
+
+QString AutoCloseSelectQuery(const QDate &issueWindowDate)
+{
+    return QStringLiteral("SELECT CustomerEmployeeTraining.*,TrainingItem.Renews,TrainingItem.Optional,I1.IssueID FROM "
+                          "(SELECT ID AS IssueID,ItemID,Status FROM Issues WHERE Status='Open' AND EnteredBy = 'AUTO SERVER' "
+                          "AND AUTO_Item = '")
+        + SqlText(TrainingExpireAlertKind())
+        + QStringLiteral("') I1 LEFT JOIN CustomerEmployeeTraining ON I1.ItemID = CustomerEmployeeTraining.ID "
+                         "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
+                         "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID ")
+        + QStringLiteral(" WHERE ((") + kRenewDate + QStringLiteral(" > '")
+        + SqlText(DateText(issueWindowDate))
+        + QStringLiteral("')")
+        + QStringLiteral(" OR TrainingItem.Optional=1 OR CustomerEmployee.Suspended=1 OR CustomerEmployee.Terminated=1) "
+                         "AND I1.Status='Open'");
+}
+
+QString AutoCloseNote(const QDateTime &closedAt)
+{
+    return kCrLf + kCrLf + QStringLiteral("(AUTO CLOSED ") + DateText(closedAt) + QStringLiteral(")");
+}
+
+QString CloseIssueStatement(const QString &note, const QDateTime &editedDate, const QVariant &issueId)
+{
+    return QStringLiteral("UPDATE Issues SET Description = Description + '") + SqlText(note)
+        + QStringLiteral("',Status = '") + QStringLiteral("Closed")
+        + QStringLiteral("',EditedBy='AUTO SERVER',EditedDate='")
+        + SqlText(DateText(editedDate))
+        + QStringLiteral("' WHERE ID = ") + IdentityText(issueId, QStringLiteral("IssueID"));
+}
+
+QString NotificationCandidateQuery(const QString &category, const QDate &notificationWindowDate)
+{
+    return QStringLiteral("SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,"
+                          "CustomerEmployeeTraining.CompletedDate,TrainingItem.Renews,TrainingItem.Optional,"
+                          "TrainingItem.Name,CustomerEmployee.FirstName,CustomerEmployee.MiddleName,"
+                          "CustomerEmployee.LastName,CustomerEmployee.Suffix,"
+                          "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,"
+                          "Employee.Email AS ContractManagerEmail,ISNULL(tmpIssue.IssueID,0) AS IssueID,")
+        + kRenewDate
+        + QStringLiteral(" AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID ")
+        + QStringLiteral(" FROM CustomerEmployeeTraining "
+                         "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
+                         "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
+                         "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID "
+                         "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID ")
+        + QStringLiteral(" LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
+        + SqlText(TrainingExpireAlertKind())
+        + QStringLiteral("') tmpIssue ")
+        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(") + kRenewDate
+        + QStringLiteral(" AS VarChar)=tmpIssue.AUTO_Date ")
+        + QStringLiteral(" LEFT JOIN (SELECT ID AS EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = '")
+        + SqlText(category)
+        + QStringLiteral("' AND Item = '")
+        + SqlText(TrainingExpireAlertKind())
+        + QStringLiteral("') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND CAST(") + kRenewDate
+        + QStringLiteral(" AS VarChar)=PrevEmails.ItemKey ")
+        + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
+        + SqlText(DateText(notificationWindowDate))
+        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0");
+}
+
+QString ItemDescription(const QVariant &name, const QVariant &lastName, const QVariant &firstName,
+                        const QVariant &middleName, const QVariant &suffix, const QVariant &renewDate)
+{
+    return ValueText(name) + QStringLiteral(": ") + ValueText(lastName) + QStringLiteral(", ") + ValueText(firstName)
+        + QStringLiteral(" ") + ValueText(middleName) + QStringLiteral(" ") + ValueText(suffix)
+        + QStringLiteral(" - Expires ") + DateText(renewDate);
+}
+
+QString NotificationBody(const QVariant &customerName, const QVariant &itemId, const QString &itemDescription)
+{
+    return QStringLiteral("Client: ") + ValueText(customerName) + kCrLf
+        + QStringLiteral("Item ID: ") + ValueText(itemId) + kCrLf
+        + itemDescription + kCrLf
+        + kCrLf
+        + QString(54, QLatin1Char('*')) + kCrLf;
+}
+
+QString NotificationSubject(const QVariant &customerName, const QString &itemDescription)
+{
+    return ValueText(customerName) + QStringLiteral(" - ") + itemDescription;
+}
+
+QString QueueRowStatement(const QString &emailFrom, const QString &emailFromName, const QString &emailTo,
+                          const QString &subject, const QString &body)
+{
+    return QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
+                          "EmailBody,EmailSent) ")
+        + QStringLiteral(" VALUES ('") + SqlText(emailFrom)
+        + QStringLiteral("','") + SqlText(emailFromName)
+        + QStringLiteral("','") + SqlText(emailTo)
+        + QStringLiteral("','") + SqlText(subject)
+        + QStringLiteral("','") + SqlText(body)
+        + QStringLiteral("',0)");
+}
+
+QString LogRowStatement(const NotificationLogValues &log)
+{
+    const auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
+    return QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,"
+                          "ContractManager,ContractSpecialist,Client) ")
+        + QStringLiteral(" VALUES ('") + SqlText(DateText(log.EmailDate))
+        + QStringLiteral("','") + SqlText(log.Category)
+        + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
+        + QStringLiteral("',") + IdentityText(log.ItemID, QStringLiteral("ID"))
+        + QStringLiteral(",'") + SqlText(DateText(log.RenewDate))
+        + QStringLiteral("',") + flag(log.ContractManager)
+        + QStringLiteral(",") + flag(log.ContractSpecialist)
+        + QStringLiteral(",") + flag(log.Client)
+        + QStringLiteral(")");
+}
+
+QString AutomaticIssueSelectQuery(const QDate &issueWindowDate)
+{
+    return QStringLiteral("SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,"
+                          "CustomerEmployeeTraining.CompletedDate,TrainingItem.Renews,TrainingItem.Optional,"
+                          "TrainingItem.Name,CustomerEmployee.FirstName,CustomerEmployee.MiddleName,"
+                          "CustomerEmployee.LastName,CustomerEmployee.Suffix,"
+                          "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,"
+                          "Employee.Email AS ContractManagerEmail,ISNULL(tmpIssue.IssueID,0) AS IssueID,")
+        + kRenewDate + QStringLiteral(" AS RenewDate,ServiceContract.ID AS ContractID")
+        + QStringLiteral(" FROM CustomerEmployeeTraining "
+                         "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
+                         "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
+                         "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID "
+                         "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID "
+                         "LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
+        + SqlText(TrainingExpireAlertKind())
+        + QStringLiteral("') tmpIssue ")
+        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(") + kRenewDate
+        + QStringLiteral(" AS VarChar)=tmpIssue.AUTO_Date ")
+        + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
+        + SqlText(DateText(issueWindowDate))
+        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0");
+}
+
+QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)
+{
+    return QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,"
+                          "Status,Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date)")
+        + QStringLiteral(" VALUES (") + IdentityText(issue.ContractID, QStringLiteral("ContractID"))
+        + QStringLiteral(",'") + QString()   // automatic issues carry no category
+        + QStringLiteral("',") + IdentityText(issue.ItemID, QStringLiteral("ID"))
+        + QStringLiteral(",'") + SqlText(issue.ItemDesc)
+        + QStringLiteral("','") + SqlText(DateText(issue.IssueDate))
+        + QStringLiteral("',") + QStringLiteral("'") + SqlText(DateText(issue.DueDate))
+        + QStringLiteral("','") + SqlText(issue.Description)
+        + QStringLiteral("','") + QStringLiteral("Open")
+        + QStringLiteral("','") + SqlText(ValueText(issue.Priority))
+        + QStringLiteral("','AUTO SERVER','") + SqlText(DateText(issue.EnteredDate))
+        + QStringLiteral("',") + QStringLiteral("'AUTO SERVER','")
+        + SqlText(DateText(issue.EditedDate))
+        + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
+        + QStringLiteral("','") + SqlText(DateText(issue.AutoDate))
+        + QStringLiteral("')");
+}

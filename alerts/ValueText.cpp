@@ -1,0 +1,40 @@
+#include "ValueText.h"
+
+#include "DateText.h"
+#include "DbError.h"
+
+#include <QRegularExpression>
+
+#include <cmath>
+
+QString ValueText(const QVariant &value)
+{
+    if (value.isNull())
+        return QString();
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+    case QMetaType::QDate:
+        return DateText(value);
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double number = value.toDouble();
+        // A whole number held as floating point reads as its digits ("3", not "3.0").
+        if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 1e15)
+            return QString::number(qint64(number));
+        return QString::number(number, 'g', 15);
+    }
+    default:
+        return value.toString();
+    }
+}
+
+QString IdentityText(const QVariant &value, const QString &column)
+{
+    const QString text = ValueText(value);
+    static const QRegularExpression wholeNumber(QStringLiteral("^-?[0-9]+$"));
+    if (!wholeNumber.match(text).hasMatch())
+        throw DbError(QStringLiteral("%1 is not an identity: \"%2\"").arg(column, text));
+    return text;
+}

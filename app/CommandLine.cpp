@@ -1,0 +1,63 @@
+#include "CommandLine.h"
+
+CommandLine ParseCommandLine(const QStringList &arguments)
+{
+    CommandLine options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--headless")) {
+            options.headless = true;
+        } else if (argument == QLatin1String("--once")) {
+            options.once = true;
+        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            options.help = true;
+        } else if (argument == QLatin1String("--version")) {
+            options.version = true;
+        } else if (argument == QLatin1String("--config")) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+                options.error = QStringLiteral("--config needs a file name");
+                return options;
+            }
+            options.configFile = arguments[++i];
+        } else if (argument.startsWith(QLatin1String("--config="))) {
+            options.configFile = argument.mid(int(qstrlen("--config=")));
+            if (options.configFile.isEmpty()) {
+                options.error = QStringLiteral("--config needs a file name");
+                return options;
+            }
+        } else {
+            options.error = argument.startsWith(QLatin1Char('-'))
+                ? QStringLiteral("unknown option %1").arg(argument)
+                : QStringLiteral("unexpected argument %1").arg(argument);
+            return options;
+        }
+    }
+    return options;
+}
+
+QString UsageText()
+{
+    return QStringLiteral(
+        "Usage: velmar-automation-server [--headless | --once] [--config FILE]\n"
+        "\n"
+        "Runs the training-expiry alerts and sends the queued emails of the\n"
+        "host database, once at start and then every AutomationServerPoll minutes.\n"
+        "\n"
+        "Options:\n"
+        "  --headless     run without windows: log lines on standard output,\n"
+        "                 messages on standard error; SIGTERM or SIGINT ends it\n"
+        "  --once         start up, run one cycle, print its log, and exit:\n"
+        "                 0 when the cycle completed, 1 when it failed\n"
+        "  --config FILE  read the connection string from FILE instead of\n"
+        "                 config.txt beside the executable\n"
+        "  --help         show this text and exit\n"
+        "  --version      show the version and exit\n"
+        "\n"
+        "Exit status: 0 ended normally, 1 a start-up or cycle failure,\n"
+        "2 a usage error, 3 another copy is already running.\n");
+}
+
+QString VersionText()
+{
+    return QStringLiteral("velmar-automation-server 1.1.0\n");
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The options of the server's executable.
+struct CommandLine
+{
+    bool headless = false;   // no windows; log on standard output
+    bool once = false;       // one cycle, then exit with its outcome
+    bool help = false;
+    bool version = false;
+    QString configFile;      // empty: config.txt beside the executable
+    QString error;           // not empty: the arguments were not understood
+};
+
+// `arguments` without the program name.
+CommandLine ParseCommandLine(const QStringList &arguments);
+QString UsageText();
+QString VersionText();

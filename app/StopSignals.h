@@ -1,0 +1,8 @@
+#pragma once
+
+#include <functional>
+
+// Calls `onStop` from the event loop (so between cycles, never inside one)
+// when the process is asked to stop: SIGTERM or SIGINT on Unix. Elsewhere the
+// platform's default handling stays.
+void WatchStopSignals(std::function<void()> onStop);

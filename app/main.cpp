@@ -1,0 +1,118 @@
+// The server's executable: the desktop window by default, or without windows
+// (--headless, --once) for a server machine.
+
+#include "Clock.h"
+#include "CommandLine.h"
+#include "ConfigFile.h"
+#include "DesktopFrontEnd.h"
+#include "DoTasks.h"
+#include "HeadlessServer.h"
+#include "LogLine.h"
+#include "Main.h"
+#include "OpenDatabase.h"
+#include "ProgramEnd.h"
+#include "StartupSequence.h"
+#include "StopSignals.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+void writeTo(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// Whether a window can be shown at all; the toolkit itself would abort.
+bool displayAvailable()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
+int runWithoutWindows(int argc, char **argv, const CommandLine &options)
+{
+    QCoreApplication app(argc, argv);
+    SetConfigFilePath(options.configFile);
+    // Messages keep the default presenter: standard error.
+    SetOpenDatabaseFailureHandler(ReportConnectionFailureHeadless);
+
+    const StartupResult started = RunStartupSequence();
+    if (started.outcome == StartupOutcome::ConnectionFailed)
+        return ExitFailure;   // no settings window to wait on
+    if (started.outcome == StartupOutcome::Ended)
+        return started.exitCode;
+
+    if (options.once) {
+        const CycleResult cycle = DoTasks();
+        WriteLogToStandardOutput(CycleLogText(cycle, CurrentDateTime()));
+        return cycle.outcome == CycleOutcome::Completed ? ExitOk : ExitFailure;
+    }
+
+    HeadlessServer server(WriteLogToStandardOutput);
+    WatchStopSignals([&server] {
+        server.Stop();
+        EndProgram(ExitOk);
+    });
+    server.Start();
+    return app.exec();
+}
+
+int runDesktop(int argc, char **argv, const CommandLine &options)
+{
+    QApplication app(argc, argv);
+    // The program ends when neither of its windows is left (or at once by
+    // Exit and Save), which start-up manages itself.
+    QApplication::setQuitOnLastWindowClosed(false);
+    SetConfigFilePath(options.configFile);
+    InstallMessageBoxPresenter();
+    InstallDesktopConnectionFailureHandler();
+
+    const MainResult started = Main();
+    if (!started.keepRunning)
+        return started.exitCode;
+    return app.exec();
+}
+}
+
+int main(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLine options = ParseCommandLine(arguments);
+
+    if (!options.error.isEmpty()) {
+        writeTo(stderr, QStringLiteral("velmar-automation-server: %1\n\n").arg(options.error) + UsageText());
+        return ExitUsage;
+    }
+    if (options.help) {
+        writeTo(stdout, UsageText());
+        return ExitOk;
+    }
+    if (options.version) {
+        writeTo(stdout, VersionText());
+        return ExitOk;
+    }
+    if (options.headless || options.once)
+        return runWithoutWindows(argc, argv, options);
+    if (!displayAvailable()) {
+        writeTo(stderr,
+                QStringLiteral("velmar-automation-server: no display is available (neither DISPLAY nor "
+                               "WAYLAND_DISPLAY is set), so the window cannot be shown.\n"
+                               "Run it with --headless to work without windows (log lines on standard "
+                               "output), or --once for a single cycle.\n"));
+        return ExitFailure;
+    }
+    return runDesktop(argc, argv, options);
+}

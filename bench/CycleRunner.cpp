@@ -1,0 +1,107 @@
+#include "CycleRunner.h"
+
+#include "BenchSqlite.h"
+#include "PeakMemory.h"
+
+#include "AutoCloseIssues.h"
+#include "AutomaticIssues.h"
+#include "CycleCounters.h"
+#include "DbConnection.h"
+#include "ExpiryNotifications.h"
+#include "OpenDatabase.h"
+#include "Recordset.h"
+#include "SendQueuedEmails.h"
+#include "TrainingExpireRule.h"
+
+#include <QElapsedTimer>
+
+#include <exception>
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+double Milliseconds(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// Runs one phase when `on` says so, timing it and reading the counters.
+PhaseResult RunPhase(const QString &name, const std::function<bool()> &on, const std::function<void()> &work)
+{
+    PhaseResult phase;
+    phase.name = name;
+    DbConnection &connection = DatabaseConnection();
+    const qint64 statementsBefore = connection.statementCount();
+    const qint32 emailsBefore = CycleCounters.Emails;
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        phase.ran = on();
+        if (phase.ran)
+            work();
+    } catch (const std::exception &error) {
+        SharedRecordset().Close();
+        CloseDatabase();
+        throw CycleFailed(u"%1 failed: %2"_s.arg(name, QString::fromUtf8(error.what())));
+    }
+    phase.milliseconds = Milliseconds(timer);
+    phase.statements = connection.statementCount() - statementsBefore;
+    phase.messages = CycleCounters.Emails - emailsBefore;
+    phase.peakRssKiB = PeakResidentKiB();
+    return phase;
+}
+
+bool Always()
+{
+    return true;
+}
+
+} // namespace
+
+MeasuredCycle RunMeasuredCycle(const QString &label, BenchSqlite &probe)
+{
+    MeasuredCycle cycle;
+    cycle.label = label;
+    const qint64 logBefore = probe.count(u"AutomationServer_Emails"_s);
+    const qint64 queueBefore = probe.count(u"AutomationServer_EmailsSent"_s);
+
+    DbConnection &connection = DatabaseConnection();
+    QElapsedTimer timer;
+    timer.start();
+    if (!OpenDatabase())
+        throw CycleFailed(u"OpenDatabase failed: %1"_s.arg(LastOpenDatabaseError()));
+    connection.resetStatementCount();
+    CycleCounters.Reset();
+    double total = Milliseconds(timer);
+
+    const auto add = [&](PhaseResult phase) {
+        total += phase.milliseconds;
+        cycle.phases.append(phase);
+    };
+    add(RunPhase(u"rule load"_s, Always, LoadTrainingExpireRule));
+    add(RunPhase(u"auto-close"_s, [] { return TrainingExpireRule.AutoCloseIssue; }, AutoCloseIssues));
+    add(RunPhase(u"notifications"_s, EmailSwitchIsOn, QueueExpiryNotifications));
+    add(RunPhase(u"issue creation"_s,
+                 [] { return SwitchIsOn(TrainingExpireRule.CreateIssue, u"CreateIssue"_s); },
+                 CreateAutomaticIssues));
+    // The counts of the notification stretch, read before the queue marks
+    // anything (not part of the timed cycle).
+    cycle.notified = probe.count(u"AutomationServer_Emails"_s) - logBefore;
+    cycle.queueRows = probe.count(u"AutomationServer_EmailsSent"_s) - queueBefore;
+    add(RunPhase(u"queue sending"_s, Always, SendQueuedEmails));
+
+    timer.restart();
+    CloseDatabase();
+    total += Milliseconds(timer);
+
+    cycle.milliseconds = total;
+    cycle.statements = connection.statementCount();
+    cycle.messages = CycleCounters.Emails;
+    cycle.issuesCreated = CycleCounters.IssuesCreated;
+    cycle.issuesClosed = CycleCounters.IssuesClosed;
+    cycle.failures = CycleCounters.Failures;
+    cycle.peakRssKiB = PeakResidentKiB();
+    return cycle;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Existing installations keep an ADO / OLE DB connection string for SQL
+// Server in config.txt. On this system the same server is reached through
+// ODBC, so such a string is translated to ODBC keywords for the best SQL
+// Server ODBC driver that the driver manager lists.
+
+// SQLOLEDB, SQLOLEDB.1, SQLNCLI, SQLNCLI10, SQLNCLI11, MSOLEDBSQL,
+// MSOLEDBSQL19 (letter case ignored).
+bool IsSqlServerOleDbProvider(const QString &provider);
+
+// The preferred SQL Server driver among the installed ones: Microsoft's
+// "ODBC Driver N for SQL Server" (highest N), then "SQL Server Native
+// Client", then FreeTDS, then the old "SQL Server". Empty when none is there.
+QString BestSqlServerOdbcDriver(const QStringList &installedDrivers);
+
+// The ODBC connection string for an ADO string of a SQL Server provider:
+// Data Source/Server -> Server (instance "SERVER\INSTANCE" and port
+// "host,1433" kept; for FreeTDS a port becomes Port=), Initial Catalog ->
+// Database, User ID -> UID, Password -> PWD, Integrated Security=SSPI ->
+// Trusted_Connection=yes; Persist Security Info and timeouts dropped (the
+// login timeout is the connection's own). Ends with ";".
+// Empty, with *error set, when no SQL Server ODBC driver is installed.
+QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStringList &installedDrivers,
+                                  QString *error = nullptr);
+
+// The driver names that the ODBC driver manager lists on this machine.
+QStringList InstalledOdbcDrivers();

@@ -1,0 +1,102 @@
+#include "ConnectionString.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+// Reads a quoted value starting at text[pos] (the opening quote); returns the
+// value and leaves pos after the closing quote.
+QString readQuoted(const QString &text, qsizetype &pos, QChar close)
+{
+    QString value;
+    ++pos;
+    while (pos < text.size()) {
+        const QChar c = text.at(pos);
+        if (c == close) {
+            if (pos + 1 < text.size() && text.at(pos + 1) == close) {
+                value += close;
+                pos += 2;
+                continue;
+            }
+            ++pos;
+            return value;
+        }
+        value += c;
+        ++pos;
+    }
+    return value;   // unterminated: the rest of the text
+}
+
+} // namespace
+
+QList<ConnectionStringItem> ParseConnectionString(const QString &text)
+{
+    QList<ConnectionStringItem> items;
+    qsizetype pos = 0;
+    const qsizetype size = text.size();
+    while (pos < size) {
+        const qsizetype equals = text.indexOf(QLatin1Char('='), pos);
+        const qsizetype semicolon = text.indexOf(QLatin1Char(';'), pos);
+        if (equals < 0 || (semicolon >= 0 && semicolon < equals)) {
+            // An item without "=": keep it as a key with an empty value so
+            // that the caller can say what it did not understand.
+            const qsizetype end = semicolon < 0 ? size : semicolon;
+            const QString key = text.mid(pos, end - pos).trimmed();
+            if (!key.isEmpty())
+                items.append({key, QString()});
+            pos = end + 1;
+            continue;
+        }
+        const QString key = text.mid(pos, equals - pos).trimmed();
+        pos = equals + 1;
+        while (pos < size && text.at(pos).isSpace())
+            ++pos;
+        QString value;
+        if (pos < size && (text.at(pos) == QLatin1Char('"') || text.at(pos) == QLatin1Char('\''))) {
+            const QChar quote = text.at(pos);
+            value = readQuoted(text, pos, quote);
+            const qsizetype end = text.indexOf(QLatin1Char(';'), pos);
+            pos = end < 0 ? size : end + 1;
+        } else if (pos < size && text.at(pos) == QLatin1Char('{')) {
+            value = readQuoted(text, pos, QLatin1Char('}'));
+            const qsizetype end = text.indexOf(QLatin1Char(';'), pos);
+            pos = end < 0 ? size : end + 1;
+        } else {
+            const qsizetype end = text.indexOf(QLatin1Char(';'), pos);
+            value = text.mid(pos, (end < 0 ? size : end) - pos).trimmed();
+            pos = end < 0 ? size : end + 1;
+        }
+        if (!key.isEmpty())
+            items.append({key, value});
+    }
+    return items;
+}
+
+QString ConnectionStringValue(const QList<ConnectionStringItem> &items, const QString &key)
+{
+    QString found;
+    for (const ConnectionStringItem &item : items) {
+        if (item.key.compare(key, Qt::CaseInsensitive) == 0)
+            found = item.value.isNull() ? QString(QLatin1String("")) : item.value;
+    }
+    return found;
+}
+
+bool HasConnectionStringKey(const QList<ConnectionStringItem> &items, const QString &key)
+{
+    for (const ConnectionStringItem &item : items) {
+        if (item.key.compare(key, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString MaskPasswords(const QString &text)
+{
+    static const QRegularExpression password(
+        QStringLiteral(R"(((?:^|[;\s])(?:Password|PWD)\s*=\s*)("(?:[^"]|"")*"|'(?:[^']|'')*'|\{(?:[^}]|\}\})*\}|[^;]*))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString masked = text;
+    masked.replace(password, QStringLiteral("\\1***"));
+    return masked;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// One "key=value" item of a connection string, as written (key trimmed,
+// value unquoted).
+struct ConnectionStringItem
+{
+    QString key;
+    QString value;
+};
+
+// Splits "key=value;key=value" as ADO and ODBC write it. Values may stand in
+// double or single quotes (a doubled quote inside stands for one) or in ODBC
+// braces ("}}" inside stands for "}"); empty items are skipped.
+QList<ConnectionStringItem> ParseConnectionString(const QString &text);
+
+// The value of the last item whose key matches (letter case ignored), or a
+// null QString when there is none.
+QString ConnectionStringValue(const QList<ConnectionStringItem> &items, const QString &key);
+bool HasConnectionStringKey(const QList<ConnectionStringItem> &items, const QString &key);
+
+// The text with the value of every Password= / PWD= item replaced by "***",
+// for error messages and logs.
+QString MaskPasswords(const QString &text);

@@ -1,0 +1,229 @@
+#include "DbConnection.h"
+
+#include "AdoToOdbc.h"
+#include "ConnectionString.h"
+#include "OdbcBackend.h"
+#include "SqlServerDialect.h"
+#include "SqliteBackend.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSqlDriver>
+#include <QSqlError>
+
+#include <atomic>
+
+namespace {
+
+QString &baseDirectory()
+{
+    static QString directory;
+    return directory;
+}
+
+QString nextConnectionName()
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("velmar-db-%1").arg(++counter);
+}
+
+void setError(QString *error, const QString &message)
+{
+    if (error != nullptr)
+        *error = MaskPasswords(message);
+}
+
+} // namespace
+
+void SetConnectionBaseDirectory(const QString &directory)
+{
+    baseDirectory() = directory;
+}
+
+QString ConnectionBaseDirectory()
+{
+    return baseDirectory().isEmpty() ? QDir::currentPath() : baseDirectory();
+}
+
+DbConnection::DbConnection()
+    : m_name(nextConnectionName())
+{
+}
+
+DbConnection::~DbConnection()
+{
+    Close();
+}
+
+bool DbConnection::Open(const QString &connectionString, QString *error)
+{
+    Close();
+    const QString text = connectionString.trimmed();
+    if (text.isEmpty()) {
+        setError(error, QStringLiteral("The connection string is empty."));
+        return false;
+    }
+
+    const QList<ConnectionStringItem> items = ParseConnectionString(text);
+    if (HasConnectionStringKey(items, QStringLiteral("Provider"))) {
+        const QString provider = ConnectionStringValue(items, QStringLiteral("Provider")).trimmed();
+        if (provider.compare(QLatin1String("SQLite"), Qt::CaseInsensitive) == 0)
+            return openSqlite(text, error);
+        if (IsSqlServerOleDbProvider(provider)) {
+            QString reason;
+            const QString odbc = AdoToOdbcConnectionString(text, InstalledOdbcDrivers(), &reason);
+            if (odbc.isEmpty()) {
+                setError(error, reason);
+                return false;
+            }
+            return openOdbc(odbc, error);
+        }
+        if (provider.startsWith(QLatin1String("MSDASQL"), Qt::CaseInsensitive)) {
+            // The OLE DB provider for ODBC: the rest of the string is ODBC.
+            QStringList rest;
+            for (const ConnectionStringItem &item : items) {
+                if (item.key.compare(QLatin1String("Provider"), Qt::CaseInsensitive) != 0)
+                    rest.append(item.key + QLatin1Char('=') + item.value);
+            }
+            return openOdbc(rest.join(QLatin1Char(';')), error);
+        }
+        setError(error, QStringLiteral("Provider cannot be found: \"%1\". Supported are SQLite "
+                                       "(Provider=SQLite;Data Source=FILE), the SQL Server providers "
+                                       "(SQLOLEDB, SQLNCLI11, MSOLEDBSQL) and ODBC strings (Driver=... or DSN=...).")
+                            .arg(provider));
+        return false;
+    }
+    // Everything else goes to the ODBC driver manager as it stands; what it
+    // cannot use, it reports in its own words.
+    return openOdbc(text, error);
+}
+
+bool DbConnection::openSqlite(const QString &connectionString, QString *error)
+{
+    const QList<ConnectionStringItem> items = ParseConnectionString(connectionString);
+    QString dataSource = ConnectionStringValue(items, QStringLiteral("Data Source"));
+    if (dataSource.isNull())
+        dataSource = ConnectionStringValue(items, QStringLiteral("Database"));
+    if (dataSource.trimmed().isEmpty()) {
+        setError(error, QStringLiteral("The connection string names no database file (Data Source=FILE)."));
+        return false;
+    }
+    const QString file = SqliteBackend::ResolveDataSource(dataSource, ConnectionBaseDirectory());
+    QString reason;
+    if (!SqliteBackend::Open(m_db, m_name, file, &reason)) {
+        Close();
+        setError(error, reason);
+        return false;
+    }
+    m_backend = Backend::Sqlite;
+    return true;
+}
+
+bool DbConnection::openOdbc(const QString &odbcConnectionString, QString *error)
+{
+    QString reason;
+    if (!OdbcBackend::Open(m_db, m_name, odbcConnectionString, &reason)) {
+        Close();
+        setError(error, reason);
+        return false;
+    }
+    m_backend = Backend::Odbc;
+    return true;
+}
+
+void DbConnection::Close()
+{
+    if (m_db.isValid() && m_db.isOpen())
+        m_db.close();
+    m_backend = Backend::None;
+    const bool registered = m_db.isValid();
+    m_db = QSqlDatabase();
+    if (registered && QSqlDatabase::contains(m_name))
+        QSqlDatabase::removeDatabase(m_name);
+}
+
+bool DbConnection::IsOpen() const
+{
+    return m_backend != Backend::None && m_db.isOpen();
+}
+
+void DbConnection::requireOpen() const
+{
+    if (!IsOpen())
+        throw DbError(QStringLiteral("Operation is not allowed when the connection is closed."));
+}
+
+QString DbConnection::backendSql(const QString &sql) const
+{
+    return m_backend == Backend::Sqlite ? RewriteSqlServerDialect(sql) : sql;
+}
+
+void DbConnection::Execute(const QString &sql)
+{
+    requireOpen();
+    countStatement();
+    if (m_backend == Backend::Sqlite)
+        SqliteBackend::Execute(m_db, RewriteSqlServerDialect(sql));
+    else
+        OdbcBackend::Execute(m_db, sql);
+}
+
+QuerySnapshot DbConnection::Query(const QString &sql)
+{
+    requireOpen();
+    countStatement();
+    if (m_backend == Backend::Sqlite)
+        return SqliteBackend::Query(m_db, RewriteSqlServerDialect(sql));
+    return OdbcBackend::Query(m_db, sql);
+}
+
+void DbConnection::BeginTransaction()
+{
+    requireOpen();
+    if (m_backend == Backend::Sqlite) {
+        // Take the write lock now: a deferred BEGIN could fail half-way
+        // through the group when another writer got there first.
+        SqliteBackend::Execute(m_db, QStringLiteral("BEGIN IMMEDIATE"));
+        return;
+    }
+    if (!m_db.transaction())
+        throw DbError(MaskPasswords(m_db.lastError().text()));
+}
+
+void DbConnection::Commit()
+{
+    requireOpen();
+    if (m_backend == Backend::Sqlite) {
+        SqliteBackend::Execute(m_db, QStringLiteral("COMMIT"));
+        return;
+    }
+    if (!m_db.commit())
+        throw DbError(MaskPasswords(m_db.lastError().text()));
+}
+
+void DbConnection::Rollback() noexcept
+{
+    if (!IsOpen())
+        return;
+    try {
+        if (m_backend == Backend::Sqlite)
+            SqliteBackend::Execute(m_db, QStringLiteral("ROLLBACK"));
+        else
+            m_db.rollback();
+    } catch (...) {
+        // Nothing to undo (no transaction open, or it already ended).
+    }
+}
+
+DbConnection &DatabaseConnection()
+{
+    // Never destroyed: Qt's registry of connections may be gone by the time
+    // function statics are; the connection is closed when the application
+    // object ends instead.
+    static DbConnection *connection = [] {
+        auto *c = new DbConnection;
+        qAddPostRoutine([] { DatabaseConnection().Close(); });
+        return c;
+    }();
+    return *connection;
+}

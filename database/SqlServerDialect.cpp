@@ -1,0 +1,383 @@
+#include "SqlServerDialect.h"
+
+#include "DateValues.h"
+
+#include <QList>
+#include <QSet>
+
+namespace {
+
+enum class Kind { Space, Comment, String, QuotedName, Word, Number, Punct };
+
+struct Token
+{
+    Kind kind;
+    QString text;
+    QString prefix;   // inserted before the token by a rewrite
+    QString suffix;   // inserted after it
+};
+
+bool isWordStart(QChar c)
+{
+    return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#');
+}
+
+bool isWordChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#')
+        || c == QLatin1Char('$');
+}
+
+// Reads from the opening delimiter to the closing one; a doubled closing
+// delimiter stands for one character. Unterminated: to the end.
+qsizetype quotedEnd(const QString &sql, qsizetype start, QChar close)
+{
+    qsizetype i = start + 1;
+    while (i < sql.size()) {
+        if (sql.at(i) == close) {
+            if (i + 1 < sql.size() && sql.at(i + 1) == close) {
+                i += 2;
+                continue;
+            }
+            return i + 1;
+        }
+        ++i;
+    }
+    return sql.size();
+}
+
+QList<Token> tokenize(const QString &sql)
+{
+    QList<Token> tokens;
+    qsizetype i = 0;
+    const qsizetype n = sql.size();
+    auto add = [&](Kind kind, qsizetype end) {
+        tokens.append(Token{kind, sql.mid(i, end - i), QString(), QString()});
+        i = end;
+    };
+    while (i < n) {
+        const QChar c = sql.at(i);
+        const QChar next = i + 1 < n ? sql.at(i + 1) : QChar();
+        if (c.isSpace()) {
+            qsizetype e = i;
+            while (e < n && sql.at(e).isSpace())
+                ++e;
+            add(Kind::Space, e);
+        } else if (c == QLatin1Char('-') && next == QLatin1Char('-')) {
+            qsizetype e = sql.indexOf(QLatin1Char('\n'), i);
+            add(Kind::Comment, e < 0 ? n : e);
+        } else if (c == QLatin1Char('/') && next == QLatin1Char('*')) {
+            const qsizetype e = sql.indexOf(QLatin1String("*/"), i + 2);
+            add(Kind::Comment, e < 0 ? n : e + 2);
+        } else if (c == QLatin1Char('\'')) {
+            add(Kind::String, quotedEnd(sql, i, QLatin1Char('\'')));
+        } else if ((c == QLatin1Char('N') || c == QLatin1Char('n')) && next == QLatin1Char('\'')) {
+            // N'text': SQLite has no national literals; the text is the same.
+            ++i;
+            add(Kind::String, quotedEnd(sql, i, QLatin1Char('\'')));
+        } else if (c == QLatin1Char('"')) {
+            add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char('"')));
+        } else if (c == QLatin1Char('[')) {
+            add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char(']')));
+        } else if (c == QLatin1Char('`')) {
+            add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char('`')));
+        } else if (c.isDigit() || (c == QLatin1Char('.') && next.isDigit())) {
+            qsizetype e = i;
+            while (e < n && (sql.at(e).isDigit() || sql.at(e) == QLatin1Char('.')))
+                ++e;
+            if (e < n && (sql.at(e) == QLatin1Char('e') || sql.at(e) == QLatin1Char('E'))) {
+                qsizetype f = e + 1;
+                if (f < n && (sql.at(f) == QLatin1Char('+') || sql.at(f) == QLatin1Char('-')))
+                    ++f;
+                if (f < n && sql.at(f).isDigit()) {
+                    e = f;
+                    while (e < n && sql.at(e).isDigit())
+                        ++e;
+                }
+            }
+            add(Kind::Number, e);
+        } else if (isWordStart(c)) {
+            qsizetype e = i;
+            while (e < n && isWordChar(sql.at(e)))
+                ++e;
+            add(Kind::Word, e);
+        } else {
+            static const QStringList pairs = {QStringLiteral("<="), QStringLiteral(">="), QStringLiteral("<>"),
+                                              QStringLiteral("!="), QStringLiteral("||"), QStringLiteral("!<"),
+                                              QStringLiteral("!>")};
+            const QString two = sql.mid(i, 2);
+            add(Kind::Punct, pairs.contains(two) ? i + 2 : i + 1);
+        }
+    }
+    return tokens;
+}
+
+bool isWord(const Token &t, QLatin1String word)
+{
+    return t.kind == Kind::Word && t.text.compare(word, Qt::CaseInsensitive) == 0;
+}
+
+bool isPunct(const Token &t, QLatin1String punct)
+{
+    return t.kind == Kind::Punct && t.text == punct;
+}
+
+// Words that can never be an operand of "+".
+bool isKeyword(const Token &t)
+{
+    static const QSet<QString> keywords = {
+        QStringLiteral("select"), QStringLiteral("from"), QStringLiteral("where"), QStringLiteral("and"),
+        QStringLiteral("or"), QStringLiteral("not"), QStringLiteral("on"), QStringLiteral("as"),
+        QStringLiteral("join"), QStringLiteral("left"), QStringLiteral("right"), QStringLiteral("inner"),
+        QStringLiteral("outer"), QStringLiteral("cross"), QStringLiteral("full"), QStringLiteral("in"),
+        QStringLiteral("is"), QStringLiteral("like"), QStringLiteral("between"), QStringLiteral("case"),
+        QStringLiteral("when"), QStringLiteral("then"), QStringLiteral("else"), QStringLiteral("end"),
+        QStringLiteral("set"), QStringLiteral("values"), QStringLiteral("by"), QStringLiteral("order"),
+        QStringLiteral("group"), QStringLiteral("having"), QStringLiteral("union"), QStringLiteral("all"),
+        QStringLiteral("distinct"), QStringLiteral("top"), QStringLiteral("into"), QStringLiteral("insert"),
+        QStringLiteral("update"), QStringLiteral("delete"), QStringLiteral("exists"), QStringLiteral("asc"),
+        QStringLiteral("desc"), QStringLiteral("limit"), QStringLiteral("escape")};
+    return t.kind == Kind::Word && keywords.contains(t.text.toLower());
+}
+
+class Rewriter
+{
+public:
+    explicit Rewriter(const QString &sql)
+        : m_tokens(tokenize(sql))
+    {
+        for (int i = 0; i < m_tokens.size(); ++i) {
+            if (m_tokens[i].kind != Kind::Space && m_tokens[i].kind != Kind::Comment)
+                m_sig.append(i);
+        }
+        matchParens();
+    }
+
+    QString run()
+    {
+        dateLiterals();
+        functionNames();
+        casts();
+        concatenation();
+        top();
+        QString out;
+        for (const Token &t : m_tokens)
+            out += t.prefix + t.text + t.suffix;
+        return out;
+    }
+
+private:
+    Token &sig(int s) { return m_tokens[m_sig[s]]; }
+    int count() const { return int(m_sig.size()); }
+
+    void matchParens()
+    {
+        m_match.fill(-1, m_sig.size());
+        QList<int> open;
+        for (int s = 0; s < count(); ++s) {
+            if (isPunct(sig(s), QLatin1String("("))) {
+                open.append(s);
+            } else if (isPunct(sig(s), QLatin1String(")")) && !open.isEmpty()) {
+                const int o = open.takeLast();
+                m_match[o] = s;
+                m_match[s] = o;
+            }
+        }
+    }
+
+    // '1/5/2027' and '12/7/2026 2:05:09 PM' become ISO text, so that they
+    // compare with and are stored into date columns as dates.
+    void dateLiterals()
+    {
+        for (Token &t : m_tokens) {
+            if (t.kind != Kind::String || t.text.size() < 2 || !t.text.endsWith(QLatin1Char('\'')))
+                continue;
+            const QString content = t.text.mid(1, t.text.size() - 2);
+            const QDateTime date = ParseSystemDateText(content);
+            if (date.isValid())
+                t.text = QLatin1Char('\'') + IsoDateTimeText(date) + QLatin1Char('\'');
+        }
+    }
+
+    // ISNULL( -> ifnull( (ISNULL is an operator in SQLite); the bare interval
+    // keyword of DATEADD becomes text for the registered function.
+    void functionNames()
+    {
+        for (int s = 0; s + 1 < count(); ++s) {
+            if (!isPunct(sig(s + 1), QLatin1String("(")))
+                continue;
+            if (isWord(sig(s), QLatin1String("ISNULL"))) {
+                sig(s).text = QStringLiteral("ifnull");
+            } else if (isWord(sig(s), QLatin1String("DATEADD")) && s + 2 < count() && sig(s + 2).kind == Kind::Word) {
+                sig(s + 2).text = QLatin1Char('\'') + sig(s + 2).text + QLatin1Char('\'');
+            }
+        }
+    }
+
+    // CAST(x AS VarChar[(n)]) -> CAST(x AS TEXT), cut to n (30 by default)
+    // characters as SQL Server does; a date stays in its ISO text, equal to
+    // the same date stored in a date column.
+    // CAST(x AS DATETIME) -> DATEADD('day',0,x): a normalised ISO date-time.
+    void casts()
+    {
+        for (int s = 0; s + 1 < count(); ++s) {
+            if (!isWord(sig(s), QLatin1String("CAST")) || !isPunct(sig(s + 1), QLatin1String("(")))
+                continue;
+            const int open = s + 1;
+            const int close = m_match[open];
+            if (close < 0)
+                continue;
+            int as = -1;
+            for (int k = open + 1; k < close; ++k) {
+                if (isPunct(sig(k), QLatin1String("(")) && m_match[k] > 0) {
+                    k = m_match[k];
+                    continue;
+                }
+                if (isWord(sig(k), QLatin1String("AS")))
+                    as = k;
+            }
+            if (as < 0 || as + 1 >= close || sig(as + 1).kind != Kind::Word)
+                continue;
+            const QString type = sig(as + 1).text.toLower();
+            static const QSet<QString> textTypes = {QStringLiteral("varchar"), QStringLiteral("nvarchar"),
+                                                    QStringLiteral("char"), QStringLiteral("nchar"),
+                                                    QStringLiteral("text"), QStringLiteral("ntext"),
+                                                    QStringLiteral("sysname")};
+            static const QSet<QString> dateTypes = {QStringLiteral("datetime"), QStringLiteral("smalldatetime"),
+                                                    QStringLiteral("datetime2")};
+            if (textTypes.contains(type)) {
+                int length = (type == u"text" || type == u"ntext") ? 0 : 30;
+                if (as + 2 < close && isPunct(sig(as + 2), QLatin1String("("))) {
+                    const Token &size = sig(as + 3);
+                    if (size.kind == Kind::Number)
+                        length = size.text.toInt();
+                    else if (isWord(size, QLatin1String("MAX")))
+                        length = 0;
+                }
+                sig(as + 1).text = QStringLiteral("TEXT");
+                for (int k = as + 2; k < close; ++k)
+                    sig(k).text.clear();
+                if (length > 0) {
+                    sig(s).prefix += QStringLiteral("substr(");
+                    sig(close).suffix = QStringLiteral(",1,%1)").arg(length) + sig(close).suffix;
+                }
+            } else if (dateTypes.contains(type)) {
+                sig(s).text = QStringLiteral("DATEADD");
+                sig(open).suffix += QStringLiteral("'day',0,");
+                for (int k = as; k < close; ++k)
+                    sig(k).text.clear();
+            }
+        }
+    }
+
+    // The end (one past) of the operand starting at s, or -1: a literal, a
+    // number, a (dotted) name, a function call or a bracketed expression.
+    int operandEnd(int s) const
+    {
+        if (s >= count())
+            return -1;
+        const Token &t = m_tokens[m_sig[s]];
+        if (t.kind == Kind::String || t.kind == Kind::Number)
+            return s + 1;
+        if (t.kind == Kind::Punct && t.text == QLatin1String("("))
+            return m_match[s] < 0 ? -1 : m_match[s] + 1;
+        if ((t.kind == Kind::Word && !isKeyword(t)) || t.kind == Kind::QuotedName) {
+            int e = s + 1;
+            while (e + 1 < count() && isPunct(m_tokens[m_sig[e]], QLatin1String("."))
+                   && (m_tokens[m_sig[e + 1]].kind == Kind::Word || m_tokens[m_sig[e + 1]].kind == Kind::QuotedName
+                       || isPunct(m_tokens[m_sig[e + 1]], QLatin1String("*"))))
+                e += 2;
+            if (e < count() && isPunct(m_tokens[m_sig[e]], QLatin1String("(")) && m_match[e] > 0)
+                e = m_match[e] + 1;
+            return e;
+        }
+        return -1;
+    }
+
+    // In a chain a + b + c whose operands include a string literal, every
+    // "+" joins text: "||" (Null || text is Null, as Null + text is on SQL
+    // Server). Chains of numbers and names alone keep their "+".
+    void concatenation()
+    {
+        for (int s = 0; s < count(); ++s) {
+            int end = operandEnd(s);
+            if (end < 0)
+                continue;
+            QList<int> pluses;
+            bool text = sig(s).kind == Kind::String;
+            while (end < count() && isPunct(sig(end), QLatin1String("+"))) {
+                const int next = operandEnd(end + 1);
+                if (next < 0)
+                    break;
+                pluses.append(end);
+                if (sig(end + 1).kind == Kind::String)
+                    text = true;
+                end = next;
+            }
+            if (text) {
+                for (int p : pluses)
+                    sig(p).text = QStringLiteral("||");
+            }
+        }
+    }
+
+    // SELECT [DISTINCT|ALL] TOP n ... -> SELECT ... LIMIT n, at the end of
+    // that query level (before its closing bracket, ";" or the end).
+    void top()
+    {
+        for (int s = 1; s < count(); ++s) {
+            if (!isWord(sig(s), QLatin1String("TOP")))
+                continue;
+            int before = s - 1;
+            if (isWord(sig(before), QLatin1String("DISTINCT")) || isWord(sig(before), QLatin1String("ALL")))
+                --before;
+            if (before < 0 || !isWord(sig(before), QLatin1String("SELECT")))
+                continue;
+            int countEnd = -1;
+            if (s + 1 < count() && sig(s + 1).kind == Kind::Number)
+                countEnd = s + 2;
+            else if (s + 1 < count() && isPunct(sig(s + 1), QLatin1String("(")) && m_match[s + 1] > 0)
+                countEnd = m_match[s + 1] + 1;
+            if (countEnd < 0 || (countEnd < count() && isWord(sig(countEnd), QLatin1String("PERCENT"))))
+                continue;   // left for SQLite to reject with its own message
+
+            QString limit;
+            for (int k = s + 1; k < countEnd; ++k)
+                limit += sig(k).text;
+            // Remove "TOP n" and the blanks after it.
+            for (int t = m_sig[s]; t < m_sig[countEnd - 1] + 1; ++t)
+                m_tokens[t].text.clear();
+            for (int t = m_sig[countEnd - 1] + 1; t < m_tokens.size() && m_tokens[t].kind == Kind::Space; ++t)
+                m_tokens[t].text.clear();
+
+            int depth = 0;
+            int k = countEnd;
+            for (; k < count(); ++k) {
+                const Token &t = sig(k);
+                if (isPunct(t, QLatin1String("(")))
+                    ++depth;
+                else if (isPunct(t, QLatin1String(")"))) {
+                    if (depth == 0)
+                        break;
+                    --depth;
+                } else if (depth == 0 && isPunct(t, QLatin1String(";")))
+                    break;
+            }
+            if (k < count())
+                sig(k).prefix = QStringLiteral(" LIMIT ") + limit + QLatin1Char(' ') + sig(k).prefix;
+            else
+                sig(count() - 1).suffix += QStringLiteral(" LIMIT ") + limit;
+        }
+    }
+
+    QList<Token> m_tokens;
+    QList<int> m_sig;     // indexes of the tokens that are not blanks or comments
+    QList<int> m_match;   // per significant token: its matching bracket, or -1
+};
+
+} // namespace
+
+QString RewriteSqlServerDialect(const QString &sql)
+{
+    return Rewriter(sql).run();
+}

@@ -1,0 +1,233 @@
+#include "SqliteBackend.h"
+
+#include "DateValues.h"
+#include "DbError.h"
+#include "SqliteFunctions.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+
+#include <sqlite3.h>
+
+namespace {
+
+constexpr int BusyTimeoutMs = 5000;
+
+sqlite3 *handleOf(QSqlDatabase &db)
+{
+    if (!db.isOpen() || db.driver() == nullptr)
+        throw DbError(QStringLiteral("The database connection is not open."));
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw DbError(QStringLiteral("The SQLite driver gives no connection handle."));
+    sqlite3 *h = *static_cast<sqlite3 *const *>(handle.constData());
+    if (h == nullptr)
+        throw DbError(QStringLiteral("The SQLite connection handle is empty."));
+    return h;
+}
+
+QString sqliteMessage(sqlite3 *h)
+{
+    return QString::fromUtf8(sqlite3_errmsg(h));
+}
+
+// Finalizes the statement on every path out of a query.
+class Statement
+{
+public:
+    Statement() = default;
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+    sqlite3_stmt **out() { return &m_stmt; }
+    sqlite3_stmt *get() const { return m_stmt; }
+
+private:
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+// True when the text after the first statement holds another statement
+// (not only blanks, ";" or comments).
+bool holdsAnotherStatement(sqlite3 *h, const char *tail)
+{
+    while (tail != nullptr && *tail != '\0') {
+        Statement next;
+        const char *rest = nullptr;
+        if (sqlite3_prepare_v2(h, tail, -1, next.out(), &rest) != SQLITE_OK)
+            return true;
+        if (next.get() != nullptr)
+            return true;
+        if (rest == tail)
+            break;
+        tail = rest;
+    }
+    return false;
+}
+
+QVariant columnValue(sqlite3_stmt *stmt, int column)
+{
+    switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_NULL:
+        return QVariant();
+    case SQLITE_INTEGER:
+        return QVariant(qlonglong(sqlite3_column_int64(stmt, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt, column));
+    case SQLITE_BLOB: {
+        const void *data = sqlite3_column_blob(stmt, column);
+        const int bytes = sqlite3_column_bytes(stmt, column);
+        return QVariant(QByteArray(static_cast<const char *>(data), bytes));
+    }
+    default: {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+        const int bytes = sqlite3_column_bytes(stmt, column);
+        const QString value = QString::fromUtf8(text, bytes);
+        const char *declared = sqlite3_column_decltype(stmt, column);
+        if (declared != nullptr) {
+            // A date column: its ISO text becomes a date-time; text that is
+            // not a date stays as it was stored.
+            if (IsDateTypeName(QString::fromUtf8(declared))) {
+                const QDateTime date = ParseStoredDate(value);
+                if (date.isValid())
+                    return QVariant(date);
+            }
+            return QVariant(value);
+        }
+        // An expression (DATEADD, GETDATE, ISNULL of a date...): exactly the
+        // full stored date-time form reads as a date-time.
+        if (IsFullIsoDateTime(value)) {
+            const QDateTime date = ParseStoredDate(value);
+            if (date.isValid())
+                return QVariant(date);
+        }
+        return QVariant(value);
+    }
+    }
+}
+
+} // namespace
+
+namespace SqliteBackend {
+
+QString ResolveDataSource(const QString &dataSource, const QString &baseDirectory)
+{
+    const QString file = QDir::fromNativeSeparators(dataSource.trimmed());
+    const QDir base(baseDirectory.isEmpty() ? QDir::currentPath() : baseDirectory);
+    return QDir::cleanPath(base.absoluteFilePath(file));
+}
+
+bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, QString *error)
+{
+    auto fail = [&](const QString &message) {
+        if (db.isOpen())
+            db.close();
+        if (error != nullptr)
+            *error = message;
+        return false;
+    };
+
+    const QFileInfo info(file);
+    if (!info.exists())
+        return fail(QStringLiteral("Database file not found: %1").arg(QDir::toNativeSeparators(file)));
+    if (!info.isFile())
+        return fail(QStringLiteral("Database file is not a file: %1").arg(QDir::toNativeSeparators(file)));
+
+    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    if (!db.isValid())
+        return fail(QStringLiteral("The SQLite database driver (QSQLITE) is not available."));
+
+    // mode=rw: a file that vanished since the check above is an error, never
+    // a new empty database.
+    QUrl uri = QUrl::fromLocalFile(info.absoluteFilePath());
+    uri.setQuery(QStringLiteral("mode=rw"));
+    db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    if (!db.open()) {
+        QString reason = db.lastError().text().trimmed();
+        if (reason.isEmpty())
+            reason = QStringLiteral("the file cannot be opened for reading and writing");
+        return fail(QStringLiteral("Cannot open database file %1: %2")
+                        .arg(QDir::toNativeSeparators(file), reason));
+    }
+
+    try {
+        sqlite3 *h = handleOf(db);
+        sqlite3_busy_timeout(h, BusyTimeoutMs);
+        // The first read of the file: a file that is not a database fails
+        // here, not at the first query of the task cycle.
+        const QuerySnapshot mode = Query(db, QStringLiteral("PRAGMA journal_mode=WAL"));
+        Q_UNUSED(mode);
+        Execute(db, QStringLiteral("PRAGMA synchronous=NORMAL"));
+        RegisterFunctions(db);
+    } catch (const DbError &e) {
+        return fail(QStringLiteral("Cannot use database file %1: %2")
+                        .arg(QDir::toNativeSeparators(file), e.message()));
+    }
+    return true;
+}
+
+void RegisterFunctions(QSqlDatabase &db)
+{
+    sqlite3 *h = handleOf(db);
+    const QString failed = RegisterSqlServerFunctions(h);
+    if (!failed.isEmpty())
+        throw DbError(failed);
+}
+
+void Execute(QSqlDatabase &db, const QString &nativeSql)
+{
+    sqlite3 *h = handleOf(db);
+    const QByteArray utf8 = nativeSql.toUtf8();
+    const char *next = utf8.constData();
+    while (*next != '\0') {
+        Statement stmt;
+        const char *tail = nullptr;
+        if (sqlite3_prepare_v2(h, next, -1, stmt.out(), &tail) != SQLITE_OK)
+            throw DbError(sqliteMessage(h));
+        next = tail;
+        if (stmt.get() == nullptr)
+            continue;   // whitespace or a comment
+        int rc;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE)
+            throw DbError(sqliteMessage(h));
+    }
+}
+
+QuerySnapshot Query(QSqlDatabase &db, const QString &nativeSql)
+{
+    sqlite3 *h = handleOf(db);
+    const QByteArray utf8 = nativeSql.toUtf8();
+    Statement stmt;
+    const char *tail = nullptr;
+    if (sqlite3_prepare_v2(h, utf8.constData(), -1, stmt.out(), &tail) != SQLITE_OK)
+        throw DbError(sqliteMessage(h));
+    if (stmt.get() == nullptr)
+        throw DbError(QStringLiteral("The query text holds no statement."));
+    if (holdsAnotherStatement(h, tail))
+        throw DbError(QStringLiteral("A query must be a single statement."));
+
+    QuerySnapshot snapshot;
+    const int columns = sqlite3_column_count(stmt.get());
+    for (int c = 0; c < columns; ++c)
+        snapshot.columns.append(QString::fromUtf8(sqlite3_column_name(stmt.get(), c)));
+
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        QList<QVariant> row;
+        row.reserve(columns);
+        for (int c = 0; c < columns; ++c)
+            row.append(columnValue(stmt.get(), c));
+        snapshot.rows.append(std::move(row));
+    }
+    if (rc != SQLITE_DONE)
+        throw DbError(sqliteMessage(h));
+    return snapshot;
+}
+
+} // namespace SqliteBackend

@@ -1,0 +1,363 @@
+#include "MailComponent.h"
+
+#include "Clock.h"
+#include "MailHeaders.h"
+
+#include <QRegularExpression>
+#include <QSysInfo>
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+
+namespace {
+
+MailTimeouts &timeoutSetting()
+{
+    static MailTimeouts timeouts;
+    return timeouts;
+}
+
+void initialiseCurl()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+            throw MailError(QStringLiteral("The mail library could not be initialised."));
+    });
+}
+
+struct EasyDeleter
+{
+    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
+};
+struct ListDeleter
+{
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+struct MimeDeleter
+{
+    void operator()(curl_mime *mime) const { curl_mime_free(mime); }
+};
+using Easy = std::unique_ptr<CURL, EasyDeleter>;
+using List = std::unique_ptr<curl_slist, ListDeleter>;
+using Mime = std::unique_ptr<curl_mime, MimeDeleter>;
+
+void append(List &list, const QByteArray &item)
+{
+    curl_slist *grown = curl_slist_append(list.get(), item.constData());
+    if (!grown)
+        throw std::bad_alloc();
+    (void)list.release();
+    list.reset(grown);
+}
+
+// Every option is checked: a library that cannot honour one (say, the
+// certificate check) must not send anyway.
+template <typename Value>
+void set(CURL *curl, CURLoption option, Value value)
+{
+    const CURLcode result = curl_easy_setopt(curl, option, value);
+    if (result != CURLE_OK)
+        throw MailError(QStringLiteral("The mail library refused option %1: %2")
+                            .arg(int(option))
+                            .arg(QString::fromUtf8(curl_easy_strerror(result))));
+}
+
+void check(CURLcode result, const char *what)
+{
+    if (result != CURLE_OK)
+        throw MailError(QStringLiteral("The mail library could not %1: %2")
+                            .arg(QLatin1String(what), QString::fromUtf8(curl_easy_strerror(result))));
+}
+
+// An address goes between angle brackets in MAIL FROM / RCPT TO and into the
+// header: anything that could end or bend those lines is refused.
+bool isSafeAddress(const QString &address)
+{
+    for (QChar c : address) {
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || c == QLatin1Char('<') || c == QLatin1Char('>')
+            || c == QLatin1Char(','))
+            return false;
+    }
+    return true;
+}
+
+bool isSafeHost(const QString &host)
+{
+    static const QRegularExpression pattern(QStringLiteral("^([A-Za-z0-9._-]+|\\[?[0-9A-Fa-f:.]+\\]?)$"));
+    return pattern.match(host).hasMatch();
+}
+
+QString domainOf(const QString &address)
+{
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
+    const QString domain = at < 0 ? QString() : address.mid(at + 1);
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9.-]+$"));
+    return pattern.match(domain).hasMatch() ? domain : QString();
+}
+
+// The name this machine gives in EHLO.
+QString clientName()
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9.-]+$"));
+    const QString name = QSysInfo::machineHostName();
+    return pattern.match(name).hasMatch() ? name : QStringLiteral("localhost");
+}
+
+// The server's last error reply (the QUIT after a failure must not hide the
+// reason).
+struct ServerReplies
+{
+    QByteArray current;
+    QByteArray lastError;
+
+    static size_t collect(char *data, size_t size, size_t count, void *self)
+    {
+        auto *replies = static_cast<ServerReplies *>(self);
+        const size_t length = size * count;
+        const QByteArray line = QByteArray(data, qsizetype(length)).trimmed();
+        if (line.isEmpty())
+            return length;
+        if (!replies->current.isEmpty())
+            replies->current += ' ';
+        replies->current += line.size() > 4 && line.at(3) == '-' ? line.mid(4) : line;
+        // "250-..." continues a reply; "250 ..." (or a bare code) ends it.
+        if (line.size() < 4 || line.at(3) != '-') {
+            if (line.at(0) == '4' || line.at(0) == '5')
+                replies->lastError = replies->current;
+            replies->current.clear();
+        }
+        return length;
+    }
+
+    QString reason() const
+    {
+        return QString::fromUtf8(lastError).simplified();
+    }
+};
+
+QString withoutSecrets(QString text, const QString &userName, const QString &password)
+{
+    if (password.isEmpty())
+        return text;
+    const QByteArray plain = QByteArray(1, '\0') + userName.toUtf8() + QByteArray(1, '\0') + password.toUtf8();
+    const QStringList secrets = {password, QString::fromLatin1(password.toUtf8().toBase64()),
+                                 QString::fromLatin1(plain.toBase64())};
+    for (const QString &secret : secrets)
+        text.replace(secret, QLatin1String("********"));
+    return text;
+}
+
+} // namespace
+
+MailTimeouts CurrentMailTimeouts()
+{
+    return timeoutSetting();
+}
+
+void SetMailTimeoutsForTests(MailTimeouts timeouts)
+{
+    timeoutSetting() = timeouts;
+}
+
+MailSession::MailSession()
+{
+    initialiseCurl();
+    CURLSH *share = curl_share_init();
+    if (!share)
+        throw MailError(QStringLiteral("The mail session could not be created."));
+    for (curl_lock_data data : {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION}) {
+        if (curl_share_setopt(share, CURLSHOPT_SHARE, data) != CURLSHE_OK) {
+            curl_share_cleanup(share);
+            throw MailError(QStringLiteral("The mail session could not be set up."));
+        }
+    }
+    m_share = share;
+}
+
+MailSession::~MailSession()
+{
+    // Ends every session still open with QUIT.
+    curl_share_cleanup(static_cast<CURLSH *>(m_share));
+}
+
+MailComponent::MailComponent(MailSession *session)
+    : m_session(session)
+{
+}
+
+MailComponent::~MailComponent() = default;
+
+void MailComponent::SetSenderAddress(const QString &address)
+{
+    m_senderAddress = address.trimmed();
+}
+
+void MailComponent::SetSenderName(const QString &name)
+{
+    m_senderName = name;
+}
+
+void MailComponent::SetSubject(const QString &subject)
+{
+    m_subject = subject;
+}
+
+void MailComponent::SetBody(const QString &body)
+{
+    m_body = body;
+}
+
+void MailComponent::SetServerHost(const QString &host)
+{
+    m_host = host.trimmed();
+}
+
+void MailComponent::SetServerPort(int port)
+{
+    m_port = port;
+}
+
+void MailComponent::EnableSecureConnection()
+{
+    m_secure = true;
+}
+
+void MailComponent::SetUserName(const QString &userName)
+{
+    m_userName = userName;
+}
+
+void MailComponent::SetPassword(const QString &password)
+{
+    m_password = password;
+}
+
+bool MailComponent::AddRecipient(const QString &address, int kind)
+{
+    if (kind != RecipientTo)
+        throw MailError(QStringLiteral("Unknown recipient kind %1 for %2.").arg(kind).arg(address));
+    const QString trimmed = address.trimmed();
+    if (trimmed.isEmpty())
+        return false;
+    if (!isSafeAddress(trimmed)) {
+        m_unusable.append(trimmed);
+        return false;
+    }
+    m_recipients.append(trimmed);
+    return true;
+}
+
+void MailComponent::Send()
+{
+    const QString server = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+    if (m_recipients.isEmpty()) {
+        if (m_unusable.isEmpty())
+            throw MailError(QStringLiteral("The message has no recipient."));
+        throw MailError(QStringLiteral("The message has no usable recipient: %1").arg(m_unusable.join(QLatin1String("; "))));
+    }
+    if (m_host.isEmpty() || !isSafeHost(m_host))
+        throw MailError(QStringLiteral("The mail server name \"%1\" is not valid.").arg(m_host));
+    if (m_port < 1 || m_port > 65535)
+        throw MailError(QStringLiteral("The mail server port %1 is not valid.").arg(m_port));
+    if (!m_senderAddress.isEmpty() && !isSafeAddress(m_senderAddress))
+        throw MailError(QStringLiteral("The sender address \"%1\" is not valid.").arg(m_senderAddress));
+
+    initialiseCurl();
+    Easy easy(curl_easy_init());
+    if (!easy)
+        throw MailError(QStringLiteral("The mail library could not start a transfer."));
+    CURL *curl = easy.get();
+
+    const bool implicitTls = m_secure && m_port == 465;
+    QString host = m_host;
+    if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    // The path of the URL is the name the client gives in EHLO.
+    const QByteArray url = QStringLiteral("%1://%2:%3/%4")
+                               .arg(implicitTls ? QLatin1String("smtps") : QLatin1String("smtp"), host)
+                               .arg(m_port)
+                               .arg(clientName())
+                               .toUtf8();
+    const QByteArray sender = m_senderAddress.toUtf8();
+    const QByteArray userName = m_userName.toUtf8();
+    const QByteArray password = m_password.toUtf8();
+    const QByteArray caBundle = qgetenv("CURL_CA_BUNDLE");
+    const QByteArray body = MailBodyText(m_body);
+
+    List recipients;
+    for (const QString &recipient : std::as_const(m_recipients))
+        append(recipients, recipient.toUtf8());
+
+    QString domain = domainOf(m_senderAddress);
+    if (domain.isEmpty())
+        domain = clientName();
+    List headers;
+    append(headers, DateField(CurrentDateTime()));
+    append(headers, FromField(m_senderName, m_senderAddress));
+    append(headers, ToField(m_recipients));
+    append(headers, SubjectField(m_subject));
+    append(headers, MessageIdField(domain));
+    append(headers, "MIME-Version: 1.0");
+
+    Mime mime(curl_mime_init(curl));
+    curl_mimepart *part = curl_mime_addpart(mime.get());
+    if (!mime || !part)
+        throw std::bad_alloc();
+    check(curl_mime_data(part, body.constData(), size_t(body.size())), "take the message text");
+    check(curl_mime_type(part, "text/plain; charset=UTF-8"), "set the content type");
+    check(curl_mime_encoder(part, "quoted-printable"), "set the transfer encoding");
+
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    ServerReplies replies;
+    const MailTimeouts timeouts = timeoutSetting();
+
+    set(curl, CURLOPT_URL, url.constData());
+#if LIBCURL_VERSION_NUM >= 0x075500
+    set(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+#endif
+    set(curl, CURLOPT_NOSIGNAL, 1L);
+    set(curl, CURLOPT_CONNECTTIMEOUT_MS, long(timeouts.connect.count()));
+    set(curl, CURLOPT_TIMEOUT_MS, long(timeouts.total.count()));
+    set(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    set(curl, CURLOPT_HEADERFUNCTION, &ServerReplies::collect);
+    set(curl, CURLOPT_HEADERDATA, &replies);
+    if (m_secure && !implicitTls)
+        set(curl, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+    set(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    set(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caBundle.isEmpty())
+        set(curl, CURLOPT_CAINFO, caBundle.constData());
+    if (!m_userName.isEmpty()) {
+        set(curl, CURLOPT_USERNAME, userName.constData());
+        set(curl, CURLOPT_PASSWORD, password.constData());
+    }
+    set(curl, CURLOPT_MAIL_FROM, sender.constData());
+    set(curl, CURLOPT_MAIL_RCPT, recipients.get());
+    // Deliver to the recipients the server accepts; fail only when it
+    // accepts none.
+#if LIBCURL_VERSION_NUM >= 0x080200
+    set(curl, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
+#else
+    set(curl, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+#endif
+    set(curl, CURLOPT_HTTPHEADER, headers.get());
+    set(curl, CURLOPT_MIMEPOST, mime.get());
+    if (m_session)
+        set(curl, CURLOPT_SHARE, static_cast<CURLSH *>(m_session->handle()));
+
+    const CURLcode result = curl_easy_perform(curl);
+    if (result == CURLE_OK)
+        return;
+
+    QString reason = QString::fromUtf8(errorBuffer).trimmed();
+    if (reason.isEmpty())
+        reason = QString::fromUtf8(curl_easy_strerror(result));
+    const QString said = replies.reason();
+    QString message = QStringLiteral("Mail through %1 failed: %2").arg(server, reason);
+    if (!said.isEmpty())
+        message += QStringLiteral(" (server said: %1)").arg(said);
+    throw MailError(withoutSecrets(message.simplified(), m_userName, m_password));
+}

@@ -1,0 +1,54 @@
+#include "SendEmail.h"
+
+#include "CompanySettings.h"
+#include "MailComponent.h"
+
+#include <QRegularExpression>
+
+#include <cmath>
+#include <limits>
+
+int MailPortNumber(const QString &portText)
+{
+    static const QRegularExpression number(QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    const QString text = portText.trimmed();
+    if (!number.match(text).hasMatch())
+        throw MailError(QStringLiteral("The mail server port \"%1\" is not a number.").arg(portText));
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    // Half-way fractions go to the even neighbour (the default rounding mode).
+    const double rounded = ok ? std::nearbyint(value) : 0.0;
+    if (!ok || !std::isfinite(rounded) || rounded < double(std::numeric_limits<qint32>::min())
+        || rounded > double(std::numeric_limits<qint32>::max()))
+        throw MailError(QStringLiteral("The mail server port \"%1\" is out of range.").arg(portText));
+    return int(rounded);
+}
+
+void SendEmail(const QString &senderAddress, const QString &senderName, const QString &recipientList,
+               const QString &subject, const QString &body, MailSession *session)
+{
+    if (recipientList.isEmpty())
+        return;
+
+    MailComponent mail(session);
+    mail.SetSenderAddress(senderAddress);
+    mail.SetSenderName(senderName);
+    mail.SetSubject(subject);
+    mail.SetBody(body);
+    mail.SetServerHost(CompanySettings.AutomationServerEmailServer);
+    mail.SetServerPort(MailPortNumber(CompanySettings.AutomationServerEmailServerPort));
+    if (CompanySettings.AutomationServerEmailUseSSLTLS)
+        mail.EnableSecureConnection();
+    mail.SetUserName(CompanySettings.AutomationServerEmailUser);
+    mail.SetPassword(CompanySettings.AutomationServerEmailPassword);
+
+    QString list = recipientList;
+    if (!list.endsWith(QLatin1Char(';')))
+        list += QLatin1Char(';');
+    const QStringList pieces = list.split(QLatin1Char(';'));
+    // The piece after the final ";" is always empty.
+    for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
+        mail.AddRecipient(pieces.at(i), MailComponent::RecipientTo);
+
+    mail.Send();
+}

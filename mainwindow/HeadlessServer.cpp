@@ -1,0 +1,54 @@
+#include "HeadlessServer.h"
+
+#include "Clock.h"
+#include "CompanySettings.h"
+#include "LogLine.h"
+#include "OpenDatabase.h"
+
+#include <cstdio>
+
+HeadlessServer::HeadlessServer(LogWriter writer, QObject *parent)
+    : QObject(parent), m_writer(std::move(writer))
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &HeadlessServer::Tick);
+}
+
+void HeadlessServer::runCycle()
+{
+    const CycleResult result = DoTasks();
+    m_writer(CycleLogText(result, CurrentDateTime()));
+}
+
+void HeadlessServer::Start()
+{
+    runCycle();
+    m_timer.start(PollSchedule::FirstTickMs);
+    m_schedule.Restart();
+}
+
+void HeadlessServer::Stop()
+{
+    m_timer.stop();
+    CloseDatabase();
+}
+
+void HeadlessServer::Tick()
+{
+    m_timer.stop();
+    if (m_schedule.CycleDue(CompanySettings.AutomationServerPoll)) {
+        runCycle();
+        m_schedule.Restart();
+    }
+    m_schedule.TickEnded();
+    m_timer.start(PollSchedule::TickMs);
+}
+
+void WriteLogToStandardOutput(const QString &logText)
+{
+    QString text = logText;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}

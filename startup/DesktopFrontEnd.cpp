@@ -1,0 +1,48 @@
+#include "DesktopFrontEnd.h"
+
+#include "Form1.h"
+#include "MessageBox.h"
+#include "OpenDatabase.h"
+#include "ProgramEnd.h"
+#include "StartupSequence.h"
+#include "frmDBSettings.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QObject>
+#include <QVariant>
+
+void InstallMessageBoxPresenter()
+{
+    SetMessagePresenter([](const QString &text, const QString &title) {
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+        box.exec();
+    });
+}
+
+void ReportConnectionFailureOnDesktop(const QString &)
+{
+    ShowMessage(ConnectionFailedText(), ConnectionFailedTitle());
+    frmDBSettings *window = ShowDbSettingsWindow();
+    if (!window->property("endsProgramWhenLast").toBool()) {
+        window->setProperty("endsProgramWhenLast", true);
+        QObject::connect(window, &frmDBSettings::closed, window, [window] { EndIfNoWindowLeft(window); });
+    }
+}
+
+void InstallDesktopConnectionFailureHandler()
+{
+    SetOpenDatabaseFailureHandler(ReportConnectionFailureOnDesktop);
+}
+
+void EndIfNoWindowLeft(const QWidget *closing)
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (const QWidget *window : windows) {
+        if (window == closing || !window->isVisible())
+            continue;
+        if (qobject_cast<const Form1 *>(window) || qobject_cast<const frmDBSettings *>(window))
+            return;
+    }
+    EndProgram(0);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The desktop's ways of telling the operator: modal message boxes with an OK
+// button and no icon, and for a failed connection the "Unable to Connect"
+// message followed by the settings window.
+void InstallMessageBoxPresenter();
+void InstallDesktopConnectionFailureHandler();
+
+// The desktop reaction to a failed OpenDatabase.
+void ReportConnectionFailureOnDesktop(const QString &reason);
+
+// Ends the program when neither the main window nor the settings window is
+// left open besides `closing`, the one being closed from its title bar or
+// Exit button.
+void EndIfNoWindowLeft(const QWidget *closing);

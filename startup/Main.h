@@ -1,0 +1,21 @@
+#pragma once
+
+class Form1;
+
+// The program's start: reads the configuration, proves the database can be
+// reached, refuses a second copy, loads the company settings, then loads the
+// main window (which runs the first cycle) and shows it with its caption
+// extended by " - " and CaptionSuffix.
+struct MainResult
+{
+    // True: windows are open (the main window, or the settings window alone
+    // after a failed connection) and the event loop should run.
+    bool keepRunning = false;
+    // The exit status when keepRunning is false.
+    int exitCode = 0;
+    Form1 *mainWindow = nullptr;
+};
+
+// Needs a QApplication, a message presenter and the desktop connection
+// failure handler (DesktopFrontEnd.h).
+MainResult Main();

@@ -1,0 +1,142 @@
+#include "TrainingDatabase.h"
+
+#include "Clock.h"
+#include "CompanySettings.h"
+#include "CycleCounters.h"
+#include "DbConnection.h"
+#include "Recordset.h"
+#include "TrainingExpireRule.h"
+
+const QDateTime TrainingDatabase::kNow(QDate(2026, 12, 7), QTime(14, 5, 9));
+
+QString Literal(const QVariant &value)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int
+        || value.typeId() == QMetaType::Double)
+        return value.toString();
+    QString text = value.toString();
+    text.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+void TrainingDatabase::SetUp()
+{
+    SetClockForTests([] { return kNow; });
+    TrainingExpireRule = TrainingExpireRuleValues();
+    CycleCounters.Reset();
+    CompanySettings = CompanySettingsValues();
+    CompanySettings.Name = QStringLiteral("Velmar Services");
+    CompanySettings.AutomationServerEmailFrom = QStringLiteral("alerts@velmar.example");
+    QString error;
+    ASSERT_TRUE(DatabaseConnection().Open(db.connectionString(), &error)) << error.toStdString();
+}
+
+void TrainingDatabase::TearDown()
+{
+    SharedRecordset().Close();
+    DatabaseConnection().Close();
+    SetClockForTests({});
+}
+
+QString TrainingDatabase::Iso(const QDate &date)
+{
+    return date.toString(Qt::ISODate) + QStringLiteral(" 00:00:00");
+}
+
+qint64 TrainingDatabase::Insert(const QString &nativeSql)
+{
+    db.exec(nativeSql);
+    return db.queryValue(QStringLiteral("SELECT last_insert_rowid()")).toLongLong();
+}
+
+void TrainingDatabase::AddRule(const QString &overrides)
+{
+    const qint64 id = Insert(QStringLiteral(
+        "INSERT INTO AutomationServer_Alert (Item, Category, EmailContractManager, EmailContractSpecialist, EmailClient,"
+        " DaysInAdvance, CreateIssue, CreateIssueDaysInAdvance, IssuePriority, AutoCloseIssue)"
+        " VALUES ('Training Expire', 'Contract', 1, 1, 1, 30, 1, 15, 'High', 1)"));
+    if (!overrides.isEmpty())
+        db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET %1 WHERE ID = %2").arg(overrides).arg(id));
+}
+
+qint64 TrainingDatabase::AddStaff(const QVariant &email)
+{
+    return Insert(QStringLiteral("INSERT INTO Employee (FirstName, LastName, Email) VALUES ('Staff', 'Member', %1)")
+                      .arg(Literal(email)));
+}
+
+qint64 TrainingDatabase::AddContract(const QVariant &customerName, qint64 managerId, const QString &status)
+{
+    return Insert(QStringLiteral("INSERT INTO ServiceContract (ContractNumber, CustomerName, Status, PrimaryContactEmail,"
+                                 " ContractManagerID, EmailEmployee, EmailContract)"
+                                 " VALUES ('C-1', %1, %2, 'primary@client.example', %3, 'staff@client.example',"
+                                 " 'contracts@client.example')")
+                      .arg(Literal(customerName), Literal(status))
+                      .arg(managerId));
+}
+
+void TrainingDatabase::AddSpecialist(qint64 contractId, qint64 staffId)
+{
+    Insert(QStringLiteral("INSERT INTO ServiceContractSpecialist (ServiceContractID, EmployeeID) VALUES (%1, %2)")
+               .arg(contractId)
+               .arg(staffId));
+}
+
+qint64 TrainingDatabase::AddPerson(const QVariant &first, const QVariant &middle, const QVariant &last,
+                                   const QVariant &suffix, int suspended, int terminated)
+{
+    return Insert(QStringLiteral("INSERT INTO CustomerEmployee (FirstName, MiddleName, LastName, Suffix, Suspended,"
+                                 " Terminated) VALUES (%1, %2, %3, %4, %5, %6)")
+                      .arg(Literal(first), Literal(middle), Literal(last), Literal(suffix))
+                      .arg(suspended)
+                      .arg(terminated));
+}
+
+qint64 TrainingDatabase::AddItem(const QVariant &name, int renewsMonths, int optional)
+{
+    return Insert(QStringLiteral("INSERT INTO TrainingItem (Name, Renews, Optional) VALUES (%1, %2, %3)")
+                      .arg(Literal(name))
+                      .arg(renewsMonths)
+                      .arg(optional));
+}
+
+qint64 TrainingDatabase::AddTraining(qint64 itemId, qint64 personId, const QVariant &contractId, const QDate &completed)
+{
+    return Insert(QStringLiteral("INSERT INTO CustomerEmployeeTraining (Completed, CompletedDate, TrainingItemID,"
+                                 " EmployeeID, ContractID) VALUES (1, '%1', %2, %3, %4)")
+                      .arg(Iso(completed))
+                      .arg(itemId)
+                      .arg(personId)
+                      .arg(Literal(contractId)));
+}
+
+qint64 TrainingDatabase::AddIssue(qint64 trainingId, const QDate &autoDate, const QString &status,
+                                  const QVariant &description, const QString &enteredBy, const QString &autoItem)
+{
+    return Insert(QStringLiteral("INSERT INTO Issues (ContractID, Category, ItemID, ItemDesc, Description, Status,"
+                                 " EnteredBy, AUTO_Item, AUTO_Date) VALUES (%1, '', %2, 'earlier issue', %3, %4, %5,"
+                                 " %6, '%7')")
+                      .arg(m_acmeContract)
+                      .arg(trainingId)
+                      .arg(Literal(description), Literal(status), Literal(enteredBy), Literal(autoItem),
+                           Iso(autoDate)));
+}
+
+qint64 TrainingDatabase::AddAcmeTraining(const QDate &completed)
+{
+    if (m_acmeContract == 0) {
+        m_acmeContract = AddContract(QStringLiteral("Acme Ltd"), AddStaff(QStringLiteral("manager@velmar.example")));
+        AddSpecialist(m_acmeContract, AddStaff(QStringLiteral("zoe@velmar.example")));
+        AddSpecialist(m_acmeContract, AddStaff(QStringLiteral("adam@velmar.example")));
+        m_acmePerson = AddPerson(QStringLiteral("Jane"), QStringLiteral("Q"), QStringLiteral("Doe"), QStringLiteral("III"));
+        m_firstAid = AddItem(QStringLiteral("First Aid"));
+    }
+    return AddTraining(m_firstAid, m_acmePerson, m_acmeContract, completed);
+}
+
+qint64 TrainingDatabase::Count(const QString &tableAndCondition)
+{
+    return db.queryValue(QStringLiteral("SELECT COUNT(*) FROM ") + tableAndCondition).toLongLong();
+}

@@ -1,0 +1,162 @@
+// The statements sent to the host database are a contract: each is compared
+// whole, for one known row, with the text the host expects.
+#include "DateText.h"
+#include "DbError.h"
+#include "TrainingStatements.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QDateTime kAfternoon(QDate(2026, 12, 7), QTime(14, 5, 9));
+const QDateTime kRenewal(QDate(2027, 1, 5), QTime(0, 0));
+const QString kStars = QStringLiteral("******************************************************");
+
+QString FirstAidDescription()
+{
+    return ItemDescription(QStringLiteral("First Aid"), QStringLiteral("Doe"), QStringLiteral("Jane"),
+                           QStringLiteral("Q"), QStringLiteral("III"), kRenewal);
+}
+
+} // namespace
+
+TEST(DateText, midnight_showsDateOnly)
+{
+    EXPECT_EQ(DateText(QDateTime(QDate(2027, 1, 5), QTime(0, 0))), QStringLiteral("1/5/2027"));
+    EXPECT_EQ(DateText(QDate(2026, 12, 31)), QStringLiteral("12/31/2026"));
+}
+
+TEST(DateText, timeOfDay_showsLongTime)
+{
+    EXPECT_EQ(DateText(kAfternoon), QStringLiteral("12/7/2026 2:05:09 PM"));
+    EXPECT_EQ(DateText(QDateTime(QDate(2026, 3, 1), QTime(0, 0, 1))), QStringLiteral("3/1/2026 12:00:01 AM"));
+    EXPECT_EQ(DateText(QVariant(QDateTime(QDate(2026, 3, 1), QTime(12, 0)))), QStringLiteral("3/1/2026 12:00:00 PM"));
+    EXPECT_EQ(DateText(QVariant()), QString());
+}
+
+TEST(AutoCloseStatements, knownIssue_matchesHostText)
+{
+    EXPECT_EQ(AutoCloseSelectQuery(QDate(2027, 1, 5)),
+              QStringLiteral("SELECT CustomerEmployeeTraining.*,TrainingItem.Renews,TrainingItem.Optional,I1.IssueID FROM "
+                             "(SELECT ID AS IssueID,ItemID,Status FROM Issues WHERE Status='Open' AND EnteredBy = 'AUTO SERVER' "
+                             "AND AUTO_Item = 'Training Expire') I1 LEFT JOIN CustomerEmployeeTraining ON I1.ItemID = "
+                             "CustomerEmployeeTraining.ID LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID="
+                             "TrainingItem.ID LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID="
+                             "CustomerEmployee.ID  WHERE ((DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+                             "CompletedDate) > '1/5/2027') OR TrainingItem.Optional=1 OR CustomerEmployee.Suspended=1 OR "
+                             "CustomerEmployee.Terminated=1) AND I1.Status='Open'"));
+
+    const QString note = AutoCloseNote(kAfternoon);
+    EXPECT_EQ(note, QStringLiteral("\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)"));
+    EXPECT_EQ(CloseIssueStatement(note, kAfternoon, QVariant(qlonglong(57))),
+              QStringLiteral("UPDATE Issues SET Description = Description + '\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)',"
+                             "Status = 'Closed',EditedBy='AUTO SERVER',EditedDate='12/7/2026 2:05:09 PM' WHERE ID = 57"));
+}
+
+TEST(AutoCloseStatements, notAnIdentity_isRefusedNotInjected)
+{
+    const QString note = AutoCloseNote(kAfternoon);
+    EXPECT_THROW(CloseIssueStatement(note, kAfternoon, QVariant(QStringLiteral("57 OR 1=1"))), DbError);
+    EXPECT_THROW(CloseIssueStatement(note, kAfternoon, QVariant()), DbError);
+}
+
+TEST(NotificationTexts, nullParts_areEmptyWithSeparatorsKept)
+{
+    const QString description = ItemDescription(QStringLiteral("First Aid"), QStringLiteral("Doe"),
+                                                QStringLiteral("Jane"), QVariant(), QVariant(), kRenewal);
+    EXPECT_EQ(description, QStringLiteral("First Aid: Doe, Jane   - Expires 1/5/2027"));
+    EXPECT_EQ(ItemDescription(QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant()),
+              QStringLiteral(": ,    - Expires "));
+    EXPECT_EQ(NotificationSubject(QVariant(), description), QStringLiteral(" - First Aid: Doe, Jane   - Expires 1/5/2027"));
+    EXPECT_TRUE(NotificationBody(QVariant(), QVariant(qlonglong(9)), description)
+                    .startsWith(QStringLiteral("Client: \r\nItem ID: 9\r\n")));
+}
+
+TEST(NotificationStatements, knownCertification_matchesHostText)
+{
+    EXPECT_EQ(NotificationCandidateQuery(QStringLiteral("Contract"), QDate(2027, 1, 5)),
+              QStringLiteral(
+                  "SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,CustomerEmployeeTraining.CompletedDate,"
+                  "TrainingItem.Renews,TrainingItem.Optional,TrainingItem.Name,CustomerEmployee.FirstName,"
+                  "CustomerEmployee.MiddleName,CustomerEmployee.LastName,CustomerEmployee.Suffix,"
+                  "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,Employee.Email AS ContractManagerEmail,"
+                  "ISNULL(tmpIssue.IssueID,0) AS IssueID,DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+                  "CompletedDate) AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID  "
+                  "FROM CustomerEmployeeTraining LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID="
+                  "TrainingItem.ID LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
+                  "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee "
+                  "ON ServiceContract.ContractManagerID = Employee.ID  LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
+                  "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
+                  "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(DATEADD(Month,TrainingItem.Renews,"
+                  "CustomerEmployeeTraining.CompletedDate) AS VarChar)=tmpIssue.AUTO_Date  LEFT JOIN (SELECT ID AS "
+                  "EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = 'Contract' AND Item = "
+                  "'Training Expire') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND CAST(DATEADD(Month,"
+                  "TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS VarChar)=PrevEmails.ItemKey  WHERE "
+                  "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+                  "CompletedDate) <= '1/5/2027' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
+                  "CustomerEmployee.Suspended=0"));
+
+    const QString body = NotificationBody(QStringLiteral("Acme Ltd"), QVariant(qlonglong(1234)), FirstAidDescription());
+    EXPECT_EQ(QueueRowStatement(QStringLiteral("alerts@velmar.example"), QStringLiteral("Velmar Services"),
+                                QStringLiteral("manager@velmar.example"),
+                                NotificationSubject(QStringLiteral("Acme Ltd"), FirstAidDescription()), body),
+              QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
+                             "EmailBody,EmailSent)  VALUES ('alerts@velmar.example','Velmar Services',"
+                             "'manager@velmar.example','Acme Ltd - First Aid: Doe, Jane Q III - Expires 1/5/2027',"
+                             "'Client: Acme Ltd\r\nItem ID: 1234\r\nFirst Aid: Doe, Jane Q III - Expires 1/5/2027\r\n\r\n")
+                  + kStars + QStringLiteral("\r\n',0)"));
+
+    NotificationLogValues log;
+    log.EmailDate = kAfternoon;
+    log.Category = QStringLiteral("Contract");
+    log.ItemID = qlonglong(1234);
+    log.RenewDate = kRenewal;
+    log.ContractManager = true;
+    log.ContractSpecialist = false;
+    log.Client = true;
+    EXPECT_EQ(LogRowStatement(log),
+              QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,ContractManager,"
+                             "ContractSpecialist,Client)  VALUES ('12/7/2026 2:05:09 PM','Contract','Training Expire',1234,"
+                             "'1/5/2027',1,0,1)"));
+}
+
+TEST(IssueStatements, knownTraining_matchesHostText)
+{
+    EXPECT_EQ(AutomaticIssueSelectQuery(QDate(2026, 12, 22)),
+              QStringLiteral(
+                  "SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,CustomerEmployeeTraining.CompletedDate,"
+                  "TrainingItem.Renews,TrainingItem.Optional,TrainingItem.Name,CustomerEmployee.FirstName,"
+                  "CustomerEmployee.MiddleName,CustomerEmployee.LastName,CustomerEmployee.Suffix,"
+                  "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,Employee.Email AS ContractManagerEmail,"
+                  "ISNULL(tmpIssue.IssueID,0) AS IssueID,DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+                  "CompletedDate) AS RenewDate,ServiceContract.ID AS ContractID FROM CustomerEmployeeTraining LEFT JOIN "
+                  "TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID LEFT JOIN CustomerEmployee ON "
+                  "CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID LEFT JOIN ServiceContract ON "
+                  "CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee ON "
+                  "ServiceContract.ContractManagerID = Employee.ID LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
+                  "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
+                  "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(DATEADD(Month,TrainingItem.Renews,"
+                  "CustomerEmployeeTraining.CompletedDate) AS VarChar)=tmpIssue.AUTO_Date  WHERE "
+                  "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+                  "CompletedDate) <= '12/22/2026' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
+                  "CustomerEmployee.Suspended=0"));
+
+    AutomaticIssueValues issue;
+    issue.ContractID = qlonglong(7);
+    issue.ItemID = qlonglong(1234);
+    issue.ItemDesc = FirstAidDescription();
+    issue.IssueDate = QDate(2026, 12, 7);
+    issue.DueDate = kRenewal;
+    issue.Description = QStringLiteral("(AUTO ISSUE) ") + FirstAidDescription();
+    issue.Priority = QStringLiteral("High");
+    issue.EnteredDate = kAfternoon;
+    issue.EditedDate = kAfternoon.addSecs(1);
+    issue.AutoDate = kRenewal;
+    EXPECT_EQ(AutomaticIssueInsertStatement(issue),
+              QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,Status,"
+                             "Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date) VALUES (7,'',1234,"
+                             "'First Aid: Doe, Jane Q III - Expires 1/5/2027','12/7/2026','1/5/2027','(AUTO ISSUE) First Aid: "
+                             "Doe, Jane Q III - Expires 1/5/2027','Open','High','AUTO SERVER','12/7/2026 2:05:09 PM',"
+                             "'AUTO SERVER','12/7/2026 2:05:10 PM','Training Expire','1/5/2027')"));
+}
+

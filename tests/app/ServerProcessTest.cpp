@@ -1,0 +1,228 @@
+// The executable as an operator or a service manager runs it.
+
+#include "TempDatabase.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+struct Finished
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class ServerProcessTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(lockDir.isValid());
+        configPath = QDir(db.directory()).filePath(QStringLiteral("config.txt"));
+        QFile config(configPath);
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write("\"**** Configuration File - DO NOT Modify by hand****\"\r\n"
+                     "\"Database Location\",\"Provider=SQLite;Data Source=velmar.db\"\r\n"
+                     "\"END OF CONFIG FILE\"\r\n");
+        config.close();
+        db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailServer,"
+                               " AutomationServerEmailServerPort) VALUES ('Acme', 5, '127.0.0.1', '1')"));
+    }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELMAR_INSTANCE_LOCK_DIR"), lockDir.path());
+        return env;
+    }
+    void start(QProcess &process, const QStringList &arguments,
+               const QProcessEnvironment &env) const
+    {
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(VELMAR_SERVER_BINARY), arguments);
+        ASSERT_TRUE(process.waitForStarted(10000)) << process.errorString().toStdString();
+    }
+    Finished run(const QStringList &arguments) const { return run(arguments, environment()); }
+    Finished run(const QStringList &arguments, const QProcessEnvironment &env) const
+    {
+        QProcess process;
+        start(process, arguments, env);
+        Finished result;
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            ADD_FAILURE() << "the server did not finish";
+            return result;
+        }
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        result.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return result;
+    }
+    // Starts the polling server and waits for its first cycle's line.
+    void startHeadless(QProcess &process)
+    {
+        start(process, {QStringLiteral("--headless"), QStringLiteral("--config"), configPath}, environment());
+        QDeadlineTimer deadline(30000);
+        while (!headlessOutput.contains(QLatin1String("Issues Closed:")) && !deadline.hasExpired()) {
+            process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+            headlessOutput += QString::fromLocal8Bit(process.readAllStandardOutput());
+            if (process.state() == QProcess::NotRunning)
+                break;
+        }
+        ASSERT_TRUE(headlessOutput.contains(QLatin1String("Issues Closed:")))
+            << headlessOutput.toStdString() << process.readAllStandardError().toStdString();
+    }
+    QStringList once() const { return {QStringLiteral("--once"), QStringLiteral("--config"), configPath}; }
+
+    TempDatabase db;
+    QTemporaryDir lockDir;
+    QString configPath;
+    QString headlessOutput;
+};
+}
+
+TEST_F(ServerProcessTest, help_andVersion_printAndSucceed)
+{
+    const Finished help = run({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith(QLatin1String("Usage: velmar-automation-server")));
+    EXPECT_TRUE(help.out.contains(QLatin1String("--headless")));
+    const Finished version = run({QStringLiteral("--version")});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, QStringLiteral("velmar-automation-server 1.1.0\n"));
+}
+
+TEST_F(ServerProcessTest, unknownOptionOrMissingValue_isAUsageError)
+{
+    const Finished unknown = run({QStringLiteral("--bogus")});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_TRUE(unknown.err.contains(QLatin1String("unknown option --bogus")));
+    EXPECT_TRUE(unknown.err.contains(QLatin1String("Usage:")));
+    EXPECT_TRUE(unknown.out.isEmpty());
+    EXPECT_EQ(run({QStringLiteral("--once"), QStringLiteral("--config")}).exitCode, 2);
+    EXPECT_EQ(run({QStringLiteral("stray")}).exitCode, 2);
+}
+
+TEST_F(ServerProcessTest, noDisplayWithoutHeadless_saysSoAndSuggestsHeadless)
+{
+    QProcessEnvironment env = environment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const Finished result = run({QStringLiteral("--config"), configPath}, env);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QLatin1String("no display")));
+    EXPECT_TRUE(result.err.contains(QLatin1String("--headless")));
+}
+
+TEST_F(ServerProcessTest, once_completedCycle_printsItsLineAndExitsZero)
+{
+    const Finished result = run(once());
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const QStringList lines = result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << result.out.toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QLatin1String("  - Emails: 0  Issues Created: 0  Issues Closed: 0")));
+    EXPECT_FALSE(result.out.contains(QLatin1Char('\r')));
+}
+
+TEST_F(ServerProcessTest, once_unreachableDatabase_namesTheConfigFileAndExitsOne)
+{
+    QFile::remove(db.path());
+    const Finished result = run(once());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QLatin1String(
+        "Unable to connect to the database, please check the database settings and try again.")));
+    EXPECT_TRUE(result.err.contains(configPath)) << result.err.toStdString();
+    EXPECT_TRUE(result.out.isEmpty());
+}
+
+TEST_F(ServerProcessTest, once_failingTask_printsErrorAboveCountsAndExitsOne)
+{
+    db.exec(QStringLiteral("DROP TABLE AutomationServer_Alert"));
+    const Finished result = run(once());
+    EXPECT_EQ(result.exitCode, 1);
+    const QStringList lines = result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << result.out.toStdString();
+    EXPECT_TRUE(lines[0].contains(QLatin1String("  - Error in training expiry: ")));
+    EXPECT_TRUE(lines[1].contains(QLatin1String("  - Emails: 0")));
+}
+
+TEST_F(ServerProcessTest, once_mailGroupNotSent_exitsOne)
+{
+    db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody,"
+                           " EmailSent) VALUES ('a@acme.example', 'b@client.example;', 's', 'b', 0)"));
+    const Finished result = run(once());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.out.contains(QLatin1String("b@client.example;"))) << result.out.toStdString();
+}
+
+TEST_F(ServerProcessTest, once_badCompanyRow_namesColumnAndValueAndExitsOne)
+{
+    db.exec(QStringLiteral("UPDATE Company SET AutomationServerPoll = 70000"));
+    const Finished result = run(once());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QLatin1String("AutomationServerPoll")));
+    EXPECT_TRUE(result.err.contains(QLatin1String("70000")));
+    EXPECT_TRUE(result.out.isEmpty());
+}
+
+TEST_F(ServerProcessTest, headless_endedBySigterm_exitsZero)
+{
+    QProcess server;
+    startHeadless(server);
+    server.terminate();   // SIGTERM
+    ASSERT_TRUE(server.waitForFinished(30000));
+    EXPECT_EQ(server.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(server.exitCode(), 0) << server.readAllStandardError().toStdString();
+}
+
+TEST_F(ServerProcessTest, secondCopy_isRefusedWhileTheFirstRuns_andRunsAfterIt)
+{
+    QProcess first;
+    startHeadless(first);
+
+    const Finished second = run(once());
+    EXPECT_EQ(second.exitCode, 3);
+    EXPECT_TRUE(second.err.contains(QLatin1String("This application is already running.")));
+    EXPECT_TRUE(second.out.isEmpty());
+
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(30000));
+    EXPECT_EQ(run(once()).exitCode, 0);
+}
+
+TEST_F(ServerProcessTest, secondCopyWhileDatabaseIsDown_reportsTheConnectionNotTheOtherCopy)
+{
+    QProcess first;
+    startHeadless(first);
+    QFile config(configPath);
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("\"h\"\r\n\"Database Location\",\"Provider=SQLite;Data Source=gone.db\"\r\n");
+    config.close();
+
+    const Finished second = run(once());
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_TRUE(second.err.contains(QLatin1String("Unable to Connect")));
+    EXPECT_FALSE(second.err.contains(QLatin1String("already running")));
+
+    first.terminate();
+    first.waitForFinished(30000);
+}
+
+TEST_F(ServerProcessTest, crashedCopy_doesNotBlockTheNextStart)
+{
+    QProcess crashed;
+    startHeadless(crashed);
+    crashed.kill();   // SIGKILL: no chance to release the lock
+    ASSERT_TRUE(crashed.waitForFinished(30000));
+    const Finished next = run(once());
+    EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
+}

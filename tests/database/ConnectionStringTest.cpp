@@ -1,0 +1,110 @@
+#include "AdoToOdbc.h"
+#include "ConnectionString.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QStringList FreeTdsOnly = {QStringLiteral("FreeTDS"), QStringLiteral("SQLite3")};
+const QStringList Microsoft = {QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server"),
+                               QStringLiteral("ODBC Driver 18 for SQL Server")};
+
+QString translate(const QString &ado, const QStringList &drivers = FreeTdsOnly)
+{
+    QString error;
+    const QString odbc = AdoToOdbcConnectionString(ado, drivers, &error);
+    EXPECT_FALSE(odbc.isEmpty()) << error.toStdString();
+    return odbc;
+}
+
+} // namespace
+
+TEST(ConnectionStringParse, quotesBracesBlanksAndEmptyItems)
+{
+    const QList<ConnectionStringItem> items = ParseConnectionString(
+        QStringLiteral(" Provider = SQLOLEDB ;;Password=\"a;b\"\"c\";User ID='it''s';Driver={x;}}y}; Data Source=srv\\inst,1433 "));
+    ASSERT_EQ(items.size(), 5);
+    EXPECT_EQ(items[0].key, QStringLiteral("Provider"));
+    EXPECT_EQ(items[0].value, QStringLiteral("SQLOLEDB"));
+    EXPECT_EQ(items[1].value, QStringLiteral("a;b\"c"));
+    EXPECT_EQ(items[2].value, QStringLiteral("it's"));
+    EXPECT_EQ(items[3].value, QStringLiteral("x;}y"));
+    EXPECT_EQ(ConnectionStringValue(items, QStringLiteral("data source")), QStringLiteral("srv\\inst,1433"));
+    EXPECT_TRUE(ConnectionStringValue(items, QStringLiteral("Initial Catalog")).isNull());
+}
+
+TEST(ConnectionStringMask, hidesEveryPasswordValueOnly)
+{
+    EXPECT_EQ(MaskPasswords(QStringLiteral("Provider=SQLOLEDB;User ID=sa;Password=s3cret;Data Source=x")),
+              QStringLiteral("Provider=SQLOLEDB;User ID=sa;Password=***;Data Source=x"));
+    EXPECT_EQ(MaskPasswords(QStringLiteral("Driver={FreeTDS};UID=sa;pwd={a;b};Server=x;")),
+              QStringLiteral("Driver={FreeTDS};UID=sa;pwd=***;Server=x;"));
+    EXPECT_EQ(MaskPasswords(QStringLiteral("PASSWORD = \"x;y\";OldPasswordHint=keep")),
+              QStringLiteral("PASSWORD = ***;OldPasswordHint=keep"));
+    EXPECT_EQ(MaskPasswords(QStringLiteral("login failed for user 'sa'")), QStringLiteral("login failed for user 'sa'"));
+}
+
+TEST(AdoToOdbc, recognisesTheSqlServerProviders)
+{
+    for (const char *provider : {"SQLOLEDB", "SQLOLEDB.1", "sqloledb", "SQLNCLI", "SQLNCLI10", "SQLNCLI11",
+                                 "SQLNCLI11.1", "MSOLEDBSQL", "MSOLEDBSQL19"})
+        EXPECT_TRUE(IsSqlServerOleDbProvider(QString::fromLatin1(provider))) << provider;
+    for (const char *provider : {"SQLite", "MSDASQL", "Microsoft.Jet.OLEDB.4.0", "", "SQLOLEDBX"})
+        EXPECT_FALSE(IsSqlServerOleDbProvider(QString::fromLatin1(provider))) << provider;
+}
+
+TEST(AdoToOdbc, prefersMicrosoftsNewestDriverThenFreeTds)
+{
+    EXPECT_EQ(BestSqlServerOdbcDriver(Microsoft), QStringLiteral("ODBC Driver 18 for SQL Server"));
+    EXPECT_EQ(BestSqlServerOdbcDriver({QStringLiteral("SQL Server"), QStringLiteral("SQL Server Native Client 11.0"),
+                                       QStringLiteral("FreeTDS")}),
+              QStringLiteral("SQL Server Native Client 11.0"));
+    EXPECT_EQ(BestSqlServerOdbcDriver({QStringLiteral("SQL Server"), QStringLiteral("FreeTDS")}), QStringLiteral("FreeTDS"));
+    EXPECT_EQ(BestSqlServerOdbcDriver({QStringLiteral("SQLite3")}), QString());
+}
+
+TEST(AdoToOdbc, sqlLoginWithInstance_forFreeTds)
+{
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=pw;"
+                                       "Initial Catalog=Velmar;Data Source=SRV01\\SQLEXPRESS")),
+              QStringLiteral("Driver={FreeTDS};UID=sa;PWD=pw;Database=Velmar;Server=SRV01\\SQLEXPRESS;"));
+}
+
+TEST(AdoToOdbc, portsBecomePortKeywordForFreeTdsAndStayForMicrosoft)
+{
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=tcp:db.example.com,1433;Initial Catalog=V")),
+              QStringLiteral("Driver={FreeTDS};Server=db.example.com;Port=1433;Database=V;"));
+    // An instance and a port together: the port decides where to connect.
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Data Source=srv\\inst,14330")),
+              QStringLiteral("Driver={FreeTDS};Server=srv;Port=14330;"));
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Data Source=srv\\inst,14330"), Microsoft),
+              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv\\inst,14330;Encrypt=no;"));
+}
+
+TEST(AdoToOdbc, integratedSecurityAndEncryption)
+{
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Integrated Security=SSPI;Data Source=srv"), Microsoft),
+              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Trusted_Connection=yes;Server=srv;Encrypt=no;"));
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Integrated Security=false;Data Source=srv")),
+              QStringLiteral("Driver={FreeTDS};Server=srv;"));
+    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL19;Data Source=srv"), Microsoft),
+              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv;"));
+    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True"), Microsoft),
+              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv;Encrypt=yes;TrustServerCertificate=yes;"));
+    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True")),
+              QStringLiteral("Driver={FreeTDS};Server=srv;Encryption=require;"));
+}
+
+TEST(AdoToOdbc, awkwardPasswordIsBracedAndTimeoutsDropped)
+{
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Password=\"p;w}d\";Connect Timeout=30;Application Name=Velmar;Data Source=srv")),
+              QStringLiteral("Driver={FreeTDS};PWD={p;w}}d};APP=Velmar;Server=srv;"));
+}
+
+TEST(AdoToOdbc, noSqlServerDriver_isAnErrorNamingWhatIsInstalled)
+{
+    QString error;
+    EXPECT_TRUE(AdoToOdbcConnectionString(QStringLiteral("Provider=SQLOLEDB;Data Source=srv"), {QStringLiteral("SQLite3")}, &error).isEmpty());
+    EXPECT_TRUE(error.contains(QStringLiteral("SQLite3"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("No SQL Server ODBC driver")));
+}

@@ -1,0 +1,227 @@
+#include "DbConnection.h"
+#include "OpenDatabase.h"
+#include "Recordset.h"
+#include "TempDatabase.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+
+class EmbeddedConnection : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QString error;
+        ASSERT_TRUE(connection.Open(db.connectionString(), &error)) << error.toStdString();
+    }
+
+    TempDatabase db;
+    DbConnection connection;
+};
+
+} // namespace
+
+TEST_F(EmbeddedConnection, open_setsWalAndNormalSync)
+{
+    EXPECT_TRUE(connection.IsOpen());
+    EXPECT_EQ(connection.backend(), DbConnection::Backend::Sqlite);
+    const QuerySnapshot mode = connection.Query(QStringLiteral("PRAGMA journal_mode"));
+    ASSERT_EQ(mode.rows.size(), 1);
+    EXPECT_EQ(mode.rows[0][0].toString(), QStringLiteral("wal"));
+    const QuerySnapshot sync = connection.Query(QStringLiteral("PRAGMA synchronous"));
+    EXPECT_EQ(sync.rows[0][0].toInt(), 1);   // NORMAL
+}
+
+TEST(EmbeddedOpen, missingFile_failsAndCreatesNothing)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("absent.db"));
+    DbConnection connection;
+    QString error;
+    EXPECT_FALSE(connection.Open(QStringLiteral("Provider=SQLite;Data Source=") + path, &error));
+    EXPECT_FALSE(connection.IsOpen());
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Database file not found: "))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("absent.db")));
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(EmbeddedOpen, relativeFile_isResolvedAgainstBaseDirectory)
+{
+    TempDatabase db;
+    db.exec(QStringLiteral("INSERT INTO Company (Name) VALUES ('Relative Ltd')"));
+    SetConnectionBaseDirectory(db.directory());
+    DbConnection connection;
+    QString error;
+    const bool opened = connection.Open(QStringLiteral("Provider=SQLite; Data Source = velmar.db ;"), &error);
+    SetConnectionBaseDirectory(QString());
+    ASSERT_TRUE(opened) << error.toStdString();
+    EXPECT_EQ(connection.Query(QStringLiteral("SELECT Name FROM Company")).rows[0][0].toString(),
+              QStringLiteral("Relative Ltd"));
+}
+
+TEST(EmbeddedOpen, fileThatIsNoDatabase_fails)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("notes.db"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    DbConnection connection;
+    QString error;
+    EXPECT_FALSE(connection.Open(QStringLiteral("Provider=SQLite;Data Source=") + path, &error));
+    EXPECT_FALSE(connection.IsOpen());
+    EXPECT_TRUE(error.contains(QStringLiteral("not a database"))) << error.toStdString();
+}
+
+TEST(ConnectionStrings, emptyOrUnknownProvider_failWithReason)
+{
+    DbConnection connection;
+    QString error;
+    EXPECT_FALSE(connection.Open(QStringLiteral("   "), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(connection.Open(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb"), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("Microsoft.Jet.OLEDB.4.0"))) << error.toStdString();
+    EXPECT_FALSE(connection.Open(QStringLiteral("Provider=SQLite"), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("Data Source"))) << error.toStdString();
+}
+
+TEST_F(EmbeddedConnection, executeAndQuery_roundTripWithNullsAndApostrophes)
+{
+    connection.Execute(QStringLiteral("INSERT INTO CustomerEmployee (FirstName, MiddleName, LastName, Suspended) "
+                                      "VALUES ('Sean', NULL, 'O''Brien', 1)"));
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT * FROM CustomerEmployee"), connection);
+    ASSERT_FALSE(rs.Eof());
+    EXPECT_FALSE(rs.Bof());
+    EXPECT_EQ(rs.Field(QStringLiteral("lastname")).toString(), QStringLiteral("O'Brien"));
+    EXPECT_EQ(rs.Field(QStringLiteral("LASTNAME")).toString(), QStringLiteral("O'Brien"));
+    EXPECT_TRUE(rs.Field(QStringLiteral("MiddleName")).isNull());
+    EXPECT_FALSE(rs.Field(QStringLiteral("MiddleName")).isValid());
+    EXPECT_EQ(rs.Field(QStringLiteral("Suspended")).toInt(), 1);
+    EXPECT_TRUE(rs.HasField(QStringLiteral("firstName")));
+    EXPECT_FALSE(rs.HasField(QStringLiteral("Nickname")));
+    EXPECT_THROW(rs.Field(QStringLiteral("Nickname")), DbError);
+    rs.MoveNext();
+    EXPECT_TRUE(rs.Eof());
+    EXPECT_THROW(rs.MoveNext(), DbError);
+    EXPECT_THROW(rs.Field(QStringLiteral("LastName")), DbError);
+    rs.Close();
+    EXPECT_THROW(rs.Eof(), DbError);
+}
+
+TEST_F(EmbeddedConnection, emptyResult_isBofAndEof)
+{
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT * FROM Company"), connection);
+    EXPECT_TRUE(rs.Eof());
+    EXPECT_TRUE(rs.Bof());
+    EXPECT_EQ(rs.RecordCount(), 0);
+    EXPECT_TRUE(rs.ColumnNames().contains(QStringLiteral("AutomationServerEmailFooter")));
+}
+
+TEST_F(EmbeddedConnection, failingStatements_throwWithSqliteMessage)
+{
+    try {
+        connection.Execute(QStringLiteral("UPDATE NoSuchTable SET X = 1"));
+        FAIL() << "no error";
+    } catch (const DbError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("no such table: NoSuchTable"))) << e.what();
+    }
+    Recordset rs;
+    EXPECT_THROW(rs.Open(QStringLiteral("SELECT Nope FROM Company"), connection), DbError);
+    EXPECT_FALSE(rs.IsOpen());
+}
+
+TEST_F(EmbeddedConnection, snapshot_doesNotChangeWhileStatementsRun)
+{
+    db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('a@example.com', 0);"
+                           "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('b@example.com', 0);"
+                           "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('c@example.com', 0);"));
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 ORDER BY ID"), connection);
+    QStringList walked;
+    while (!rs.Eof()) {
+        walked << rs.Field(QStringLiteral("EmailTo")).toString();
+        connection.Execute(QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1"));
+        connection.Execute(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('z@example.com', 0)"));
+        rs.MoveNext();
+    }
+    EXPECT_EQ(walked, (QStringList{QStringLiteral("a@example.com"), QStringLiteral("b@example.com"),
+                                   QStringLiteral("c@example.com")}));
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0")).toInt(), 1);
+}
+
+TEST_F(EmbeddedConnection, statementCounter_countsExecutesAndQueries)
+{
+    connection.resetStatementCount();
+    connection.Execute(QStringLiteral("INSERT INTO Company (Name) VALUES ('A')"));
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT * FROM Company"), connection);
+    EXPECT_THROW(connection.Execute(QStringLiteral("bogus")), DbError);
+    EXPECT_EQ(connection.statementCount(), 3);
+}
+
+TEST_F(EmbeddedConnection, transaction_rollbackDiscardsAndCommitKeeps)
+{
+    connection.BeginTransaction();
+    connection.Execute(QStringLiteral("INSERT INTO Company (Name) VALUES ('Gone')"));
+    connection.Rollback();
+    connection.BeginTransaction();
+    connection.Execute(QStringLiteral("INSERT INTO Company (Name) VALUES ('Kept')"));
+    connection.Commit();
+    EXPECT_EQ(db.queryRows(QStringLiteral("SELECT Name FROM Company")),
+              (QList<QVariantList>{{QStringLiteral("Kept")}}));
+    connection.Rollback();   // nothing open: silent
+}
+
+TEST_F(EmbeddedConnection, closedConnection_refusesWorkAndClosesSilently)
+{
+    connection.Close();
+    connection.Close();
+    EXPECT_FALSE(connection.IsOpen());
+    EXPECT_THROW(connection.Execute(QStringLiteral("DELETE FROM Company")), DbError);
+    Recordset rs;
+    EXPECT_THROW(rs.Open(QStringLiteral("SELECT * FROM Company"), connection), DbError);
+}
+
+TEST(OpenDatabaseRoutine, failure_callsHandlerWithReasonAndReturnsFalse)
+{
+    QStringList reasons;
+    SetOpenDatabaseFailureHandler([&](const QString &reason) { reasons << reason; });
+    QTemporaryDir dir;
+    DBConnectionString = QStringLiteral("Provider=SQLite;Data Source=") + dir.filePath(QStringLiteral("none.db"));
+    EXPECT_FALSE(OpenDatabase());
+    EXPECT_FALSE(OpenDatabase());
+    SetOpenDatabaseFailureHandler(nullptr);
+    ASSERT_EQ(reasons.size(), 2);
+    EXPECT_TRUE(reasons[0].startsWith(QStringLiteral("Database file not found")));
+    EXPECT_EQ(LastOpenDatabaseError(), reasons[1]);
+    EXPECT_FALSE(DatabaseConnection().IsOpen());
+    CloseDatabase();
+    CloseDatabase();
+}
+
+TEST(OpenDatabaseRoutine, reopens_withTheConfiguredStringNotTheTestedOne)
+{
+    TempDatabase configured;
+    TempDatabase tested;
+    configured.exec(QStringLiteral("INSERT INTO Company (Name) VALUES ('Configured')"));
+    tested.exec(QStringLiteral("INSERT INTO Company (Name) VALUES ('Tested')"));
+    QString error;
+    ASSERT_TRUE(DatabaseConnection().Open(tested.connectionString(), &error));
+    DBConnectionString = configured.connectionString();
+    ASSERT_TRUE(OpenDatabase());
+    EXPECT_TRUE(LastOpenDatabaseError().isEmpty());
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT Name FROM Company"), DatabaseConnection());
+    EXPECT_EQ(rs.Field(QStringLiteral("Name")).toString(), QStringLiteral("Configured"));
+    rs.Close();
+    CloseDatabase();
+    EXPECT_FALSE(DatabaseConnection().IsOpen());
+}

@@ -1,0 +1,218 @@
+#include "DateValues.h"
+#include "EmbeddedFixture.h"
+#include "Recordset.h"
+#include "SqlServerDialect.h"
+
+#include <QDateTime>
+
+namespace {
+
+QDateTime at(int y, int m, int d, int hh = 0, int mm = 0, int ss = 0)
+{
+    return QDateTime(QDate(y, m, d), QTime(hh, mm, ss));
+}
+
+class Dialect : public EmbeddedFixture
+{
+protected:
+    QDateTime addMonths(int months, const QString &date)
+    {
+        const QVariant v = scalar(QStringLiteral("SELECT DATEADD(Month, %1, '%2')").arg(months).arg(date));
+        EXPECT_EQ(v.typeId(), QMetaType::QDateTime) << v.toString().toStdString();
+        return v.toDateTime();
+    }
+};
+
+} // namespace
+
+// SQL Server keeps the day and clamps it to the end of a shorter month.
+TEST_F(Dialect, dateAddMonth_clampsToMonthEndLikeSqlServer)
+{
+    EXPECT_EQ(addMonths(1, QStringLiteral("2025-01-31 00:00:00")), at(2025, 2, 28));
+    EXPECT_EQ(addMonths(1, QStringLiteral("2024-01-31 00:00:00")), at(2024, 2, 29));
+    EXPECT_EQ(addMonths(1, QStringLiteral("2026-08-31 00:00:00")), at(2026, 9, 30));
+    EXPECT_EQ(addMonths(12, QStringLiteral("2024-02-29 00:00:00")), at(2025, 2, 28));
+    EXPECT_EQ(addMonths(48, QStringLiteral("2024-02-29 00:00:00")), at(2028, 2, 29));
+    EXPECT_EQ(addMonths(-1, QStringLiteral("2025-03-31 00:00:00")), at(2025, 2, 28));
+    EXPECT_EQ(addMonths(-13, QStringLiteral("2024-03-31 00:00:00")), at(2023, 2, 28));
+    EXPECT_EQ(addMonths(1, QStringLiteral("2026-12-15 00:00:00")), at(2027, 1, 15));
+    // A month step from a clamped date does not return to the 31st.
+    EXPECT_EQ(addMonths(2, QStringLiteral("2025-01-31 00:00:00")), at(2025, 3, 31));
+}
+
+TEST_F(Dialect, dateAdd_keepsTimeAndReadsDateOnlyAndSystemText)
+{
+    EXPECT_EQ(addMonths(24, QStringLiteral("2025-01-05 14:30:15")), at(2027, 1, 5, 14, 30, 15));
+    EXPECT_EQ(addMonths(6, QStringLiteral("2025-01-05")), at(2025, 7, 5));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT DATEADD(Year, 1, '2024-02-29')")).toDateTime(), at(2025, 2, 28));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT DATEADD(day, 1, '2026-12-31 23:00:00')")).toDateTime(),
+              at(2027, 1, 1, 23));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT DATEADD(Day, -30, '3/1/2027')")).toDateTime(), at(2027, 1, 30));
+    // The interval keyword in any letter case, the function name too.
+    EXPECT_EQ(scalar(QStringLiteral("select dateadd(MONTH, 1.9, '2025-01-15')")).toDateTime(), at(2025, 2, 15));
+}
+
+TEST_F(Dialect, dateAdd_nullInNullOut)
+{
+    EXPECT_TRUE(scalar(QStringLiteral("SELECT DATEADD(Month, NULL, '2025-01-05')")).isNull());
+    EXPECT_TRUE(scalar(QStringLiteral("SELECT DATEADD(Month, 12, NULL)")).isNull());
+    db.exec(QStringLiteral("INSERT INTO TrainingItem (ID, Name, Renews) VALUES (1, 'No renewal', NULL);"
+                           "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (1, NULL, 1);"
+                           "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (2, '2025-01-05 00:00:00', 1);"));
+    const QuerySnapshot rows = connection.Query(QStringLiteral(
+        "SELECT DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS RenewDate "
+        "FROM CustomerEmployeeTraining LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID"));
+    ASSERT_EQ(rows.rows.size(), 2);
+    EXPECT_TRUE(rows.rows[0][0].isNull());
+    EXPECT_TRUE(rows.rows[1][0].isNull());
+}
+
+TEST_F(Dialect, dateAdd_rejectsTextThatIsNoDate)
+{
+    EXPECT_THROW(scalar(QStringLiteral("SELECT DATEADD(Month, 1, 'soon')")), DbError);
+    EXPECT_THROW(scalar(QStringLiteral("SELECT DATEADD(Fortnight, 1, '2025-01-05')")), DbError);
+    EXPECT_THROW(scalar(QStringLiteral("SELECT DATEADD(Year, 9000, '2025-01-05')")), DbError);
+}
+
+TEST_F(Dialect, plusWithText_concatenatesAndNullStaysNull)
+{
+    EXPECT_EQ(scalar(QStringLiteral("SELECT 'Jane' + ' ' + 'Doe'")).toString(), QStringLiteral("Jane Doe"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT 1 + 2")).toInt(), 3);
+    db.exec(QStringLiteral("INSERT INTO Issues (ID, Description) VALUES (1, NULL);"
+                           "INSERT INTO Issues (ID, Description) VALUES (2, '');"
+                           "INSERT INTO Issues (ID, Description) VALUES (3, 'Check it');"));
+    connection.Execute(QStringLiteral("UPDATE Issues SET Description = Description + '\r\n(done)'"));
+    EXPECT_TRUE(db.queryValue(QStringLiteral("SELECT Description FROM Issues WHERE ID=1")).isNull());
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT Description FROM Issues WHERE ID=2")).toString(),
+              QStringLiteral("\r\n(done)"));
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT Description FROM Issues WHERE ID=3")).toString(),
+              QStringLiteral("Check it\r\n(done)"));
+    db.exec(QStringLiteral("INSERT INTO CustomerEmployee (FirstName, LastName) VALUES ('Ann', 'Lee')"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT LastName + ', ' + FirstName FROM CustomerEmployee")).toString(),
+              QStringLiteral("Lee, Ann"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT ISNULL(NULL + 'x', 'was null')")).toString(), QStringLiteral("was null"));
+}
+
+TEST_F(Dialect, textEquality_ignoresLetterCase)
+{
+    db.exec(QStringLiteral("INSERT INTO ServiceContract (ID, Status) VALUES (1, 'ACTIVE');"
+                           "INSERT INTO ServiceContract (ID, Status) VALUES (2, 'Inactive');"
+                           "INSERT INTO AutomationServer_Alert (Item, Category) VALUES ('training expire', 'Contract')"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM ServiceContract WHERE Status='Active'")).toInt(), 1);
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT * FROM AutomationServer_Alert WHERE Item = 'Training Expire'"), connection);
+    EXPECT_FALSE(rs.Eof());
+}
+
+TEST_F(Dialect, dateTextLiterals_storeAndCompareAsDates)
+{
+    connection.Execute(QStringLiteral("INSERT INTO Issues (ID, IssueDate, EnteredDate) VALUES (1, '1/5/2027', '12/7/2026 2:05:09 PM')"));
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT IssueDate FROM Issues")).toString(), QStringLiteral("2027-01-05 00:00:00"));
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT EnteredDate FROM Issues")).toString(), QStringLiteral("2026-12-07 14:05:09"));
+
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT IssueDate, EnteredDate FROM Issues"), connection);
+    EXPECT_EQ(rs.Field(QStringLiteral("IssueDate")).typeId(), QMetaType::QDateTime);
+    EXPECT_EQ(rs.Field(QStringLiteral("IssueDate")).toDateTime(), at(2027, 1, 5));
+    EXPECT_EQ(rs.Field(QStringLiteral("EnteredDate")).toDateTime(), at(2026, 12, 7, 14, 5, 9));
+
+    // 1/5 is 5 January, not 1 May; 12 AM is midnight.
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE IssueDate <= '1/5/2027'")).toInt(), 1);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE IssueDate < '1/5/2027'")).toInt(), 0);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE IssueDate > '1/4/2027 11:59:59 PM'")).toInt(), 1);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE EnteredDate = '12/7/2026 2:05:09 PM'")).toInt(), 1);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE IssueDate > '4/30/2027'")).toInt(), 0);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT '1/1/2027 12:00:00 AM'")).toDateTime(), at(2027, 1, 1));
+}
+
+TEST_F(Dialect, dateColumn_storedDateOnly_readsAsDateTime)
+{
+    db.exec(QStringLiteral("INSERT INTO CustomerEmployeeTraining (ID, CompletedDate) VALUES (1, '2025-03-31')"));
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT CompletedDate FROM CustomerEmployeeTraining"), connection);
+    EXPECT_EQ(rs.Field(QStringLiteral("CompletedDate")).toDateTime(), at(2025, 3, 31));
+}
+
+// The de-duplication of notifications and issues rests on this equality.
+TEST_F(Dialect, castOfDateAdd_equalsTheSameDateStoredFromItsText)
+{
+    db.exec(QStringLiteral(
+        "INSERT INTO TrainingItem (ID, Renews) VALUES (1, 1);"
+        "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (1, '2024-01-31 00:00:00', 1);"
+        "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (2, '2024-06-10 09:15:00', 1);"));
+    connection.Execute(QStringLiteral("INSERT INTO Issues (ItemID, AUTO_Date) VALUES (1, '2/29/2024')"));
+    connection.Execute(QStringLiteral("INSERT INTO Issues (ItemID, AUTO_Date) VALUES (2, '7/10/2024 9:15:00 AM')"));
+    connection.Execute(QStringLiteral("INSERT INTO Issues (ItemID, AUTO_Date) VALUES (1, '3/1/2024')"));
+    const QuerySnapshot rows = connection.Query(QStringLiteral(
+        "SELECT CustomerEmployeeTraining.ID, Issues.AUTO_Date FROM CustomerEmployeeTraining "
+        "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
+        "JOIN Issues ON CustomerEmployeeTraining.ID=Issues.ItemID AND "
+        "CAST(DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS VarChar)=Issues.AUTO_Date "
+        "ORDER BY CustomerEmployeeTraining.ID"));
+    ASSERT_EQ(rows.rows.size(), 2);
+    EXPECT_EQ(rows.rows[0][0].toInt(), 1);
+    EXPECT_EQ(rows.rows[0][1].toDateTime(), at(2024, 2, 29));
+    EXPECT_EQ(rows.rows[1][0].toInt(), 2);
+    EXPECT_EQ(rows.rows[1][1].toDateTime(), at(2024, 7, 10, 9, 15));
+}
+
+TEST_F(Dialect, castToVarChar_cutsToLengthLikeSqlServer)
+{
+    EXPECT_EQ(scalar(QStringLiteral("SELECT CAST('abcdefghij' AS VarChar(4))")).toString(), QStringLiteral("abcd"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT CAST(42 AS nvarchar)")).toString(), QStringLiteral("42"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT LENGTH(CAST('%1' AS VARCHAR))").arg(QString(40, QLatin1Char('x')))).toInt(), 30);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT CAST('1/5/2027' AS DateTime)")).toDateTime(), at(2027, 1, 5));
+}
+
+TEST_F(Dialect, top_limitsItsOwnQueryLevel)
+{
+    db.exec(QStringLiteral("INSERT INTO Company (Name) VALUES ('First');"
+                           "INSERT INTO Company (Name) VALUES ('Second');"
+                           "INSERT INTO Issues (ItemID, Status) VALUES (1, 'Open');"
+                           "INSERT INTO Issues (ItemID, Status) VALUES (1, 'Open');"
+                           "INSERT INTO Issues (ItemID, Status) VALUES (2, 'Open');"));
+    EXPECT_EQ(connection.Query(QStringLiteral("SELECT TOP 1 * FROM Company")).rows.size(), 1);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT TOP 1 Name FROM Company ORDER BY Name DESC")).toString(), QStringLiteral("Second"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM (SELECT TOP 2 ID FROM Issues ORDER BY ID) t")).toInt(), 2);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE ID IN (SELECT TOP (1) ID FROM Issues WHERE ItemID=1)")).toInt(), 1);
+    EXPECT_EQ(connection.Query(QStringLiteral("SELECT DISTINCT TOP 5 ItemID FROM Issues -- two items")).rows.size(), 2);
+}
+
+// Nothing inside a text literal or a quoted name is ever rewritten.
+TEST_F(Dialect, literalsAndQuotedNames_passUntouched)
+{
+    const QStringList hostile = {
+        QStringLiteral("TOP 1 + Sons"),
+        QStringLiteral("DATEADD(Month,1,x) and ISNULL(a,b) and CAST(x AS VarChar)"),
+        QStringLiteral("1/5/2027 is not a date here"),
+        QStringLiteral("a + b"),
+        QStringLiteral("-- not a comment /* nor this */"),
+        QStringLiteral("[x] \"y\" N'z'"),
+        QStringLiteral("SELECT TOP 5 * FROM Company"),
+    };
+    for (const QString &text : hostile) {
+        QString quoted = text;
+        quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+        connection.Execute(QStringLiteral("INSERT INTO ServiceContract (CustomerName, Status) VALUES ('") + quoted
+                           + QStringLiteral("' + ' Ltd', 'O''Brien''s')"));
+    }
+    const QList<QVariantList> rows = db.queryRows(QStringLiteral("SELECT CustomerName, Status FROM ServiceContract ORDER BY ID"));
+    ASSERT_EQ(rows.size(), hostile.size());
+    for (int i = 0; i < hostile.size(); ++i) {
+        EXPECT_EQ(rows[i][0].toString(), hostile[i] + QStringLiteral(" Ltd"));
+        EXPECT_EQ(rows[i][1].toString(), QStringLiteral("O'Brien's"));
+    }
+    EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT [TOP 1], \"ISNULL(\" FROM t")),
+              QStringLiteral("SELECT [TOP 1], \"ISNULL(\" FROM t"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT N'Zoë'")).toString(), QStringLiteral("Zoë"));
+}
+
+TEST(DialectText, rewritesOnlyWhatItMust)
+{
+    EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT TOP 1 * FROM Company")),
+              QStringLiteral("SELECT * FROM Company LIMIT 1"));
+    EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT ISNULL(a,0) FROM t WHERE b IN (1,2)")),
+              QStringLiteral("SELECT ifnull(a,0) FROM t WHERE b IN (1,2)"));
+    EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT x FROM t WHERE a.b = 'Active' AND c+1 > 2")),
+              QStringLiteral("SELECT x FROM t WHERE a.b = 'Active' AND c+1 > 2"));
+}

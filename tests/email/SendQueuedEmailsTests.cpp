@@ -1,0 +1,313 @@
+#include "MailTestSupport.h"
+
+#include "CompanySettings.h"
+#include "CycleCounters.h"
+#include "DbConnection.h"
+#include "DbError.h"
+#include "Recordset.h"
+#include "SendQueuedEmails.h"
+#include "TempDatabase.h"
+
+namespace {
+
+const QString Footer = QStringLiteral("Velmar Services\r\n1 Main Street");
+const QByteArray Crlf = "\r\n";
+
+QString quoted(const QVariant &value)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    QString text = value.toString();
+    text.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+class QueueTest : public MailTest
+{
+protected:
+    void SetUp() override
+    {
+        MailTest::SetUp();
+        start(SmtpServer::Options{});
+        QString error;
+        ASSERT_TRUE(DatabaseConnection().Open(db.connectionString(), &error)) << error.toStdString();
+        CycleCounters.Reset();
+    }
+    void TearDown() override
+    {
+        SharedRecordset().Close();
+        DatabaseConnection().Close();
+        CompanySettings = {};
+        CycleCounters.Reset();
+        MailTest::TearDown();
+    }
+
+    void start(const SmtpServer::Options &options)
+    {
+        server = std::make_unique<SmtpServer>(options);
+        CompanySettings = {};
+        CompanySettings.Name = QStringLiteral("Velmar Services");
+        CompanySettings.AutomationServerEmailFooter = Footer;
+        CompanySettings.AutomationServerEmailServer = QStringLiteral("127.0.0.1");
+        CompanySettings.AutomationServerEmailServerPort = QString::number(server->port());
+    }
+
+    // Queues one row; returns its ID.
+    qint64 queue(const QVariant &to, const QVariant &body, const QVariant &fromName = QStringLiteral("Velmar Services"),
+                 const QVariant &from = QStringLiteral("alerts@velmar.test"), int sent = 0)
+    {
+        db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailFromName, EmailTo, "
+                               "EmailSubject, EmailBody, EmailSent) VALUES (%1, %2, %3, 'Training expiring', %4, %5)")
+                    .arg(quoted(from), quoted(fromName), quoted(to), quoted(body))
+                    .arg(sent));
+        return db.queryValue(QStringLiteral("SELECT max(ID) FROM AutomationServer_EmailsSent")).toLongLong();
+    }
+
+    int sentFlag(qint64 id)
+    {
+        return db.queryValue(QStringLiteral("SELECT EmailSent FROM AutomationServer_EmailsSent WHERE ID = %1").arg(id))
+            .toInt();
+    }
+
+    // The sending time as the system reads it back.
+    QVariant dateSent(qint64 id)
+    {
+        Recordset rows;
+        rows.Open(QStringLiteral("SELECT DateSent FROM AutomationServer_EmailsSent WHERE ID = %1").arg(id),
+                  DatabaseConnection());
+        const QVariant value = rows.Field(QStringLiteral("DateSent"));
+        rows.Close();
+        return value;
+    }
+
+    TempDatabase db;
+    std::unique_ptr<SmtpServer> server;
+};
+
+QByteArray combined(const QList<QByteArray> &bodies, const QByteArray &footer = Footer.toUtf8())
+{
+    QByteArray text;
+    for (const QByteArray &body : bodies)
+        text += body + Crlf;
+    return text + Crlf + Crlf + Crlf + footer;
+}
+
+} // namespace
+
+TEST(QueueStatements, textsAreExactlyTheQueueDialogue)
+{
+    EXPECT_EQ(QueuedEmailsSql(), QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 AND "
+                                                "EmailTo<>'' ORDER BY EmailTo,ID"));
+    EXPECT_EQ(MarkEmailsSentSql(QStringLiteral("4,7,9"), QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9))),
+              QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='12/7/2026 2:05:09 PM' "
+                             "WHERE ID IN (4,7,9)"));
+    EXPECT_EQ(MarkEmailsSentSql(QStringLiteral("12"), QDateTime(QDate(2027, 1, 5), QTime(0, 0))),
+              QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='1/5/2027' WHERE ID IN (12)"));
+    EXPECT_EQ(NotificationSubject(QStringLiteral("O'Neil & Co")), QStringLiteral("Notification from O'Neil & Co"));
+}
+
+TEST_F(QueueTest, emptyQueue_sendsNothingAndCountsNothing)
+{
+    queue(QStringLiteral("a@client.test"), QStringLiteral("already sent"), QStringLiteral("V"),
+          QStringLiteral("alerts@velmar.test"), 1);
+    SendQueuedEmails();
+    EXPECT_EQ(server->connectionCount(), 0);
+    EXPECT_EQ(CycleCounters.Emails, 0);
+    EXPECT_TRUE(CycleCounters.Failures.isEmpty());
+}
+
+TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
+{
+    const qint64 first = queue(QStringLiteral("a@client.test;"), QStringLiteral("First: O'Brien's course"),
+                               QStringLiteral("Early Sender"), QStringLiteral("early@velmar.test"));
+    const qint64 second = queue(QStringLiteral("a@client.test;"), QStringLiteral("Second\r\n. dotted line"));
+    const qint64 third = queue(QStringLiteral("a@client.test;"), QStringLiteral("Third – Zürich"),
+                               QStringLiteral("Last Sender"), QStringLiteral("last@velmar.test"));
+    SendQueuedEmails();
+
+    const QList<ReceivedMail> mails = server->messages();
+    ASSERT_EQ(mails.size(), 1);
+    const ReceivedMail &m = mails.first();
+    EXPECT_EQ(m.recipients, QStringList{QStringLiteral("a@client.test")});
+    EXPECT_EQ(m.mailFrom, QStringLiteral("last@velmar.test"));
+    EXPECT_EQ(m.header(QStringLiteral("From")), QStringLiteral("Last Sender <last@velmar.test>"));
+    EXPECT_EQ(m.header(QStringLiteral("Subject")), QStringLiteral("Notification from Velmar Services"));
+    EXPECT_EQ(m.body, combined({"First: O'Brien's course", "Second\r\n. dotted line", QStringLiteral("Third – Zürich").toUtf8()}));
+
+    const QDateTime sentAt(QDate(2026, 12, 7), QTime(14, 5, 9));
+    for (qint64 id : {first, second, third}) {
+        EXPECT_EQ(sentFlag(id), 1) << id;
+        EXPECT_EQ(dateSent(id).toDateTime(), sentAt) << id;
+    }
+    EXPECT_EQ(CycleCounters.Emails, 1);
+}
+
+TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrder)
+{
+    queue(QStringLiteral("b@client.test;"), QStringLiteral("b one"));
+    queue(QStringLiteral("a@client.test;"), QStringLiteral("a one"));
+    queue(QStringLiteral("b@client.test;"), QStringLiteral("b two"));
+    SendQueuedEmails();
+
+    const QList<ReceivedMail> mails = server->messages();
+    ASSERT_EQ(mails.size(), 2);
+    EXPECT_EQ(mails.at(0).recipients, QStringList{QStringLiteral("a@client.test")});
+    EXPECT_EQ(mails.at(0).body, combined({"a one"}));
+    EXPECT_EQ(mails.at(1).recipients, QStringList{QStringLiteral("b@client.test")});
+    EXPECT_EQ(mails.at(1).body, combined({"b one", "b two"}));
+    EXPECT_EQ(CycleCounters.Emails, 2);
+    // One run, one SMTP session, ended with the run.
+    EXPECT_EQ(server->connectionCount(), 1);
+    EXPECT_EQ(server->waitForClosedConnections(1, 5000), 1);
+}
+
+TEST_F(QueueTest, listsDifferingOnlyInCase_areDifferentGroups)
+{
+    // The database sorts them together, so their IDs interleave.
+    const qint64 a = queue(QStringLiteral("Ann@client.test"), QStringLiteral("one"));
+    const qint64 b = queue(QStringLiteral("ann@client.test"), QStringLiteral("two"));
+    const qint64 c = queue(QStringLiteral("Ann@client.test"), QStringLiteral("three"));
+    SendQueuedEmails();
+
+    const QList<ReceivedMail> mails = server->messages();
+    ASSERT_EQ(mails.size(), 3);
+    EXPECT_EQ(mails.at(0).recipients, QStringList{QStringLiteral("Ann@client.test")});
+    EXPECT_EQ(mails.at(0).body, combined({"one"}));
+    EXPECT_EQ(mails.at(1).recipients, QStringList{QStringLiteral("ann@client.test")});
+    EXPECT_EQ(mails.at(1).body, combined({"two"}));
+    EXPECT_EQ(mails.at(2).body, combined({"three"}));
+    for (qint64 id : {a, b, c})
+        EXPECT_EQ(sentFlag(id), 1);
+    EXPECT_EQ(CycleCounters.Emails, 3);
+}
+
+TEST_F(QueueTest, sentRowsAndRowsWithoutRecipient_areNeverTouched)
+{
+    const qint64 sent = queue(QStringLiteral("a@client.test"), QStringLiteral("old"), QStringLiteral("V"),
+                              QStringLiteral("alerts@velmar.test"), 1);
+    const qint64 empty = queue(QString(QLatin1String("")), QStringLiteral("nobody"));
+    const qint64 null = queue(QVariant(), QStringLiteral("nobody either"));
+    const qint64 queued = queue(QStringLiteral("a@client.test"), QStringLiteral("new"));
+    SendQueuedEmails();
+
+    const QList<ReceivedMail> mails = server->messages();
+    ASSERT_EQ(mails.size(), 1);
+    EXPECT_EQ(mails.first().body, combined({"new"}));
+    EXPECT_EQ(sentFlag(sent), 1);
+    EXPECT_TRUE(dateSent(sent).isNull());
+    for (qint64 id : {empty, null}) {
+        EXPECT_EQ(sentFlag(id), 0);
+        EXPECT_TRUE(dateSent(id).isNull());
+    }
+    EXPECT_EQ(sentFlag(queued), 1);
+}
+
+TEST_F(QueueTest, listOfSeveralAddresses_isOneMessageToAll)
+{
+    queue(QStringLiteral("a@client.test; b@client.test;"), QStringLiteral("one"));
+    queue(QStringLiteral("a@client.test; b@client.test;"), QStringLiteral("two"));
+    SendQueuedEmails();
+
+    const QList<ReceivedMail> mails = server->messages();
+    ASSERT_EQ(mails.size(), 1);
+    EXPECT_EQ(mails.first().recipients, (QStringList{QStringLiteral("a@client.test"), QStringLiteral("b@client.test")}));
+    EXPECT_EQ(mails.first().body, combined({"one", "two"}));
+}
+
+TEST_F(QueueTest, nullBodyAndSender_readAsEmptyAndEmptyFooterKeepsTheBreaks)
+{
+    CompanySettings.AutomationServerEmailFooter.clear();
+    queue(QStringLiteral("a@client.test"), QStringLiteral("one"));
+    queue(QStringLiteral("a@client.test"), QVariant(), QVariant(), QVariant());
+    SendQueuedEmails();
+
+    const QList<ReceivedMail> mails = server->messages();
+    ASSERT_EQ(mails.size(), 1);
+    EXPECT_EQ(mails.first().mailFrom, QStringLiteral("<>"));   // the null sender
+    EXPECT_EQ(mails.first().body, QByteArray("one\r\n\r\n\r\n\r\n\r\n"));
+    EXPECT_EQ(CycleCounters.Emails, 1);
+}
+
+TEST_F(QueueTest, failingGroup_staysQueuedWhileOthersAreSent)
+{
+    const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
+    const qint64 refused = queue(QStringLiteral("refused@client.test"), QStringLiteral("for nobody"));
+    const qint64 z = queue(QStringLiteral("z@client.test"), QStringLiteral("for z"));
+    SendQueuedEmails();
+
+    const QList<ReceivedMail> mails = server->messages();
+    ASSERT_EQ(mails.size(), 2);
+    EXPECT_EQ(mails.at(0).recipients, QStringList{QStringLiteral("a@client.test")});
+    EXPECT_EQ(mails.at(1).recipients, QStringList{QStringLiteral("z@client.test")});
+    EXPECT_EQ(sentFlag(a), 1);
+    EXPECT_EQ(sentFlag(refused), 0);
+    EXPECT_TRUE(dateSent(refused).isNull());
+    EXPECT_EQ(sentFlag(z), 1);
+    EXPECT_EQ(CycleCounters.Emails, 2);
+    ASSERT_EQ(CycleCounters.Failures.size(), 1);
+    const QString line = CycleCounters.Failures.first();
+    EXPECT_TRUE(line.startsWith(QStringLiteral("Email to refused@client.test not sent: "))) << line.toStdString();
+    EXPECT_TRUE(line.contains(QStringLiteral("550"))) << line.toStdString();
+    EXPECT_FALSE(line.contains(QLatin1Char('\n')));
+}
+
+TEST_F(QueueTest, serverDown_leavesEverythingQueuedAndReportsEachGroup)
+{
+    SmtpServer::Options down;
+    down.behaviour = SmtpServer::Behaviour::NotListening;
+    start(down);
+    const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
+    const qint64 b = queue(QStringLiteral("b@client.test"), QStringLiteral("for b"));
+    EXPECT_NO_THROW(SendQueuedEmails());
+    EXPECT_EQ(sentFlag(a), 0);
+    EXPECT_EQ(sentFlag(b), 0);
+    EXPECT_EQ(CycleCounters.Emails, 0);
+    ASSERT_EQ(CycleCounters.Failures.size(), 2);
+    EXPECT_TRUE(CycleCounters.Failures.at(0).startsWith(QStringLiteral("Email to a@client.test not sent: ")));
+    EXPECT_TRUE(CycleCounters.Failures.at(1).startsWith(QStringLiteral("Email to b@client.test not sent: ")));
+}
+
+TEST_F(QueueTest, refusedLogin_isReportedWithoutThePassword)
+{
+    SmtpServer::Options login;
+    login.tls = SmtpServer::Tls::StartTls;
+    login.user = QStringLiteral("mailer");
+    login.password = QStringLiteral("right-Pa55");
+    start(login);
+    CompanySettings.AutomationServerEmailServer = QStringLiteral("localhost");
+    CompanySettings.AutomationServerEmailUseSSLTLS = true;
+    CompanySettings.AutomationServerEmailUser = QStringLiteral("mailer");
+    CompanySettings.AutomationServerEmailPassword = QStringLiteral("wrong-Pa55");
+    const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("body"));
+    SendQueuedEmails();
+
+    EXPECT_EQ(sentFlag(id), 0);
+    ASSERT_EQ(CycleCounters.Failures.size(), 1);
+    EXPECT_TRUE(CycleCounters.Failures.first().contains(QStringLiteral("535"))) << CycleCounters.Failures.first().toStdString();
+    EXPECT_FALSE(CycleCounters.Failures.first().contains(QStringLiteral("wrong-Pa55")));
+}
+
+TEST_F(QueueTest, failingMarkingStatement_endsTheRunWithDbError)
+{
+    db.exec(QStringLiteral("CREATE TRIGGER queue_frozen BEFORE UPDATE ON AutomationServer_EmailsSent "
+                           "BEGIN SELECT RAISE(ABORT, 'queue is frozen'); END;"));
+    const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
+    queue(QStringLiteral("b@client.test"), QStringLiteral("for b"));
+    try {
+        SendQueuedEmails();
+        FAIL() << "no DbError";
+    } catch (const DbError &error) {
+        EXPECT_TRUE(error.message().contains(QStringLiteral("queue is frozen"))) << error.message().toStdString();
+    }
+    // The first message went out; its rows stay queued and nothing more is sent.
+    EXPECT_EQ(server->messages().size(), 1);
+    EXPECT_EQ(sentFlag(a), 0);
+    EXPECT_EQ(CycleCounters.Emails, 0);
+}
+
+TEST_F(QueueTest, failingQuery_throwsDbError)
+{
+    db.exec(QStringLiteral("DROP TABLE AutomationServer_EmailsSent"));
+    EXPECT_THROW(SendQueuedEmails(), DbError);
+    EXPECT_EQ(server->connectionCount(), 0);
+}

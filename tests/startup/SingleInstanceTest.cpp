@@ -1,0 +1,97 @@
+#include "SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+// Each test gets its own lock directory, so parallel runs and an installed
+// server never meet.
+class SingleInstanceTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        qputenv("VELMAR_INSTANCE_LOCK_DIR", dir.path().toLocal8Bit());
+    }
+    void TearDown() override
+    {
+        ReleaseInstanceLock();
+        qunsetenv("VELMAR_INSTANCE_LOCK_DIR");
+    }
+    // A lock file as another copy leaves it: its process id and name.
+    void writeLockOf(qint64 pid, const QString &processName)
+    {
+        QFile file(InstanceLockPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::number(pid) + '\n' + processName.toUtf8() + "\n\n");
+    }
+
+    QTemporaryDir dir;
+};
+}
+
+TEST_F(SingleInstanceTest, firstCopy_takesTheLockAndKeepsIt)
+{
+    EXPECT_TRUE(InstanceLockPath().startsWith(dir.path()));
+    EXPECT_FALSE(AnotherInstanceRunning());
+    EXPECT_TRUE(QFile::exists(InstanceLockPath()));
+    // Asking again in the same copy does not see itself as another.
+    EXPECT_FALSE(AnotherInstanceRunning());
+    ReleaseInstanceLock();
+    EXPECT_FALSE(QFile::exists(InstanceLockPath()));
+}
+
+TEST_F(SingleInstanceTest, lockOfALiveProcess_meansAnotherCopyRuns)
+{
+    QProcess holder;
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(holder.waitForStarted(5000));
+    writeLockOf(holder.processId(), QStringLiteral("sleep"));
+
+    EXPECT_TRUE(AnotherInstanceRunning());
+    EXPECT_TRUE(QFile::exists(InstanceLockPath()));
+
+    holder.kill();
+    holder.waitForFinished(5000);
+}
+
+TEST_F(SingleInstanceTest, lockLeftByACrashedCopy_doesNotBlock)
+{
+    QProcess crashed;
+    crashed.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(crashed.waitForStarted(5000));
+    const qint64 pid = crashed.processId();
+    crashed.kill();
+    ASSERT_TRUE(crashed.waitForFinished(5000));
+    writeLockOf(pid, QStringLiteral("sleep"));
+
+    EXPECT_FALSE(AnotherInstanceRunning());
+    // Taken over: the file now names this process.
+    QFile file(InstanceLockPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readLine().trimmed().toLongLong(), QCoreApplication::applicationPid());
+}
+
+TEST_F(SingleInstanceTest, pidReusedByAnotherProgram_doesNotBlock)
+{
+    QProcess other;
+    other.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(other.waitForStarted(5000));
+    writeLockOf(other.processId(), QStringLiteral("velmar-automation-server"));
+
+    EXPECT_FALSE(AnotherInstanceRunning());
+
+    other.kill();
+    other.waitForFinished(5000);
+}
+
+TEST_F(SingleInstanceTest, unusableLockDirectory_doesNotStopTheServer)
+{
+    qputenv("VELMAR_INSTANCE_LOCK_DIR", dir.filePath(QStringLiteral("missing/dir")).toLocal8Bit());
+    EXPECT_FALSE(AnotherInstanceRunning());
+}

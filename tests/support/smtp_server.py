@@ -1,0 +1,214 @@
+#!/usr/bin/python3
+"""SMTP peer for the mail tests, on 127.0.0.1.
+
+Binds a free port, prints "READY <port>" on standard output, then serves until
+it is terminated. Every message it accepts is saved in --dir as NNNN.eml (the
+bytes as received, dot-stuffing removed), NNNN.body (the decoded text/plain
+body) and NNNN.json (envelope and decoded headers; written last, so a test that
+sees it sees the whole message). Every connection adds "open" to connections.log
+when it is accepted and "closed" when it ends.
+
+Recipients whose local part starts with "refuse" are always refused (550).
+"""
+import argparse
+import asyncio
+import base64
+import binascii
+import email
+import email.policy
+import json
+import logging
+import os
+import signal
+import socket
+import ssl
+import sys
+import warnings
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+
+class Recorder:
+    def __init__(self, folder, behaviour):
+        self.folder = folder
+        self.behaviour = behaviour
+        self.count = 0
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.behaviour == "reject-sender":
+            return "553 5.7.1 Sender address rejected by policy"
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.split("@")[0].lower().startswith("refuse"):
+            return "550 5.1.1 <%s>: Recipient address rejected: no such user" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.behaviour == "reject-data":
+            return "554 5.7.1 Message rejected as spam"
+        self.count += 1
+        self.save(envelope)
+        return "250 2.0.0 Message accepted for delivery"
+
+    def save(self, envelope):
+        stem = os.path.join(self.folder, "%04d" % self.count)
+        raw = envelope.original_content or envelope.content
+        with open(stem + ".eml", "wb") as f:
+            f.write(raw)
+        message = email.message_from_bytes(raw, policy=email.policy.default)
+        defects = [type(d).__name__ for d in message.defects]
+        headers = []
+        for name, value in message.items():
+            defects.extend(type(d).__name__ for d in getattr(value, "defects", ()))
+            headers.append([name, str(value)])
+        info = {
+            "mail_from": envelope.mail_from,
+            "rcpt_tos": envelope.rcpt_tos,
+            "headers": headers,
+            "defects": defects,
+        }
+        part = message.get_body(preferencelist=("plain",))
+        body = b""
+        if part is not None:
+            info["content_type"] = part.get_content_type()
+            info["charset"] = part.get_content_charset() or ""
+            encoding = (part.get("Content-Transfer-Encoding") or "7bit").strip().lower()
+            info["transfer_encoding"] = encoding
+            payload = part.get_payload(decode=False).encode("ascii", "surrogateescape")
+            if encoding == "quoted-printable":
+                body = binascii.a2b_qp(payload)
+            elif encoding == "base64":
+                body = base64.b64decode(payload)
+            else:
+                body = payload
+        with open(stem + ".body", "wb") as f:
+            f.write(body)
+        with open(stem + ".json.part", "w", encoding="utf-8") as f:
+            json.dump(info, f)
+        os.replace(stem + ".json.part", stem + ".json")
+
+
+class RecordingSMTP(SMTP):
+    """Counts connections; can drop the connection once DATA has begun."""
+
+    def __init__(self, handler, folder, behaviour, **kwargs):
+        super().__init__(handler, **kwargs)
+        self._folder = folder
+        self._behaviour = behaviour
+
+    def _log(self, event):
+        with open(os.path.join(self._folder, "connections.log"), "a") as f:
+            f.write(event + "\n")
+
+    def connection_made(self, transport):
+        if self._original_transport is None and self.transport is None:
+            self._log("open")
+            # aiosmtpd writes a multi-line reply line by line; without this
+            # each further line waits for the client's delayed ACK (~40 ms).
+            sock = transport.get_extra_info("socket")
+            if sock is not None:
+                sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        super().connection_made(transport)
+
+    def connection_lost(self, error):
+        self._log("closed")
+        super().connection_lost(error)
+
+    async def smtp_DATA(self, arg):
+        if self._behaviour == "drop-data" and self.envelope.rcpt_tos:
+            await self.push("354 End data with <CR><LF>.<CR><LF>")
+            self.transport.close()
+            return
+        await super().smtp_DATA(arg)
+
+
+class Silent(asyncio.Protocol):
+    """Accepts the connection and never says anything."""
+
+    def connection_made(self, transport):
+        self.transport = transport
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--user")
+    parser.add_argument("--password")
+    parser.add_argument("--behaviour", default="accept",
+                        choices=["accept", "reject-data", "reject-sender", "drop-data", "silent",
+                                 "closed"])
+    parser.add_argument("--idle-timeout", type=float, default=300.0)
+    parser.add_argument("--port", type=int, default=0)
+    args = parser.parse_args()
+    # Refused handshakes and deprecation notices are expected here; the tests
+    # judge what arrived, not the server's log.
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+    logging.getLogger("mail.log").propagate = False
+    warnings.simplefilter("ignore")
+
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try:
+        sock.bind(("127.0.0.1", args.port))
+    except OSError as error:
+        print("UNAVAILABLE %s" % error, flush=True)
+        return 0
+    port = sock.getsockname()[1]
+    if args.behaviour == "closed":
+        # Nobody listens on this port once it is closed: connections are refused.
+        sock.close()
+        print("READY %d" % port, flush=True)
+        while True:
+            signal.pause()
+        return
+    sock.listen(64)
+
+    context = None
+    if args.tls != "none":
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+
+    handler = Recorder(args.dir, args.behaviour)
+    authenticator = None
+    if args.user is not None:
+        expected = LoginPassword(args.user.encode(), (args.password or "").encode())
+
+        def authenticator(server, session, envelope, mechanism, auth_data):
+            ok = isinstance(auth_data, LoginPassword) and auth_data == expected
+            return AuthResult(success=ok, handled=False)
+
+    def factory():
+        if args.behaviour == "silent":
+            return Silent()
+        options = dict(hostname="mail.test", timeout=args.idle_timeout)
+        if args.tls == "starttls":
+            options.update(tls_context=context, require_starttls=True)
+        if authenticator is not None:
+            # AUTH is offered only over TLS; aiosmtpd cannot tell that an
+            # implicit TLS connection is secure, so there it is allowed outright.
+            options.update(authenticator=authenticator, auth_required=True,
+                           auth_require_tls=(args.tls == "starttls"))
+        return RecordingSMTP(handler, args.dir, args.behaviour, **options)
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    server = loop.run_until_complete(
+        loop.create_server(factory, sock=sock, ssl=context if args.tls == "implicit" else None))
+    loop.add_signal_handler(signal.SIGTERM, loop.stop)
+    loop.add_signal_handler(signal.SIGINT, loop.stop)
+    print("READY %d" % port, flush=True)
+    try:
+        loop.run_forever()
+    finally:
+        server.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
