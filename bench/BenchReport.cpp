@@ -57,6 +57,24 @@ QJsonObject PhaseJson(const PhaseResult &phase)
                        {u"peakRssKiB"_s, phase.peakRssKiB}};
 }
 
+QJsonObject DiagnosisJson(const Diagnosis &diagnosis)
+{
+    QJsonArray queries;
+    for (const QueryTiming &q : diagnosis.queries)
+        queries.append(QJsonObject{{u"name"_s, q.name},
+                                   {u"rows"_s, q.rows},
+                                   {u"systemMs"_s, q.systemMs},
+                                   {u"tzSetMs"_s, q.tzSetMs},
+                                   {u"integerMs"_s, q.integerMs},
+                                   {u"sameResults"_s, q.sameResults},
+                                   {u"plan"_s, QJsonArray::fromStringList(q.plan)}});
+    return QJsonObject{{u"queries"_s, queries},
+                       {u"executeMicroseconds"_s, diagnosis.executeMicroseconds},
+                       {u"preparedMicroseconds"_s, diagnosis.preparedMicroseconds},
+                       {u"dateAddMicroseconds"_s, diagnosis.dateAddMicroseconds},
+                       {u"integerDateAddMicroseconds"_s, diagnosis.integerDateAddMicroseconds}};
+}
+
 } // namespace
 
 double NotifiedPerSecond(const SizeRun &run)
@@ -151,6 +169,7 @@ QString MarkdownForSize(const SizeRun &run, const BenchTargets &targets)
         Fixed(second.milliseconds, 1), Fixed(targets.secondCycleMs, 0), Verdict(second.milliseconds < targets.secondCycleMs));
     md += u"| Peak resident memory, MiB | %1 | < %2 | %3 |\n\n"_s.arg(
         Fixed(peakMib, 1), Fixed(targets.peakRssMiB, 0), Verdict(peakMib >= 0 && peakMib < targets.peakRssMiB));
+    md += MarkdownForDiagnosis(run.diagnosis);
     return md;
 }
 
@@ -210,6 +229,7 @@ QJsonObject JsonForSize(const SizeRun &run)
                                      {u"logRows"_s, run.reference.logRows},
                                      {u"issues"_s, run.reference.issues},
                                      {u"differences"_s, QJsonArray::fromStringList(run.referenceDifferences)}}},
+        {u"diagnosis"_s, DiagnosisJson(run.diagnosis)},
         {u"notifiedPerSecond"_s, NotifiedPerSecond(run)},
         {u"referenceRatio"_s, ReferenceRatio(run)},
         {u"peakRssKiB"_s, PeakRssKiB(run)},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CycleRunner.h"
+#include "Diagnosis.h"
 #include "SetBasedReference.h"
 #include "SmtpThroughput.h"
 
@@ -20,6 +21,7 @@ struct SizeRun
     ReferenceResult reference;
     QStringList referenceDifferences; // rows the cycles and the reference wrote differently
     qint64 sinkMessages = 0;          // messages the sink received during the cycles
+    Diagnosis diagnosis;
 };
 
 // The targets the figures are held against.

@@ -1,24 +1,30 @@
 #include "SmtpSink.h"
 
+#include <QHostAddress>
+#include <QTcpSocket>
+
 using namespace Qt::StringLiterals;
 
 namespace {
 const char kPython[] = "/usr/bin/python3";
 }
 
-SmtpSink::SmtpSink(const QString &script, const QString &certFile, const QString &keyFile)
+SmtpSink::SmtpSink(const QString &program, const QString &certFile, const QString &keyFile)
 {
-    QStringList arguments{script};
+    const bool python = program.endsWith(u".py"_s);
+    QStringList arguments;
+    if (python)
+        arguments << program;
     if (!certFile.isEmpty())
         arguments << u"--cert"_s << certFile << u"--key"_s << keyFile;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QString::fromLatin1(kPython), arguments);
+    m_process.start(python ? QString::fromLatin1(kPython) : program, arguments);
     if (!m_process.waitForStarted(10000))
-        throw SmtpSinkError(u"cannot start the SMTP sink %1: %2"_s.arg(script, m_process.errorString()));
+        throw SmtpSinkError(u"cannot start the SMTP sink %1: %2"_s.arg(program, m_process.errorString()));
     QByteArray line;
     while (!line.endsWith('\n')) {
         if (!m_process.waitForReadyRead(15000))
-            throw SmtpSinkError(u"the SMTP sink %1 did not report its port: %2"_s.arg(script, m_process.errorString()));
+            throw SmtpSinkError(u"the SMTP sink %1 did not report its port: %2"_s.arg(program, m_process.errorString()));
         line += m_process.readLine();
     }
     const QList<QByteArray> words = line.trimmed().split(' ');
@@ -40,8 +46,27 @@ SmtpSink::~SmtpSink()
 SmtpSink::Counts SmtpSink::stop()
 {
     m_stopped = true;
-    // SIGTERM on Unix: the sink prints its counts and exits.
-    m_process.terminate();
+    // Asked over SMTP, so stopping works the same everywhere; a sink that
+    // refuses the command (STARTTLS required first) gets SIGTERM instead.
+    QTcpSocket control;
+    control.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+    bool asked = false;
+    const bool connected = control.waitForConnected(5000);
+    if (connected && control.waitForReadyRead(5000)) {
+        control.readAll();   // the greeting
+        control.write("XSTOP\r\n");
+        while (control.waitForReadyRead(5000)) {
+            if (control.peek(4) == "221 ") {
+                asked = true;
+                break;
+            }
+            if (control.canReadLine())
+                break;
+        }
+    }
+    control.abort();
+    if (!asked)
+        m_process.terminate();
     if (!m_process.waitForFinished(15000)) {
         m_process.kill();
         throw SmtpSinkError(u"the SMTP sink did not stop"_s);
@@ -50,8 +75,9 @@ SmtpSink::Counts SmtpSink::stop()
     for (const QByteArray &line : lines) {
         const QList<QByteArray> words = line.trimmed().split(' ');
         if (words.size() == 5 && words.at(0) == "COUNT")
-            return Counts{words.at(1).toLongLong(), words.at(2).toLongLong(), words.at(3).toLongLong(),
-                          words.at(4).toLongLong()};
+            // A refused XSTOP left its connection in the sink's count.
+            return Counts{words.at(1).toLongLong(), words.at(2).toLongLong() - (!asked && connected ? 1 : 0),
+                          words.at(3).toLongLong(), words.at(4).toLongLong()};
     }
     throw SmtpSinkError(u"the SMTP sink ended without its counts (exit status %1)"_s.arg(m_process.exitCode()));
 }

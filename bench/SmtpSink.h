@@ -11,8 +11,10 @@ public:
     explicit SmtpSinkError(const QString &message) : std::runtime_error(message.toStdString()) {}
 };
 
-// The counting SMTP sink (bench/smtp_null_sink.py) as a child process on
-// 127.0.0.1. Stopped, and its counts read, by stop() or the destructor.
+// A counting SMTP sink on 127.0.0.1 as a child process: the benchmark's own
+// smtp_sink program, or bench/smtp_null_sink.py (run by /usr/bin/python3)
+// when `program` ends in ".py". Stopped, and its counts read, by stop();
+// killed by the destructor otherwise.
 class SmtpSink
 {
 public:
@@ -25,7 +27,7 @@ public:
     };
 
     // With a certificate and key the sink requires STARTTLS.
-    SmtpSink(const QString &script, const QString &certFile = {}, const QString &keyFile = {});
+    explicit SmtpSink(const QString &program, const QString &certFile = {}, const QString &keyFile = {});
     ~SmtpSink();
     SmtpSink(const SmtpSink &) = delete;
     SmtpSink &operator=(const SmtpSink &) = delete;

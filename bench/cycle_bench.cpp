@@ -46,7 +46,7 @@ struct Options
     QString markdownFile;
     QString jsonFile;
     QString generator = QStringLiteral(VELMAR_BENCH_GENERATOR);
-    QString sinkScript = QStringLiteral(VELMAR_SOURCE_DIR "/bench/smtp_null_sink.py");
+    QString sinkProgram = QStringLiteral(VELMAR_BENCH_SINK);
     qint64 childSize = 0;    // internal: measure this size only
     int childSmtp = 0;       // internal: measure SMTP rates only
 };
@@ -128,7 +128,7 @@ SizeRun MeasureSize(const Options &options, qint64 records, const QString &workD
     const QString referenceDb = dir.filePath(u"host-%1-reference.db"_s.arg(records));
     const QString summary = dir.filePath(u"host-%1-summary.json"_s.arg(records));
 
-    SmtpSink sink(options.sinkScript);
+    SmtpSink sink(options.sinkProgram);
     RunProgram(options.generator,
                {u"--records"_s, QString::number(records), u"--seed"_s, QString::number(options.seed), u"--out"_s, hostDb,
                 u"--smtp-port"_s, QString::number(sink.port()), u"--today"_s, Today().toString(Qt::ISODate),
@@ -167,6 +167,7 @@ SizeRun MeasureSize(const Options &options, qint64 records, const QString &workD
         run.referenceDifferences = CompareWrittenRows(probe, QFileInfo(referenceDb).absoluteFilePath(), baseline);
     }
     run.sinkMessages = sink.stop().messages;
+    run.diagnosis = DiagnoseCycleCosts(hostDb);
     return run;
 }
 
@@ -207,8 +208,9 @@ int RunChild(const Options &options)
         Print(MarkdownForSize(run, targets));
         json = JsonForSize(run);
     } else {
-        const QList<SmtpRate> rates = MeasureSmtpRates(options.sinkScript, workDir, options.childSmtp);
-        Print(u"### SMTP session reuse (%1 messages of about 2 KB each per row)\n\n"_s.arg(options.childSmtp)
+        const QList<SmtpRate> rates = MeasureSmtpRates(options.sinkProgram, workDir, options.childSmtp);
+        Print(u"### SMTP session reuse (%1 messages of about 2 KB each per row, median of 3 interleaved runs)\n\n"_s
+                  .arg(options.childSmtp)
               + MarkdownForSmtp(rates, targets));
         json = JsonForSmtp(rates);
     }
@@ -222,9 +224,9 @@ int RunParent(const Options &options, const QStringList &originalArguments)
     QTemporaryDir partsDir;
     if (!partsDir.isValid())
         throw std::runtime_error("cannot create a temporary directory");
-    QString markdown = u"## Cycle benchmark\n\nMachine: %1. Date: %2. Command: `%3`. Build: %4.\n\n"_s.arg(
+    QString markdown = u"## Cycle benchmark\n\nMachine: %1. Date: %2. Command: `%3`. Build: %4. SMTP sink: %5.\n\n"_s.arg(
         MachineLine(), QDateTime::currentDateTime().toString(Qt::ISODate), originalArguments.join(u' '),
-        QStringLiteral(VELMAR_BUILD_TYPE));
+        QStringLiteral(VELMAR_BUILD_TYPE), QFileInfo(options.sinkProgram).fileName());
     Print(markdown);
     QJsonArray sizes;
     QJsonObject smtp;
@@ -235,6 +237,8 @@ int RunParent(const Options &options, const QStringList &originalArguments)
             arguments << u"--work-dir"_s << options.workDir;
         if (options.keep)
             arguments << u"--keep"_s;
+        if (options.sinkProgram.endsWith(u".py"_s))
+            arguments << u"--python-sink"_s;
         const QString section = QString::fromUtf8(RunProgram(QCoreApplication::applicationFilePath(), arguments, 3600000));
         Print(section);
         markdown += section;
@@ -270,6 +274,7 @@ int main(int argc, char *argv[])
         {u"markdown"_s, u"Also write the report to this file."_s, u"FILE"_s},
         {u"json"_s, u"Write the figures as JSON to this file."_s, u"FILE"_s},
         {u"generator"_s, u"The generate_host_db program."_s, u"PATH"_s},
+        {u"python-sink"_s, u"Use bench/smtp_null_sink.py (aiosmtpd) instead of the C++ sink."_s},
         {u"child-size"_s, u"Internal: measure one size in this process."_s, u"N"_s},
         {u"child-smtp"_s, u"Internal: measure SMTP rates in this process."_s, u"M"_s},
     });
@@ -303,6 +308,8 @@ int main(int argc, char *argv[])
     options.jsonFile = parser.value(u"json"_s);
     if (parser.isSet(u"generator"_s))
         options.generator = parser.value(u"generator"_s);
+    if (parser.isSet(u"python-sink"_s))
+        options.sinkProgram = QStringLiteral(VELMAR_SOURCE_DIR "/bench/smtp_null_sink.py");
     if (!ok) {
         std::fprintf(stderr, "cycle_bench: sizes, seed and counts must be whole numbers\n");
         return 2;

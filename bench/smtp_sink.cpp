@@ -87,7 +87,8 @@ private:
     // False when the session stops reading (TLS starting, closing).
     bool command(const QByteArray &line)
     {
-        const QByteArray verb = line.left(line.indexOf(' ')).toUpper();
+        const qsizetype space = line.indexOf(' ');
+        const QByteArray verb = (space < 0 ? line : line.left(space)).toUpper();
         const bool encrypted = m_socket->isEncrypted();
         if (verb == "EHLO") {
             QByteArray text = "250-bench-sink\r\n250-SIZE 67108864\r\n250-8BITMIME\r\n250-SMTPUTF8\r\n";
@@ -140,6 +141,7 @@ private:
             QCoreApplication::exit(0);
             return false;
         } else {
+            std::fprintf(stderr, "smtp_sink: unrecognized [%s]\n", line.left(60).constData());
             reply("500 5.5.2 Command not recognized\r\n");
         }
         return true;

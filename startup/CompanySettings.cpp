@@ -105,10 +105,15 @@ bool readFlag(const Recordset &rs, const QString &column)
 }
 }
 
+QString CompanySettingsSql()
+{
+    return QStringLiteral("SELECT TOP 1 * FROM Company");
+}
+
 void LoadCompanySettings()
 {
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT TOP 1 * FROM Company"), DatabaseConnection());
+    rs.Open(CompanySettingsSql(), DatabaseConnection());
     struct Closer {
         Recordset &rs;
         ~Closer() { rs.Close(); }

@@ -41,7 +41,10 @@ public:
     QString Reason;
 };
 
-// Reads "SELECT TOP 1 * FROM Company" over the open DatabaseConnection().
+// The one query of the company settings: "SELECT TOP 1 * FROM Company".
+QString CompanySettingsSql();
+
+// Reads CompanySettingsSql() over the open DatabaseConnection().
 // No row: nothing changes. Null columns read as empty text, 0 or false.
 // Throws CompanySettingsError or DbError.
 void LoadCompanySettings();

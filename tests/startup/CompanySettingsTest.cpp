@@ -42,6 +42,11 @@ protected:
 };
 }
 
+TEST_F(CompanySettingsTest, query_isTheHostsStatement)
+{
+    EXPECT_EQ(CompanySettingsSql(), QStringLiteral("SELECT TOP 1 * FROM Company"));
+}
+
 TEST_F(CompanySettingsTest, fullRow_isReadIntoEveryField)
 {
     insertCompany(QStringLiteral("Name, Address1, Address2, City, State, Zip, Phone, Fax, Email, Website, "

@@ -183,9 +183,3 @@ TEST_F(ConfigFileTest, failedSave_keepsTheOldFileIntact)
 }
 #endif
 
-TEST_F(ConfigFileTest, relativeOverride_isMadeAbsolute)
-{
-    SetConfigFilePath(QStringLiteral("relative/config.txt"));
-    EXPECT_TRUE(QFileInfo(ConfigFilePath()).isAbsolute());
-    EXPECT_TRUE(ConfigFilePath().endsWith(QLatin1String("/relative/config.txt")));
-}
