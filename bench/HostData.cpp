@@ -104,7 +104,7 @@ HostData GenerateHostData(const HostDataOptions &options)
     company.rows.append({u"Velmar Bench Training"_s, u"1 Bench Street"_s, QVariant(), u"Springfield"_s,
                          u"IL"_s, u"62701"_s, u"555-0100"_s, QVariant(), u"office@velmar-bench.example"_s,
                          u"https://velmar-bench.example"_s, 1, u"alerts@velmar-bench.example"_s,
-                         u"127.0.0.1"_s, QString::number(options.smtpPort), QString(), QString(),
+                         u"127.0.0.1"_s, QString::number(options.smtpPort), u""_s, u""_s,
                          options.smtpSecure ? 1 : 0,
                          u"Velmar Bench Training - automatic notification, do not reply."_s});
     data.tables.append(company);
@@ -273,7 +273,7 @@ HostData GenerateHostData(const HostDataOptions &options)
                                    u"Earlier notification %1"_s.arg(id), u"Item ID: %1\r\n"_s.arg(id), 1,
                                    previous.addDays(-30).addSecs(9 * 3600 + 7)});
                 if (random.chance(0.5))
-                    issues.rows.append({qint64(issues.rows.size() + 1), contract, QString(), id,
+                    issues.rows.append({qint64(issues.rows.size() + 1), contract, u""_s, id,
                                         u"%1 (earlier renewal)"_s.arg(item.name), Midnight(completed.addDays(-14)),
                                         previous, u"(AUTO ISSUE) earlier renewal\r\n\r\n(AUTO CLOSED)"_s,
                                         u"Closed"_s, u"High"_s, u"AUTO SERVER"_s, previous.addDays(-14),
