@@ -56,6 +56,8 @@ int runWithoutWindows(int argc, char **argv, const CommandLine &options)
     if (options.once) {
         const CycleResult cycle = DoTasks();
         WriteLogToStandardOutput(CycleLogText(cycle, CurrentDateTime()));
+        if (cycle.outcome == CycleOutcome::Skipped)
+            return ExitAlreadyRunning;   // another server is running this database's cycle
         return cycle.outcome == CycleOutcome::Completed ? ExitOk : ExitFailure;
     }
 

@@ -52,6 +52,7 @@ QJsonObject PhaseJson(const PhaseResult &phase)
     return QJsonObject{{u"name"_s, phase.name},
                        {u"ran"_s, phase.ran},
                        {u"milliseconds"_s, phase.milliseconds},
+                       {u"cpuMilliseconds"_s, phase.cpuMilliseconds},
                        {u"statements"_s, phase.statements},
                        {u"messages"_s, phase.messages},
                        {u"peakRssKiB"_s, phase.peakRssKiB}};
@@ -120,16 +121,17 @@ QString MarkdownForSize(const SizeRun &run, const BenchTargets &targets)
     md += u"%1 issues, %2 digests.\n\n"_s.arg(Number(qint64(expected.value(u"issues"_s).toDouble())))
               .arg(Number(qint64(expected.value(u"digests"_s).toDouble())));
 
-    md += u"| Cycle | Phase | Wall ms | Statements | Messages | Peak RSS MiB |\n"
-          "|---|---|---:|---:|---:|---:|\n"_s;
+    md += u"| Cycle | Phase | Wall ms | CPU ms | Statements | Messages | Peak RSS MiB |\n"
+          "|---|---|---:|---:|---:|---:|---:|\n"_s;
+    const auto cpu = [](double ms) { return ms < 0 ? u"n/a"_s : Fixed(ms, 0); };
     for (const MeasuredCycle &cycle : run.cycles) {
         for (const PhaseResult &phase : cycle.phases)
-            md += u"| %1 | %2 | %3 | %4 | %5 | %6 |\n"_s.arg(cycle.label, phase.ran ? phase.name : phase.name + u" (off)"_s,
-                                                           Fixed(phase.milliseconds, 1), Number(phase.statements),
-                                                           Number(phase.messages), Mib(phase.peakRssKiB));
-        md += u"| %1 | **whole cycle** | **%2** | **%3** | **%4** | **%5** |\n"_s.arg(
-            cycle.label, Fixed(cycle.milliseconds, 1), Number(cycle.statements), Number(cycle.messages),
-            Mib(cycle.peakRssKiB));
+            md += u"| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n"_s.arg(
+                cycle.label, phase.ran ? phase.name : phase.name + u" (off)"_s, Fixed(phase.milliseconds, 1),
+                cpu(phase.cpuMilliseconds), Number(phase.statements), Number(phase.messages), Mib(phase.peakRssKiB));
+        md += u"| %1 | **whole cycle** | **%2** | **%3** | **%4** | **%5** | **%6** |\n"_s.arg(
+            cycle.label, Fixed(cycle.milliseconds, 1), cpu(cycle.cpuMilliseconds), Number(cycle.statements),
+            Number(cycle.messages), Mib(cycle.peakRssKiB));
     }
     md += u"\n| Cycle | Notified | Queue rows | Issues created | Issues closed | Send failures |\n"
           "|---|---:|---:|---:|---:|---:|\n"_s;
@@ -206,6 +208,7 @@ QJsonObject JsonForSize(const SizeRun &run)
         cycles.append(QJsonObject{{u"label"_s, cycle.label},
                                   {u"phases"_s, phases},
                                   {u"milliseconds"_s, cycle.milliseconds},
+                                  {u"cpuMilliseconds"_s, cycle.cpuMilliseconds},
                                   {u"statements"_s, cycle.statements},
                                   {u"messages"_s, cycle.messages},
                                   {u"peakRssKiB"_s, cycle.peakRssKiB},

@@ -35,6 +35,7 @@ PhaseResult RunPhase(const QString &name, const std::function<bool()> &on, const
     DbConnection &connection = DatabaseConnection();
     const qint64 statementsBefore = connection.statementCount();
     const qint32 emailsBefore = CycleCounters.Emails;
+    const double cpuBefore = ProcessCpuMilliseconds();
     QElapsedTimer timer;
     timer.start();
     try {
@@ -47,6 +48,8 @@ PhaseResult RunPhase(const QString &name, const std::function<bool()> &on, const
         throw CycleFailed(u"%1 failed: %2"_s.arg(name, QString::fromUtf8(error.what())));
     }
     phase.milliseconds = Milliseconds(timer);
+    if (cpuBefore >= 0)
+        phase.cpuMilliseconds = ProcessCpuMilliseconds() - cpuBefore;
     phase.statements = connection.statementCount() - statementsBefore;
     phase.messages = CycleCounters.Emails - emailsBefore;
     phase.peakRssKiB = PeakResidentKiB();
@@ -68,6 +71,7 @@ MeasuredCycle RunMeasuredCycle(const QString &label, BenchSqlite &probe)
     const qint64 queueBefore = probe.count(u"AutomationServer_EmailsSent"_s);
 
     DbConnection &connection = DatabaseConnection();
+    const double cpuStart = ProcessCpuMilliseconds();
     QElapsedTimer timer;
     timer.start();
     if (!OpenDatabase())
@@ -75,9 +79,11 @@ MeasuredCycle RunMeasuredCycle(const QString &label, BenchSqlite &probe)
     connection.resetStatementCount();
     CycleCounters.Reset();
     double total = Milliseconds(timer);
+    double cpu = cpuStart >= 0 ? ProcessCpuMilliseconds() - cpuStart : -1;
 
     const auto add = [&](PhaseResult phase) {
         total += phase.milliseconds;
+        cpu += phase.cpuMilliseconds;
         cycle.phases.append(phase);
     };
     add(RunPhase(u"rule load"_s, Always, LoadTrainingExpireRule));
@@ -92,11 +98,15 @@ MeasuredCycle RunMeasuredCycle(const QString &label, BenchSqlite &probe)
     cycle.queueRows = probe.count(u"AutomationServer_EmailsSent"_s) - queueBefore;
     add(RunPhase(u"queue sending"_s, Always, SendQueuedEmails));
 
+    const double cpuClose = ProcessCpuMilliseconds();
     timer.restart();
     CloseDatabase();
     total += Milliseconds(timer);
+    if (cpuStart >= 0)
+        cpu += ProcessCpuMilliseconds() - cpuClose;
 
     cycle.milliseconds = total;
+    cycle.cpuMilliseconds = cpuStart >= 0 ? cpu : -1;
     cycle.statements = connection.statementCount();
     cycle.messages = CycleCounters.Emails;
     cycle.issuesCreated = CycleCounters.IssuesCreated;

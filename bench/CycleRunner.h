@@ -14,6 +14,7 @@ struct PhaseResult
     QString name;
     bool ran = false;            // false when the rule switched the phase off
     double milliseconds = 0;
+    double cpuMilliseconds = -1; // CPU time of this process in the phase (-1: unknown)
     qint64 statements = 0;       // queries and statements the server sent (DbConnection's count)
     qint64 messages = 0;         // messages handed to the SMTP server
     qint64 peakRssKiB = -1;      // the process's peak so far, read right after the phase
@@ -24,6 +25,7 @@ struct MeasuredCycle
     QString label;
     QList<PhaseResult> phases;   // rule load, auto-close, notifications, issue creation, queue sending
     double milliseconds = 0;     // the whole cycle: open, the phases, close
+    double cpuMilliseconds = -1;
     qint64 statements = 0;
     qint64 messages = 0;
     qint64 peakRssKiB = -1;

@@ -18,7 +18,7 @@ QVariant SqliteValue(const QVariant &value)
     switch (value.typeId()) {
     case QMetaType::QDate:
     case QMetaType::QDateTime:
-        return IsoDateTimeText(value);
+        return StoredDateText(value);
     default:
         return value;
     }
@@ -26,7 +26,7 @@ QVariant SqliteValue(const QVariant &value)
 
 } // namespace
 
-QString IsoDateTimeText(const QVariant &value)
+QString StoredDateText(const QVariant &value)
 {
     if (value.typeId() == QMetaType::QDate)
         return value.toDate().toString(u"yyyy-MM-dd"_s) + u" 00:00:00"_s;
@@ -57,7 +57,7 @@ QString TsqlLiteral(const QVariant &value)
     }
 }
 
-void WriteSqliteDatabase(const HostData &data, const QString &schemaFile, const QString &outFile)
+void WriteSqliteDatabase(const GeneratedHostData &data, const QString &schemaFile, const QString &outFile)
 {
     QFile schema(schemaFile);
     if (!schema.open(QIODevice::ReadOnly))
@@ -99,7 +99,7 @@ void WriteSqliteDatabase(const HostData &data, const QString &schemaFile, const 
     }
 }
 
-void WriteTsqlScript(const HostData &data, const QString &outFile)
+void WriteTsqlScript(const GeneratedHostData &data, const QString &outFile)
 {
     QFile file(outFile);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HostData.h"
+#include "HostDataGenerator.h"
 
 #include <QString>
 
@@ -16,16 +16,16 @@ public:
 // Creates FILE afresh from the SQLite schema script and inserts every row in
 // one transaction with prepared statements. Dates are stored as ISO 8601 text
 // ("YYYY-MM-DD HH:MM:SS"), as the embedded backend keeps them.
-void WriteSqliteDatabase(const HostData &data, const QString &schemaFile, const QString &outFile);
+void WriteSqliteDatabase(const GeneratedHostData &data, const QString &schemaFile, const QString &outFile);
 
 // The same rows as a T-SQL script for a database created from the SQL Server
 // schema: explicit identities, dates in the unambiguous ISO form, batches of
 // at most 1000 rows per INSERT.
-void WriteTsqlScript(const HostData &data, const QString &outFile);
+void WriteTsqlScript(const GeneratedHostData &data, const QString &outFile);
 
 // Rows per table as the database file holds them, for the summary.
 QList<QPair<QString, qint64>> CountSqliteRows(const QString &file, const QStringList &tables);
 
 // Text forms shared by both writers.
-QString IsoDateTimeText(const QVariant &value);
+QString StoredDateText(const QVariant &value);
 QString TsqlLiteral(const QVariant &value);

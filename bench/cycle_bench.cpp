@@ -190,6 +190,19 @@ QString MachineLine()
         .arg(QSysInfo::prettyProductName(), QString::fromLatin1(qVersion()));
 }
 
+// The machine's load while the benchmark ran: other work on the same cores
+// stretches wall times (CPU times much less).
+QString LoadAverage()
+{
+#ifdef Q_OS_LINUX
+    // Linux only.
+    QFile load(u"/proc/loadavg"_s);
+    if (load.open(QIODevice::ReadOnly))
+        return QString::fromLatin1(load.readAll().split(' ').mid(0, 3).join(' '));
+#endif
+    return u"n/a"_s;
+}
+
 int RunChild(const Options &options)
 {
     QTemporaryDir temporary;
@@ -224,9 +237,10 @@ int RunParent(const Options &options, const QStringList &originalArguments)
     QTemporaryDir partsDir;
     if (!partsDir.isValid())
         throw std::runtime_error("cannot create a temporary directory");
-    QString markdown = u"## Cycle benchmark\n\nMachine: %1. Date: %2. Command: `%3`. Build: %4. SMTP sink: %5.\n\n"_s.arg(
+    QString markdown = u"## Cycle benchmark\n\nMachine: %1. Date: %2. Command: `%3`. Build: %4. SMTP sink: %5. "
+                       "Load average at the start: %6.\n\n"_s.arg(
         MachineLine(), QDateTime::currentDateTime().toString(Qt::ISODate), originalArguments.join(u' '),
-        QStringLiteral(VELMAR_BUILD_TYPE), QFileInfo(options.sinkProgram).fileName());
+        QStringLiteral(VELMAR_BUILD_TYPE), QFileInfo(options.sinkProgram).fileName(), LoadAverage());
     Print(markdown);
     QJsonArray sizes;
     QJsonObject smtp;
@@ -250,6 +264,9 @@ int RunParent(const Options &options, const QStringList &originalArguments)
     if (options.smtpMessages > 0)
         smtp = child({u"--child-smtp"_s, QString::number(options.smtpMessages)},
                      QDir(partsDir.path()).filePath(u"smtp.json"_s));
+    const QString end = u"Load average at the end: %1.\n"_s.arg(LoadAverage());
+    Print(end);
+    markdown += end;
     if (!options.markdownFile.isEmpty())
         WriteFile(options.markdownFile, markdown.toUtf8());
     if (!options.jsonFile.isEmpty())

@@ -1,6 +1,6 @@
 // Lays out a host database of a given size for the benchmark and the smoke
 // test, and optionally the same rows as a T-SQL script.
-#include "HostData.h"
+#include "HostDataGenerator.h"
 #include "HostDbWriter.h"
 
 #include <QCommandLineParser>
@@ -57,7 +57,7 @@ int main(int argc, char *argv[])
     });
     parser.process(app);
 
-    HostDataOptions options;
+    GeneratedHostDataOptions options;
     qint64 seed = 1;
     qint64 port = 2525;
     if (!ReadNumber(parser, u"records"_s, 1, &options.records))
@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
 
     QElapsedTimer timer;
     timer.start();
-    const HostData data = GenerateHostData(options);
+    const GeneratedHostData data = GenerateHostData(options);
     QStringList tables;
     for (const HostTable &table : data.tables)
         tables.append(table.name);
@@ -107,7 +107,7 @@ int main(int argc, char *argv[])
         stdOut << "  " << table << ": " << count << "\n";
         rows.insert(table, count);
     }
-    const HostDataExpectation &e = data.expected;
+    const GeneratedHostDataExpectation &e = data.expected;
     stdOut << "Expected first cycle: " << e.notifiable << " notified, " << e.issueWindow << " issues, "
            << (e.managerRows + e.specialistRows + e.clientRows) << " queue rows (" << e.managerRows
            << " manager, " << e.specialistRows << " specialists, " << e.clientRows << " client), "

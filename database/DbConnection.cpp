@@ -116,6 +116,7 @@ bool DbConnection::openSqlite(const QString &connectionString, QString *error)
         return false;
     }
     m_backend = Backend::Sqlite;
+    m_sqliteFile = file;
     return true;
 }
 
@@ -133,6 +134,8 @@ bool DbConnection::openOdbc(const QString &odbcConnectionString, QString *error)
 
 void DbConnection::Close()
 {
+    releaseCycleLock();
+    m_sqliteFile.clear();
     if (m_db.isValid() && m_db.isOpen())
         m_db.close();
     m_backend = Backend::None;
@@ -151,6 +154,57 @@ void DbConnection::requireOpen() const
 {
     if (!IsOpen())
         throw DbError(QStringLiteral("Operation is not allowed when the connection is closed."));
+}
+
+CycleLockResult DbConnection::TakeCycleLock(int waitMs, QString *reason)
+{
+    requireOpen();
+    if (HoldsCycleLock())
+        return CycleLockResult::Taken;
+    if (m_backend == Backend::Sqlite)
+        return m_embeddedLock.Take(EmbeddedCycleLockPath(m_sqliteFile), waitMs, reason);
+
+    QString failure;
+    try {
+        const QuerySnapshot result = OdbcBackend::Query(m_db, SqlServerCycleLockSql(waitMs));
+        bool number = false;
+        const int granted = result.rows.isEmpty() || result.rows.first().isEmpty()
+                                ? -999
+                                : result.rows.first().first().toInt(&number);
+        if (number && granted >= 0) {
+            m_serverLockHeld = true;
+            return CycleLockResult::Taken;
+        }
+        if (number && granted == -1)
+            return CycleLockResult::HeldElsewhere;
+        failure = QStringLiteral("sp_getapplock refused the cycle lock (result %1)")
+                      .arg(number ? QString::number(granted) : QStringLiteral("missing"));
+    } catch (const DbError &e) {
+        failure = QStringLiteral("sp_getapplock failed: %1").arg(e.message());
+    }
+    if (reason != nullptr)
+        *reason = failure;
+    return CycleLockResult::Failed;
+}
+
+bool DbConnection::HoldsCycleLock() const
+{
+    return m_serverLockHeld || m_embeddedLock.IsHeld();
+}
+
+void DbConnection::releaseCycleLock() noexcept
+{
+    m_embeddedLock.Release();
+    if (!m_serverLockHeld)
+        return;
+    m_serverLockHeld = false;
+    // Closing the session releases it too; this covers a pooled session.
+    try {
+        if (m_db.isValid() && m_db.isOpen())
+            OdbcBackend::Execute(m_db, SqlServerCycleUnlockSql());
+    } catch (...) {
+        // The session is gone, and the lock with it.
+    }
 }
 
 QString DbConnection::backendSql(const QString &sql) const
@@ -180,6 +234,7 @@ QuerySnapshot DbConnection::Query(const QString &sql)
 void DbConnection::BeginTransaction()
 {
     requireOpen();
+    countStatement();
     if (m_backend == Backend::Sqlite) {
         // Take the write lock now: a deferred BEGIN could fail half-way
         // through the group when another writer got there first.
@@ -193,6 +248,7 @@ void DbConnection::BeginTransaction()
 void DbConnection::Commit()
 {
     requireOpen();
+    countStatement();
     if (m_backend == Backend::Sqlite) {
         SqliteBackend::Execute(m_db, QStringLiteral("COMMIT"));
         return;
@@ -205,6 +261,7 @@ void DbConnection::Rollback() noexcept
 {
     if (!IsOpen())
         return;
+    countStatement();
     try {
         if (m_backend == Backend::Sqlite)
             SqliteBackend::Execute(m_db, QStringLiteral("ROLLBACK"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CycleLock.h"
 #include "DbError.h"
 
 #include <QList>
@@ -46,7 +47,8 @@ public:
     // timeout. On failure returns false and sets *error to what failed and
     // why (password masked); the connection is then closed.
     bool Open(const QString &connectionString, QString *error = nullptr);
-    // Never reports anything; closing a closed connection is silent.
+    // Never reports anything; closing a closed connection is silent. Gives
+    // the cycle lock back first.
     void Close();
     bool IsOpen() const;
     Backend backend() const { return m_backend; }
@@ -65,12 +67,18 @@ public:
     void Commit();
     void Rollback() noexcept;
 
+    // The database-wide lock of one task cycle (see CycleLock.h), held until
+    // the connection closes. Taking it again while held is Taken at once.
+    CycleLockResult TakeCycleLock(int waitMs, QString *reason = nullptr);
+    bool HoldsCycleLock() const;
+
     // The SQL text the backend actually runs (the embedded backend rewrites
     // the SQL Server dialect; ODBC gets the text unchanged).
     QString backendSql(const QString &sql) const;
 
-    // Statements and queries sent since the counter was last reset; read by
-    // the benchmarks.
+    // Statements, queries and transaction statements (begin, commit,
+    // rollback) sent since the counter was last reset: the round trips a
+    // server across a network would see. Read by the benchmarks.
     qint64 statementCount() const { return m_statementCount; }
     void resetStatementCount() { m_statementCount = 0; }
     void countStatement() { ++m_statementCount; }
@@ -84,9 +92,14 @@ private:
     bool openOdbc(const QString &odbcConnectionString, QString *error);
     void requireOpen() const;
 
+    void releaseCycleLock() noexcept;
+
     QString m_name;
     QSqlDatabase m_db;
     Backend m_backend = Backend::None;
+    QString m_sqliteFile;                  // the embedded backend's database file
+    EmbeddedCycleLock m_embeddedLock;
+    bool m_serverLockHeld = false;         // the SQL Server application lock
     qint64 m_statementCount = 0;
 };
 

@@ -27,13 +27,19 @@ QString errorText(const QSqlError &error)
 }
 
 // The same kinds of value the embedded backend gives: Null as an invalid
-// QVariant, dates as QDateTime.
+// QVariant, dates as QDateTime carrying the stored fields (DateValues.h).
 QVariant normalized(const QVariant &value)
 {
     if (value.isNull())
         return QVariant();
-    if (value.typeId() == QMetaType::QDate)
-        return QVariant(QDateTime(value.toDate(), QTime(0, 0)));
+    if (value.typeId() == QMetaType::QDate) {
+        const QDate date = value.toDate();
+        return QVariant(QDateTime(date, QTime(0, 0), Qt::UTC));
+    }
+    if (value.typeId() == QMetaType::QDateTime) {
+        const QDateTime dateTime = value.toDateTime();
+        return QVariant(QDateTime(dateTime.date(), dateTime.time(), Qt::UTC));
+    }
     return value;
 }
 

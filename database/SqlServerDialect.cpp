@@ -192,9 +192,8 @@ private:
         for (Token &t : m_tokens) {
             if (t.kind != Kind::String || t.text.size() < 2 || !t.text.endsWith(QLatin1Char('\'')))
                 continue;
-            const QString content = t.text.mid(1, t.text.size() - 2);
-            const QDateTime date = ParseSystemDateText(content);
-            if (date.isValid())
+            DateFields date;
+            if (ParseSystemDateFields(QStringView(t.text).mid(1, t.text.size() - 2), &date))
                 t.text = QLatin1Char('\'') + IsoDateTimeText(date) + QLatin1Char('\'');
         }
     }

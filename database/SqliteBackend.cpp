@@ -68,7 +68,18 @@ bool holdsAnotherStatement(sqlite3 *h, const char *tail)
     return false;
 }
 
-QVariant columnValue(sqlite3_stmt *stmt, int column)
+// What a column's text means, from its declared type (fixed for a statement).
+enum class ColumnKind { Expression, Date, Other };
+
+ColumnKind columnKind(sqlite3_stmt *stmt, int column)
+{
+    const char *declared = sqlite3_column_decltype(stmt, column);
+    if (declared == nullptr)
+        return ColumnKind::Expression;
+    return IsDateTypeName(QString::fromUtf8(declared)) ? ColumnKind::Date : ColumnKind::Other;
+}
+
+QVariant columnValue(sqlite3_stmt *stmt, int column, ColumnKind kind)
 {
     switch (sqlite3_column_type(stmt, column)) {
     case SQLITE_NULL:
@@ -85,25 +96,28 @@ QVariant columnValue(sqlite3_stmt *stmt, int column)
     default: {
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
         const int bytes = sqlite3_column_bytes(stmt, column);
-        const QString value = QString::fromUtf8(text, bytes);
-        const char *declared = sqlite3_column_decltype(stmt, column);
-        if (declared != nullptr) {
+        DateFields date;
+        switch (kind) {
+        case ColumnKind::Date: {
             // A date column: its ISO text becomes a date-time; text that is
             // not a date stays as it was stored.
-            if (IsDateTypeName(QString::fromUtf8(declared))) {
-                const QDateTime date = ParseStoredDate(value);
-                if (date.isValid())
-                    return QVariant(date);
-            }
+            if (ParseIsoDateFields(text, bytes, &date))
+                return QVariant(NaiveDateTime(date));
+            const QString value = QString::fromUtf8(text, bytes);
+            if (ParseStoredDateFields(value, &date))
+                return QVariant(NaiveDateTime(date));
             return QVariant(value);
+        }
+        case ColumnKind::Other:
+            return QVariant(QString::fromUtf8(text, bytes));
+        case ColumnKind::Expression:
+            break;
         }
         // An expression (DATEADD, GETDATE, ISNULL of a date...): exactly the
         // full stored date-time form reads as a date-time.
-        if (IsFullIsoDateTime(value)) {
-            const QDateTime date = ParseStoredDate(value);
-            if (date.isValid())
-                return QVariant(date);
-        }
+        const QString value = QString::fromUtf8(text, bytes);
+        if (IsFullIsoDateTime(value) && ParseIsoDateFields(text, bytes, &date))
+            return QVariant(NaiveDateTime(date));
         return QVariant(value);
     }
     }
@@ -214,15 +228,18 @@ QuerySnapshot Query(QSqlDatabase &db, const QString &nativeSql)
 
     QuerySnapshot snapshot;
     const int columns = sqlite3_column_count(stmt.get());
-    for (int c = 0; c < columns; ++c)
+    QList<ColumnKind> kinds;
+    for (int c = 0; c < columns; ++c) {
         snapshot.columns.append(QString::fromUtf8(sqlite3_column_name(stmt.get(), c)));
+        kinds.append(columnKind(stmt.get(), c));
+    }
 
     int rc;
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
         QList<QVariant> row;
         row.reserve(columns);
         for (int c = 0; c < columns; ++c)
-            row.append(columnValue(stmt.get(), c));
+            row.append(columnValue(stmt.get(), c, kinds.at(c)));
         snapshot.rows.append(std::move(row));
     }
     if (rc != SQLITE_DONE)

@@ -1,5 +1,6 @@
 #include "SqliteFunctions.h"
 
+#include "DateArithmetic.h"
 #include "DateValues.h"
 
 #include <sqlite3.h>
@@ -8,33 +9,6 @@
 #include <limits>
 
 namespace {
-
-enum class Unit { Unknown, Year, Quarter, Month, Day, Week, Hour, Minute, Second, Millisecond };
-
-Unit unitOf(const QString &interval)
-{
-    const QString i = interval.trimmed().toLower();
-    if (i == u"year" || i == u"yy" || i == u"yyyy")
-        return Unit::Year;
-    if (i == u"quarter" || i == u"qq" || i == u"q")
-        return Unit::Quarter;
-    if (i == u"month" || i == u"mm" || i == u"m")
-        return Unit::Month;
-    if (i == u"day" || i == u"dd" || i == u"d" || i == u"dayofyear" || i == u"dy" || i == u"y"
-        || i == u"weekday" || i == u"dw" || i == u"w")
-        return Unit::Day;
-    if (i == u"week" || i == u"wk" || i == u"ww")
-        return Unit::Week;
-    if (i == u"hour" || i == u"hh")
-        return Unit::Hour;
-    if (i == u"minute" || i == u"mi" || i == u"n")
-        return Unit::Minute;
-    if (i == u"second" || i == u"ss" || i == u"s")
-        return Unit::Second;
-    if (i == u"millisecond" || i == u"ms")
-        return Unit::Millisecond;
-    return Unit::Unknown;
-}
 
 void resultText(sqlite3_context *context, const QString &text)
 {
@@ -48,27 +22,34 @@ void resultError(sqlite3_context *context, const QString &message)
     sqlite3_result_error(context, utf8.constData(), int(utf8.size()));
 }
 
+QString textOf(sqlite3_value *value)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_value_text(value)), sqlite3_value_bytes(value));
+}
+
+enum class DateArgument { Date, NoDate, OutOfRange };
+
 // A date argument: ISO or the system's text form; a number counts days from
 // 1 January 1900, as SQL Server reads a number given as a datetime.
-QDateTime dateArgument(sqlite3_value *value, bool *ok)
+DateArgument dateArgument(sqlite3_value *value, DateFields *date)
 {
-    *ok = true;
     switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
     case SQLITE_FLOAT: {
         const double days = sqlite3_value_double(value);
-        const QDateTime base(QDate(1900, 1, 1), QTime(0, 0), Qt::UTC);
-        return base.addMSecs(qint64(std::llround(days * 86400000.0)));
+        // Far outside the calendar: no date the step could bring back.
+        if (!(std::fabs(days) < 1e9))
+            return DateArgument::OutOfRange;
+        const qint64 msecs = qint64(std::llround(days * 86400000.0));
+        const DateFields base{1900, 1, 1, 0, 0, 0, 0};
+        return AddDateUnits(DateUnit::Millisecond, msecs, base, date) ? DateArgument::Date : DateArgument::OutOfRange;
     }
     default: {
-        const QString text = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_value_text(value)));
-        const QDateTime local = ParseStoredDate(text);
-        if (!local.isValid()) {
-            *ok = false;
-            return QDateTime();
-        }
-        // Calendar arithmetic without daylight-saving jumps.
-        return QDateTime(local.date(), local.time(), Qt::UTC);
+        // Stored dates are ISO text: read straight from SQLite's bytes.
+        const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(value));
+        if (text != nullptr && ParseIsoDateFields(text, sqlite3_value_bytes(value), date))
+            return DateArgument::Date;
+        return ParseStoredDateFields(textOf(value), date) ? DateArgument::Date : DateArgument::NoDate;
     }
     }
 }
@@ -83,9 +64,10 @@ void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
         resultError(context, QStringLiteral("DATEADD needs an interval (Month, Day, Year...)."));
         return;
     }
-    const QString interval = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_value_text(argv[0])));
-    if (unitOf(interval) == Unit::Unknown) {
-        resultError(context, QStringLiteral("'%1' is not a recognized dateadd option.").arg(interval));
+    const DateUnit unit = DateUnitOf(reinterpret_cast<const char *>(sqlite3_value_text(argv[0])),
+                                     sqlite3_value_bytes(argv[0]));
+    if (unit == DateUnit::Unknown) {
+        resultError(context, QStringLiteral("'%1' is not a recognized dateadd option.").arg(textOf(argv[0])));
         return;
     }
     if (sqlite3_value_type(argv[1]) == SQLITE_NULL || sqlite3_value_type(argv[2]) == SQLITE_NULL) {
@@ -97,74 +79,43 @@ void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
         resultError(context, QStringLiteral("Arithmetic overflow error converting expression to data type int."));
         return;
     }
-    bool ok = false;
-    const QDateTime date = dateArgument(argv[2], &ok);
-    if (!ok) {
+    DateFields date;
+    DateFields result;
+    switch (dateArgument(argv[2], &date)) {
+    case DateArgument::NoDate:
         resultError(context, QStringLiteral("Conversion failed when converting date and/or time from character string."));
         return;
+    case DateArgument::OutOfRange:
+        break;
+    case DateArgument::Date:
+        if (AddDateUnits(unit, qint64(number), date, &result)) {
+            char text[MaxIsoDateTimeChars];
+            sqlite3_result_text(context, text, WriteIsoDateTime(result, text), SQLITE_TRANSIENT);
+            return;
+        }
+        break;
     }
-    const QDateTime result = AddDateInterval(interval, qint64(number), date);
-    if (!result.isValid()) {
-        resultError(context, QStringLiteral("Adding a value to a 'datetime' column caused an overflow."));
-        return;
-    }
-    resultText(context, IsoDateTimeText(result));
+    resultError(context, QStringLiteral("Adding a value to a 'datetime' column caused an overflow."));
 }
 
 void getDate(sqlite3_context *context, int, sqlite3_value **)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    resultText(context, IsoDateTimeText(QDateTime(now.date(), now.time())));
+    // The one place a date is taken from the local clock: the host's
+    // GETDATE() is the server's local time too.
+    resultText(context, IsoDateTimeText(QDateTime::currentDateTime()));
 }
 
 } // namespace
 
 QDateTime AddDateInterval(const QString &interval, qint64 number, const QDateTime &date, bool *knownInterval)
 {
-    const Unit unit = unitOf(interval);
+    const DateUnit unit = DateUnitOf(interval);
     if (knownInterval != nullptr)
-        *knownInterval = unit != Unit::Unknown;
-    if (!date.isValid())
+        *knownInterval = unit != DateUnit::Unknown;
+    DateFields result;
+    if (!date.isValid() || !AddDateUnits(unit, number, FieldsOf(date), &result))
         return QDateTime();
-    const QDateTime utc(date.date(), date.time(), Qt::UTC);
-    QDateTime result;
-    switch (unit) {
-    case Unit::Unknown:
-        return QDateTime();
-    case Unit::Year:
-        // QDate clamps 29 February to 28 February in a common year.
-        result = QDateTime(utc.date().addYears(int(number)), utc.time(), Qt::UTC);
-        break;
-    case Unit::Quarter:
-        result = QDateTime(utc.date().addMonths(int(number * 3)), utc.time(), Qt::UTC);
-        break;
-    case Unit::Month:
-        // QDate keeps the day and clamps it to the last day of a shorter
-        // month, as SQL Server does.
-        result = QDateTime(utc.date().addMonths(int(number)), utc.time(), Qt::UTC);
-        break;
-    case Unit::Day:
-        result = utc.addDays(number);
-        break;
-    case Unit::Week:
-        result = utc.addDays(number * 7);
-        break;
-    case Unit::Hour:
-        result = utc.addSecs(number * 3600);
-        break;
-    case Unit::Minute:
-        result = utc.addSecs(number * 60);
-        break;
-    case Unit::Second:
-        result = utc.addSecs(number);
-        break;
-    case Unit::Millisecond:
-        result = utc.addMSecs(number);
-        break;
-    }
-    if (!result.isValid() || result.date().year() < 1 || result.date().year() > 9999)
-        return QDateTime();
-    return QDateTime(result.date(), result.time());
+    return NaiveDateTime(result);
 }
 
 QString RegisterSqlServerFunctions(sqlite3 *handle)

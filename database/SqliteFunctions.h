@@ -19,6 +19,7 @@ struct sqlite3;
 // Returns the empty text, or what failed.
 QString RegisterSqlServerFunctions(sqlite3 *handle);
 
-// DATEADD on a date-time; invalid for an unknown interval or a result
-// outside the years 1 to 9999. Shared by the registered function and tests.
+// DATEADD on the date() and time() of a date-time (see DateArithmetic.h);
+// the result carries its fields as DateValues.h hands dates out. Invalid for
+// an unknown interval or a result outside the years 1 to 9999.
 QDateTime AddDateInterval(const QString &interval, qint64 number, const QDateTime &date, bool *knownInterval = nullptr);

@@ -138,6 +138,49 @@ struct ServerReplies
     }
 };
 
+// Pairs each RCPT TO command with the server's reply to it, so that a
+// recipient refused while others were accepted is known by name. Only RCPT
+// commands are kept; nothing else the client sends (credentials) is stored.
+struct RecipientReplies
+{
+    QByteArray pendingRecipient;   // the address of the RCPT awaiting its reply
+    QByteArray current;
+    QList<QPair<QByteArray, QByteArray>> refused;   // address, reply
+
+    static int observe(CURL *, curl_infotype type, char *data, size_t size, void *self)
+    {
+        auto *replies = static_cast<RecipientReplies *>(self);
+        const QByteArray text(data, qsizetype(size));
+        if (type == CURLINFO_HEADER_OUT) {
+            replies->pendingRecipient.clear();
+            replies->current.clear();
+            const QByteArray command = text.trimmed();
+            if (command.left(8).toUpper() == "RCPT TO:") {
+                const qsizetype open = command.indexOf('<');
+                const qsizetype close = command.indexOf('>', open + 1);
+                replies->pendingRecipient = open >= 0 && close > open ? command.mid(open + 1, close - open - 1)
+                                                                      : command.mid(8).trimmed();
+            }
+        } else if (type == CURLINFO_HEADER_IN && !replies->pendingRecipient.isEmpty()) {
+            for (const QByteArray &raw : text.split('\n')) {
+                const QByteArray line = raw.trimmed();
+                if (line.isEmpty())
+                    continue;
+                if (!replies->current.isEmpty())
+                    replies->current += ' ';
+                replies->current += line.size() > 4 && line.at(3) == '-' ? line.mid(4) : line;
+                if (line.size() >= 4 && line.at(3) == '-')
+                    continue;
+                if (line.at(0) == '4' || line.at(0) == '5')
+                    replies->refused.append({replies->pendingRecipient, replies->current});
+                replies->pendingRecipient.clear();
+                replies->current.clear();
+            }
+        }
+        return 0;
+    }
+};
+
 QString withoutSecrets(QString text, const QString &userName, const QString &password)
 {
     if (password.isEmpty())
@@ -312,6 +355,7 @@ void MailComponent::Send()
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
     ServerReplies replies;
+    RecipientReplies recipientReplies;
     const MailTimeouts timeouts = timeoutSetting();
 
     set(curl, CURLOPT_URL, url.constData());
@@ -324,6 +368,10 @@ void MailComponent::Send()
     set(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     set(curl, CURLOPT_HEADERFUNCTION, &ServerReplies::collect);
     set(curl, CURLOPT_HEADERDATA, &replies);
+    // The dialogue goes to RecipientReplies only, never to standard error.
+    set(curl, CURLOPT_DEBUGFUNCTION, &RecipientReplies::observe);
+    set(curl, CURLOPT_DEBUGDATA, &recipientReplies);
+    set(curl, CURLOPT_VERBOSE, 1L);
     if (m_secure && !implicitTls)
         set(curl, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
     set(curl, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -348,9 +396,15 @@ void MailComponent::Send()
     if (m_session)
         set(curl, CURLOPT_SHARE, static_cast<CURLSH *>(m_session->handle()));
 
+    m_refused.clear();
     const CURLcode result = curl_easy_perform(curl);
-    if (result == CURLE_OK)
+    if (result == CURLE_OK) {
+        for (const QString &unusable : std::as_const(m_unusable))
+            m_refused.append({unusable, QStringLiteral("not a usable address")});
+        for (const auto &refused : std::as_const(recipientReplies.refused))
+            m_refused.append({QString::fromUtf8(refused.first), QString::fromUtf8(refused.second).simplified()});
         return;
+    }
 
     QString reason = QString::fromUtf8(errorBuffer).trimmed();
     if (reason.isEmpty())
@@ -359,5 +413,6 @@ void MailComponent::Send()
     QString message = QStringLiteral("Mail through %1 failed: %2").arg(server, reason);
     if (!said.isEmpty())
         message += QStringLiteral(" (server said: %1)").arg(said);
-    throw MailError(withoutSecrets(message.simplified(), m_userName, m_password));
+    throw MailError(withoutSecrets(message.simplified(), m_userName, m_password),
+                    result == CURLE_OPERATION_TIMEDOUT);
 }

@@ -3,6 +3,7 @@
 #include "MailError.h"
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 #include <chrono>
@@ -39,7 +40,14 @@ private:
 // Send throws MailError when the message cannot be handed over: no usable
 // recipient, the server unreachable or silent, a TLS or login failure, every
 // recipient refused, or the message refused. A message that at least one
-// recipient accepted counts as sent.
+// recipient accepted counts as sent; the recipients it did not reach are
+// then listed by RefusedRecipients().
+struct RefusedRecipient
+{
+    QString address;
+    QString reason;   // the server's reply ("450 4.2.1 Mailbox busy"), or why it was not sent to
+};
+
 class MailComponent
 {
 public:
@@ -69,6 +77,9 @@ public:
     void Send();
 
     QStringList Recipients() const { return m_recipients; }
+    // After a Send that succeeded: the addresses that could not be used, then
+    // the recipients the server refused, each with the reason.
+    QList<RefusedRecipient> RefusedRecipients() const { return m_refused; }
 
 private:
     QString m_senderAddress;
@@ -82,6 +93,7 @@ private:
     QString m_password;
     QStringList m_recipients;
     QStringList m_unusable;
+    QList<RefusedRecipient> m_refused;
     MailSession *m_session;
 };
 

@@ -9,10 +9,14 @@
 class MailError : public std::runtime_error
 {
 public:
-    explicit MailError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
+    explicit MailError(const QString &message, bool timedOut = false)
+        : std::runtime_error(message.toStdString()), m_message(message), m_timedOut(timedOut) {}
     QString message() const { return m_message; }
+    // The server did not answer within the time limits: the next message to
+    // it would most likely wait as long for nothing.
+    bool timedOut() const { return m_timedOut; }
 
 private:
     QString m_message;
+    bool m_timedOut = false;
 };

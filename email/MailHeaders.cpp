@@ -110,7 +110,9 @@ QByteArray FromField(const QString &name, const QString &address)
     if (displayName.isEmpty())
         return fold("From", {mailbox});
     QList<QByteArray> pieces;
-    if (isPlainPrintable(displayName))
+    // A quoted name is one piece that no fold can shorten: past the line
+    // limit it travels as encoded words, which fold between them.
+    if (isPlainPrintable(displayName) && displayName.size() <= 900)
         pieces.append(quotedPhrase(displayName));
     else
         pieces = encodedWords(displayName);

@@ -25,7 +25,8 @@ int MailPortNumber(const QString &portText)
 }
 
 void SendEmail(const QString &senderAddress, const QString &senderName, const QString &recipientList,
-               const QString &subject, const QString &body, MailSession *session)
+               const QString &subject, const QString &body, MailSession *session,
+               QList<RefusedRecipient> *refused)
 {
     if (recipientList.isEmpty())
         return;
@@ -51,4 +52,6 @@ void SendEmail(const QString &senderAddress, const QString &senderName, const QS
         mail.AddRecipient(pieces.at(i), MailComponent::RecipientTo);
 
     mail.Send();
+    if (refused != nullptr)
+        *refused = mail.RefusedRecipients();
 }

@@ -72,7 +72,20 @@ void checkReaderOverFile(const QByteArray &bytes, const QStringList &items)
 // Whatever connection string the settings window saves is read back as saved
 // (spaces at the ends removed), unless it holds a double quote: the format
 // has no way to write one.
-void checkWriterRoundTrip(const QString &connection)
+void checkFormatRoundTrip(const QString &connection)
+{
+    if (connection.contains(QLatin1Char('"')))
+        return;
+    const QStringList items = ReadConfigItems(ConfigFileBytes(connection), ItemsRead);
+    FUZZ_CHECK(items.size() == 4, listed(items));
+    FUZZ_CHECK(items.at(1) == QLatin1String("Database Location"), listed(items));
+    FUZZ_CHECK(items.at(2) == connection, listed(items));
+    FUZZ_CHECK(items.at(3) == QLatin1String("END OF CONFIG FILE"), listed(items));
+}
+
+// The writer itself: its file holds the format's bytes and only the owner
+// may read it. It flushes the file to disk, so not every input pays for it.
+void checkWriter(const QString &connection)
 {
     QString error;
     if (!WriteConfigFile(connection, &error))
@@ -88,13 +101,6 @@ void checkWriterRoundTrip(const QString &connection)
                                       | QFileDevice::WriteUser),
                QString::number(int(file.permissions()), 16));
 #endif
-    if (connection.contains(QLatin1Char('"')))
-        return;
-    const QStringList items = ReadConfigItems(written, ItemsRead);
-    FUZZ_CHECK(items.size() == 4, listed(items));
-    FUZZ_CHECK(items.at(1) == QLatin1String("Database Location"), listed(items));
-    FUZZ_CHECK(items.at(2) == saved, listed(items));
-    FUZZ_CHECK(items.at(3) == QLatin1String("END OF CONFIG FILE"), listed(items));
 }
 
 } // namespace
@@ -105,6 +111,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QStringList items = ReadConfigItems(bytes, ItemsRead);
     checkItems(bytes, items);
     checkReaderOverFile(bytes, items);
-    checkWriterRoundTrip(QString::fromUtf8(bytes));
+    const QString connection = QString::fromUtf8(bytes);
+    checkFormatRoundTrip(connection);
+    static unsigned inputs = 0;
+    if (inputs++ % 64 == 0)
+        checkWriter(connection);
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "DoTasks.h"
 
 #include "CycleCounters.h"
+#include "CycleLock.h"
+#include "DbConnection.h"
 #include "DbError.h"
 #include "OpenDatabase.h"
 #include "ProcessTrainingExpiry.h"
@@ -32,6 +34,12 @@ QString runContained(const QString &what, Task task)
 }
 }
 
+QString CycleSkippedText()
+{
+    return QStringLiteral("Cycle skipped: another server is running a cycle on this database "
+                          "(it holds the database's cycle lock)");
+}
+
 CycleResult DoTasks()
 {
     CycleResult result;
@@ -40,6 +48,21 @@ CycleResult DoTasks()
         return result;
     }
     CycleCounters.Reset();
+
+    // Two servers on one database would notify and mail everything twice.
+    QString lockFailure;
+    const CycleLockResult lock = DatabaseConnection().TakeCycleLock(CycleLockWaitMs, &lockFailure);
+    if (lock != CycleLockResult::Taken) {
+        CloseDatabase();
+        if (lock == CycleLockResult::HeldElsewhere) {
+            result.outcome = CycleOutcome::Skipped;
+            result.errors.append(CycleSkippedText());
+        } else {
+            result.outcome = CycleOutcome::TaskFailed;
+            result.errors.append(QStringLiteral("Error in taking the cycle lock: %1").arg(lockFailure));
+        }
+        return result;
+    }
 
     const QString alertError = runContained(QStringLiteral("training expiry"), ProcessTrainingExpiry);
     const QString sendError = runContained(QStringLiteral("sending emails"), SendQueuedEmails);

@@ -107,7 +107,7 @@ TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
 {
     AddRule(QStringLiteral("EmailContractSpecialist = NULL, EmailClient = 0, CreateIssue = 0"));
     const qint64 contract = AddContract(QVariant(), AddStaff(QVariant()));   // no manager address, no customer name
-    AddSpecialist(contract, AddStaff(QStringLiteral("spec@velmar.example")));
+    AddSpecialist(contract, AddStaff(QStringLiteral("specialist@velmar.example")));
     const qint64 person = AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant());
     AddTraining(AddItem(QStringLiteral("First Aid")), person, contract, kNotifiedOnly);
     ProcessTrainingExpiry();
@@ -124,7 +124,7 @@ TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
     ProcessTrainingExpiry();
     const QVariantMap queued = Row(QStringLiteral("SELECT EmailTo, EmailSubject FROM AutomationServer_EmailsSent"));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 1);
-    EXPECT_EQ(queued[QStringLiteral("EmailTo")].toString(), QStringLiteral("spec@velmar.example;"));
+    EXPECT_EQ(queued[QStringLiteral("EmailTo")].toString(), QStringLiteral("specialist@velmar.example;"));
     EXPECT_EQ(queued[QStringLiteral("EmailSubject")].toString(), QStringLiteral(" - First Aid: Doe, Jane   - Expires 1/5/2027"));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE Category = 'Issue' AND ContractManager = 0"
                                    " AND ContractSpecialist = 1 AND Client = 1")), 1);

@@ -7,9 +7,11 @@
 
 namespace {
 
+// Dates come back as their stored fields in UTC, whatever the machine's zone
+// (DateValues.h).
 QDateTime at(int y, int m, int d, int hh = 0, int mm = 0, int ss = 0)
 {
-    return QDateTime(QDate(y, m, d), QTime(hh, mm, ss));
+    return QDateTime(QDate(y, m, d), QTime(hh, mm, ss), Qt::UTC);
 }
 
 class Dialect : public EmbeddedFixture

@@ -199,9 +199,9 @@ TEST_F(HostStatements, candidateQuery_selectsDueRequiredTrainingOfWorkingEmploye
 {
     const QMap<int, QVariantMap> rows = candidates();
     EXPECT_EQ(rows.keys(), (QList<int>{1, 2, 3}));
-    EXPECT_EQ(rows[1].value(QStringLiteral("RenewDate")).toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(0, 0)));
-    EXPECT_EQ(rows[2].value(QStringLiteral("RenewDate")).toDateTime(), QDateTime(QDate(2026, 12, 10), QTime(14, 30)));
-    EXPECT_EQ(rows[3].value(QStringLiteral("RenewDate")).toDateTime(), QDateTime(QDate(2026, 2, 28), QTime(0, 0)));
+    EXPECT_EQ(rows[1].value(QStringLiteral("RenewDate")).toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(0, 0), Qt::UTC));
+    EXPECT_EQ(rows[2].value(QStringLiteral("RenewDate")).toDateTime(), QDateTime(QDate(2026, 12, 10), QTime(14, 30), Qt::UTC));
+    EXPECT_EQ(rows[3].value(QStringLiteral("RenewDate")).toDateTime(), QDateTime(QDate(2026, 2, 28), QTime(0, 0), Qt::UTC));
     EXPECT_EQ(rows[1].value(QStringLiteral("CustomerName")).toString(), QStringLiteral("O'Hara Logistics"));
     EXPECT_EQ(rows[1].value(QStringLiteral("ContractManagerEmail")).toString(), QStringLiteral("manager@example.com"));
     EXPECT_TRUE(rows[2].value(QStringLiteral("MiddleName")).isNull());

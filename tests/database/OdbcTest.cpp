@@ -53,7 +53,7 @@ TEST_F(OdbcSqlite, query_readsTextNullBitAndDateValues)
     EXPECT_FALSE(rs.Field(QStringLiteral("Terminated")).toBool());
     const QVariant completed = rs.Field(QStringLiteral("CompletedDate"));
     EXPECT_EQ(completed.typeId(), QMetaType::QDateTime) << completed.typeName();
-    EXPECT_EQ(completed.toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(14, 30)));
+    EXPECT_EQ(completed.toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(14, 30), Qt::UTC));
     EXPECT_THROW(rs.Field(QStringLiteral("Nickname")), DbError);
     rs.MoveNext();
     EXPECT_TRUE(rs.Eof());

@@ -98,7 +98,10 @@ QString behaviourName(SmtpServer::Behaviour behaviour)
 {
     switch (behaviour) {
     case SmtpServer::Behaviour::Accept: return QStringLiteral("accept");
+    case SmtpServer::Behaviour::AcceptAll: return QStringLiteral("accept-all");
     case SmtpServer::Behaviour::RejectData: return QStringLiteral("reject-data");
+    case SmtpServer::Behaviour::DeferData: return QStringLiteral("defer-data");
+    case SmtpServer::Behaviour::Unavailable: return QStringLiteral("greet-421");
     case SmtpServer::Behaviour::RejectSender: return QStringLiteral("reject-sender");
     case SmtpServer::Behaviour::DropInData: return QStringLiteral("drop-data");
     case SmtpServer::Behaviour::Silent: return QStringLiteral("silent");

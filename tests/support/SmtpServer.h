@@ -36,8 +36,11 @@ class SmtpServer
 public:
     enum class Tls { None, StartTls, Implicit };
     enum class Behaviour {
-        Accept,          // every recipient but "refuse...@" addresses
+        Accept,          // every recipient but "refuse...@" (550) and "defer...@" (450) addresses
+        AcceptAll,       // every recipient, whatever its name
         RejectData,      // 554 after the message data
+        DeferData,       // 451 after the message data
+        Unavailable,     // 421 as its greeting, then closes
         RejectSender,    // 553 to MAIL FROM
         DropInData,      // closes the connection after 354
         Silent,          // accepts connections, never says a word

@@ -8,7 +8,8 @@ body) and NNNN.json (envelope and decoded headers; written last, so a test that
 sees it sees the whole message). Every connection adds "open" to connections.log
 when it is accepted and "closed" when it ends.
 
-Recipients whose local part starts with "refuse" are always refused (550).
+Recipients whose local part starts with "refuse" are always refused (550),
+those starting with "defer" deferred (450), except with --behaviour accept-all.
 """
 import argparse
 import asyncio
@@ -42,14 +43,19 @@ class Recorder:
         return "250 OK"
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if address.split("@")[0].lower().startswith("refuse"):
+        local = address.split("@")[0].lower()
+        if self.behaviour != "accept-all" and local.startswith("refuse"):
             return "550 5.1.1 <%s>: Recipient address rejected: no such user" % address
+        if self.behaviour != "accept-all" and local.startswith("defer"):
+            return "450 4.2.1 <%s>: Mailbox busy, try again later" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         if self.behaviour == "reject-data":
             return "554 5.7.1 Message rejected as spam"
+        if self.behaviour == "defer-data":
+            return "451 4.3.0 Temporary failure, try again later"
         self.count += 1
         self.save(envelope)
         return "250 2.0.0 Message accepted for delivery"
@@ -126,6 +132,14 @@ class RecordingSMTP(SMTP):
         await super().smtp_DATA(arg)
 
 
+class Unavailable(asyncio.Protocol):
+    """Greets with 421 and closes the connection."""
+
+    def connection_made(self, transport):
+        transport.write(b"421 4.3.2 mail.test Service not available, closing transmission channel\r\n")
+        transport.close()
+
+
 class Silent(asyncio.Protocol):
     """Accepts the connection and never says anything."""
 
@@ -143,7 +157,7 @@ def main():
     parser.add_argument("--password")
     parser.add_argument("--behaviour", default="accept",
                         choices=["accept", "reject-data", "reject-sender", "drop-data", "silent",
-                                 "closed"])
+                                 "closed", "accept-all", "defer-data", "greet-421"])
     parser.add_argument("--idle-timeout", type=float, default=300.0)
     parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
@@ -187,6 +201,8 @@ def main():
     def factory():
         if args.behaviour == "silent":
             return Silent()
+        if args.behaviour == "greet-421":
+            return Unavailable()
         options = dict(hostname="mail.test", timeout=args.idle_timeout)
         if args.tls == "starttls":
             options.update(tls_context=context, require_starttls=True)
@@ -199,6 +215,8 @@ def main():
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
+    # Clients that vanish mid-reply (the fault tests' whole point) are not news.
+    loop.set_exception_handler(lambda loop, context: None)
     server = loop.run_until_complete(
         loop.create_server(factory, sock=sock, ssl=context if args.tls == "implicit" else None))
     loop.add_signal_handler(signal.SIGTERM, loop.stop)

@@ -19,7 +19,7 @@ struct HostTable
     QList<QVariantList> rows;        // Null = QVariant(); dates as QDate or QDateTime
 };
 
-struct HostDataOptions
+struct GeneratedHostDataOptions
 {
     qint64 records = 10000;          // CustomerEmployeeTraining rows
     quint64 seed = 1;
@@ -31,7 +31,7 @@ struct HostDataOptions
 
 // What the first cycle must do on this data, worked out here from the rows
 // themselves (never by the server's SQL), so a run can be checked against it.
-struct HostDataExpectation
+struct GeneratedHostDataExpectation
 {
     qint64 notifiable = 0;           // certifications inside the notification window
     qint64 issueWindow = 0;          // of those, inside the issue window (automatic issues)
@@ -41,15 +41,15 @@ struct HostDataExpectation
     qint64 recipientLists = 0;       // distinct recipient lists among the queue rows = digests
 };
 
-struct HostData
+struct GeneratedHostData
 {
     QList<HostTable> tables;
-    HostDataExpectation expected;
+    GeneratedHostDataExpectation expected;
 
     const HostTable *table(const QString &name) const;
 };
 
-HostData GenerateHostData(const HostDataOptions &options);
+GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options);
 
 // Deterministic on every platform and standard library (splitmix64): the
 // standard distributions are not specified bit for bit.

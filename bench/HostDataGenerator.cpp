@@ -1,4 +1,4 @@
-#include "HostData.h"
+#include "HostDataGenerator.h"
 
 #include <QDateTime>
 #include <QSet>
@@ -26,7 +26,7 @@ double BenchRandom::unit()
     return double(next() >> 11) * (1.0 / 9007199254740992.0);
 }
 
-const HostTable *HostData::table(const QString &name) const
+const HostTable *GeneratedHostData::table(const QString &name) const
 {
     for (const HostTable &t : tables)
         if (t.name == name)
@@ -84,13 +84,13 @@ QDateTime Midnight(const QDate &date)
 
 } // namespace
 
-HostData GenerateHostData(const HostDataOptions &options)
+GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
 {
     BenchRandom random(options.seed);
     const QDate today = options.today.isValid() ? options.today : QDate::currentDate();
     const QDate notificationWindow = today.addDays(30);
     const QDate issueWindow = today.addDays(14);
-    HostData data;
+    GeneratedHostData data;
 
     HostTable company{u"Company"_s,
                       {u"Name"_s, u"Address1"_s, u"Address2"_s, u"City"_s, u"State"_s, u"Zip"_s,

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+// One task cycle at a time on one database, whichever machine runs it. The
+// single-instance check covers one machine only; two servers on two machines
+// against one database would otherwise notify and mail everything twice.
+//
+// SQL Server: an application lock owned by the session, released when the
+// connection closes (and explicitly just before, so a pooled session does
+// not keep it). Embedded backend: an exclusive SQLite lock on a small file
+// beside the database, released when the lock's handle closes; the operating
+// system releases it when the process dies.
+
+// How long a cycle waits for another server's cycle to end before skipping.
+constexpr int CycleLockWaitMs = 5000;
+
+enum class CycleLockResult {
+    Taken,          // this cycle holds the lock until the connection closes
+    HeldElsewhere,  // another server held it for the whole wait
+    Failed,         // the lock could not be asked for (reason given)
+};
+
+// The application lock's resource name.
+QString CycleLockResourceName();
+// Takes the application lock for the session, waiting up to waitMs, and
+// returns sp_getapplock's result as the one column LockResult (0 or 1:
+// granted; -1: timed out; below: refused).
+QString SqlServerCycleLockSql(int waitMs);
+// Gives the application lock back (an error when not held, ignored).
+QString SqlServerCycleUnlockSql();
+
+// The embedded backend's lock file for a database file.
+QString EmbeddedCycleLockPath(const QString &databaseFile);
+
+// The embedded backend's lock: an exclusive transaction on the lock file,
+// held by its own SQLite handle until Release or destruction.
+class EmbeddedCycleLock
+{
+public:
+    EmbeddedCycleLock() = default;
+    ~EmbeddedCycleLock();
+    EmbeddedCycleLock(const EmbeddedCycleLock &) = delete;
+    EmbeddedCycleLock &operator=(const EmbeddedCycleLock &) = delete;
+
+    // Creates the lock file when missing. On Failed, *reason says why.
+    CycleLockResult Take(const QString &lockFile, int waitMs, QString *reason);
+    void Release() noexcept;
+    bool IsHeld() const { return m_handle != nullptr; }
+
+private:
+    void *m_handle = nullptr;   // sqlite3*
+};

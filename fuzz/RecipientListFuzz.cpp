@@ -1,0 +1,110 @@
+// A recipient list as the queue hands it over ("a@x;b@y;"): SendEmail splits
+// it at every ";" and offers each piece to the mail component, which trims
+// it, skips empty pieces and refuses any that could bend the SMTP dialogue or
+// the To header. Nothing here reaches the network: the message is stopped by
+// an empty server name, after the recipients have been judged.
+
+#include "CompanySettings.h"
+#include "FuzzCheck.h"
+#include "HeaderCheck.h"
+#include "MailComponent.h"
+#include "MailHeaders.h"
+#include "SendEmail.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// What the component may write between angle brackets.
+bool writable(const QString &address)
+{
+    for (QChar c : address) {
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || c == u'<' || c == u'>' || c == u',' || c == u';')
+            return false;
+    }
+    return true;
+}
+
+struct Judged
+{
+    QStringList usable;     // in list order
+    QStringList unusable;
+};
+
+Judged judge(const QString &list)
+{
+    Judged judged;
+    for (const QString &piece : list.split(u';')) {
+        const QString address = piece.trimmed();
+        if (address.isEmpty())
+            continue;
+        (writable(address) ? judged.usable : judged.unusable).append(address);
+    }
+    return judged;
+}
+
+QString sendFailure(const QString &list)
+{
+    try {
+        SendEmail(QStringLiteral("alerts@velmar.test"), QStringLiteral("Velmar"), list, QStringLiteral("s"),
+                  QStringLiteral("b"));
+    } catch (const MailError &error) {
+        return error.message();
+    }
+    return QString();
+}
+
+// SendEmail's own splitting, seen through the reason the message stops.
+void checkSendEmail(const QString &list, const Judged &judged)
+{
+    const QString failure = sendFailure(list);
+    const QString shown = QStringLiteral("list %1: %2").arg(Visible(list), Visible(failure));
+    if (list.isEmpty())
+        FUZZ_CHECK(failure.isEmpty(), shown);
+    else if (!judged.usable.isEmpty())
+        FUZZ_CHECK(failure == QLatin1String("The mail server name \"\" is not valid."), shown);
+    else if (!judged.unusable.isEmpty())
+        FUZZ_CHECK(failure == QLatin1String("The message has no usable recipient: ") + judged.unusable.join(QLatin1String("; ")),
+                   shown);
+    else
+        FUZZ_CHECK(failure == QLatin1String("The message has no recipient."), shown);
+}
+
+void checkComponent(const QString &list, const Judged &judged)
+{
+    MailComponent mail;
+    for (const QString &piece : list.split(u';')) {
+        const bool taken = mail.AddRecipient(piece, MailComponent::RecipientTo);
+        FUZZ_CHECK(taken == (!piece.trimmed().isEmpty() && writable(piece.trimmed())), Visible(piece));
+    }
+    const QStringList recipients = mail.Recipients();
+    FUZZ_CHECK(recipients == judged.usable, Visible(recipients.join(u'|')));
+
+    if (recipients.isEmpty())
+        return;
+    const QByteArray field = ToField(recipients);
+    // Addresses travel as they stand; everything else is 7-bit.
+    CheckFieldSyntax(field, "To", {{0, field.size()}});
+    FUZZ_CHECK(Unfolded(field) == "To: " + recipients.join(QLatin1String(", ")).toUtf8(),
+               Visible(QString::fromUtf8(field)));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static const bool settingsReady = [] {
+        // No server: every message stops before the network.
+        CompanySettings.AutomationServerEmailServer.clear();
+        CompanySettings.AutomationServerEmailServerPort = QStringLiteral("25");
+        return true;
+    }();
+    (void)settingsReady;
+
+    const QString list = FuzzText(data, size);
+    const Judged judged = judge(list);
+    checkSendEmail(list, judged);
+    checkComponent(list, judged);
+    return 0;
+}

@@ -1,0 +1,192 @@
+// The embedded backend's rewrite of the SQL Server dialect over arbitrary
+// text. Whatever it does to the statement around them, string literals and
+// quoted names come out as they went in (a literal in the system's date form
+// becomes the same date in ISO form), and no comment appears that was not
+// there: a new comment would hide part of the statement.
+
+#include "DateValues.h"
+#include "FuzzCheck.h"
+#include "SqlServerDialect.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// What this check needs of a statement, read independently of the rewriter:
+// terminated string literals and quoted names (raw text between the
+// delimiters, doubled delimiters kept) and the number of comments.
+struct Lexed
+{
+    QStringList literals;
+    QStringList names;
+    QSet<QString> words;   // outside literals, names and comments, lower case
+    int comments = 0;
+};
+
+bool isWordChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
+}
+
+// The index one past the closing delimiter, or -1 when there is none.
+qsizetype closingEnd(const QString &sql, qsizetype open, QChar close)
+{
+    for (qsizetype i = open + 1; i < sql.size(); ++i) {
+        if (sql.at(i) != close)
+            continue;
+        if (i + 1 < sql.size() && sql.at(i + 1) == close) {
+            ++i;
+            continue;
+        }
+        return i + 1;
+    }
+    return -1;
+}
+
+Lexed lex(const QString &sql)
+{
+    Lexed out;
+    qsizetype i = 0;
+    const qsizetype n = sql.size();
+    while (i < n) {
+        const QChar c = sql.at(i);
+        const QChar next = i + 1 < n ? sql.at(i + 1) : QChar();
+        if (c == u'-' && next == u'-') {
+            const qsizetype end = sql.indexOf(u'\n', i);
+            ++out.comments;
+            i = end < 0 ? n : end;
+        } else if (c == u'/' && next == u'*') {
+            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
+            ++out.comments;
+            i = end < 0 ? n : end + 2;
+        } else if (c == u'\'' || c == u'"' || c == u'[' || c == u'`') {
+            const QChar close = c == u'[' ? QChar(u']') : c;
+            const qsizetype end = closingEnd(sql, i, close);
+            if (end < 0)
+                break;   // unterminated: the rest is one broken token
+            const QString content = sql.mid(i + 1, end - i - 2);
+            (c == u'\'' ? out.literals : out.names).append(content);
+            i = end;
+        } else if (isWordChar(c)) {
+            qsizetype end = i;
+            while (end < n && isWordChar(sql.at(end)))
+                ++end;
+            out.words.insert(sql.mid(i, end - i).toLower());
+            i = end;
+        } else {
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool digitsAt(const QString &text, qsizetype &pos, int least, int most)
+{
+    int count = 0;
+    while (pos < text.size() && count < most && text.at(pos) >= u'0' && text.at(pos) <= u'9') {
+        ++pos;
+        ++count;
+    }
+    return count >= least;
+}
+
+bool charAt(const QString &text, qsizetype &pos, QChar c)
+{
+    if (pos < text.size() && text.at(pos) == c) {
+        ++pos;
+        return true;
+    }
+    return false;
+}
+
+// "M/d/yyyy" or "M/d/yyyy h:mm:ss AM", and nothing else around it.
+bool isSystemDateForm(const QString &text)
+{
+    qsizetype p = 0;
+    if (!(digitsAt(text, p, 1, 2) && charAt(text, p, u'/') && digitsAt(text, p, 1, 2) && charAt(text, p, u'/')
+          && digitsAt(text, p, 4, 4)))
+        return false;
+    if (p == text.size())
+        return true;
+    if (!(charAt(text, p, u' ') && digitsAt(text, p, 1, 2) && charAt(text, p, u':') && digitsAt(text, p, 2, 2)
+          && charAt(text, p, u':') && digitsAt(text, p, 2, 2) && charAt(text, p, u' ')))
+        return false;
+    if (p + 2 != text.size())
+        return false;
+    const QString half = text.mid(p).toUpper();
+    return half == QLatin1String("AM") || half == QLatin1String("PM");
+}
+
+QString expectedLiteral(const QString &content)
+{
+    if (!isSystemDateForm(content))
+        return content;
+    const QDateTime date = ParseSystemDateText(content);
+    return date.isValid() ? IsoDateTimeText(date) : content;
+}
+
+// A word the rewrite may turn into a literal: DATEADD's interval keyword.
+bool isWord(const QString &text)
+{
+    if (text.isEmpty() || !(text.at(0).isLetter() || text.at(0) == u'_' || text.at(0) == u'@' || text.at(0) == u'#'))
+        return false;
+    for (QChar c : text) {
+        if (!(c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$'))
+            return false;
+    }
+    return true;
+}
+
+QHash<QString, int> counted(const QStringList &items)
+{
+    QHash<QString, int> counts;
+    for (const QString &item : items)
+        ++counts[item];
+    return counts;
+}
+
+QString context(const QString &sql, const QString &rewritten)
+{
+    return QStringLiteral("in:  %1\nout: %2").arg(Visible(sql), Visible(rewritten));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QString sql = FuzzText(data, size);
+    const QString rewritten = RewriteSqlServerDialect(sql);
+    const Lexed before = lex(sql);
+    const Lexed after = lex(rewritten);
+
+    QHash<QString, int> literals = counted(after.literals);
+    for (const QString &literal : before.literals) {
+        const QString expected = expectedLiteral(literal);
+        FUZZ_CHECK(literals.value(expected) > 0,
+                   QStringLiteral("literal '%1' lost\n").arg(Visible(expected)) + context(sql, rewritten));
+        --literals[expected];
+    }
+    for (auto it = literals.cbegin(); it != literals.cend(); ++it) {
+        FUZZ_CHECK(it.value() == 0 || isWord(it.key()),
+                   QStringLiteral("literal '%1' appeared\n").arg(Visible(it.key())) + context(sql, rewritten));
+    }
+    FUZZ_CHECK(counted(before.names) == counted(after.names), context(sql, rewritten));
+    FUZZ_CHECK(after.comments <= before.comments, context(sql, rewritten));
+    // Words the rewrite writes itself; any other new word is two of the
+    // statement's tokens run together.
+    static const QSet<QString> ownWords = {QStringLiteral("limit"), QStringLiteral("substr"), QStringLiteral("text"),
+                                           QStringLiteral("ifnull"), QStringLiteral("dateadd")};
+    for (const QString &word : after.words) {
+        bool digits = true;
+        for (QChar c : word)
+            digits = digits && c >= u'0' && c <= u'9';
+        FUZZ_CHECK(digits || ownWords.contains(word) || before.words.contains(word),
+                   QStringLiteral("word %1 appeared\n").arg(Visible(word)) + context(sql, rewritten));
+    }
+    return 0;
+}

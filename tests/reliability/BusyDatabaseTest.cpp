@@ -1,0 +1,90 @@
+// Another writer on the embedded database (the host application entering
+// training records) while cycles run: every cycle waits its turn for the
+// write lock and none fails on a busy database.
+
+#include "ReliabilitySupport.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+// Takes the write lock up front, holds it a few milliseconds while it
+// inserts a due training record and renames a person, commits, and again,
+// until the stop file appears. Prints the ID of every record it committed.
+const char *const kWriter = R"py(
+import os, random, sqlite3, sys, time
+database, stop, contract, item, dates = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5:]
+random.seed(7)
+c = sqlite3.connect(database, timeout=30, isolation_level=None)
+n = 0
+while not os.path.exists(stop):
+    c.execute("BEGIN IMMEDIATE")
+    person = c.execute("INSERT INTO CustomerEmployee (FirstName, LastName, Suspended, Terminated) "
+                       "VALUES ('Writer', ?, 0, 0)", ("Entry%d" % n,)).lastrowid
+    training = c.execute("INSERT INTO CustomerEmployeeTraining (Completed, CompletedDate, TrainingItemID, "
+                         "EmployeeID, ContractID) VALUES (1, ?, ?, ?, ?)",
+                         (dates[n % len(dates)], item, person, contract)).lastrowid
+    c.execute("UPDATE CustomerEmployee SET MiddleName = ? WHERE ID = ?", ("M%d" % n, 1 + n % 5))
+    time.sleep(random.uniform(0.002, 0.03))
+    c.execute("COMMIT")
+    print("ID", training, flush=True)
+    n += 1
+    time.sleep(random.uniform(0.0, 0.01))
+)py";
+
+} // namespace
+
+TEST(BusyDatabase, anotherWriterHoldingTheWriteLockAgainAndAgain_noCycleFails)
+{
+    TempDatabase db;
+    HostData host(db);
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.available());
+    QTemporaryDir lockDir;
+    host.AddCompany(smtp.port());
+    host.AddRule();
+    const QDate today = QDate::currentDate();
+    Workload work = AddWorkload(host, today, 4, 5, QStringLiteral("busy"));
+    const QString config = WriteServerConfig(db.directory(), db.connectionString());
+    const QString contract = db.queryValue(QStringLiteral("SELECT MIN(ID) FROM ServiceContract")).toString();
+    const QString item = db.queryValue(QStringLiteral("SELECT MIN(ID) FROM TrainingItem")).toString();
+    QStringList dates;
+    for (int days : {2, 9, 17, 26})
+        dates.append(HostData::Iso(HostData::CompletedFor(today.addDays(days), 12)));
+
+    const QString stopFile = lockDir.filePath(QStringLiteral("stop-writer"));
+    QProcess writer;
+    writer.start(QStringLiteral("/usr/bin/python3"),
+                 QStringList{QStringLiteral("-c"), QString::fromLatin1(kWriter), db.path(), stopFile, contract, item}
+                     + dates);
+    ASSERT_TRUE(writer.waitForStarted(10000));
+    ASSERT_TRUE(writer.waitForReadyRead(20000)) << writer.readAllStandardError().toStdString();
+
+    for (int cycle = 0; cycle < 8; ++cycle) {
+        const ServerExit run = RunServer(OnceArguments(config), lockDir.path());
+        EXPECT_EQ(run.exitCode, 0) << "cycle " << cycle << ": " << run.out.toStdString() << run.err.toStdString();
+        EXPECT_FALSE(run.out.contains(QLatin1String("Error"))) << run.out.toStdString();
+    }
+
+    QFile stop(stopFile);
+    ASSERT_TRUE(stop.open(QIODevice::WriteOnly));
+    stop.close();
+    ASSERT_TRUE(writer.waitForFinished(30000));
+    EXPECT_EQ(writer.exitCode(), 0) << writer.readAllStandardError().toStdString();
+    int written = 0;
+    for (const QByteArray &line : writer.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("ID ")) {
+            work.due.append(line.mid(3).toLongLong());
+            ++written;
+        }
+    }
+    EXPECT_GT(written, 20) << "the writer hardly ran; the cycles met no contention";
+
+    const ServerExit last = RunServer(OnceArguments(config), lockDir.path());
+    EXPECT_EQ(last.exitCode, 0) << last.out.toStdString();
+    EXPECT_NO_VIOLATIONS(DatabaseViolations(db, work.due, 3, true));
+    EXPECT_NO_VIOLATIONS(MailViolations(db, smtp.messages(), true));
+}
