@@ -3,7 +3,6 @@
 #include "AdoToOdbc.h"
 #include "ConnectionString.h"
 #include "OdbcBackend.h"
-#include "SqlServerDialect.h"
 #include "SqliteBackend.h"
 
 #include <QCoreApplication>
@@ -209,7 +208,7 @@ void DbConnection::releaseCycleLock() noexcept
 
 QString DbConnection::backendSql(const QString &sql) const
 {
-    return m_backend == Backend::Sqlite ? RewriteSqlServerDialect(sql) : sql;
+    return m_backend == Backend::Sqlite ? SqliteBackend::NativeSql(m_db, sql) : sql;
 }
 
 void DbConnection::Execute(const QString &sql)
@@ -217,7 +216,7 @@ void DbConnection::Execute(const QString &sql)
     requireOpen();
     countStatement();
     if (m_backend == Backend::Sqlite)
-        SqliteBackend::Execute(m_db, RewriteSqlServerDialect(sql));
+        SqliteBackend::Execute(m_db, SqliteBackend::NativeSql(m_db, sql));
     else
         OdbcBackend::Execute(m_db, sql);
 }
@@ -227,7 +226,7 @@ QuerySnapshot DbConnection::Query(const QString &sql)
     requireOpen();
     countStatement();
     if (m_backend == Backend::Sqlite)
-        return SqliteBackend::Query(m_db, RewriteSqlServerDialect(sql));
+        return SqliteBackend::Query(m_db, SqliteBackend::NativeSql(m_db, sql));
     return OdbcBackend::Query(m_db, sql);
 }
 

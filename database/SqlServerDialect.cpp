@@ -2,8 +2,13 @@
 
 #include "DateValues.h"
 
+#include <QHash>
 #include <QList>
+#include <QPair>
 #include <QSet>
+#include <QStringList>
+
+#include <utility>
 
 namespace {
 
@@ -143,8 +148,9 @@ bool isKeyword(const Token &t)
 class Rewriter
 {
 public:
-    explicit Rewriter(const QString &sql)
+    Rewriter(const QString &sql, const SchemaDateColumnsSource *schema)
         : m_tokens(tokenize(sql))
+        , m_schemaSource(schema)
     {
         for (int i = 0; i < m_tokens.size(); ++i) {
             if (m_tokens[i].kind != Kind::Space && m_tokens[i].kind != Kind::Comment)
@@ -185,17 +191,377 @@ private:
         }
     }
 
-    // '1/5/2027' and '12/7/2026 2:05:09 PM' become ISO text, so that they
-    // compare with and are stored into date columns as dates.
+    // '1/5/2027' and '12/7/2026 2:05:09 PM' become ISO text where they stand
+    // for a date, so that they compare with and are stored into date columns
+    // as dates. Anywhere else such a literal is text (a subject, a name) and
+    // is kept exactly as written.
     void dateLiterals()
     {
-        for (Token &t : m_tokens) {
-            if (t.kind != Kind::String || t.text.size() < 2 || !t.text.endsWith(QLatin1Char('\'')))
-                continue;
-            DateFields date;
-            if (ParseSystemDateFields(QStringView(t.text).mid(1, t.text.size() - 2), &date))
-                t.text = QLatin1Char('\'') + IsoDateTimeText(date) + QLatin1Char('\'');
+        QList<int> candidates;
+        for (int s = 0; s < count(); ++s) {
+            if (isSystemDateLiteral(sig(s)))
+                candidates.append(s);
         }
+        if (candidates.isEmpty())
+            return;
+        collectTables();
+        const QSet<int> inserted = insertedIntoDateColumns();
+        for (int s : candidates) {
+            if (inserted.contains(s) || comparedWithDate(s) || betweenDates(s) || inDateList(s) || dateArgument(s)) {
+                Token &t = sig(s);
+                DateFields date;
+                ParseSystemDateFields(literalContent(t), &date);
+                t.text = QLatin1Char('\'') + IsoDateTimeText(date) + QLatin1Char('\'');
+            }
+        }
+    }
+
+    static QStringView literalContent(const Token &t) { return QStringView(t.text).mid(1, t.text.size() - 2); }
+
+    static bool isSystemDateLiteral(const Token &t)
+    {
+        if (t.kind != Kind::String || t.text.size() < 2 || !t.text.endsWith(QLatin1Char('\'')))
+            return false;
+        DateFields date;
+        return ParseSystemDateFields(literalContent(t), &date);
+    }
+
+    static bool isName(const Token &t) { return (t.kind == Kind::Word && !isKeyword(t)) || t.kind == Kind::QuotedName; }
+
+    // A name as the database knows it: without [ ], " " or ` `.
+    static QString nameText(const Token &t)
+    {
+        if (t.kind != Kind::QuotedName || t.text.size() < 2)
+            return t.text;
+        const QChar close = t.text.at(0) == QLatin1Char('[') ? QLatin1Char(']') : t.text.at(0);
+        QString inner = t.text.mid(1, t.text.size() - 2);
+        return inner.replace(QString(2, close), QString(close));
+    }
+
+    // The end (one past) of a dotted name a.b.c starting at s, or -1.
+    int dottedNameEnd(int s) const
+    {
+        if (s < 0 || s >= count() || !isName(m_tokens[m_sig[s]]))
+            return -1;
+        int e = s + 1;
+        while (e + 1 < count() && isPunct(m_tokens[m_sig[e]], QLatin1String(".")) && isName(m_tokens[m_sig[e + 1]]))
+            e += 2;
+        return e;
+    }
+
+    // The tables a statement names (after FROM, JOIN, UPDATE, INTO and in a
+    // FROM list) and the aliases given to them; a derived table's alias maps
+    // to nothing.
+    void collectTables()
+    {
+        for (int s = 0; s + 1 < count(); ++s) {
+            const bool fromList = isWord(sig(s), QLatin1String("FROM"));
+            if (!fromList && !isWord(sig(s), QLatin1String("JOIN")) && !isWord(sig(s), QLatin1String("UPDATE"))
+                && !isWord(sig(s), QLatin1String("INTO")))
+                continue;
+            int k = s + 1;
+            while (k < count()) {
+                QString table;
+                int e = -1;
+                if (isPunct(sig(k), QLatin1String("(")) && m_match[k] > 0) {
+                    e = m_match[k] + 1;   // a derived table
+                } else if ((e = dottedNameEnd(k)) > 0) {
+                    table = nameText(sig(e - 1));
+                    m_tables.append(table);
+                } else {
+                    break;
+                }
+                if (e < count() && isWord(sig(e), QLatin1String("AS")))
+                    ++e;
+                if (e < count() && isName(sig(e)) && !(e + 1 < count() && isPunct(sig(e + 1), QLatin1String("(")))) {
+                    m_aliases.insert(nameText(sig(e)).toLower(), table);
+                    ++e;
+                }
+                if (!fromList || e >= count() || !isPunct(sig(e), QLatin1String(",")))
+                    break;
+                k = e + 1;
+            }
+        }
+    }
+
+    const SchemaDateColumns &schema()
+    {
+        if (!m_schemaLoaded) {
+            m_schemaLoaded = true;
+            if (m_schemaSource != nullptr && *m_schemaSource)
+                m_schema = (*m_schemaSource)();
+        }
+        return m_schema;
+    }
+
+    // Whether [s, e), a dotted name, is a date column: of the table (or the
+    // table of the alias) that qualifies it, or else of a table the statement
+    // names (of any table when it names none).
+    bool isDateColumn(int s, int e)
+    {
+        const QString column = nameText(sig(e - 1));
+        if (e - s >= 3) {
+            const QString qualifier = nameText(sig(e - 3));
+            const auto alias = m_aliases.constFind(qualifier.toLower());
+            if (alias != m_aliases.cend()) {
+                if (!alias->isEmpty())
+                    return schema().IsDateColumn(*alias, column);
+            } else if (schema().HasTable(qualifier)) {
+                return schema().IsDateColumn(qualifier, column);
+            }
+        }
+        if (m_tables.isEmpty())
+            return schema().IsDateColumnOfAnyTable(column);
+        for (const QString &table : std::as_const(m_tables)) {
+            if (schema().IsDateColumn(table, column))
+                return true;
+        }
+        return false;
+    }
+
+    // The date type words of CAST.
+    static bool isDateType(const Token &t)
+    {
+        static const QSet<QString> dateTypes = {QStringLiteral("datetime"), QStringLiteral("smalldatetime"),
+                                                QStringLiteral("datetime2"), QStringLiteral("date")};
+        return t.kind == Kind::Word && dateTypes.contains(t.text.toLower());
+    }
+
+    // CAST(... AS DATETIME) whose name is at f.
+    bool isCastToDate(int f) const
+    {
+        const int open = f + 1;
+        const int close = m_match[open];
+        for (int k = open + 1; k + 1 < close; ++k) {
+            if (isPunct(m_tokens[m_sig[k]], QLatin1String("(")) && m_match[k] > 0) {
+                k = m_match[k];
+                continue;
+            }
+            if (isWord(m_tokens[m_sig[k]], QLatin1String("AS")))
+                return isDateType(m_tokens[m_sig[k + 1]]);
+        }
+        return false;
+    }
+
+    // A call whose name is at f and whose result is a date.
+    bool isDateCall(int f) const
+    {
+        const Token &name = m_tokens[m_sig[f]];
+        if (name.kind != Kind::Word || f + 1 >= count() || !isPunct(m_tokens[m_sig[f + 1]], QLatin1String("("))
+            || m_match[f + 1] < 0)
+            return false;
+        if (isWord(name, QLatin1String("DATEADD")) || isWord(name, QLatin1String("GETDATE")))
+            return true;
+        return isWord(name, QLatin1String("CAST")) && isCastToDate(f);
+    }
+
+    static bool isArithmetic(const Token &t)
+    {
+        static const QStringList operators = {QStringLiteral("+"), QStringLiteral("-"), QStringLiteral("*"),
+                                              QStringLiteral("/"), QStringLiteral("%"), QStringLiteral("||"),
+                                              QStringLiteral("&"), QStringLiteral("|"), QStringLiteral("^")};
+        return t.kind == Kind::Punct && operators.contains(t.text);
+    }
+
+    static bool isComparison(const Token &t)
+    {
+        static const QStringList operators = {QStringLiteral("="), QStringLiteral("<>"), QStringLiteral("!="),
+                                              QStringLiteral("<"), QStringLiteral("<="), QStringLiteral(">"),
+                                              QStringLiteral(">="), QStringLiteral("!<"), QStringLiteral("!>")};
+        return t.kind == Kind::Punct && operators.contains(t.text);
+    }
+
+    // Whether the operand that ends just before `end` (a call or a dotted
+    // name, standing alone) is a date.
+    bool isDateOperandBefore(int end)
+    {
+        const int last = end - 1;
+        if (last < 0)
+            return false;
+        int start;
+        bool date;
+        if (isPunct(sig(last), QLatin1String(")")) && m_match[last] > 0) {
+            start = m_match[last] - 1;
+            date = isDateCall(start);
+        } else if (isName(sig(last))) {
+            start = last;
+            while (start >= 2 && isPunct(sig(start - 1), QLatin1String(".")) && isName(sig(start - 2)))
+                start -= 2;
+            date = isDateColumnIfAlone(start, end);
+        } else {
+            return false;
+        }
+        return date && (start == 0 || !isArithmetic(sig(start - 1)));
+    }
+
+    // Whether the operand that starts at `start` is a date.
+    bool isDateOperandAt(int start)
+    {
+        if (start >= count())
+            return false;
+        int end;
+        bool date;
+        if (isDateCall(start)) {
+            end = m_match[start + 1] + 1;
+            date = true;
+        } else if ((end = dottedNameEnd(start)) > 0) {
+            if (end < count() && isPunct(sig(end), QLatin1String("(")))
+                return false;   // another function
+            date = isDateColumnIfAlone(start, end);
+        } else {
+            return false;
+        }
+        return date && (end >= count() || !isArithmetic(sig(end)));
+    }
+
+    bool isDateColumnIfAlone(int start, int end)
+    {
+        if ((start > 0 && isArithmetic(sig(start - 1))) || (end < count() && isArithmetic(sig(end))))
+            return false;
+        return isDateColumn(start, end);
+    }
+
+    // The literal at s on one side of a comparison (or of the "=" of an
+    // UPDATE's SET, the same shape) whose other side is a date.
+    bool comparedWithDate(int s)
+    {
+        if (s + 1 < count() && isComparison(sig(s + 1)) && (s == 0 || !isArithmetic(sig(s - 1))))
+            return isDateOperandAt(s + 2);
+        if (s >= 1 && isComparison(sig(s - 1)) && (s + 1 >= count() || !isArithmetic(sig(s + 1))))
+            return isDateOperandBefore(s - 1);
+        return false;
+    }
+
+    // x [NOT] BETWEEN '...' AND '...' for a date x; each bound a literal
+    // standing alone (the other may be any single operand).
+    bool betweenDates(int s)
+    {
+        int between = -1;
+        if (s >= 1 && isWord(sig(s - 1), QLatin1String("BETWEEN"))) {
+            if (s + 1 >= count() || !isWord(sig(s + 1), QLatin1String("AND")))
+                return false;
+            between = s - 1;
+        } else if (s >= 3 && isWord(sig(s - 1), QLatin1String("AND"))) {
+            if (s + 1 < count() && isArithmetic(sig(s + 1)))
+                return false;
+            int low = s - 2;
+            if (isPunct(sig(low), QLatin1String(")")) && m_match[low] > 0) {
+                low = m_match[low];
+                if (isName(sig(low - 1)))
+                    --low;   // a call, not a bracketed expression
+            }
+            if (low >= 1 && isWord(sig(low - 1), QLatin1String("BETWEEN")))
+                between = low - 1;
+        }
+        if (between < 1)
+            return false;
+        const int operandEnd = isWord(sig(between - 1), QLatin1String("NOT")) ? between - 1 : between;
+        return isDateOperandBefore(operandEnd);
+    }
+
+    // x [NOT] IN ('...', ...) for a date x, the list all single values.
+    bool inDateList(int s)
+    {
+        if (s + 1 >= count() || !(isPunct(sig(s + 1), QLatin1String(",")) || isPunct(sig(s + 1), QLatin1String(")"))))
+            return false;
+        int k = s - 1;
+        auto single = [this](int v) {
+            return sig(v).kind == Kind::String || sig(v).kind == Kind::Number || isWord(sig(v), QLatin1String("NULL"));
+        };
+        while (k >= 1 && isPunct(sig(k), QLatin1String(",")) && single(k - 1))
+            k -= 2;
+        if (k < 1 || !isPunct(sig(k), QLatin1String("(")) || !isWord(sig(k - 1), QLatin1String("IN")))
+            return false;
+        const int in = k - 1;
+        if (in < 1)
+            return false;
+        const int operandEnd = isWord(sig(in - 1), QLatin1String("NOT")) ? in - 1 : in;
+        return isDateOperandBefore(operandEnd);
+    }
+
+    // DATEADD(interval, n, '...') and CAST('...' AS DATETIME).
+    bool dateArgument(int s) const
+    {
+        if (s < 2 || s + 1 >= count())
+            return false;
+        const Token &before = m_tokens[m_sig[s - 1]];
+        const Token &after = m_tokens[m_sig[s + 1]];
+        if (isPunct(before, QLatin1String("(")) && isWord(m_tokens[m_sig[s - 2]], QLatin1String("CAST"))) {
+            return isWord(after, QLatin1String("AS")) && s + 2 < count() && isDateType(m_tokens[m_sig[s + 2]]);
+        }
+        if (!isPunct(before, QLatin1String(",")) || !isPunct(after, QLatin1String(")")))
+            return false;
+        const int open = m_match[s + 1];
+        if (open < 1 || !isWord(m_tokens[m_sig[open - 1]], QLatin1String("DATEADD")))
+            return false;
+        int commas = 0;
+        for (int k = open + 1; k < s; ++k) {
+            if (isPunct(m_tokens[m_sig[k]], QLatin1String("(")) && m_match[k] > 0)
+                k = m_match[k];
+            else if (isPunct(m_tokens[m_sig[k]], QLatin1String(",")))
+                ++commas;
+        }
+        return commas == 2;
+    }
+
+    // The literals of INSERT INTO t (c1, ..., cn) VALUES (v1, ..., vn)[, (...)]
+    // that are a whole value of a date column of t.
+    QSet<int> insertedIntoDateColumns()
+    {
+        QSet<int> found;
+        for (int s = 0; s + 1 < count(); ++s) {
+            if (!isWord(sig(s), QLatin1String("INSERT")))
+                continue;
+            int k = s + 1;
+            if (isWord(sig(k), QLatin1String("INTO")))
+                ++k;
+            const int tableEnd = dottedNameEnd(k);
+            if (tableEnd < 0 || tableEnd >= count() || !isPunct(sig(tableEnd), QLatin1String("("))
+                || m_match[tableEnd] < 0)
+                continue;
+            const QString table = nameText(sig(tableEnd - 1));
+            QStringList columns;
+            for (const auto &[first, last] : listItems(tableEnd))
+                columns.append(last - first == 1 && isName(sig(first)) ? nameText(sig(first)) : QString());
+            k = m_match[tableEnd] + 1;
+            if (k >= count() || !isWord(sig(k), QLatin1String("VALUES")))
+                continue;
+            ++k;
+            while (k < count() && isPunct(sig(k), QLatin1String("(")) && m_match[k] > 0) {
+                const QList<QPair<int, int>> values = listItems(k);
+                for (int i = 0; i < values.size() && i < columns.size(); ++i) {
+                    const auto [first, last] = values.at(i);
+                    if (last - first == 1 && isSystemDateLiteral(sig(first)) && !columns.at(i).isEmpty()
+                        && schema().IsDateColumn(table, columns.at(i)))
+                        found.insert(first);
+                }
+                k = m_match[k] + 1;
+                if (k + 1 < count() && isPunct(sig(k), QLatin1String(",")))
+                    ++k;
+                else
+                    break;
+            }
+        }
+        return found;
+    }
+
+    // The items [first, last) of the comma list in the brackets opened at open.
+    QList<QPair<int, int>> listItems(int open) const
+    {
+        QList<QPair<int, int>> items;
+        const int close = m_match[open];
+        int first = open + 1;
+        for (int k = open + 1; k <= close; ++k) {
+            if (k < close && isPunct(m_tokens[m_sig[k]], QLatin1String("(")) && m_match[k] > 0) {
+                k = m_match[k];
+                continue;
+            }
+            if (k == close || isPunct(m_tokens[m_sig[k]], QLatin1String(","))) {
+                items.append({first, k});
+                first = k + 1;
+            }
+        }
+        return items;
     }
 
     // ISNULL( -> ifnull( (ISNULL is an operator in SQLite); the bare interval
@@ -372,11 +738,22 @@ private:
     QList<Token> m_tokens;
     QList<int> m_sig;     // indexes of the tokens that are not blanks or comments
     QList<int> m_match;   // per significant token: its matching bracket, or -1
+
+    const SchemaDateColumnsSource *m_schemaSource = nullptr;
+    SchemaDateColumns m_schema;
+    bool m_schemaLoaded = false;
+    QStringList m_tables;                 // the tables the statement names
+    QHash<QString, QString> m_aliases;    // lower-case alias -> its table ("" for a derived table)
 };
 
 } // namespace
 
+QString RewriteSqlServerDialect(const QString &sql, const SchemaDateColumnsSource &schema)
+{
+    return Rewriter(sql, &schema).run();
+}
+
 QString RewriteSqlServerDialect(const QString &sql)
 {
-    return Rewriter(sql).run();
+    return Rewriter(sql, nullptr).run();
 }

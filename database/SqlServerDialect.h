@@ -1,6 +1,14 @@
 #pragma once
 
+#include "SchemaDateColumns.h"
+
 #include <QString>
+
+#include <functional>
+
+// Gives the date columns of the open database; called at most once per
+// statement, and only when a date-shaped literal meets a column.
+using SchemaDateColumnsSource = std::function<SchemaDateColumns()>;
 
 // The embedded backend's reading of the SQL Server dialect that the system's
 // statements are written in, done on tokens so that nothing inside a string
@@ -12,6 +20,22 @@
 //  - text + text                           -> text || text, for a chain of "+" with a
 //                                             string literal in it (Null stays Null)
 //  - '1/5/2027', '12/7/2026 2:05:09 PM'    -> '2027-01-05 00:00:00', '2026-12-07 14:05:09'
+//                                             where the literal stands for a date (below)
 //  - N'text'                               -> 'text'
 // Derived tables with aliases, LEFT JOIN, IN lists and the rest pass as they are.
+//
+// A literal in the system's date form is a date only where SQL Server would
+// read it as one; anywhere else it is text and stays exactly as written:
+//  - compared (=, <>, !=, <, <=, >, >=, BETWEEN, IN) with a DATEADD, GETDATE or
+//    CAST(... AS DATETIME) call, or with a date column;
+//  - a value of INSERT INTO t (c, ...) VALUES (...) for a date column c of t;
+//  - assigned by UPDATE t SET c = '...' to a date column c of t;
+//  - the date of DATEADD, or the value of CAST('...' AS DATETIME).
+// Whether a column is a date comes from `schema`; a qualified name is looked
+// up in the table (or the table of the alias) it names, a plain one in the
+// tables of the statement.
+QString RewriteSqlServerDialect(const QString &sql, const SchemaDateColumnsSource &schema);
+
+// Without knowledge of the database: no column is a date, so only literals
+// met by DATEADD, GETDATE or CAST(... AS DATETIME) are read as dates.
 QString RewriteSqlServerDialect(const QString &sql);

@@ -2,6 +2,8 @@
 
 #include "DateValues.h"
 #include "DbError.h"
+#include "SqlServerDialect.h"
+#include "SqliteDateColumns.h"
 #include "SqliteFunctions.h"
 
 #include <QDir>
@@ -17,7 +19,7 @@ namespace {
 
 constexpr int BusyTimeoutMs = 5000;
 
-sqlite3 *handleOf(QSqlDatabase &db)
+sqlite3 *handleOf(const QSqlDatabase &db)
 {
     if (!db.isOpen() || db.driver() == nullptr)
         throw DbError(QStringLiteral("The database connection is not open."));
@@ -182,6 +184,12 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, 
                         .arg(QDir::toNativeSeparators(file), e.message()));
     }
     return true;
+}
+
+QString NativeSql(const QSqlDatabase &db, const QString &sql)
+{
+    sqlite3 *h = handleOf(db);
+    return RewriteSqlServerDialect(sql, [h] { return CachedDateColumns(h); });
 }
 
 void RegisterFunctions(QSqlDatabase &db)

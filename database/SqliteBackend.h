@@ -20,6 +20,11 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, 
 // The absolute path of a "Data Source" value: relative to baseDirectory.
 QString ResolveDataSource(const QString &dataSource, const QString &baseDirectory);
 
+// The SQL Server dialect as SQLite SQL for this connection: date-shaped
+// literals become ISO dates where they meet a date column of its database
+// (see RewriteSqlServerDialect). Throws DbError when not open.
+QString NativeSql(const QSqlDatabase &db, const QString &sql);
+
 // Registers DATEADD and GETDATE on the connection.
 void RegisterFunctions(QSqlDatabase &db);
 

@@ -181,6 +181,51 @@ TEST_F(Notifications, failureBeforeLogRow_leavesNeitherQueueRowsNorLog)
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 }
 
+// Certifications are committed 200 at a time. A failure rolls back the batch
+// it happened in, whole certifications only; the next poll notifies exactly
+// those, once each.
+TEST_F(Notifications, failureInSecondBatch_firstBatchStandsRestNotifiedOnceAtNextPoll)
+{
+    AddRule(QStringLiteral("CreateIssue = 0"));
+    QList<qint64> ids;
+    for (int i = 0; i < 450; ++i)
+        ids.append(AddAcmeTraining(kNotifiedOnly));
+    const qint64 refused = ids.at(300);
+    db.exec(QStringLiteral("CREATE TRIGGER RefuseOne BEFORE INSERT ON AutomationServer_Emails WHEN NEW.ItemID = %1"
+                           " BEGIN SELECT RAISE(ABORT, 'certification refused'); END")
+                .arg(refused));
+    try {
+        ProcessTrainingExpiry();
+        FAIL() << "the refused log row went unnoticed";
+    } catch (const DbError &error) {
+        EXPECT_TRUE(error.message().contains(QStringLiteral("certification refused"))) << error.what();
+    }
+    // The first 200 stand with all their rows; the batch holding the refused
+    // one left nothing, neither queue rows nor log rows.
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 200);
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemID > %1").arg(ids.at(199))), 0);
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3 * 200);
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailBody LIKE '%Item ID: %1\r\n%'")
+                        .arg(ids.at(200))),
+              0);
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailBody LIKE '%Item ID: %1\r\n%'")
+                        .arg(ids.at(199))),
+              3);
+
+    db.exec(QStringLiteral("DROP TRIGGER RefuseOne"));
+    ProcessTrainingExpiry();
+    ProcessTrainingExpiry();
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 450);
+    EXPECT_EQ(Count(QStringLiteral("(SELECT DISTINCT ItemID FROM AutomationServer_Emails)")), 450);
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3 * 450);
+    // Every certification's three rows (manager, specialists, client), none twice.
+    EXPECT_EQ(Count(QStringLiteral("(SELECT EmailBody FROM AutomationServer_EmailsSent GROUP BY EmailBody"
+                                   " HAVING COUNT(*) <> 3 OR COUNT(DISTINCT EmailTo) <> 3)")),
+              0);
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailBody LIKE '%Item ID: %1\r\n%'").arg(refused)),
+              3);
+}
+
 TEST_F(Notifications, apostrophesAndInjection_storedIntactNothingDeleted)
 {
     const QString hostile = QStringLiteral("x'); DELETE FROM Issues; --");

@@ -167,6 +167,22 @@ TEST_F(EmbeddedConnection, statementCounter_countsExecutesAndQueries)
     EXPECT_EQ(connection.statementCount(), 3);
 }
 
+// Beginning, committing and rolling back are round trips to a server too.
+TEST_F(EmbeddedConnection, statementCounter_countsTransactionStatements)
+{
+    connection.resetStatementCount();
+    connection.BeginTransaction();
+    connection.Execute(QStringLiteral("INSERT INTO Company (Name) VALUES ('A')"));
+    connection.Commit();
+    EXPECT_EQ(connection.statementCount(), 3);
+    connection.BeginTransaction();
+    connection.Rollback();
+    EXPECT_EQ(connection.statementCount(), 5);
+    connection.Close();
+    connection.Rollback();   // closed: nothing is sent
+    EXPECT_EQ(connection.statementCount(), 5);
+}
+
 TEST_F(EmbeddedConnection, transaction_rollbackDiscardsAndCommitKeeps)
 {
     connection.BeginTransaction();

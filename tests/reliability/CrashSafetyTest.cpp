@@ -30,13 +30,13 @@ TEST(CrashSafety, fiftyKillsInBusyCycles_nothingLostNothingTwiceDuplicatesOnlyIn
     const QString config = WriteServerConfig(db.directory(), db.connectionString());
 
     std::mt19937 random(kSeed);
-    std::uniform_int_distribution<int> delayMs(0, 700);
+    std::uniform_int_distribution<int> delayMs(0, 400);
     int kills = 0;
     int endedOnTheirOwn = 0;
     for (int round = 0; round < kKills + endedOnTheirOwn && round < 3 * kKills; ++round) {
-        // New work keeps later cycles busy: the host adds certifications.
-        if (round > 0 && round % 10 == 0) {
-            const Workload more = AddWorkload(host, today, 6, 10, QStringLiteral("k%1").arg(round));
+        // New work keeps every cycle busy: the host adds certifications.
+        if (round > 0) {
+            const Workload more = AddWorkload(host, today, 2, 4, QStringLiteral("k%1").arg(round));
             work.due += more.due;
             work.issueDue += more.issueDue;
         }

@@ -43,7 +43,7 @@ protected:
     {
         const qint64 contract = host.AddContract(customerName, host.AddStaff(QStringLiteral("mgr@velmar.test")),
                                                  QStringLiteral("client@client.test"));
-        host.AddSpecialist(contract, host.AddStaff(QStringLiteral("spec@velmar.test")));
+        host.AddSpecialist(contract, host.AddStaff(QStringLiteral("staffer@velmar.test")));
         return contract;
     }
 
@@ -76,14 +76,16 @@ protected:
 TEST_F(HostInput, nullInEveryColumnTheCycleReads_emptyTextsAndNoCrash)
 {
     db.exec(QStringLiteral("UPDATE Company SET Name = NULL, AutomationServerEmailFrom = NULL,"
-                           " AutomationServerEmailFooter = NULL, AutomationServerPoll = NULL"));
+                           " AutomationServerEmailFooter = NULL, AutomationServerPoll = NULL,"
+                           " AutomationServerEmailUseSSLTLS = NULL, AutomationServerEmailUser = NULL,"
+                           " AutomationServerEmailPassword = NULL"));
     host.AddRule(QStringLiteral("CreateIssue = NULL, IssuePriority = NULL"));
     StartMail();
 
     const qint64 acme = host.AddContract(QStringLiteral("Acme"), host.AddStaff(QStringLiteral("mgr@velmar.test")),
                                          QStringLiteral("client@client.test"));
     host.AddSpecialist(acme, host.AddStaff(QVariant()));
-    host.AddSpecialist(acme, host.AddStaff(QStringLiteral("spec@velmar.test")));
+    host.AddSpecialist(acme, host.AddStaff(QStringLiteral("staffer@velmar.test")));
     const qint64 bare = host.AddContract(QVariant(), host.AddStaff(QVariant()), QVariant());
     const qint64 noStatus = host.AddContract(QStringLiteral("No Status"), host.AddStaff(QStringLiteral("x@velmar.test")),
                                              QStringLiteral("x@client.test"), QString());
@@ -130,7 +132,7 @@ TEST_F(HostInput, nullInEveryColumnTheCycleReads_emptyTextsAndNoCrash)
     EXPECT_EQ(toManager[0].mailFrom, QStringLiteral("<>"));
     EXPECT_EQ(toManager[0].header(QStringLiteral("Subject")), QStringLiteral("Notification from "));
     EXPECT_EQ(QString::fromUtf8(toManager[0].body), digest({body(QStringLiteral("Acme"), toAcme, description)}, QString()));
-    EXPECT_EQ(mailTo(QStringLiteral("spec@velmar.test")).size(), 1);
+    EXPECT_EQ(mailTo(QStringLiteral("staffer@velmar.test")).size(), 1);
     expectSecondCycleQuiet();
 }
 
@@ -192,21 +194,32 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HostInput, megabyteTexts_arriveWholeAndAreStoredWhole)
 {
-    const QString huge = QStringLiteral("Megabyte").repeated(8192);   // 1 MiB
-    db.exec(QStringLiteral("UPDATE Company SET Name = %1, AutomationServerEmailFooter = %1").arg(HostData::Literal(huge)));
+    const QString huge = QStringLiteral("Megabyte").repeated(131072);   // 1 MiB
+    const QString large = QStringLiteral("Large").repeated(13108);       // 64 KiB
+    // The company name goes into the From and Subject fields: a long one,
+    // past the line limit of a message, is enough there.
+    const QString longName = QStringLiteral("Velmar").repeated(500);
+    db.exec(QStringLiteral("UPDATE Company SET Name = %1, AutomationServerEmailFooter = %2")
+                .arg(HostData::Literal(longName), HostData::Literal(huge)));
     host.AddRule();
     StartMail();
-    const qint64 id = host.AddTraining(host.AddItem(huge),
+    const qint64 id = host.AddTraining(host.AddItem(large),
                                        host.AddPerson(QStringLiteral("Jane"), QVariant(), huge, QVariant()),
-                                       addAcme(huge), HostData::CompletedFor(Today().addDays(3), 12));
+                                       addAcme(large), HostData::CompletedFor(Today().addDays(3), 12));
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::Completed) << last.errors.join(QLatin1Char('\n')).left(2000).toStdString();
-    const QString description = huge + QStringLiteral(": ") + huge + QStringLiteral(", Jane   - Expires ")
+    const QString description = large + QStringLiteral(": ") + huge + QStringLiteral(", Jane   - Expires ")
         + DateText(Today().addDays(3));
     const QList<ReceivedMail> mails = mailTo(QStringLiteral("mgr@velmar.test"));
     ASSERT_EQ(mails.size(), 1);
-    EXPECT_TRUE(QString::fromUtf8(mails[0].body) == digest({body(huge, id, description)}, huge));
-    EXPECT_TRUE(mails[0].header(QStringLiteral("Subject")) == QStringLiteral("Notification from ") + huge);
+    EXPECT_TRUE(QString::fromUtf8(mails[0].body) == digest({body(large, id, description)}, huge));
+    EXPECT_TRUE(mails[0].header(QStringLiteral("Subject")) == QStringLiteral("Notification from ") + longName);
+    // The test server's parser keeps the blanks between the encoded words of
+    // a name, which readers drop (RFC 2047, 6.2); the name has none of its own.
+    EXPECT_TRUE(mails[0].header(QStringLiteral("From")).remove(QLatin1Char(' ')).startsWith(longName))
+        << mails[0].header(QStringLiteral("From")).left(80).toStdString();
+    for (const QByteArray &line : mails[0].raw.split('\n'))
+        ASSERT_LE(line.size(), 999);
     EXPECT_TRUE(mails[0].defects.isEmpty()) << mails[0].defects.join(QLatin1Char(' ')).toStdString();
     EXPECT_TRUE(db.queryValue(QStringLiteral("SELECT ItemDesc FROM Issues WHERE ItemID = %1").arg(id)).toString()
                 == description);
@@ -233,7 +246,7 @@ TEST_F(HostInput, nonAsciiAndEmojiNames_arriveCorrectlyEncoded)
     const QString description = QStringLiteral("Premiers secours \u2013 niveau 2 \u271A: \u00D1\u00FA\u00F1ez-\u00D8rsted, "
                                                "Zo\u00EB \u674E \U0001F680 - Expires ")
         + DateText(Today().addDays(3));
-    for (const QString &recipient : {QStringLiteral("mgr@velmar.test"), QStringLiteral("spec@velmar.test"),
+    for (const QString &recipient : {QStringLiteral("mgr@velmar.test"), QStringLiteral("staffer@velmar.test"),
                                      QStringLiteral("client@client.test")}) {
         const QList<ReceivedMail> mails = mailTo(recipient);
         ASSERT_EQ(mails.size(), 1) << recipient.toStdString();
@@ -537,3 +550,27 @@ INSTANTIATE_TEST_SUITE_P(Company, PortTexts, ::testing::Values("", "abc", "99999
                          [](const ::testing::TestParamInfo<const char *> &info) {
                              return "case" + std::to_string(info.index);
                          });
+
+TEST_F(HostInput, mailServerNameNull_eachMessageReportsItAndWaitsForTheMendedSetting)
+{
+    host.AddRule();
+    StartMail();
+    const qint64 id = host.AddTraining(host.AddItem(QStringLiteral("First Aid")),
+                                       host.AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant()),
+                                       addAcme(), HostData::CompletedFor(Today().addDays(3), 12));
+    db.exec(QStringLiteral("UPDATE Company SET AutomationServerEmailServer = NULL"));
+    LoadSettings();
+    Cycle();
+    EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);
+    ASSERT_EQ(last.errors.size(), 3);
+    for (const QString &line : std::as_const(last.errors))
+        EXPECT_TRUE(line.endsWith(QLatin1String(" not sent: The mail server name \"\" is not valid."))) << line.toStdString();
+    EXPECT_EQ(Unsent(), 3);
+
+    db.exec(QStringLiteral("UPDATE Company SET AutomationServerEmailServer = '127.0.0.1'"));
+    LoadSettings();
+    Cycle();
+    EXPECT_EQ(last.outcome, CycleOutcome::Completed) << last.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_NO_VIOLATIONS(DatabaseViolations(db, {id}, 3, true));
+    EXPECT_NO_VIOLATIONS(MailViolations(db, AllMail(), true));
+}

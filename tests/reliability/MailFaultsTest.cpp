@@ -9,6 +9,7 @@
 
 #include "CompanySettings.h"
 #include "LogLine.h"
+#include "SendQueuedEmails.h"
 
 #include <QRegularExpression>
 
@@ -24,7 +25,7 @@ struct MailFault
     SmtpServer::Options cleared = SmtpServer::Options{};
     Reach reach = Reach::None;
     const char *failure = "";            // in every failure line of the fault cycle
-    const char *specA2 = "spec.a2@velmar.test";
+    const char *staffA2 = "staffer.a2@velmar.test";
     const char *clientB = "client.b@client.test";
     bool secure = false;                 // the company asks for TLS
     bool strangerAuthority = false;      // during the fault the client trusts an unrelated authority
@@ -67,22 +68,22 @@ protected:
         const qint64 item = host.AddItem(QStringLiteral("First Aid"));
         const qint64 acme = host.AddContract(QStringLiteral("Acme"), host.AddStaff(QStringLiteral("mgr.a@velmar.test")),
                                              QStringLiteral("client.a@client.test"));
-        host.AddSpecialist(acme, host.AddStaff(QStringLiteral("spec.a1@velmar.test")));
-        host.AddSpecialist(acme, host.AddStaff(QString::fromLatin1(fault.specA2)));
+        host.AddSpecialist(acme, host.AddStaff(QStringLiteral("staffer.a1@velmar.test")));
+        host.AddSpecialist(acme, host.AddStaff(QString::fromLatin1(fault.staffA2)));
         const qint64 bolt = host.AddContract(QStringLiteral("Bolt"), host.AddStaff(QStringLiteral("mgr.b@velmar.test")),
                                              QString::fromLatin1(fault.clientB));
-        host.AddSpecialist(bolt, host.AddStaff(QStringLiteral("spec.b@velmar.test")));
+        host.AddSpecialist(bolt, host.AddStaff(QStringLiteral("staffer.b@velmar.test")));
         const qint64 jane = host.AddPerson(QStringLiteral("Jane"), QStringLiteral("Q"), QStringLiteral("Doe"), QVariant());
         const qint64 sean = host.AddPerson(QStringLiteral("Sean"), QVariant(), QStringLiteral("O'Brien"), QVariant());
         due.append(host.AddTraining(item, jane, acme, HostData::CompletedFor(Today().addDays(5), 12)));
         due.append(host.AddTraining(item, sean, acme, HostData::CompletedFor(Today().addDays(20), 12)));
         due.append(host.AddTraining(item, jane, bolt, HostData::CompletedFor(Today().addDays(-3), 12)));
 
-        QStringList specialists = {QStringLiteral("spec.a1@velmar.test"), QString::fromLatin1(fault.specA2)};
+        QStringList specialists = {QStringLiteral("staffer.a1@velmar.test"), QString::fromLatin1(fault.staffA2)};
         specialists.sort();
         lists = {QStringLiteral("mgr.a@velmar.test"), specialists.join(QLatin1Char(';')) + QLatin1Char(';'),
                  QStringLiteral("client.a@client.test"), QStringLiteral("mgr.b@velmar.test"),
-                 QStringLiteral("spec.b@velmar.test;"), QString::fromLatin1(fault.clientB)};
+                 QStringLiteral("staffer.b@velmar.test;"), QString::fromLatin1(fault.clientB)};
     }
 
     // The company settings as the operator had them during the fault, or
@@ -122,6 +123,8 @@ TEST_P(MailFaults, faultThenCleared_acceptedMarkedRestQueuedThenSentExactlyOnce)
     const MailFault &fault = GetParam();
     configure(true);
     StartMail(fault.fault);
+    if (fault.fault.behaviour == SmtpServer::Behaviour::Silent)
+        ShortMailTimeouts();
     const QString log = Cycle();
 
     // The alert did its part whatever the mail server does.
@@ -149,14 +152,15 @@ TEST_P(MailFaults, faultThenCleared_acceptedMarkedRestQueuedThenSentExactlyOnce)
     EXPECT_FALSE(log.contains(QLatin1String("wrong-Pa55")));
     if (fault.reach == Reach::All) {
         // A message that reached some recipients: the others are named and queued again.
-        EXPECT_TRUE(last.errors.first().contains(QStringLiteral(" not sent to %1: ").arg(QString::fromLatin1(fault.specA2))))
+        EXPECT_TRUE(last.errors.first().contains(QStringLiteral(" not sent to %1: ").arg(QString::fromLatin1(fault.staffA2))))
             << last.errors.first().toStdString();
         EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailSent = 0 AND EmailTo = %1")
-                            .arg(HostData::Literal(QString::fromLatin1(fault.specA2) + QLatin1Char(';')))),
+                            .arg(HostData::Literal(QString::fromLatin1(fault.staffA2) + QLatin1Char(';')))),
                   2);
     }
 
     // The fault clears: the rest goes out once, and then nothing more.
+    ShortMailTimeouts(false);
     configure(false);
     StartMail(fault.cleared);
     const QString recovered = Cycle();
@@ -178,9 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
         MailFault{.name = "unavailableAtGreeting", .fault = behaving(SmtpServer::Behaviour::Unavailable),
                   .failure = "421"},
         MailFault{.name = "oneRecipientDeferred", .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
-                  .reach = Reach::All, .failure = "450", .specA2 = "defer.a2@velmar.test"},
+                  .reach = Reach::All, .failure = "450", .staffA2 = "defer.a2@velmar.test"},
         MailFault{.name = "oneRecipientRefused", .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
-                  .reach = Reach::All, .failure = "550", .specA2 = "refuse.a2@velmar.test"},
+                  .reach = Reach::All, .failure = "550", .staffA2 = "refuse.a2@velmar.test"},
         MailFault{.name = "everyRecipientOfAListDeferred", .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
                   .reach = Reach::AllButClientB, .failure = "450", .clientB = "defer.b@client.test"},
         MailFault{.name = "everyRecipientOfAListRefused", .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
@@ -210,6 +214,7 @@ TEST_F(CycleTest, silentServer_laterMessagesOfTheCycleAreNotTriedAndSaySo)
     SmtpServer::Options silent;
     silent.behaviour = SmtpServer::Behaviour::Silent;
     StartMail(silent);
+    ShortMailTimeouts();
     Cycle();
     ASSERT_EQ(last.errors.size(), 4);
     EXPECT_TRUE(last.errors[0].contains(QLatin1String("timed out"))) << last.errors[0].toStdString();
@@ -220,4 +225,45 @@ TEST_F(CycleTest, silentServer_laterMessagesOfTheCycleAreNotTriedAndSaySo)
             << last.errors[i].toStdString();
     }
     EXPECT_EQ(Unsent(), 4);
+}
+
+TEST(QueueAgainStatement, rowsQueuedAgainForTheRecipientsInQueueOrder)
+{
+    EXPECT_EQ(QueueEmailsAgainSql(QStringLiteral("4,7"), QStringLiteral("o'hara@velmar.test;defer@velmar.test;")),
+              QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
+                             "EmailBody,EmailSent) SELECT EmailFrom,EmailFromName,'o''hara@velmar.test;defer@velmar.test;',"
+                             "EmailSubject,EmailBody,0 FROM AutomationServer_EmailsSent WHERE ID IN (4,7) ORDER BY ID"));
+}
+
+// An address that cannot be written into the SMTP dialogue, beside a good
+// one: the good one is mailed, the other is named in the log and kept queued
+// on its own row, failing visibly at every cycle until someone mends it.
+TEST_F(CycleTest, unusableAddressBesideAGoodOne_goodOneMailedOtherReportedAndKeptQueued)
+{
+    host.AddCompany(1);
+    db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody,"
+                           " EmailSent) VALUES ('a@velmar.test', 'good@client.test;bad address@client.test;', 's',"
+                           " 'first', 0), ('a@velmar.test', 'good@client.test;bad address@client.test;', 's', 'second', 0)"));
+    StartMail();
+    Cycle();
+    ASSERT_EQ(last.errors.size(), 1);
+    EXPECT_EQ(last.errors[0], QStringLiteral("Email to good@client.test;bad address@client.test; not sent to bad "
+                                             "address@client.test: not a usable address (queued again for them)"));
+    ASSERT_EQ(AllMail().size(), 1);
+    EXPECT_EQ(AllMail()[0].recipients, QStringList{QStringLiteral("good@client.test")});
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailSent = 1")), 2);
+    const QList<QVariantList> kept = db.queryRows(QStringLiteral(
+        "SELECT EmailTo, EmailBody FROM AutomationServer_EmailsSent WHERE EmailSent = 0 ORDER BY ID"));
+    ASSERT_EQ(kept.size(), 2);
+    EXPECT_EQ(kept[0][0].toString(), QStringLiteral("bad address@client.test;"));
+    EXPECT_EQ(kept[0][1].toString(), QStringLiteral("first"));
+    EXPECT_EQ(kept[1][1].toString(), QStringLiteral("second"));
+
+    Cycle();
+    ASSERT_EQ(last.errors.size(), 1);
+    EXPECT_TRUE(last.errors[0].startsWith(QLatin1String("Email to bad address@client.test; not sent: The message has no "
+                                                        "usable recipient: bad address@client.test")))
+        << last.errors[0].toStdString();
+    EXPECT_EQ(AllMail().size(), 1);
+    EXPECT_EQ(Unsent(), 2);
 }

@@ -20,7 +20,7 @@ const QDateTime CycleTest::kNow(QDate(2026, 12, 7), QTime(14, 5, 9));
 void CycleTest::SetUp()
 {
     qputenv("CURL_CA_BUNDLE", SmtpServer::testAuthorityFile().toLocal8Bit());
-    SetMailTimeoutsForTests({std::chrono::milliseconds(2000), std::chrono::milliseconds(3000)});
+    ShortMailTimeouts(false);
     SetClockForTests([] { return kNow; });
     TrainingExpireRule = TrainingExpireRuleValues();
     CompanySettings = CompanySettingsValues();
@@ -58,6 +58,14 @@ void CycleTest::LoadSettings()
         throw std::runtime_error("cannot open the test database: " + LastOpenDatabaseError().toStdString());
     LoadCompanySettings();
     CloseDatabase();
+}
+
+void CycleTest::ShortMailTimeouts(bool shortLimits)
+{
+    if (shortLimits)
+        SetMailTimeoutsForTests({std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)});
+    else
+        SetMailTimeoutsForTests({std::chrono::milliseconds(10000), std::chrono::milliseconds(30000)});
 }
 
 QString CycleTest::Cycle()
@@ -141,8 +149,8 @@ Workload AddWorkload(HostData &host, const QDate &today, int contracts, int dueE
             manager = host.AddStaff(QStringLiteral("manager%1.%2@velmar.test").arg(c / 2).arg(tag));
         const qint64 contract = host.AddContract(QStringLiteral("Client %1 %2").arg(c).arg(tag), manager,
                                                  QStringLiteral("client%1.%2@client.test").arg(c).arg(tag));
-        host.AddSpecialist(contract, host.AddStaff(QStringLiteral("spec%1a.%2@velmar.test").arg(c).arg(tag)));
-        host.AddSpecialist(contract, host.AddStaff(QStringLiteral("spec%1b.%2@velmar.test").arg(c).arg(tag)));
+        host.AddSpecialist(contract, host.AddStaff(QStringLiteral("staffer%1a.%2@velmar.test").arg(c).arg(tag)));
+        host.AddSpecialist(contract, host.AddStaff(QStringLiteral("staffer%1b.%2@velmar.test").arg(c).arg(tag)));
         for (int i = 0; i < dueEach; ++i) {
             const int offset = (c * 7 + i * 3) % 40 - 10;   // -10 .. 29 days: overdue to the window's edge
             const QDate renewal = reachableRenewal(today.addDays(offset), 12);
