@@ -20,7 +20,8 @@ namespace {
 
 // What this check needs of a statement, read independently of the rewriter:
 // terminated string literals and quoted names (raw text between the
-// delimiters, doubled delimiters kept) and the number of comments.
+// delimiters, doubled delimiters kept), the words outside them and the
+// number of comments.
 struct Lexed
 {
     QStringList literals;

@@ -134,7 +134,8 @@ TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
     EXPECT_EQ(m.header(QStringLiteral("Subject")), QStringLiteral("Notification from Velmar Services"));
     EXPECT_EQ(m.body, combined({"First: O'Brien's course", "Second\r\n. dotted line", QStringLiteral("Third – Zürich").toUtf8()}));
 
-    const QDateTime sentAt(QDate(2026, 12, 7), QTime(14, 5, 9));
+    // Stored dates read back as their fields in UTC, whatever the machine's zone.
+    const QDateTime sentAt(QDate(2026, 12, 7), QTime(14, 5, 9), Qt::UTC);
     for (qint64 id : {first, second, third}) {
         EXPECT_EQ(sentFlag(id), 1) << id;
         EXPECT_EQ(dateSent(id).toDateTime(), sentAt) << id;

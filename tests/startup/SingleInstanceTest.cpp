@@ -1,6 +1,7 @@
 #include "SingleInstance.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -76,6 +77,29 @@ TEST_F(SingleInstanceTest, lockLeftByACrashedCopy_doesNotBlock)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readLine().trimmed().toLongLong(), QCoreApplication::applicationPid());
 }
+
+TEST_F(SingleInstanceTest, emptyLockFileLeftByACopyKilledWhileWritingIt_doesNotBlockForGood)
+{
+    QFile file(InstanceLockPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));   // created, owner never written
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+    file.close();
+    EXPECT_FALSE(AnotherInstanceRunning());
+    QFile taken(InstanceLockPath());
+    ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
+    EXPECT_EQ(taken.readLine().trimmed().toLongLong(), QCoreApplication::applicationPid());
+}
+
+#if defined(Q_OS_UNIX)
+TEST_F(SingleInstanceTest, freshEmptyLockFileWithNoLiveOwner_isTakenOverAtOnce)
+{
+    QFile file(InstanceLockPath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    // A copy killed right after creating the file: the restart must not wait.
+    EXPECT_FALSE(AnotherInstanceRunning());
+}
+#endif
 
 TEST_F(SingleInstanceTest, unusableLockDirectory_doesNotStopTheServer)
 {
