@@ -61,7 +61,7 @@ QDateTime ParseSystemDateText(const QString &text);
 // Fields as a date-time whose date() and time() are exactly the fields,
 // built without any time-zone lookup. Invalid for invalid fields.
 QDateTime NaiveDateTime(const DateFields &fields);
-// The date() and time() of a date-time, whatever its time spec.
+// The date() and time() of a date-time, whatever its time zone setting.
 DateFields FieldsOf(const QDateTime &value);
 
 // Exactly "YYYY-MM-DD HH:MM:SS" with optional ".fff": what DATEADD returns.
