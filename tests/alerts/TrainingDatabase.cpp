@@ -11,14 +11,7 @@ const QDateTime TrainingDatabase::kNow(QDate(2026, 12, 7), QTime(14, 5, 9));
 
 QString Literal(const QVariant &value)
 {
-    if (value.isNull())
-        return QStringLiteral("NULL");
-    if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int
-        || value.typeId() == QMetaType::Double)
-        return value.toString();
-    QString text = value.toString();
-    text.replace(QLatin1Char('\''), QLatin1String("''"));
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
+    return HostData::Literal(value);
 }
 
 void TrainingDatabase::SetUp()
@@ -42,13 +35,12 @@ void TrainingDatabase::TearDown()
 
 QString TrainingDatabase::Iso(const QDate &date)
 {
-    return date.toString(Qt::ISODate) + QStringLiteral(" 00:00:00");
+    return HostData::Iso(date);
 }
 
 qint64 TrainingDatabase::Insert(const QString &nativeSql)
 {
-    db.exec(nativeSql);
-    return db.queryValue(QStringLiteral("SELECT last_insert_rowid()")).toLongLong();
+    return host.Insert(nativeSql);
 }
 
 void TrainingDatabase::AddRule(const QString &overrides)
@@ -63,8 +55,7 @@ void TrainingDatabase::AddRule(const QString &overrides)
 
 qint64 TrainingDatabase::AddStaff(const QVariant &email)
 {
-    return Insert(QStringLiteral("INSERT INTO Employee (FirstName, LastName, Email) VALUES ('Staff', 'Member', %1)")
-                      .arg(Literal(email)));
+    return host.AddStaff(email);
 }
 
 qint64 TrainingDatabase::AddContract(const QVariant &customerName, qint64 managerId, const QString &status)
@@ -79,27 +70,18 @@ qint64 TrainingDatabase::AddContract(const QVariant &customerName, qint64 manage
 
 void TrainingDatabase::AddSpecialist(qint64 contractId, qint64 staffId)
 {
-    Insert(QStringLiteral("INSERT INTO ServiceContractSpecialist (ServiceContractID, EmployeeID) VALUES (%1, %2)")
-               .arg(contractId)
-               .arg(staffId));
+    host.AddSpecialist(contractId, staffId);
 }
 
 qint64 TrainingDatabase::AddPerson(const QVariant &first, const QVariant &middle, const QVariant &last,
                                    const QVariant &suffix, int suspended, int terminated)
 {
-    return Insert(QStringLiteral("INSERT INTO CustomerEmployee (FirstName, MiddleName, LastName, Suffix, Suspended,"
-                                 " Terminated) VALUES (%1, %2, %3, %4, %5, %6)")
-                      .arg(Literal(first), Literal(middle), Literal(last), Literal(suffix))
-                      .arg(suspended)
-                      .arg(terminated));
+    return host.AddPerson(first, middle, last, suffix, suspended, terminated);
 }
 
 qint64 TrainingDatabase::AddItem(const QVariant &name, int renewsMonths, int optional)
 {
-    return Insert(QStringLiteral("INSERT INTO TrainingItem (Name, Renews, Optional) VALUES (%1, %2, %3)")
-                      .arg(Literal(name))
-                      .arg(renewsMonths)
-                      .arg(optional));
+    return host.AddItem(name, renewsMonths, optional);
 }
 
 qint64 TrainingDatabase::AddTraining(qint64 itemId, qint64 personId, const QVariant &contractId, const QDate &completed)
@@ -138,5 +120,5 @@ qint64 TrainingDatabase::AddAcmeTraining(const QDate &completed)
 
 qint64 TrainingDatabase::Count(const QString &tableAndCondition)
 {
-    return db.queryValue(QStringLiteral("SELECT COUNT(*) FROM ") + tableAndCondition).toLongLong();
+    return host.Count(tableAndCondition);
 }

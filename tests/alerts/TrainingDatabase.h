@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HostData.h"
 #include "TempDatabase.h"
 
 #include <QDate>
@@ -51,6 +52,7 @@ protected:
     static QString Iso(const QDate &date);   // stored form of a date: "2026-12-07 00:00:00"
 
     TempDatabase db;
+    HostData host{db};   // the host rows every suite inserts alike
 
 private:
     qint64 Insert(const QString &nativeSql);
