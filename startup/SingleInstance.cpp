@@ -44,6 +44,18 @@ bool HeldByLiveProcess(const QString &path)
 #endif
 }
 
+// Platform-specific (Unix): removes a file of the lock's kind that no live
+// process holds. Elsewhere nothing is removed here.
+bool RemoveAbandonedLockFile(const QString &path)
+{
+#if defined(Q_OS_UNIX)
+    return QFileInfo::exists(path) && !HeldByLiveProcess(path) && QFile::remove(path);
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
 QString machineWideDirectory()
 {
     const QString testDir = qEnvironmentVariable("VELMAR_INSTANCE_LOCK_DIR");
@@ -76,6 +88,16 @@ bool AnotherInstanceRunning()
     // process is gone counts as stale.
     lock->setStaleLockTime(0);
     if (lock->tryLock(0)) {
+        heldLock() = std::move(lock);
+        return false;
+    }
+    // A copy killed while it took over a dead copy's lock leaves the guard of
+    // that take-over ("<lock>.rmlock"); while the guard is fresh every later
+    // take-over gives up, so the dead copies would block starts for half a
+    // minute. A guard no live process holds is removed and the take-over
+    // tried again.
+    if (lock->error() == QLockFile::LockFailedError
+        && RemoveAbandonedLockFile(InstanceLockPath() + QStringLiteral(".rmlock")) && lock->tryLock(0)) {
         heldLock() = std::move(lock);
         return false;
     }

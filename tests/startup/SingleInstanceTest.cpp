@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -98,6 +99,47 @@ TEST_F(SingleInstanceTest, freshEmptyLockFileWithNoLiveOwner_isTakenOverAtOnce)
     file.close();
     // A copy killed right after creating the file: the restart must not wait.
     EXPECT_FALSE(AnotherInstanceRunning());
+}
+#endif
+
+#if defined(Q_OS_UNIX)
+// A copy killed while it was taking over a crashed copy's lock leaves the
+// helper file that guards the take-over ("<lock>.rmlock"), possibly still
+// empty. Neither of the two dead copies may block the next start.
+TEST_F(SingleInstanceTest, takeOverLeftHalfDoneByAKilledCopy_doesNotBlock)
+{
+    QProcess crashed;
+    crashed.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(crashed.waitForStarted(5000));
+    const qint64 pid = crashed.processId();
+    crashed.kill();
+    ASSERT_TRUE(crashed.waitForFinished(5000));
+    writeLockOf(pid, QStringLiteral("sleep"));
+    QFile guard(InstanceLockPath() + QStringLiteral(".rmlock"));
+    ASSERT_TRUE(guard.open(QIODevice::WriteOnly));
+    guard.close();
+
+    EXPECT_FALSE(AnotherInstanceRunning());
+    QFile taken(InstanceLockPath());
+    ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
+    EXPECT_EQ(taken.readLine().trimmed().toLongLong(), QCoreApplication::applicationPid());
+}
+
+TEST_F(SingleInstanceTest, liveCopyTakingOverACrashedCopysLock_meansAnotherCopyRuns)
+{
+    QProcess crashed;
+    crashed.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(crashed.waitForStarted(5000));
+    const qint64 pid = crashed.processId();
+    crashed.kill();
+    ASSERT_TRUE(crashed.waitForFinished(5000));
+    writeLockOf(pid, QStringLiteral("sleep"));
+    // Another copy is in the middle of its take-over: it holds the guard.
+    QLockFile guard(InstanceLockPath() + QStringLiteral(".rmlock"));
+    ASSERT_TRUE(guard.tryLock(0));
+
+    EXPECT_TRUE(AnotherInstanceRunning());
+    EXPECT_TRUE(QFile::exists(InstanceLockPath() + QStringLiteral(".rmlock")));
 }
 #endif
 
