@@ -33,7 +33,8 @@ QString ValueText(const QVariant &value)
 QString IdentityText(const QVariant &value, const QString &column)
 {
     const QString text = ValueText(value);
-    static const QRegularExpression wholeNumber(QStringLiteral("^-?[0-9]+$"));
+    // Anchored to the very end: "$" alone would let a final line break through.
+    static const QRegularExpression wholeNumber(QRegularExpression::anchoredPattern(QStringLiteral("-?[0-9]+")));
     if (!wholeNumber.match(text).hasMatch())
         throw DbError(QStringLiteral("%1 is not an identity: \"%2\"").arg(column, text));
     return text;

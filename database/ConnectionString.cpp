@@ -93,8 +93,10 @@ bool HasConnectionStringKey(const QList<ConnectionStringItem> &items, const QStr
 
 QString MaskPasswords(const QString &text)
 {
+    // A quote or brace that never closes runs to the end of the text, as the
+    // reader takes it, so all of it is masked.
     static const QRegularExpression password(
-        QStringLiteral(R"(((?:^|[;\s])(?:Password|PWD)\s*=\s*)("(?:[^"]|"")*"|'(?:[^']|'')*'|\{(?:[^}]|\}\})*\}|[^;]*))"),
+        QStringLiteral(R"(((?:^|[;\s])(?:Password|PWD)\s*=\s*)("(?:[^"]|"")*"?|'(?:[^']|'')*'?|\{(?:[^}]|\}\})*\}?|[^;]*))"),
         QRegularExpression::CaseInsensitiveOption);
     QString masked = text;
     masked.replace(password, QStringLiteral("\\1***"));

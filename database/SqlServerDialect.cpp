@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 
@@ -22,9 +23,12 @@ struct Token
     QString suffix;   // inserted after it
 };
 
+// "$" starts a word too: "$CAST" is one name (a parameter to SQLite), never
+// the function CAST.
 bool isWordStart(QChar c)
 {
-    return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#');
+    return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#')
+        || c == QLatin1Char('$');
 }
 
 bool isWordChar(QChar c)
@@ -34,8 +38,9 @@ bool isWordChar(QChar c)
 }
 
 // Reads from the opening delimiter to the closing one; a doubled closing
-// delimiter stands for one character. Unterminated: to the end.
-qsizetype quotedEnd(const QString &sql, qsizetype start, QChar close)
+// delimiter stands for one character. Unterminated: to the end, and
+// `unterminated` is set.
+qsizetype quotedEnd(const QString &sql, qsizetype start, QChar close, bool *unterminated)
 {
     qsizetype i = start + 1;
     while (i < sql.size()) {
@@ -48,10 +53,12 @@ qsizetype quotedEnd(const QString &sql, qsizetype start, QChar close)
         }
         ++i;
     }
+    *unterminated = true;
     return sql.size();
 }
 
-QList<Token> tokenize(const QString &sql)
+// `unterminated` is set when a literal or quoted name runs to the end.
+QList<Token> tokenize(const QString &sql, bool *unterminated)
 {
     QList<Token> tokens;
     qsizetype i = 0;
@@ -75,17 +82,23 @@ QList<Token> tokenize(const QString &sql)
             const qsizetype e = sql.indexOf(QLatin1String("*/"), i + 2);
             add(Kind::Comment, e < 0 ? n : e + 2);
         } else if (c == QLatin1Char('\'')) {
-            add(Kind::String, quotedEnd(sql, i, QLatin1Char('\'')));
+            add(Kind::String, quotedEnd(sql, i, QLatin1Char('\''), unterminated));
         } else if ((c == QLatin1Char('N') || c == QLatin1Char('n')) && next == QLatin1Char('\'')) {
             // N'text': SQLite has no national literals; the text is the same.
+            // Right after a literal, name or number the prefix was what kept
+            // the two apart ('a'N'b'); a blank keeps them apart instead.
+            const bool joined = !tokens.isEmpty() && tokens.constLast().kind != Kind::Space
+                && tokens.constLast().kind != Kind::Punct && tokens.constLast().kind != Kind::Comment;
             ++i;
-            add(Kind::String, quotedEnd(sql, i, QLatin1Char('\'')));
+            add(Kind::String, quotedEnd(sql, i, QLatin1Char('\''), unterminated));
+            if (joined)
+                tokens.last().prefix = QStringLiteral(" ");
         } else if (c == QLatin1Char('"')) {
-            add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char('"')));
+            add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char('"'), unterminated));
         } else if (c == QLatin1Char('[')) {
-            add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char(']')));
+            add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char(']'), unterminated));
         } else if (c == QLatin1Char('`')) {
-            add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char('`')));
+            add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char('`'), unterminated));
         } else if (c.isDigit() || (c == QLatin1Char('.') && next.isDigit())) {
             qsizetype e = i;
             while (e < n && (sql.at(e).isDigit() || sql.at(e) == QLatin1Char('.')))
@@ -100,6 +113,10 @@ QList<Token> tokenize(const QString &sql)
                         ++e;
                 }
             }
+            // Letters run on to a number ("0CAST", "1C") make one token, as
+            // SQLite reads it (and rejects it): never a number and a word.
+            while (e < n && isWordChar(sql.at(e)))
+                ++e;
             add(Kind::Number, e);
         } else if (isWordStart(c)) {
             qsizetype e = i;
@@ -149,7 +166,8 @@ class Rewriter
 {
 public:
     Rewriter(const QString &sql, const SchemaDateColumnsSource *schema)
-        : m_tokens(tokenize(sql))
+        : m_original(sql)
+        , m_tokens(tokenize(sql, &m_unterminated))
         , m_schemaSource(schema)
     {
         for (int i = 0; i < m_tokens.size(); ++i) {
@@ -161,6 +179,11 @@ public:
 
     QString run()
     {
+        // A literal or name that never closes swallows whatever a rewrite
+        // would move behind it; such a statement goes to SQLite as written,
+        // for it to reject with its own message.
+        if (m_unterminated)
+            return m_original;
         dateLiterals();
         functionNames();
         casts();
@@ -568,12 +591,15 @@ private:
     // keyword of DATEADD becomes text for the registered function.
     void functionNames()
     {
+        // Interval names are plain letters; anything else stays a name.
+        static const QRegularExpression intervalWord(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z]+")));
         for (int s = 0; s + 1 < count(); ++s) {
             if (!isPunct(sig(s + 1), QLatin1String("(")))
                 continue;
             if (isWord(sig(s), QLatin1String("ISNULL"))) {
                 sig(s).text = QStringLiteral("ifnull");
-            } else if (isWord(sig(s), QLatin1String("DATEADD")) && s + 2 < count() && sig(s + 2).kind == Kind::Word) {
+            } else if (isWord(sig(s), QLatin1String("DATEADD")) && s + 3 < count() && sig(s + 2).kind == Kind::Word
+                       && isPunct(sig(s + 3), QLatin1String(",")) && intervalWord.match(sig(s + 2).text).hasMatch()) {
                 sig(s + 2).text = QLatin1Char('\'') + sig(s + 2).text + QLatin1Char('\'');
             }
         }
@@ -602,6 +628,14 @@ private:
                     as = k;
             }
             if (as < 0 || as + 1 >= close || sig(as + 1).kind != Kind::Word)
+                continue;
+            // Only the plain shapes "AS type)" and "AS type(n))" are
+            // rewritten: anything else is left for SQLite to judge, so no
+            // text of the statement is dropped.
+            const bool sized = as + 5 == close && isPunct(sig(as + 2), QLatin1String("("))
+                && isPunct(sig(as + 4), QLatin1String(")"))
+                && (sig(as + 3).kind == Kind::Number || isWord(sig(as + 3), QLatin1String("MAX")));
+            if (as + 2 != close && !sized)
                 continue;
             const QString type = sig(as + 1).text.toLower();
             static const QSet<QString> textTypes = {QStringLiteral("varchar"), QStringLiteral("nvarchar"),
@@ -699,19 +733,26 @@ private:
             if (before < 0 || !isWord(sig(before), QLatin1String("SELECT")))
                 continue;
             int countEnd = -1;
-            if (s + 1 < count() && sig(s + 1).kind == Kind::Number)
+            // Only a plain count moves; "TOP 1C" is left for SQLite to reject.
+            static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+            if (s + 1 < count() && sig(s + 1).kind == Kind::Number && digits.match(sig(s + 1).text).hasMatch())
                 countEnd = s + 2;
             else if (s + 1 < count() && isPunct(sig(s + 1), QLatin1String("(")) && m_match[s + 1] > 0)
                 countEnd = m_match[s + 1] + 1;
             if (countEnd < 0 || (countEnd < count() && isWord(sig(countEnd), QLatin1String("PERCENT"))))
                 continue;   // left for SQLite to reject with its own message
 
+            // The count moves as written, blanks and comments included:
+            // "(5 - -1)" must not become "(5--1)".
             QString limit;
-            for (int k = s + 1; k < countEnd; ++k)
-                limit += sig(k).text;
+            for (int t = m_sig[s + 1]; t <= m_sig[countEnd - 1]; ++t)
+                limit += m_tokens[t].prefix + m_tokens[t].text + m_tokens[t].suffix;
             // Remove "TOP n" and the blanks after it.
-            for (int t = m_sig[s]; t < m_sig[countEnd - 1] + 1; ++t)
+            for (int t = m_sig[s]; t < m_sig[countEnd - 1] + 1; ++t) {
+                m_tokens[t].prefix.clear();
                 m_tokens[t].text.clear();
+                m_tokens[t].suffix.clear();
+            }
             for (int t = m_sig[countEnd - 1] + 1; t < m_tokens.size() && m_tokens[t].kind == Kind::Space; ++t)
                 m_tokens[t].text.clear();
 
@@ -735,6 +776,8 @@ private:
         }
     }
 
+    QString m_original;
+    bool m_unterminated = false;
     QList<Token> m_tokens;
     QList<int> m_sig;     // indexes of the tokens that are not blanks or comments
     QList<int> m_match;   // per significant token: its matching bracket, or -1

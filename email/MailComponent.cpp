@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <QSysInfo>
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -82,6 +83,38 @@ bool isSafeAddress(const QString &address)
             return false;
     }
     return true;
+}
+
+bool isAscii(QStringView text)
+{
+    for (QChar c : text) {
+        if (c.unicode() > 0x7e)
+            return false;
+    }
+    return true;
+}
+
+// The form in which an address travels, in the envelope and in the header
+// alike, or an empty text when it cannot travel: a domain in international
+// characters goes in its ASCII (IDNA) form; a local part in international
+// characters would need SMTPUTF8, which this component does not use; and an
+// address of over 254 characters is longer than any server accepts.
+QString wireAddress(const QString &address)
+{
+    constexpr qsizetype MostAddressCharacters = 254;
+    if (!isSafeAddress(address))
+        return QString();
+    QString wire = address;
+    if (!isAscii(address)) {
+        const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
+        if (at < 0 || !isAscii(QStringView(address).left(at)))
+            return QString();
+        const QByteArray domain = QUrl::toAce(address.mid(at + 1));
+        if (domain.isEmpty())
+            return QString();
+        wire = address.left(at + 1) + QString::fromLatin1(domain);
+    }
+    return wire.size() <= MostAddressCharacters ? wire : QString();
 }
 
 bool isSafeHost(const QString &host)
@@ -285,11 +318,12 @@ bool MailComponent::AddRecipient(const QString &address, int kind)
     const QString trimmed = address.trimmed();
     if (trimmed.isEmpty())
         return false;
-    if (!isSafeAddress(trimmed)) {
+    const QString wire = wireAddress(trimmed);
+    if (wire.isEmpty()) {
         m_unusable.append(trimmed);
         return false;
     }
-    m_recipients.append(trimmed);
+    m_recipients.append(wire);
     return true;
 }
 
@@ -305,7 +339,8 @@ void MailComponent::Send()
         throw MailError(QStringLiteral("The mail server name \"%1\" is not valid.").arg(m_host));
     if (m_port < 1 || m_port > 65535)
         throw MailError(QStringLiteral("The mail server port %1 is not valid.").arg(m_port));
-    if (!m_senderAddress.isEmpty() && !isSafeAddress(m_senderAddress))
+    const QString senderAddress = wireAddress(m_senderAddress);
+    if (!m_senderAddress.isEmpty() && senderAddress.isEmpty())
         throw MailError(QStringLiteral("The sender address \"%1\" is not valid.").arg(m_senderAddress));
 
     initialiseCurl();
@@ -324,7 +359,7 @@ void MailComponent::Send()
                                .arg(m_port)
                                .arg(clientName())
                                .toUtf8();
-    const QByteArray sender = m_senderAddress.toUtf8();
+    const QByteArray sender = senderAddress.toUtf8();
     const QByteArray userName = m_userName.toUtf8();
     const QByteArray password = m_password.toUtf8();
     const QByteArray caBundle = qgetenv("CURL_CA_BUNDLE");
@@ -334,12 +369,12 @@ void MailComponent::Send()
     for (const QString &recipient : std::as_const(m_recipients))
         append(recipients, recipient.toUtf8());
 
-    QString domain = domainOf(m_senderAddress);
+    QString domain = domainOf(senderAddress);
     if (domain.isEmpty())
         domain = clientName();
     List headers;
     append(headers, DateField(CurrentDateTime()));
-    append(headers, FromField(m_senderName, m_senderAddress));
+    append(headers, FromField(m_senderName, senderAddress));
     append(headers, ToField(m_recipients));
     append(headers, SubjectField(m_subject));
     append(headers, MessageIdField(domain));

@@ -80,9 +80,24 @@ QList<QByteArray> textPieces(const QString &text)
 {
     if (!isPlainPrintable(text))
         return encodedWords(text);
-    // Runs of spaces survive: an empty word is re-joined by a single space.
-    const QList<QByteArray> words = text.toLatin1().split(' ');
-    for (const QByteArray &word : words) {
+    // Runs of spaces survive: the spaces past the first of a run lead the
+    // next word (or trail the last one), so a fold never leaves a line of
+    // blanks only.
+    QList<QByteArray> words;
+    QByteArray blanks;
+    for (const QByteArray &word : text.toLatin1().split(' ')) {
+        if (word.isEmpty()) {
+            blanks += ' ';
+            continue;
+        }
+        words.append(blanks + word);
+        blanks.clear();
+    }
+    if (words.isEmpty())
+        words.append(blanks.chopped(1));
+    else if (!blanks.isEmpty())
+        words.last() += blanks;
+    for (const QByteArray &word : std::as_const(words)) {
         // A word that no fold can shorten would break the line limit.
         if (word.size() > 900)
             return encodedWords(text);
@@ -112,8 +127,9 @@ QByteArray FromField(const QString &name, const QString &address)
     QList<QByteArray> pieces;
     // A quoted name is one piece that no fold can shorten: past the line
     // limit it travels as encoded words, which fold between them.
-    if (isPlainPrintable(displayName) && displayName.size() <= 900)
-        pieces.append(quotedPhrase(displayName));
+    const QByteArray quoted = isPlainPrintable(displayName) ? quotedPhrase(displayName) : QByteArray();
+    if (!quoted.isEmpty() && quoted.size() <= 900)
+        pieces.append(quoted);
     else
         pieces = encodedWords(displayName);
     pieces.append(mailbox);

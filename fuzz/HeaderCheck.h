@@ -10,10 +10,8 @@
 
 // The lines of a field: CR LF followed by a space or tab folds it; any other
 // CR or LF, any control character, and a line over 998 bytes (RFC 5322's
-// limit) break it. Bytes above 0x7f are allowed only where `eightBitAllowed`
-// says (an address is written as it stands).
-inline void CheckFieldSyntax(const QByteArray &field, const QByteArray &name,
-                             const QList<QPair<qsizetype, qsizetype>> &eightBitAllowed = {})
+// limit) break it, and so does any byte above 0x7f: a field is 7-bit.
+inline void CheckFieldSyntax(const QByteArray &field, const QByteArray &name)
 {
     const auto shown = [&] { return Visible(QString::fromUtf8(field)); };
     FUZZ_CHECK(field.startsWith(name + ':'), shown());
@@ -30,12 +28,7 @@ inline void CheckFieldSyntax(const QByteArray &field, const QByteArray &name,
         }
         FUZZ_CHECK(c != '\n', QStringLiteral("bare LF at %1: ").arg(i) + shown());
         FUZZ_CHECK(c >= 0x20 && c != 0x7f, QStringLiteral("control byte at %1: ").arg(i) + shown());
-        if (c > 0x7f) {
-            bool allowed = false;
-            for (const auto &range : eightBitAllowed)
-                allowed = allowed || (i >= range.first && i < range.second);
-            FUZZ_CHECK(allowed, QStringLiteral("8-bit byte at %1: ").arg(i) + shown());
-        }
+        FUZZ_CHECK(c <= 0x7f, QStringLiteral("8-bit byte at %1: ").arg(i) + shown());
     }
     FUZZ_CHECK(field.size() - lineStart <= 998, QStringLiteral("last line of %1 bytes: ").arg(field.size() - lineStart) + shown());
     // A continuation line of nothing but blanks is not allowed either.

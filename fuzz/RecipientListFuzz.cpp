@@ -1,7 +1,7 @@
 // A recipient list as the queue hands it over ("a@x;b@y;"): SendEmail splits
 // it at every ";" and offers each piece to the mail component, which trims
 // it, skips empty pieces and refuses any that could bend the SMTP dialogue or
-// the To header. Nothing here reaches the network: the message is stopped by
+// the To header or that cannot travel in 7 bits and 254 characters. Nothing here reaches the network: the message is stopped by
 // an empty server name, after the recipients have been judged.
 
 #include "CompanySettings.h"
@@ -10,6 +10,8 @@
 #include "MailComponent.h"
 #include "MailHeaders.h"
 #include "SendEmail.h"
+
+#include <QUrl>
 
 #include <cstddef>
 #include <cstdint>
@@ -26,9 +28,37 @@ bool writable(const QString &address)
     return true;
 }
 
+bool ascii(QStringView text)
+{
+    for (QChar c : text) {
+        if (c.unicode() > 0x7f)
+            return false;
+    }
+    return true;
+}
+
+// The address as it may travel: 7-bit (a domain in international
+// characters in its IDNA form), at most 254 characters; empty if it cannot.
+QString travelling(const QString &address)
+{
+    if (!writable(address))
+        return QString();
+    QString wire = address;
+    if (!ascii(address)) {
+        const qsizetype at = address.lastIndexOf(u'@');
+        if (at < 0 || !ascii(QStringView(address).left(at)))
+            return QString();
+        const QByteArray domain = QUrl::toAce(address.mid(at + 1));
+        if (domain.isEmpty())
+            return QString();
+        wire = address.left(at + 1) + QString::fromLatin1(domain);
+    }
+    return wire.size() <= 254 ? wire : QString();
+}
+
 struct Judged
 {
-    QStringList usable;     // in list order
+    QStringList usable;     // in list order, as they travel
     QStringList unusable;
 };
 
@@ -39,7 +69,11 @@ Judged judge(const QString &list)
         const QString address = piece.trimmed();
         if (address.isEmpty())
             continue;
-        (writable(address) ? judged.usable : judged.unusable).append(address);
+        const QString wire = travelling(address);
+        if (wire.isEmpty())
+            judged.unusable.append(address);
+        else
+            judged.usable.append(wire);
     }
     return judged;
 }
@@ -76,7 +110,7 @@ void checkComponent(const QString &list, const Judged &judged)
     MailComponent mail;
     for (const QString &piece : list.split(u';')) {
         const bool taken = mail.AddRecipient(piece, MailComponent::RecipientTo);
-        FUZZ_CHECK(taken == (!piece.trimmed().isEmpty() && writable(piece.trimmed())), Visible(piece));
+        FUZZ_CHECK(taken == !travelling(piece.trimmed()).isEmpty(), Visible(piece));
     }
     const QStringList recipients = mail.Recipients();
     FUZZ_CHECK(recipients == judged.usable, Visible(recipients.join(u'|')));
@@ -84,8 +118,7 @@ void checkComponent(const QString &list, const Judged &judged)
     if (recipients.isEmpty())
         return;
     const QByteArray field = ToField(recipients);
-    // Addresses travel as they stand; everything else is 7-bit.
-    CheckFieldSyntax(field, "To", {{0, field.size()}});
+    CheckFieldSyntax(field, "To");
     FUZZ_CHECK(Unfolded(field) == "To: " + recipients.join(QLatin1String(", ")).toUtf8(),
                Visible(QString::fromUtf8(field)));
 }

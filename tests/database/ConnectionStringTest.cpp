@@ -44,6 +44,22 @@ TEST(ConnectionStringMask, hidesEveryPasswordValueOnly)
     EXPECT_EQ(MaskPasswords(QStringLiteral("login failed for user 'sa'")), QStringLiteral("login failed for user 'sa'"));
 }
 
+// The reader takes a quote or brace that never closes to the end of the
+// text: the whole of it is the password, semicolons included.
+TEST(ConnectionStringMask, unclosedQuoteOrBrace_isMaskedToTheEnd)
+{
+    for (const char *text : {"UID=sa;PWD=\"Half;Hidden=Nebula", "UID=sa;PWD='Half;Hidden=Nebula",
+                             "UID=sa;PWD={Half;Hidden=Nebula"}) {
+        SCOPED_TRACE(text);
+        const QString given = QString::fromLatin1(text);
+        EXPECT_EQ(ConnectionStringValue(ParseConnectionString(given), QStringLiteral("PWD")),
+                  QStringLiteral("Half;Hidden=Nebula"));
+        EXPECT_EQ(MaskPasswords(given), QStringLiteral("UID=sa;PWD=***"));
+    }
+    // Closed, the value ends at its quote and what follows stays readable.
+    EXPECT_EQ(MaskPasswords(QStringLiteral("PWD='a''b';Server=x")), QStringLiteral("PWD=***;Server=x"));
+}
+
 TEST(AdoToOdbc, recognisesTheSqlServerProviders)
 {
     for (const char *provider : {"SQLOLEDB", "SQLOLEDB.1", "sqloledb", "SQLNCLI", "SQLNCLI10", "SQLNCLI11",

@@ -220,3 +220,27 @@ TEST(DialectText, rewritesOnlyWhatItMust)
     EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT x FROM t WHERE a.b = 'Active' AND c+1 > 2")),
               QStringLiteral("SELECT x FROM t WHERE a.b = 'Active' AND c+1 > 2"));
 }
+
+// Rewrites that move or drop tokens never run two of them together into a
+// comment or one literal, and leave shapes they do not know as written.
+TEST(DialectText, neverJoinsTokensItMovesOrDrops)
+{
+    EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT TOP (5 - -1) x FROM t")),
+              QStringLiteral("SELECT x FROM t LIMIT (5 - -1)"));
+    EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT 'a'N'b', 'c' FROM t")),
+              QStringLiteral("SELECT 'a' 'b', 'c' FROM t"));
+    EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT CAST(x AS VarChar 'b') FROM t")),
+              QStringLiteral("SELECT CAST(x AS VarChar 'b') FROM t"));
+    EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT DATEADD(Month'x', 1, d) FROM t")),
+              QStringLiteral("SELECT DATEADD(Month'x', 1, d) FROM t"));
+    EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT CAST(x AS VarChar(4)) FROM t")),
+              QStringLiteral("SELECT substr(CAST(x AS TEXT),1,4) FROM t"));
+    // Run together with a word, a count or a function name is not one.
+    for (const char *unchanged : {"SELECT TOP 1C x FROM t", "SELECT 0CAST(y AS DATETIME) FROM t",
+                                  "SELECT $CAST(y AS DATETIME) FROM t", "SELECT DATEADD($m$, 1, d) FROM t"}) {
+        EXPECT_EQ(RewriteSqlServerDialect(QString::fromLatin1(unchanged)), QString::fromLatin1(unchanged));
+    }
+    // A literal that never closes would swallow the moved LIMIT.
+    const QString open = QStringLiteral("SELECT TOP 1 x FROM t WHERE a = 'never closed");
+    EXPECT_EQ(RewriteSqlServerDialect(open), open);
+}

@@ -184,7 +184,68 @@ TEST_F(MailTest, lineBreaksInSubjectOrName_cannotAddHeaders)
     EXPECT_EQ(mails.first().recipients, QStringList{QStringLiteral("a@client.test")});
 }
 
+// Long runs of blanks and names that grow when quoted: every header line
+// stays within the wire's 998 bytes and none is made of blanks alone.
+TEST_F(MailTest, longBlankRunsAndQuoteHeavyNames_keepEveryHeaderLineSound)
+{
+    SmtpServer server;
+    MailComponent mail;
+    address(mail, server);
+    const QString subject = QStringLiteral("Expiring") + QString(200, QLatin1Char(' ')) + QStringLiteral("soon  ");
+    mail.SetSubject(subject);
+    mail.SetSenderName(QString(600, QLatin1Char('"')));
+    mail.AddRecipient(QStringLiteral("a@client.test"), 0);
+    mail.Send();
+
+    const QList<ReceivedMail> mails = server.messages();
+    ASSERT_EQ(mails.size(), 1);
+    const ReceivedMail &m = mails.first();
+    EXPECT_EQ(m.header(QStringLiteral("Subject")), subject);
+    const QByteArray head = m.raw.left(m.raw.indexOf("\r\n\r\n"));
+    for (const QByteArray &line : head.split('\n')) {
+        EXPECT_LE(line.size(), 999) << line.left(60).constData();   // 998 and the CR
+        EXPECT_FALSE(line.trimmed().isEmpty()) << "a header line of blanks only";
+    }
+    EXPECT_TRUE(m.defects.isEmpty()) << m.defects.join(QLatin1Char(' ')).toStdString();
+}
+
 // --- recipients ----------------------------------------------------------
+
+TEST_F(MailTest, internationalAddresses_travelInAsciiFormOrAreRefused)
+{
+    SmtpServer server(with(Behaviour::AcceptAll));
+    MailComponent mail;
+    address(mail, server);
+    // A domain in international characters has an ASCII form; a local part
+    // has none without SMTPUTF8.
+    EXPECT_TRUE(mail.AddRecipient(QStringLiteral("kunde@bücher.test"), 0));
+    EXPECT_FALSE(mail.AddRecipient(QStringLiteral("jürgen@client.test"), 0));
+    // 254 characters is the most any server takes.
+    const QString longest = QString(254 - 12, QLatin1Char('x')) + QStringLiteral("@client.test");
+    EXPECT_TRUE(mail.AddRecipient(longest, 0));
+    EXPECT_FALSE(mail.AddRecipient(QLatin1Char('y') + longest, 0));
+    mail.Send();
+
+    const QList<ReceivedMail> mails = server.messages();
+    ASSERT_EQ(mails.size(), 1);
+    EXPECT_EQ(mails.first().recipients, (QStringList{QStringLiteral("kunde@xn--bcher-kva.test"), longest}));
+    const QByteArray head = mails.first().raw.left(mails.first().raw.indexOf("\r\n\r\n"));
+    EXPECT_TRUE(isAscii(head));
+    EXPECT_TRUE(head.contains("kunde@xn--bcher-kva.test"));
+    EXPECT_FALSE(head.contains("rgen@"));
+}
+
+TEST_F(MailTest, senderWithInternationalLocalPart_failsWithoutConnecting)
+{
+    SmtpServer server;
+    MailComponent mail;
+    address(mail, server);
+    mail.SetSenderAddress(QStringLiteral("störung@velmar.test"));
+    mail.AddRecipient(QStringLiteral("a@client.test"), 0);
+    const QString failure = failureOf([&] { mail.Send(); });
+    EXPECT_TRUE(failure.contains(QStringLiteral("störung@velmar.test"))) << failure.toStdString();
+    EXPECT_EQ(server.connectionCount(), 0);
+}
 
 TEST_F(MailTest, recipientsWithSpacesAndEmptyPieces_areTrimmedAndSkipped)
 {

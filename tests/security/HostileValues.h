@@ -35,5 +35,6 @@ inline QList<QString> HostileIdentities()
 {
     return {QStringLiteral("7 OR 1=1"), QStringLiteral("7; DELETE FROM Issues"), QStringLiteral("7--"),
             QStringLiteral("(SELECT 7)"), QStringLiteral("0x07"), QStringLiteral(""), QStringLiteral("7.5"),
-            QStringLiteral("1e3"), QStringLiteral("\uff17"), QStringLiteral("7 "), QStringLiteral("'7'")};
+            QStringLiteral("1e3"), QStringLiteral("\uff17"), QStringLiteral("7 "), QStringLiteral("'7'"),
+            QStringLiteral("7\n")};
 }

@@ -3,6 +3,7 @@
 // failure lines of a cycle and the server's own output.
 
 #include "CompanySettings.h"
+#include "ConnectionString.h"
 #include "CycleCounters.h"
 #include "DbConnection.h"
 #include "MailComponent.h"
@@ -99,6 +100,24 @@ TEST(DatabaseSecrets, openDatabaseFailure_givesHandlerAndLogAMaskedReason)
     }
     SetOpenDatabaseFailureHandler({});
     DBConnectionString.clear();
+}
+
+// A password whose quote never closes runs to the end of the string, so a
+// failure that echoes the string must hide all of it, past any ";".
+TEST(DatabaseSecrets, passwordWhoseQuoteNeverCloses_isMaskedAsFarAsItIsRead)
+{
+    const QString password = QStringLiteral("Open-Quasar-5720;Tail-Pulsar-6831");
+    for (const QString &opening : {QStringLiteral("\""), QStringLiteral("'"), QStringLiteral("{")}) {
+        const QString connectionString =
+            QStringLiteral("Driver={No Such Driver 99};Server=db1;UID=sa;PWD=") + opening + password;
+        SCOPED_TRACE(connectionString.toStdString());
+        DbConnection connection;
+        QString error;
+        ASSERT_FALSE(connection.Open(connectionString, &error));
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_TRUE(keepsNoPartOf(error, password));
+        EXPECT_TRUE(keepsNoPartOf(MaskPasswords(connectionString), password));
+    }
 }
 
 TEST(DatabaseSecrets, serverThatCannotConnect_printsNoPassword)
