@@ -32,6 +32,12 @@ bool isAscii(const QByteArray &bytes)
     return true;
 }
 
+// The header fields of a received message, as they came over the wire.
+QByteArray headerBlock(const ReceivedMail &mail)
+{
+    return mail.raw.left(mail.raw.indexOf("\r\n\r\n"));
+}
+
 } // namespace
 
 // --- what arrives --------------------------------------------------------
@@ -140,7 +146,7 @@ TEST_F(MailTest, nonAsciiNamesAndSubject_arriveAsEncodedWords)
     const ReceivedMail &m = mails.first();
     EXPECT_EQ(m.header(QStringLiteral("Subject")), subject);
     EXPECT_EQ(m.header(QStringLiteral("From")), QStringLiteral("\"%1\" <alerts@velmar.test>").arg(name));
-    const QByteArray head = m.raw.left(m.raw.indexOf("\r\n\r\n"));
+    const QByteArray head = headerBlock(m);
     EXPECT_TRUE(isAscii(head));
     EXPECT_TRUE(head.contains("=?UTF-8?B?"));
     for (const QByteArray &line : head.split('\n')) {
@@ -201,7 +207,7 @@ TEST_F(MailTest, longBlankRunsAndQuoteHeavyNames_keepEveryHeaderLineSound)
     ASSERT_EQ(mails.size(), 1);
     const ReceivedMail &m = mails.first();
     EXPECT_EQ(m.header(QStringLiteral("Subject")), subject);
-    const QByteArray head = m.raw.left(m.raw.indexOf("\r\n\r\n"));
+    const QByteArray head = headerBlock(m);
     for (const QByteArray &line : head.split('\n')) {
         EXPECT_LE(line.size(), 999) << line.left(60).constData();   // 998 and the CR
         EXPECT_FALSE(line.trimmed().isEmpty()) << "a header line of blanks only";
@@ -229,7 +235,7 @@ TEST_F(MailTest, internationalAddresses_travelInAsciiFormOrAreRefused)
     const QList<ReceivedMail> mails = server.messages();
     ASSERT_EQ(mails.size(), 1);
     EXPECT_EQ(mails.first().recipients, (QStringList{QStringLiteral("kunde@xn--bcher-kva.test"), longest}));
-    const QByteArray head = mails.first().raw.left(mails.first().raw.indexOf("\r\n\r\n"));
+    const QByteArray head = headerBlock(mails.first());
     EXPECT_TRUE(isAscii(head));
     EXPECT_TRUE(head.contains("kunde@xn--bcher-kva.test"));
     EXPECT_FALSE(head.contains("rgen@"));

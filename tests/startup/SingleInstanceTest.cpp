@@ -32,6 +32,17 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(QByteArray::number(pid) + '\n' + processName.toUtf8() + "\n\n");
     }
+    // The lock file of a copy that crashed: it names a process that is gone.
+    void writeLockOfACrashedCopy()
+    {
+        QProcess crashed;
+        crashed.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        ASSERT_TRUE(crashed.waitForStarted(5000));
+        const qint64 pid = crashed.processId();
+        crashed.kill();
+        ASSERT_TRUE(crashed.waitForFinished(5000));
+        writeLockOf(pid, QStringLiteral("sleep"));
+    }
 
     QTemporaryDir dir;
 };
@@ -64,13 +75,7 @@ TEST_F(SingleInstanceTest, lockOfALiveProcess_meansAnotherCopyRuns)
 
 TEST_F(SingleInstanceTest, lockLeftByACrashedCopy_doesNotBlock)
 {
-    QProcess crashed;
-    crashed.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-    ASSERT_TRUE(crashed.waitForStarted(5000));
-    const qint64 pid = crashed.processId();
-    crashed.kill();
-    ASSERT_TRUE(crashed.waitForFinished(5000));
-    writeLockOf(pid, QStringLiteral("sleep"));
+    writeLockOfACrashedCopy();
 
     EXPECT_FALSE(AnotherInstanceRunning());
     // Taken over: the file now names this process.
@@ -108,13 +113,7 @@ TEST_F(SingleInstanceTest, freshEmptyLockFileWithNoLiveOwner_isTakenOverAtOnce)
 // empty. Neither of the two dead copies may block the next start.
 TEST_F(SingleInstanceTest, takeOverLeftHalfDoneByAKilledCopy_doesNotBlock)
 {
-    QProcess crashed;
-    crashed.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-    ASSERT_TRUE(crashed.waitForStarted(5000));
-    const qint64 pid = crashed.processId();
-    crashed.kill();
-    ASSERT_TRUE(crashed.waitForFinished(5000));
-    writeLockOf(pid, QStringLiteral("sleep"));
+    writeLockOfACrashedCopy();
     QFile guard(InstanceLockPath() + QStringLiteral(".rmlock"));
     ASSERT_TRUE(guard.open(QIODevice::WriteOnly));
     guard.close();
@@ -127,13 +126,7 @@ TEST_F(SingleInstanceTest, takeOverLeftHalfDoneByAKilledCopy_doesNotBlock)
 
 TEST_F(SingleInstanceTest, liveCopyTakingOverACrashedCopysLock_meansAnotherCopyRuns)
 {
-    QProcess crashed;
-    crashed.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-    ASSERT_TRUE(crashed.waitForStarted(5000));
-    const qint64 pid = crashed.processId();
-    crashed.kill();
-    ASSERT_TRUE(crashed.waitForFinished(5000));
-    writeLockOf(pid, QStringLiteral("sleep"));
+    writeLockOfACrashedCopy();
     // Another copy is in the middle of its take-over: it holds the guard.
     QLockFile guard(InstanceLockPath() + QStringLiteral(".rmlock"));
     ASSERT_TRUE(guard.tryLock(0));
