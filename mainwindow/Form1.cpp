@@ -9,7 +9,9 @@
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
 namespace {
@@ -39,6 +41,9 @@ Form1::Form1(QWidget *parent)
     txtResults->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtResults->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     txtResults->setTabChangesFocus(true);
+    // A server left running for months writes a line a minute: an undo record
+    // per line would grow without end.
+    txtResults->setUndoRedoEnabled(false);
 
     btnExit = new QPushButton(QStringLiteral("Exit"), this);
     btnExit->setObjectName(QStringLiteral("btnExit"));
@@ -76,6 +81,19 @@ void Form1::runCycleAndLog()
     QTextCursor cursor(txtResults->document());
     cursor.movePosition(QTextCursor::Start);
     cursor.insertText(CycleLogText(m_lastCycle, CurrentDateTime()));
+    dropOldestResultLines();
+}
+
+// Keeps the newest MostResultLines lines (about a week at a line a minute);
+// the oldest are at the bottom.
+void Form1::dropOldestResultLines()
+{
+    QTextDocument *document = txtResults->document();
+    if (document->blockCount() <= MostResultLines)
+        return;
+    QTextCursor cursor(document->findBlockByNumber(MostResultLines));
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
 }
 
 void Form1::Form_Load()

@@ -28,6 +28,9 @@ public:
     void btnClear_Click();
     void btnExit_Click();
 
+    // The most lines txtResults keeps; older ones are dropped from its bottom.
+    static constexpr int MostResultLines = 10000;
+
     qint32 MinuteCount() const { return m_schedule.MinuteCount(); }
     // The outcome of the last cycle this window ran.
     const CycleResult &LastCycle() const { return m_lastCycle; }
@@ -47,6 +50,7 @@ protected:
 
 private:
     void runCycleAndLog();
+    void dropOldestResultLines();
 
     PollSchedule m_schedule;
     CycleResult m_lastCycle;

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -130,6 +131,29 @@ TEST_F(Form1Test, threeCycles_giveThreeLinesNewestFirst_andTypedTextStaysBelow)
     form->bntDoTask->click();
     EXPECT_EQ(lines(), (QStringList{withoutLineEnd(CountLine(reading(2))), withoutLineEnd(CountLine(reading(1))),
                                     withoutLineEnd(CountLine(reading(0))), QStringLiteral("operator note")}));
+}
+
+// Left running for months the box keeps only its newest lines: the oldest
+// go from the bottom, and nothing a cycle writes is lost from the top.
+TEST_F(Form1Test, fullBox_dropsItsOldestLinesFromTheBottom)
+{
+    form->Form_Load();
+    QString old;
+    for (int i = 0; i < Form1::MostResultLines; ++i)
+        old += QStringLiteral("old line %1\n").arg(i);
+    form->txtResults->setPlainText(old);
+    at(1);
+    form->bntDoTask_Click();
+    at(2);
+    form->bntDoTask_Click();
+
+    const QStringList shown = lines();
+    ASSERT_EQ(shown.size(), Form1::MostResultLines);
+    EXPECT_EQ(shown.at(0), withoutLineEnd(CountLine(reading(2))));
+    EXPECT_EQ(shown.at(1), withoutLineEnd(CountLine(reading(1))));
+    EXPECT_EQ(shown.at(2), QStringLiteral("old line 0"));
+    EXPECT_EQ(shown.last(), QStringLiteral("old line %1").arg(Form1::MostResultLines - 3));
+    EXPECT_FALSE(form->txtResults->document()->isUndoAvailable());
 }
 
 TEST_F(Form1Test, clear_emptiesTheBox_andTheNextLineComesFirst)
