@@ -734,7 +734,7 @@ private:
                 continue;
             int countEnd = -1;
             // Only a plain count moves; "TOP 1C" is left for SQLite to reject.
-            static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+            static const QRegularExpression digits(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+")));
             if (s + 1 < count() && sig(s + 1).kind == Kind::Number && digits.match(sig(s + 1).text).hasMatch())
                 countEnd = s + 2;
             else if (s + 1 < count() && isPunct(sig(s + 1), QLatin1String("(")) && m_match[s + 1] > 0)

@@ -88,7 +88,7 @@ bool isSafeAddress(const QString &address)
 bool isAscii(QStringView text)
 {
     for (QChar c : text) {
-        if (c.unicode() > 0x7e)
+        if (c.unicode() > 0x7f)
             return false;
     }
     return true;

@@ -1,8 +1,9 @@
 // A recipient list as the queue hands it over ("a@x;b@y;"): SendEmail splits
 // it at every ";" and offers each piece to the mail component, which trims
 // it, skips empty pieces and refuses any that could bend the SMTP dialogue or
-// the To header or that cannot travel in 7 bits and 254 characters. Nothing here reaches the network: the message is stopped by
-// an empty server name, after the recipients have been judged.
+// the To header or that cannot travel in 7 bits and 254 characters. Nothing
+// here reaches the network: the message is stopped by an empty server name,
+// after the recipients have been judged.
 
 #include "CompanySettings.h"
 #include "FuzzCheck.h"
