@@ -147,3 +147,16 @@ CREATE TABLE Issues (
 );
 CREATE INDEX IX_Issues_ItemID ON Issues (ItemID);
 CREATE INDEX IX_Issues_ContractID ON Issues (ContractID);
+
+-- The server's own: what it knows about queued mail that failed, one row per
+-- recipient list (EmailTo as in AutomationServer_EmailsSent). The server
+-- creates it when missing. NextTry ('yyyy-MM-dd HH:mm:ss', local time) is set
+-- when the mail server refused for good; the list is not tried before then.
+-- Deleting a row (or all: DELETE FROM AutomationServer_EmailQueueState) asks
+-- for a retry at the next poll.
+CREATE TABLE AutomationServer_EmailQueueState (
+    EmailTo     TEXT NOT NULL,
+    Attempts    INT NOT NULL,
+    LastReply   TEXT NULL,
+    NextTry     VARCHAR(19) NULL
+);
