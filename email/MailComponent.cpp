@@ -190,7 +190,9 @@ MailError::Kind failureKind(CURLcode result, const QByteArray &reply, const QLis
         }
         return MailError::Kind::Permanent;
     }
-    return code.startsWith('4') ? MailError::Kind::Temporary : MailError::Kind::Permanent;
+    // A temporary refusal of the sender or of the data is the server's
+    // trouble (load, a rate limit), not one message's: the next would meet it.
+    return code.startsWith('4') ? MailError::Kind::Server : MailError::Kind::Permanent;
 }
 
 // The server's last error reply (the QUIT after a failure must not hide the

@@ -15,7 +15,8 @@ public:
         // no answer, unusable settings): every further message of this cycle
         // would fail the same way, so the cycle stops sending.
         Server,
-        // A temporary refusal (4xx): tried again at the next poll.
+        // A temporary refusal of a recipient (4xx): tried again at the next
+        // poll.
         Temporary,
         // A permanent refusal (5xx, or an address or sender that cannot be
         // used): the same message would be refused again; tried again only
