@@ -15,6 +15,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             options.version = true;
         } else if (argument == QLatin1String("--queue-status")) {
             options.queueStatus = true;
+        } else if (argument == QLatin1String("--retry-now")) {
+            options.retryNow = true;
         } else if (argument == QLatin1String("--allow-plain-auth")) {
             options.allowPlainAuth = true;
         } else if (argument == QLatin1String("--config")) {
@@ -57,6 +59,8 @@ QString UsageText()
         "  --queue-status print every unsent queued email with its recipient\n"
         "                 list, attempts, the mail server's last reply and the\n"
         "                 next try, and exit (no display needed)\n"
+        "  --retry-now    let the mail held back after a refusal be tried at\n"
+        "                 the next poll, and exit\n"
         "  --allow-plain-auth  send the SMTP login even over a connection the\n"
         "                 server does not encrypt (no STARTTLS offered)\n"
         "  --config FILE  read the connection string from FILE instead of\n"

@@ -11,6 +11,7 @@ struct CommandLine
     bool help = false;
     bool version = false;
     bool queueStatus = false;      // list the unsent mail and why, then exit
+    bool retryNow = false;         // forget the mail back-offs, then exit
     bool allowPlainAuth = false;   // the SMTP login may cross an unencrypted session
     QString configFile;      // empty: config.txt beside the executable
     QString error;           // not empty: the arguments were not understood

@@ -48,7 +48,8 @@ bool displayAvailable()
 // is well, some addresses are not.
 constexpr int ExitMailStuck = 4;
 
-int printQueueStatus(int argc, char **argv, const CommandLine &options)
+// --queue-status and --retry-now: one look at the mail queue, no cycle.
+int runQueueCommand(int argc, char **argv, const CommandLine &options)
 {
     QCoreApplication app(argc, argv);
     SetConfigFilePath(options.configFile);
@@ -58,7 +59,7 @@ int printQueueStatus(int argc, char **argv, const CommandLine &options)
         return ExitFailure;
     int status = ExitOk;
     try {
-        writeTo(stdout, MailQueueStatusText());
+        writeTo(stdout, options.retryNow ? RetryMailNowText() : MailQueueStatusText());
     } catch (const std::exception &error) {
         writeTo(stderr, QStringLiteral("velmar-automation-server: the mail queue could not be read: %1\n")
                             .arg(QString::fromUtf8(error.what())));
@@ -139,8 +140,8 @@ int main(int argc, char **argv)
         return ExitOk;
     }
     SetPlainTextLoginAllowed(options.allowPlainAuth);
-    if (options.queueStatus)
-        return printQueueStatus(argc, argv, options);
+    if (options.queueStatus || options.retryNow)
+        return runQueueCommand(argc, argv, options);
     if (options.headless || options.once)
         return runWithoutWindows(argc, argv, options);
     if (!displayAvailable()) {

@@ -140,3 +140,20 @@ QString MailQueueStatusText()
     rows.Close();
     return out + QStringLiteral("%1 unsent queue row(s)\n").arg(count);
 }
+
+QString ForgetAllMailQueueStatesSql()
+{
+    return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState");
+}
+
+QString RetryMailNowText()
+{
+    DbConnection &connection = DatabaseConnection();
+    ensureTable(connection);
+    const int held = connection.Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState"))
+                         .rows.value(0)
+                         .value(0)
+                         .toInt();
+    connection.Execute(ForgetAllMailQueueStatesSql());
+    return QStringLiteral("%1 recipient list(s) with failed mail will be tried at the next poll\n").arg(held);
+}

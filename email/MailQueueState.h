@@ -37,3 +37,7 @@ void ForgetMailQueueState(const QString &recipients);
 
 // The text of --queue-status: one line per unsent queue row.
 QString MailQueueStatusText();
+// --retry-now: forgets every back-off, so everything queued is tried at the
+// next poll; returns what it did, for the operator.
+QString RetryMailNowText();
+QString ForgetAllMailQueueStatesSql();

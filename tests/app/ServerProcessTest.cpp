@@ -181,6 +181,10 @@ TEST_F(ServerProcessTest, once_onlyMailRefusedForGood_exitsFour_queueStatusLists
     EXPECT_TRUE(status.out.contains(QLatin1String("\tb@client.example;\tattempts: 1\tnext try: ")))
         << status.out.toStdString();
     EXPECT_TRUE(status.out.contains(QLatin1String("last reply: the sender address (EmailFrom)")));
+    const Finished retry = run({QStringLiteral("--retry-now"), QStringLiteral("--config"), configPath}, noDisplay);
+    EXPECT_EQ(retry.exitCode, 0) << retry.err.toStdString();
+    EXPECT_TRUE(run({QStringLiteral("--queue-status"), QStringLiteral("--config"), configPath})
+                    .out.contains(QLatin1String("\tattempts: 0\tnext try: next poll")));
 }
 
 TEST_F(ServerProcessTest, once_badCompanyRow_namesColumnAndValueAndExitsOne)
