@@ -44,11 +44,14 @@ QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinu
 
 QString CreateMailQueueStateSql(DbConnection::Backend backend)
 {
-    const QString longText = backend == DbConnection::Backend::Sqlite ? QStringLiteral("TEXT")
-                                                                      : QStringLiteral("NVARCHAR(MAX)");
-    return QStringLiteral("CREATE TABLE AutomationServer_EmailQueueState (EmailTo %1 NOT NULL, "
-                          "Attempts INT NOT NULL, LastReply %1 NULL, NextTry VARCHAR(19) NULL)")
-        .arg(longText);
+    // As in schema/: texts compare without regard to letter case, like the
+    // host's own columns.
+    if (backend == DbConnection::Backend::Sqlite)
+        return QStringLiteral("CREATE TABLE AutomationServer_EmailQueueState (EmailTo TEXT COLLATE NOCASE NOT NULL, "
+                              "Attempts INTEGER NOT NULL, LastReply TEXT COLLATE NOCASE NULL, "
+                              "NextTry NVARCHAR(19) COLLATE NOCASE NULL)");
+    return QStringLiteral("CREATE TABLE AutomationServer_EmailQueueState (EmailTo NVARCHAR(MAX) NOT NULL, "
+                          "Attempts INT NOT NULL, LastReply NVARCHAR(MAX) NULL, NextTry NVARCHAR(19) NULL)");
 }
 
 QString MailQueueStatesSql()

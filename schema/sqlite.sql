@@ -155,8 +155,8 @@ CREATE INDEX IX_Issues_ContractID ON Issues (ContractID);
 -- Deleting a row (or all: DELETE FROM AutomationServer_EmailQueueState) asks
 -- for a retry at the next poll.
 CREATE TABLE AutomationServer_EmailQueueState (
-    EmailTo     TEXT NOT NULL,
-    Attempts    INT NOT NULL,
-    LastReply   TEXT NULL,
-    NextTry     VARCHAR(19) NULL
+    EmailTo     TEXT COLLATE NOCASE NOT NULL,
+    Attempts    INTEGER NOT NULL,
+    LastReply   TEXT COLLATE NOCASE NULL,
+    NextTry     NVARCHAR(19) COLLATE NOCASE NULL
 );

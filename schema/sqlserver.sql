@@ -162,5 +162,5 @@ CREATE TABLE dbo.AutomationServer_EmailQueueState (
     EmailTo     nvarchar(max) NOT NULL,
     Attempts    int NOT NULL,
     LastReply   nvarchar(max) NULL,
-    NextTry     varchar(19) NULL
+    NextTry     nvarchar(19) NULL
 );

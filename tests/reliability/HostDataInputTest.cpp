@@ -115,8 +115,16 @@ TEST_F(HostInput, nullInEveryColumnTheCycleReads_emptyTextsAndNoCrash)
                            " VALUES (%1, 'Open', 'AUTO SERVER', 'Training Expire', '2020-01-01 00:00:00', NULL)")
                 .arg(host.AddTraining(unnamed, nameless, acme, HostData::CompletedFor(Today().addDays(300), 12))));
 
+    // A Null sender is not sent: the rows wait, held back, until the host
+    // gives them one and an operator asks for the retry.
     const QString log = Cycle();
-    EXPECT_EQ(last.outcome, CycleOutcome::Completed) << log.toStdString();
+    EXPECT_EQ(last.outcome, CycleOutcome::MailStuck) << log.toStdString();
+    EXPECT_EQ(Unsent(), 3);
+    EXPECT_TRUE(AllMail().isEmpty());
+    db.exec(QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailFrom = 'alerts@velmar.test';"
+                           "DELETE FROM AutomationServer_EmailQueueState"));
+    const QString retried = Cycle();
+    EXPECT_EQ(last.outcome, CycleOutcome::Completed) << retried.toStdString();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 2);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemID IN (%1, %2)").arg(toAcme).arg(toBare)), 2);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Closed' AND EditedBy = 'AUTO SERVER'")), 1);
@@ -129,7 +137,7 @@ TEST_F(HostInput, nullInEveryColumnTheCycleReads_emptyTextsAndNoCrash)
     EXPECT_EQ(Unsent(), 0);
     const QList<ReceivedMail> toManager = mailTo(QStringLiteral("mgr@velmar.test"));
     ASSERT_EQ(toManager.size(), 1);
-    EXPECT_EQ(toManager[0].mailFrom, QStringLiteral("<>"));
+    EXPECT_EQ(toManager[0].mailFrom, QStringLiteral("alerts@velmar.test"));
     EXPECT_EQ(toManager[0].header(QStringLiteral("Subject")), QStringLiteral("Notification from "));
     EXPECT_EQ(QString::fromUtf8(toManager[0].body), digest({body(QStringLiteral("Acme"), toAcme, description)}, QString()));
     EXPECT_EQ(mailTo(QStringLiteral("staffer@velmar.test")).size(), 1);
@@ -529,11 +537,12 @@ TEST_P(PortTexts, unusablePortText_eachMessageReportsItThenSentOnceMended)
     db.exec(QStringLiteral("UPDATE Company SET AutomationServerEmailServerPort = %1").arg(HostData::Literal(port)));
     LoadSettings();
     Cycle();
+    // Every message would fail alike: the first says why, the rest wait.
     EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);
-    ASSERT_EQ(last.errors.size(), 3) << last.errors.join(QLatin1Char('\n')).toStdString();
-    for (const QString &line : std::as_const(last.errors)) {
-        EXPECT_TRUE(line.contains(QStringLiteral("The mail server port \"%1\" is ").arg(port))) << line.toStdString();
-    }
+    ASSERT_EQ(last.errors.size(), 2) << last.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(last.errors[0].contains(QStringLiteral("The mail server port \"%1\" is ").arg(port)))
+        << last.errors[0].toStdString();
+    EXPECT_TRUE(last.errors[1].endsWith(QLatin1String("2 message(s) stay queued for the next poll")));
     EXPECT_EQ(Unsent(), 3);
     EXPECT_EQ(server.connectionCount(), 0);
 
@@ -562,9 +571,9 @@ TEST_F(HostInput, mailServerNameNull_eachMessageReportsItAndWaitsForTheMendedSet
     LoadSettings();
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);
-    ASSERT_EQ(last.errors.size(), 3);
-    for (const QString &line : std::as_const(last.errors))
-        EXPECT_TRUE(line.endsWith(QLatin1String(" not sent: The mail server name \"\" is not valid."))) << line.toStdString();
+    ASSERT_EQ(last.errors.size(), 2);
+    EXPECT_TRUE(last.errors[0].endsWith(QLatin1String(" not sent: The mail server name \"\" is not valid.")))
+        << last.errors[0].toStdString();
     EXPECT_EQ(Unsent(), 3);
 
     db.exec(QStringLiteral("UPDATE Company SET AutomationServerEmailServer = '127.0.0.1'"));
