@@ -9,6 +9,21 @@ namespace {
 // The renewal date as the host computes it, never by this program.
 const QLatin1String kRenewDate("DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate)");
 const QLatin1String kCrLf("\r\n");
+
+// Whether a stored renewal date (ItemKey, AUTO_Date) names the renewal date of
+// the row. The stored value is DateText of that date, whole seconds, in a
+// text column or converted into a date-time column; so both sides are brought
+// to one text form at whole seconds (style 120) and the stored side is read
+// as a date first. A bare CAST(... AS VarChar) gives the server's default
+// form ("Jan  5 2027  2:05PM"), which never equals DateText in a text column
+// and drops the seconds that a date-time column keeps: every poll notified
+// again. TRY_CONVERT: a stored key that is no date matches nothing instead of
+// failing the whole query.
+QString RenewDateMatches(const QString &storedKey)
+{
+    return QStringLiteral("CONVERT(VarChar(19),") + kRenewDate + QStringLiteral(",120)=CONVERT(VarChar(19),TRY_CONVERT(datetime,")
+        + storedKey + QStringLiteral("),120)");
+}
 }
 
 QString AutoCloseSelectQuery(const QDate &issueWindowDate)
@@ -59,14 +74,14 @@ QString NotificationCandidateQuery(const QString &category, const QDate &notific
         + QStringLiteral(" LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
         + SqlText(TrainingExpireAlertKind())
         + QStringLiteral("') tmpIssue ")
-        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(") + kRenewDate
-        + QStringLiteral(" AS VarChar)=tmpIssue.AUTO_Date ")
+        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") + RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date"))
+        + QStringLiteral(" ")
         + QStringLiteral(" LEFT JOIN (SELECT ID AS EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = '")
         + SqlText(category)
         + QStringLiteral("' AND Item = '")
         + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND CAST(") + kRenewDate
-        + QStringLiteral(" AS VarChar)=PrevEmails.ItemKey ")
+        + QStringLiteral("') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND ")
+        + RenewDateMatches(QStringLiteral("PrevEmails.ItemKey")) + QStringLiteral(" ")
         + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
         + SqlText(DateText(notificationWindowDate))
         + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0");
@@ -140,8 +155,8 @@ QString AutomaticIssueSelectQuery(const QDate &issueWindowDate)
                          "LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
         + SqlText(TrainingExpireAlertKind())
         + QStringLiteral("') tmpIssue ")
-        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(") + kRenewDate
-        + QStringLiteral(" AS VarChar)=tmpIssue.AUTO_Date ")
+        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") + RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date"))
+        + QStringLiteral(" ")
         + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
         + SqlText(DateText(issueWindowDate))
         + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0");
