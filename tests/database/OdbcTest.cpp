@@ -242,6 +242,14 @@ QJsonObject resultSet(const QString &match, const QStringList &columns, const QL
 
 const QJsonObject CycleLockGranted = resultSet(QStringLiteral("sp_getapplock"), {QStringLiteral("LockResult int")}, {QJsonArray{0}});
 
+QString writeConfig(const QTemporaryDir &dir, const QString &connectionString)
+{
+    QFile file(dir.filePath(QStringLiteral("config.txt")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QStringLiteral("\"header\"\r\n\"Database Location\",\"%1\"\r\n\"END\"\r\n").arg(connectionString).toUtf8());
+    return file.fileName();
+}
+
 class TdsOdbc : public ::testing::Test
 {
 protected:
@@ -317,12 +325,7 @@ TEST_F(TdsOdbc, silentServer_endsOnceWithinTheLoginTimeoutAndTheDriversMessage)
 {
     TdsServer server({}, true);
     QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("config.txt"));
-    QFile file(config);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("\"header\"\r\n\"Database Location\",\"Provider=SQLOLEDB;Data Source=127.0.0.1,%1;"
-                              "User ID=sa;Password=x\"\r\n\"END OF CONFIG FILE\"\r\n").arg(server.port).toUtf8());
-    file.close();
+    const QString config = writeConfig(dir, QStringLiteral("Provider=SQLOLEDB;Data Source=127.0.0.1,%1;User ID=sa;Password=x").arg(server.port));
     QElapsedTimer timer;
     timer.start();
     const ServerExit run = RunServer(OnceArguments(config), dir.path(), 60000);
@@ -392,12 +395,7 @@ TEST_F(TdsOdbc, once_mailsA100000CharacterBodyAndFooterAndAPolishNameWhole)
                                  "EmailSubject nvarchar(200)", "EmailBody nvarchar(max)", "EmailSent bit"},
                                 {QJsonArray{1, "alerts@example.com", name, "anna@example.com;", name, body, false}})});
     QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("config.txt"));
-    QFile file(config);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("\"header\"\r\n\"Database Location\",\"%1\"\r\n\"END OF CONFIG FILE\"\r\n")
-                   .arg(server.odbc()).toUtf8());
-    file.close();
+    const QString config = writeConfig(dir, server.odbc());
     const ServerExit run = RunServer(OnceArguments(config), dir.path(), 60000);
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
     const QList<ReceivedMail> mails = smtp.messages();
