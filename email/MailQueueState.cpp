@@ -61,7 +61,7 @@ QString MailQueueStatesSql()
 
 QString ForgetMailQueueStateSql(const QString &recipients)
 {
-    return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState WHERE EmailTo='") + SqlText(recipients)
+    return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState WHERE EmailTo=N'") + SqlText(recipients)
            + QLatin1Char('\'');
 }
 
@@ -71,7 +71,7 @@ QString SaveMailQueueStateSql(const QString &recipients, const MailQueueState &s
                                 ? QLatin1Char('\'') + state.nextTry.toString(StoredTimeFormat) + QLatin1Char('\'')
                                 : QStringLiteral("NULL");
     return QStringLiteral("INSERT INTO AutomationServer_EmailQueueState (EmailTo,Attempts,LastReply,NextTry) "
-                          "VALUES ('%1',%2,'%3',%4)")
+                          "VALUES (N'%1',%2,N'%3',%4)")
         .arg(SqlText(recipients))
         .arg(state.attempts)
         .arg(SqlText(state.lastReply), nextTry);
