@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OperatorOptions.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +13,7 @@ struct CommandLine
     bool help = false;
     bool version = false;
     QString configFile;      // empty: config.txt beside the executable
+    OperatorOptions operatorOptions;
     QString error;           // not empty: the arguments were not understood
 };
 

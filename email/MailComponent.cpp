@@ -379,6 +379,8 @@ void MailComponent::Send()
     append(headers, SubjectField(m_subject));
     append(headers, MessageIdField(domain));
     append(headers, "MIME-Version: 1.0");
+    for (const QByteArray &field : std::as_const(m_extraFields))
+        append(headers, field);
 
     Mime mime(curl_mime_init(curl));
     curl_mimepart *part = curl_mime_addpart(mime.get());
