@@ -139,7 +139,7 @@ bool DbConnection::beginHeldChanges(QString *error)
     if (!m_holdChanges)
         return true;
     try {
-        executeNative({HeldChangesStatements(m_backend == Backend::Sqlite, 0).begin});
+        executeNative(HeldChangesStatements(m_backend == Backend::Sqlite, 0).begin);
     } catch (const DbError &e) {
         Close();
         setError(error, QStringLiteral("The preview transaction could not begin: %1").arg(e.message()));
@@ -261,6 +261,10 @@ QString DbConnection::backendSql(const QString &sql) const
 void DbConnection::Execute(const QString &sql)
 {
     requireOpen();
+    // Should the database have ended the preview's transaction itself, the
+    // next change would be committed at once: refuse it.
+    if (m_heldOpen && m_backend == Backend::Sqlite && !SqliteBackend::InTransaction(m_db))
+        throw DbError(QStringLiteral("The preview transaction has ended; nothing more is executed."));
     countStatement();
     if (m_backend == Backend::Sqlite)
         SqliteBackend::Execute(m_db, SqliteBackend::NativeSql(m_db, sql));

@@ -9,7 +9,7 @@
 // texts, so tests can read what a SQL Server would be sent.
 struct HeldChangesSql
 {
-    QString begin;            // the outer transaction
+    QStringList begin;        // the outer transaction
     QString discard;          // rolls all of it back
     QStringList savepoint;    // a nested BeginTransaction
     QStringList release;      // its Commit

@@ -188,6 +188,11 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, 
     return true;
 }
 
+bool InTransaction(const QSqlDatabase &db)
+{
+    return sqlite3_get_autocommit(handleOf(db)) == 0;
+}
+
 QString NativeSql(const QSqlDatabase &db, const QString &sql)
 {
     sqlite3 *h = handleOf(db);

@@ -32,6 +32,9 @@ void RegisterFunctions(QSqlDatabase &db);
 
 // Runs every statement of the text in order; throws DbError.
 void Execute(QSqlDatabase &db, const QString &nativeSql);
+// False when the connection is back in autocommit: no transaction is open
+// (SQLite ends one by itself after a full disk, an I/O error or lack of memory).
+bool InTransaction(const QSqlDatabase &db);
 // Runs one query and reads all rows; throws DbError.
 QuerySnapshot Query(QSqlDatabase &db, const QString &nativeSql);
 
