@@ -2,6 +2,7 @@
 
 #include "AdoToOdbc.h"
 #include "ConnectionString.h"
+#include "HeldChanges.h"
 #include "OdbcBackend.h"
 #include "SqliteBackend.h"
 
@@ -51,11 +52,13 @@ DbConnection::DbConnection()
 
 DbConnection::~DbConnection()
 {
-    Close();
+    DiscardHeldChanges();
 }
 
 bool DbConnection::Open(const QString &connectionString, QString *error)
 {
+    if (m_heldOpen && IsOpen())
+        return true;   // a preview keeps its one connection and transaction
     Close();
     const QString text = connectionString.trimmed();
     if (text.isEmpty()) {
@@ -105,14 +108,14 @@ bool DbConnection::openSqlite(const QString &connectionString, QString *error)
     }
     const QString file = SqliteBackend::ResolveDataSource(dataSource, ConnectionBaseDirectory());
     QString reason;
-    if (!SqliteBackend::Open(m_db, m_name, file, &reason)) {
+    if (!SqliteBackend::Open(m_db, m_name, file, &reason, m_holdChanges)) {
         Close();
         setError(error, reason);
         return false;
     }
     m_backend = Backend::Sqlite;
     m_sqliteFile = file;
-    return true;
+    return beginHeldChanges(error);
 }
 
 bool DbConnection::openOdbc(const QString &odbcConnectionString, QString *error)
@@ -124,11 +127,55 @@ bool DbConnection::openOdbc(const QString &odbcConnectionString, QString *error)
         return false;
     }
     m_backend = Backend::Odbc;
+    return beginHeldChanges(error);
+}
+
+bool DbConnection::beginHeldChanges(QString *error)
+{
+    if (!m_holdChanges)
+        return true;
+    try {
+        executeNative(HeldChangesStatements(m_backend == Backend::Sqlite, 0).begin);
+    } catch (const DbError &e) {
+        Close();
+        setError(error, QStringLiteral("The preview transaction could not begin: %1").arg(e.message()));
+        return false;
+    }
+    m_heldOpen = true;
+    m_heldDepth = 0;
     return true;
+}
+
+void DbConnection::executeNative(const QStringList &statements)
+{
+    for (const QString &sql : statements) {
+        countStatement();
+        if (m_backend == Backend::Sqlite)
+            SqliteBackend::Execute(m_db, sql);
+        else
+            OdbcBackend::Execute(m_db, sql);
+    }
+}
+
+void DbConnection::DiscardHeldChanges() noexcept
+{
+    if (m_heldOpen && IsOpen()) {
+        try {
+            executeNative({HeldChangesStatements(m_backend == Backend::Sqlite, 0).discard});
+        } catch (...) {
+            // Closing without a commit discards the transaction as well.
+        }
+    }
+    m_heldOpen = false;
+    m_holdChanges = false;
+    Close();
 }
 
 void DbConnection::Close()
 {
+    if (m_heldOpen && IsOpen())
+        return;   // the preview's connection ends with DiscardHeldChanges
+    m_heldOpen = false;
     releaseCycleLock();
     m_sqliteFile.clear();
     if (m_db.isValid() && m_db.isOpen())
@@ -210,6 +257,10 @@ QString DbConnection::backendSql(const QString &sql) const
 void DbConnection::Execute(const QString &sql)
 {
     requireOpen();
+    // Should the database have ended the preview's transaction itself, the
+    // next change would be committed at once: refuse it.
+    if (m_heldOpen && m_backend == Backend::Sqlite && !SqliteBackend::InTransaction(m_db))
+        throw DbError(QStringLiteral("The preview transaction has ended; nothing more is executed."));
     countStatement();
     if (m_backend == Backend::Sqlite)
         SqliteBackend::Execute(m_db, SqliteBackend::NativeSql(m_db, sql));
@@ -229,6 +280,10 @@ QuerySnapshot DbConnection::Query(const QString &sql)
 void DbConnection::BeginTransaction()
 {
     requireOpen();
+    if (m_heldOpen) {
+        executeNative(HeldChangesStatements(m_backend == Backend::Sqlite, ++m_heldDepth).savepoint);
+        return;
+    }
     countStatement();
     if (m_backend == Backend::Sqlite) {
         // Take the write lock now: a deferred BEGIN could fail half-way
@@ -243,6 +298,11 @@ void DbConnection::BeginTransaction()
 void DbConnection::Commit()
 {
     requireOpen();
+    if (m_heldOpen) {
+        if (m_heldDepth > 0)
+            executeNative(HeldChangesStatements(m_backend == Backend::Sqlite, m_heldDepth--).release);
+        return;
+    }
     countStatement();
     if (m_backend == Backend::Sqlite) {
         SqliteBackend::Execute(m_db, QStringLiteral("COMMIT"));
@@ -256,6 +316,18 @@ void DbConnection::Rollback() noexcept
 {
     if (!IsOpen())
         return;
+    if (m_heldOpen) {
+        // Only the nested part: the outer transaction lasts to the discard.
+        if (m_heldDepth > 0) {
+            try {
+                executeNative(HeldChangesStatements(m_backend == Backend::Sqlite, m_heldDepth).rollBackTo);
+            } catch (...) {
+                // The savepoint is gone with a failed statement; nothing to undo.
+            }
+            --m_heldDepth;
+        }
+        return;
+    }
     countStatement();
     try {
         if (m_backend == Backend::Sqlite)
@@ -274,7 +346,7 @@ DbConnection &DatabaseConnection()
     // object ends instead.
     static DbConnection *connection = [] {
         auto *c = new DbConnection;
-        qAddPostRoutine([] { DatabaseConnection().Close(); });
+        qAddPostRoutine([] { DatabaseConnection().DiscardHeldChanges(); });
         return c;
     }();
     return *connection;

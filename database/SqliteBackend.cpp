@@ -141,7 +141,8 @@ QString ResolveDataSource(const QString &dataSource, const QString &baseDirector
     return QDir::cleanPath(base.absoluteFilePath(file));
 }
 
-bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, QString *error)
+bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, QString *error,
+          bool keepJournalMode)
 {
     auto fail = [&](const QString &message) {
         if (db.isOpen())
@@ -180,7 +181,8 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, 
         sqlite3_busy_timeout(h, BusyTimeoutMs);
         // The first read of the file: a file that is not a database fails
         // here, not at the first query of the task cycle.
-        const QuerySnapshot mode = Query(db, QStringLiteral("PRAGMA journal_mode=WAL"));
+        const QuerySnapshot mode = Query(db, keepJournalMode ? QStringLiteral("PRAGMA journal_mode")
+                                                             : QStringLiteral("PRAGMA journal_mode=WAL"));
         Q_UNUSED(mode);
         Execute(db, QStringLiteral("PRAGMA synchronous=NORMAL"));
         RegisterFunctions(db);
@@ -189,6 +191,11 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, 
                         .arg(QDir::toNativeSeparators(file), e.message()));
     }
     return true;
+}
+
+bool InTransaction(const QSqlDatabase &db)
+{
+    return sqlite3_get_autocommit(handleOf(db)) == 0;
 }
 
 QString NativeSql(const QSqlDatabase &db, const QString &sql)

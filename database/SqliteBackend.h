@@ -15,7 +15,9 @@ namespace SqliteBackend {
 // one) under the connection name, in WAL mode with synchronous=NORMAL and a
 // busy timeout, with the dialect's functions registered. On failure returns
 // false with *error saying what failed; the connection is then closed.
-bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, QString *error);
+// keepJournalMode: a preview leaves the file exactly as it is (no switch to WAL).
+bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, QString *error,
+          bool keepJournalMode = false);
 
 // The absolute path of a "Data Source" value: relative to baseDirectory.
 QString ResolveDataSource(const QString &dataSource, const QString &baseDirectory);
@@ -30,6 +32,9 @@ void RegisterFunctions(QSqlDatabase &db);
 
 // Runs every statement of the text in order; throws DbError.
 void Execute(QSqlDatabase &db, const QString &nativeSql);
+// False when the connection is back in autocommit: no transaction is open
+// (SQLite ends one by itself after a full disk, an I/O error or lack of memory).
+bool InTransaction(const QSqlDatabase &db);
 // Runs one query and reads all rows; throws DbError.
 QuerySnapshot Query(QSqlDatabase &db, const QString &nativeSql);
 
