@@ -109,7 +109,7 @@ bool DbConnection::openSqlite(const QString &connectionString, QString *error)
     }
     const QString file = SqliteBackend::ResolveDataSource(dataSource, ConnectionBaseDirectory());
     QString reason;
-    if (!SqliteBackend::Open(m_db, m_name, file, &reason)) {
+    if (!m_sqlite.Open(file, &reason)) {
         Close();
         setError(error, reason);
         return false;
@@ -135,6 +135,7 @@ void DbConnection::Close()
 {
     releaseCycleLock();
     m_sqliteFile.clear();
+    m_sqlite.Close();
     if (m_db.isValid() && m_db.isOpen())
         m_db.close();
     m_backend = Backend::None;
@@ -146,6 +147,8 @@ void DbConnection::Close()
 
 bool DbConnection::IsOpen() const
 {
+    if (m_backend == Backend::Sqlite)
+        return m_sqlite.IsOpen();
     return m_backend != Backend::None && m_db.isOpen();
 }
 
@@ -208,7 +211,7 @@ void DbConnection::releaseCycleLock() noexcept
 
 QString DbConnection::backendSql(const QString &sql) const
 {
-    return m_backend == Backend::Sqlite ? SqliteBackend::NativeSql(m_db, sql) : sql;
+    return m_backend == Backend::Sqlite ? SqliteBackend::NativeSql(m_sqlite, sql) : sql;
 }
 
 void DbConnection::Execute(const QString &sql)
@@ -216,7 +219,7 @@ void DbConnection::Execute(const QString &sql)
     requireOpen();
     countStatement();
     if (m_backend == Backend::Sqlite)
-        SqliteBackend::Execute(m_db, SqliteBackend::NativeSql(m_db, sql));
+        SqliteBackend::Execute(m_sqlite, SqliteBackend::NativeSql(m_sqlite, sql));
     else
         OdbcBackend::Execute(m_db, sql);
 }
@@ -226,7 +229,7 @@ QuerySnapshot DbConnection::Query(const QString &sql)
     requireOpen();
     countStatement();
     if (m_backend == Backend::Sqlite)
-        return SqliteBackend::Query(m_db, SqliteBackend::NativeSql(m_db, sql));
+        return SqliteBackend::Query(m_sqlite, SqliteBackend::NativeSql(m_sqlite, sql));
     return OdbcBackend::Query(m_db, sql);
 }
 
@@ -237,7 +240,7 @@ void DbConnection::BeginTransaction()
     if (m_backend == Backend::Sqlite) {
         // Take the write lock now: a deferred BEGIN could fail half-way
         // through the group when another writer got there first.
-        SqliteBackend::Execute(m_db, QStringLiteral("BEGIN IMMEDIATE"));
+        SqliteBackend::Execute(m_sqlite, QStringLiteral("BEGIN IMMEDIATE"));
         return;
     }
     if (!m_db.transaction())
@@ -249,7 +252,7 @@ void DbConnection::Commit()
     requireOpen();
     countStatement();
     if (m_backend == Backend::Sqlite) {
-        SqliteBackend::Execute(m_db, QStringLiteral("COMMIT"));
+        SqliteBackend::Execute(m_sqlite, QStringLiteral("COMMIT"));
         return;
     }
     if (!m_db.commit())
@@ -263,7 +266,7 @@ void DbConnection::Rollback() noexcept
     countStatement();
     try {
         if (m_backend == Backend::Sqlite)
-            SqliteBackend::Execute(m_db, QStringLiteral("ROLLBACK"));
+            SqliteBackend::Execute(m_sqlite, QStringLiteral("ROLLBACK"));
         else
             m_db.rollback();
     } catch (...) {
