@@ -49,7 +49,7 @@ QString AutoCloseNote(const QDateTime &closedAt)
 
 QString CloseIssueStatement(const QString &note, const QDateTime &editedDate, const QVariant &issueId)
 {
-    return QStringLiteral("UPDATE Issues SET Description = Description + '") + SqlText(note)
+    return QStringLiteral("UPDATE Issues SET Description = CAST(Description AS nvarchar(max)) + N'") + SqlText(note)
         + QStringLiteral("',Status = '") + QStringLiteral("Closed")
         + QStringLiteral("',EditedBy='AUTO SERVER',EditedDate='")
         + SqlText(DateText(editedDate))
@@ -114,11 +114,11 @@ QString QueueRowStatement(const QString &emailFrom, const QString &emailFromName
 {
     return QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
                           "EmailBody,EmailSent) ")
-        + QStringLiteral(" VALUES ('") + SqlText(emailFrom)
-        + QStringLiteral("','") + SqlText(emailFromName)
-        + QStringLiteral("','") + SqlText(emailTo)
-        + QStringLiteral("','") + SqlText(subject)
-        + QStringLiteral("','") + SqlText(body)
+        + QStringLiteral(" VALUES (N'") + SqlText(emailFrom)
+        + QStringLiteral("',N'") + SqlText(emailFromName)
+        + QStringLiteral("',N'") + SqlText(emailTo)
+        + QStringLiteral("',N'") + SqlText(subject)
+        + QStringLiteral("',N'") + SqlText(body)
         + QStringLiteral("',0)");
 }
 
@@ -128,7 +128,7 @@ QString LogRowStatement(const NotificationLogValues &log)
     return QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,"
                           "ContractManager,ContractSpecialist,Client) ")
         + QStringLiteral(" VALUES ('") + SqlText(DateText(log.EmailDate))
-        + QStringLiteral("','") + SqlText(log.Category)
+        + QStringLiteral("',N'") + SqlText(log.Category)
         + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
         + QStringLiteral("',") + IdentityText(log.ItemID, QStringLiteral("ID"))
         + QStringLiteral(",'") + SqlText(DateText(log.RenewDate))
@@ -167,12 +167,12 @@ QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)
     return QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,"
                           "Status,Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date)")
         + QStringLiteral(" VALUES (") + IdentityText(issue.ContractID, QStringLiteral("ContractID"))
-        + QStringLiteral(",'") + QString()   // automatic issues carry no category
+        + QStringLiteral(",N'") + QString()   // automatic issues carry no category
         + QStringLiteral("',") + IdentityText(issue.ItemID, QStringLiteral("ID"))
-        + QStringLiteral(",'") + SqlText(issue.ItemDesc)
+        + QStringLiteral(",N'") + SqlText(issue.ItemDesc)
         + QStringLiteral("','") + SqlText(DateText(issue.IssueDate))
         + QStringLiteral("',") + QStringLiteral("'") + SqlText(DateText(issue.DueDate))
-        + QStringLiteral("','") + SqlText(issue.Description)
+        + QStringLiteral("',N'") + SqlText(issue.Description)
         + QStringLiteral("','") + QStringLiteral("Open")
         + QStringLiteral("','") + SqlText(ValueText(issue.Priority))
         + QStringLiteral("','AUTO SERVER','") + SqlText(DateText(issue.EnteredDate))
