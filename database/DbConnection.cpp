@@ -108,7 +108,7 @@ bool DbConnection::openSqlite(const QString &connectionString, QString *error)
     }
     const QString file = SqliteBackend::ResolveDataSource(dataSource, ConnectionBaseDirectory());
     QString reason;
-    if (!SqliteBackend::Open(m_db, m_name, file, &reason, m_holdChanges)) {
+    if (!m_sqlite.Open(file, &reason, m_holdChanges)) {
         Close();
         setError(error, reason);
         return false;
@@ -151,7 +151,7 @@ void DbConnection::executeNative(const QStringList &statements)
     for (const QString &sql : statements) {
         countStatement();
         if (m_backend == Backend::Sqlite)
-            SqliteBackend::Execute(m_db, sql);
+            SqliteBackend::Execute(m_sqlite, sql);
         else
             OdbcBackend::Execute(m_db, sql);
     }
@@ -178,6 +178,7 @@ void DbConnection::Close()
     m_heldOpen = false;
     releaseCycleLock();
     m_sqliteFile.clear();
+    m_sqlite.Close();
     if (m_db.isValid() && m_db.isOpen())
         m_db.close();
     m_backend = Backend::None;
@@ -189,6 +190,8 @@ void DbConnection::Close()
 
 bool DbConnection::IsOpen() const
 {
+    if (m_backend == Backend::Sqlite)
+        return m_sqlite.IsOpen();
     return m_backend != Backend::None && m_db.isOpen();
 }
 
@@ -251,7 +254,7 @@ void DbConnection::releaseCycleLock() noexcept
 
 QString DbConnection::backendSql(const QString &sql) const
 {
-    return m_backend == Backend::Sqlite ? SqliteBackend::NativeSql(m_db, sql) : sql;
+    return m_backend == Backend::Sqlite ? SqliteBackend::NativeSql(m_sqlite, sql) : sql;
 }
 
 void DbConnection::Execute(const QString &sql)
@@ -259,11 +262,11 @@ void DbConnection::Execute(const QString &sql)
     requireOpen();
     // Should the database have ended the preview's transaction itself, the
     // next change would be committed at once: refuse it.
-    if (m_heldOpen && m_backend == Backend::Sqlite && !SqliteBackend::InTransaction(m_db))
+    if (m_heldOpen && m_backend == Backend::Sqlite && !SqliteBackend::InTransaction(m_sqlite))
         throw DbError(QStringLiteral("The preview transaction has ended; nothing more is executed."));
     countStatement();
     if (m_backend == Backend::Sqlite)
-        SqliteBackend::Execute(m_db, SqliteBackend::NativeSql(m_db, sql));
+        SqliteBackend::Execute(m_sqlite, SqliteBackend::NativeSql(m_sqlite, sql));
     else
         OdbcBackend::Execute(m_db, sql);
 }
@@ -273,7 +276,7 @@ QuerySnapshot DbConnection::Query(const QString &sql)
     requireOpen();
     countStatement();
     if (m_backend == Backend::Sqlite)
-        return SqliteBackend::Query(m_db, SqliteBackend::NativeSql(m_db, sql));
+        return SqliteBackend::Query(m_sqlite, SqliteBackend::NativeSql(m_sqlite, sql));
     return OdbcBackend::Query(m_db, sql);
 }
 
@@ -288,7 +291,7 @@ void DbConnection::BeginTransaction()
     if (m_backend == Backend::Sqlite) {
         // Take the write lock now: a deferred BEGIN could fail half-way
         // through the group when another writer got there first.
-        SqliteBackend::Execute(m_db, QStringLiteral("BEGIN IMMEDIATE"));
+        SqliteBackend::Execute(m_sqlite, QStringLiteral("BEGIN IMMEDIATE"));
         return;
     }
     if (!m_db.transaction())
@@ -305,7 +308,7 @@ void DbConnection::Commit()
     }
     countStatement();
     if (m_backend == Backend::Sqlite) {
-        SqliteBackend::Execute(m_db, QStringLiteral("COMMIT"));
+        SqliteBackend::Execute(m_sqlite, QStringLiteral("COMMIT"));
         return;
     }
     if (!m_db.commit())
@@ -331,7 +334,7 @@ void DbConnection::Rollback() noexcept
     countStatement();
     try {
         if (m_backend == Backend::Sqlite)
-            SqliteBackend::Execute(m_db, QStringLiteral("ROLLBACK"));
+            SqliteBackend::Execute(m_sqlite, QStringLiteral("ROLLBACK"));
         else
             m_db.rollback();
     } catch (...) {

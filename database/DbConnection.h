@@ -2,6 +2,7 @@
 
 #include "CycleLock.h"
 #include "DbError.h"
+#include "SqliteConnection.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -107,7 +108,8 @@ private:
     void executeNative(const QStringList &statements);
 
     QString m_name;
-    QSqlDatabase m_db;
+    QSqlDatabase m_db;                     // the ODBC backend's connection
+    SqliteConnection m_sqlite;             // the embedded backend's own connection
     Backend m_backend = Backend::None;
     QString m_sqliteFile;                  // the embedded backend's database file
     EmbeddedCycleLock m_embeddedLock;

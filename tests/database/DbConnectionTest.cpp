@@ -36,6 +36,8 @@ TEST_F(EmbeddedConnection, open_setsWalAndNormalSync)
     EXPECT_EQ(mode.rows[0][0].toString(), QStringLiteral("wal"));
     const QuerySnapshot sync = connection.Query(QStringLiteral("PRAGMA synchronous"));
     EXPECT_EQ(sync.rows[0][0].toInt(), 1);   // NORMAL
+    // Its own SQLite connection, not one of Qt's driver.
+    EXPECT_FALSE(QSqlDatabase::contains(connection.connectionName()));
 }
 
 TEST(EmbeddedOpen, missingFile_failsAndCreatesNothing)
