@@ -1,6 +1,7 @@
 #include "TrainingStatements.h"
 
 #include "DateText.h"
+#include "NotifyExpiredWithin.h"
 #include "SqlText.h"
 #include "TrainingExpireRule.h"
 #include "ValueText.h"
@@ -84,7 +85,8 @@ QString NotificationCandidateQuery(const QString &category, const QDate &notific
         + RenewDateMatches(QStringLiteral("PrevEmails.ItemKey")) + QStringLiteral(" ")
         + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
         + SqlText(DateText(notificationWindowDate))
-        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0");
+        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0")
+        + RenewalLowerBoundCondition();
 }
 
 QString ItemDescription(const QVariant &name, const QVariant &lastName, const QVariant &firstName,
@@ -159,7 +161,8 @@ QString AutomaticIssueSelectQuery(const QDate &issueWindowDate)
         + QStringLiteral(" ")
         + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
         + SqlText(DateText(issueWindowDate))
-        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0");
+        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0")
+        + RenewalLowerBoundCondition();
 }
 
 QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)

@@ -31,6 +31,9 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                 options.error = QStringLiteral("--config needs a file name");
                 return options;
             }
+        } else if (ParseOperatorOption(arguments, i, options.operatorOptions, options.error)) {
+            if (!options.error.isEmpty())
+                return options;
         } else {
             options.error = argument.startsWith(QLatin1Char('-'))
                 ? QStringLiteral("unknown option %1").arg(argument)
@@ -44,7 +47,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
 QString UsageText()
 {
     return QStringLiteral(
-        "Usage: velmar-automation-server [--headless | --once] [--config FILE]\n"
+        "Usage: velmar-automation-server [--headless | --once | --preview] [--config FILE]\n"
+        "       [--redirect-mail ADDRESS] [--notify-expired-within DAYS]\n"
         "\n"
         "Runs the training-expiry alerts and sends the queued emails of the\n"
         "host database, once at start and then every AutomationServerPoll minutes.\n"
@@ -67,10 +71,11 @@ QString UsageText()
         "                 config.txt beside the executable\n"
         "  --help         show this text and exit\n"
         "  --version      show the version and exit\n"
+        "%1"
         "\n"
         "Exit status: 0 ended normally, 1 a start-up or cycle failure,\n"
         "2 a usage error, 3 another copy is already running, 4 (--once) mail\n"
-        "refused for good is held back.\n");
+        "refused for good is held back.\n").arg(OperatorOptionsUsage());
 }
 
 QString VersionText()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OperatorOptions.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +16,7 @@ struct CommandLine
     bool retryNow = false;         // forget the mail back-offs, then exit
     bool allowPlainAuth = false;   // the SMTP login may cross an unencrypted session
     QString configFile;      // empty: config.txt beside the executable
+    OperatorOptions operatorOptions;
     QString error;           // not empty: the arguments were not understood
 };
 

@@ -4,6 +4,8 @@
 #include "Clock.h"
 #include "CommandLine.h"
 #include "ConfigFile.h"
+#include "CyclePreview.h"
+#include "DbConnection.h"
 #include "DesktopFrontEnd.h"
 #include "DoTasks.h"
 #include "HeadlessServer.h"
@@ -75,6 +77,8 @@ int runWithoutWindows(int argc, char **argv, const CommandLine &options)
     SetConfigFilePath(options.configFile);
     // Messages keep the default presenter: standard error.
     SetOpenDatabaseFailureHandler(ReportConnectionFailureHeadless);
+    if (options.operatorOptions.preview)
+        DatabaseConnection().HoldChanges();   // from the first connection on
 
     const StartupResult started = RunStartupSequence();
     if (started.outcome == StartupOutcome::ConnectionFailed)
@@ -82,6 +86,8 @@ int runWithoutWindows(int argc, char **argv, const CommandLine &options)
     if (started.outcome == StartupOutcome::Ended)
         return started.exitCode;
 
+    if (options.operatorOptions.preview)
+        return RunCyclePreview(WriteLogToStandardOutput);
     if (options.once) {
         const CycleResult cycle = DoTasks();
         WriteLogToStandardOutput(CycleLogText(cycle, CurrentDateTime()));
@@ -142,7 +148,8 @@ int main(int argc, char **argv)
     SetPlainTextLoginAllowed(options.allowPlainAuth);
     if (options.queueStatus || options.retryNow)
         return runQueueCommand(argc, argv, options);
-    if (options.headless || options.once)
+    ApplyOperatorOptions(options.operatorOptions);
+    if (options.headless || options.once || options.operatorOptions.preview)
         return runWithoutWindows(argc, argv, options);
     if (!displayAvailable()) {
         writeTo(stderr,

@@ -2,6 +2,7 @@
 
 #include "AdoToOdbc.h"
 #include "ConnectionString.h"
+#include "HeldChanges.h"
 #include "OdbcBackend.h"
 #include "SqliteBackend.h"
 
@@ -51,11 +52,13 @@ DbConnection::DbConnection()
 
 DbConnection::~DbConnection()
 {
-    Close();
+    DiscardHeldChanges();
 }
 
 bool DbConnection::Open(const QString &connectionString, QString *error)
 {
+    if (m_heldOpen && IsOpen())
+        return true;   // a preview keeps its one connection and transaction
     Close();
     const QString text = connectionString.trimmed();
     if (text.isEmpty()) {
@@ -105,14 +108,14 @@ bool DbConnection::openSqlite(const QString &connectionString, QString *error)
     }
     const QString file = SqliteBackend::ResolveDataSource(dataSource, ConnectionBaseDirectory());
     QString reason;
-    if (!SqliteBackend::Open(m_db, m_name, file, &reason)) {
+    if (!m_sqlite.Open(file, &reason, m_holdChanges)) {
         Close();
         setError(error, reason);
         return false;
     }
     m_backend = Backend::Sqlite;
     m_sqliteFile = file;
-    return true;
+    return beginHeldChanges(error);
 }
 
 bool DbConnection::openOdbc(const QString &odbcConnectionString, QString *error)
@@ -124,13 +127,58 @@ bool DbConnection::openOdbc(const QString &odbcConnectionString, QString *error)
         return false;
     }
     m_backend = Backend::Odbc;
+    return beginHeldChanges(error);
+}
+
+bool DbConnection::beginHeldChanges(QString *error)
+{
+    if (!m_holdChanges)
+        return true;
+    try {
+        executeNative(HeldChangesStatements(m_backend == Backend::Sqlite, 0).begin);
+    } catch (const DbError &e) {
+        Close();
+        setError(error, QStringLiteral("The preview transaction could not begin: %1").arg(e.message()));
+        return false;
+    }
+    m_heldOpen = true;
+    m_heldDepth = 0;
     return true;
+}
+
+void DbConnection::executeNative(const QStringList &statements)
+{
+    for (const QString &sql : statements) {
+        countStatement();
+        if (m_backend == Backend::Sqlite)
+            SqliteBackend::Execute(m_sqlite, sql);
+        else
+            OdbcBackend::Execute(m_db, sql);
+    }
+}
+
+void DbConnection::DiscardHeldChanges() noexcept
+{
+    if (m_heldOpen && IsOpen()) {
+        try {
+            executeNative({HeldChangesStatements(m_backend == Backend::Sqlite, 0).discard});
+        } catch (...) {
+            // Closing without a commit discards the transaction as well.
+        }
+    }
+    m_heldOpen = false;
+    m_holdChanges = false;
+    Close();
 }
 
 void DbConnection::Close()
 {
+    if (m_heldOpen && IsOpen())
+        return;   // the preview's connection ends with DiscardHeldChanges
+    m_heldOpen = false;
     releaseCycleLock();
     m_sqliteFile.clear();
+    m_sqlite.Close();
     if (m_db.isValid() && m_db.isOpen())
         m_db.close();
     m_backend = Backend::None;
@@ -142,6 +190,8 @@ void DbConnection::Close()
 
 bool DbConnection::IsOpen() const
 {
+    if (m_backend == Backend::Sqlite)
+        return m_sqlite.IsOpen();
     return m_backend != Backend::None && m_db.isOpen();
 }
 
@@ -204,15 +254,19 @@ void DbConnection::releaseCycleLock() noexcept
 
 QString DbConnection::backendSql(const QString &sql) const
 {
-    return m_backend == Backend::Sqlite ? SqliteBackend::NativeSql(m_db, sql) : sql;
+    return m_backend == Backend::Sqlite ? SqliteBackend::NativeSql(m_sqlite, sql) : sql;
 }
 
 void DbConnection::Execute(const QString &sql)
 {
     requireOpen();
+    // Should the database have ended the preview's transaction itself, the
+    // next change would be committed at once: refuse it.
+    if (m_heldOpen && m_backend == Backend::Sqlite && !SqliteBackend::InTransaction(m_sqlite))
+        throw DbError(QStringLiteral("The preview transaction has ended; nothing more is executed."));
     countStatement();
     if (m_backend == Backend::Sqlite)
-        SqliteBackend::Execute(m_db, SqliteBackend::NativeSql(m_db, sql));
+        SqliteBackend::Execute(m_sqlite, SqliteBackend::NativeSql(m_sqlite, sql));
     else
         OdbcBackend::Execute(m_db, sql);
 }
@@ -222,18 +276,22 @@ QuerySnapshot DbConnection::Query(const QString &sql)
     requireOpen();
     countStatement();
     if (m_backend == Backend::Sqlite)
-        return SqliteBackend::Query(m_db, SqliteBackend::NativeSql(m_db, sql));
+        return SqliteBackend::Query(m_sqlite, SqliteBackend::NativeSql(m_sqlite, sql));
     return OdbcBackend::Query(m_db, sql);
 }
 
 void DbConnection::BeginTransaction()
 {
     requireOpen();
+    if (m_heldOpen) {
+        executeNative(HeldChangesStatements(m_backend == Backend::Sqlite, ++m_heldDepth).savepoint);
+        return;
+    }
     countStatement();
     if (m_backend == Backend::Sqlite) {
         // Take the write lock now: a deferred BEGIN could fail half-way
         // through the group when another writer got there first.
-        SqliteBackend::Execute(m_db, QStringLiteral("BEGIN IMMEDIATE"));
+        SqliteBackend::Execute(m_sqlite, QStringLiteral("BEGIN IMMEDIATE"));
         return;
     }
     if (!m_db.transaction())
@@ -243,9 +301,14 @@ void DbConnection::BeginTransaction()
 void DbConnection::Commit()
 {
     requireOpen();
+    if (m_heldOpen) {
+        if (m_heldDepth > 0)
+            executeNative(HeldChangesStatements(m_backend == Backend::Sqlite, m_heldDepth--).release);
+        return;
+    }
     countStatement();
     if (m_backend == Backend::Sqlite) {
-        SqliteBackend::Execute(m_db, QStringLiteral("COMMIT"));
+        SqliteBackend::Execute(m_sqlite, QStringLiteral("COMMIT"));
         return;
     }
     if (!m_db.commit())
@@ -256,10 +319,22 @@ void DbConnection::Rollback() noexcept
 {
     if (!IsOpen())
         return;
+    if (m_heldOpen) {
+        // Only the nested part: the outer transaction lasts to the discard.
+        if (m_heldDepth > 0) {
+            try {
+                executeNative(HeldChangesStatements(m_backend == Backend::Sqlite, m_heldDepth).rollBackTo);
+            } catch (...) {
+                // The savepoint is gone with a failed statement; nothing to undo.
+            }
+            --m_heldDepth;
+        }
+        return;
+    }
     countStatement();
     try {
         if (m_backend == Backend::Sqlite)
-            SqliteBackend::Execute(m_db, QStringLiteral("ROLLBACK"));
+            SqliteBackend::Execute(m_sqlite, QStringLiteral("ROLLBACK"));
         else
             m_db.rollback();
     } catch (...) {
@@ -274,7 +349,7 @@ DbConnection &DatabaseConnection()
     // object ends instead.
     static DbConnection *connection = [] {
         auto *c = new DbConnection;
-        qAddPostRoutine([] { DatabaseConnection().Close(); });
+        qAddPostRoutine([] { DatabaseConnection().DiscardHeldChanges(); });
         return c;
     }();
     return *connection;

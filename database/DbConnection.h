@@ -2,6 +2,7 @@
 
 #include "CycleLock.h"
 #include "DbError.h"
+#include "SqliteConnection.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -72,6 +73,16 @@ public:
     CycleLockResult TakeCycleLock(int waitMs, QString *reason = nullptr);
     bool HoldsCycleLock() const;
 
+    // A preview: nothing this connection does may reach the database. From
+    // the next Open on, everything runs inside one transaction that is never
+    // committed; Open and Close keep that connection (and its transaction)
+    // until DiscardHeldChanges rolls it back and closes it. Transactions begun
+    // meanwhile become savepoints inside it. The embedded backend also leaves
+    // the file's journal mode as it is.
+    void HoldChanges() { m_holdChanges = true; }
+    bool HoldsChanges() const { return m_holdChanges; }
+    void DiscardHeldChanges() noexcept;
+
     // The SQL text the backend actually runs (the embedded backend rewrites
     // the SQL Server dialect; ODBC gets the text unchanged).
     QString backendSql(const QString &sql) const;
@@ -93,14 +104,20 @@ private:
     void requireOpen() const;
 
     void releaseCycleLock() noexcept;
+    bool beginHeldChanges(QString *error);
+    void executeNative(const QStringList &statements);
 
     QString m_name;
-    QSqlDatabase m_db;
+    QSqlDatabase m_db;                     // the ODBC backend's connection
+    SqliteConnection m_sqlite;             // the embedded backend's own connection
     Backend m_backend = Backend::None;
     QString m_sqliteFile;                  // the embedded backend's database file
     EmbeddedCycleLock m_embeddedLock;
     bool m_serverLockHeld = false;         // the SQL Server application lock
     qint64 m_statementCount = 0;
+    bool m_holdChanges = false;
+    bool m_heldOpen = false;               // the outer transaction is open
+    int m_heldDepth = 0;                   // savepoints open inside it
 };
 
 // The shared connection object, created on first use, living until the end.

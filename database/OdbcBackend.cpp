@@ -132,6 +132,9 @@ public:
             // also ends the cycle lock and any open transaction on the server.
             SQLFreeHandle(SQL_HANDLE_STMT, m_handle);
             m_handle = SQL_NULL_HSTMT;
+            // ODBC lets a driver refuse to disconnect while a transaction is
+            // open, which would leave the session (and its locks) alive.
+            SQLEndTran(SQL_HANDLE_DBC, connectionHandle(m_db), SQL_ROLLBACK);
             m_db.close();
         }
         throw DbError(MaskPasswords(message));

@@ -11,7 +11,6 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -35,6 +34,13 @@ sqlite3 *handleOf(const QSqlDatabase &db)
 // The embedded schema names each CHECK constraint after the error SQL Server
 // gives for the same value ("String or binary data would be truncated..."):
 // that name alone is the message.
+sqlite3 *handleOf(const SqliteConnection &connection)
+{
+    if (!connection.IsOpen())
+        throw DbError(QStringLiteral("The database connection is not open."));
+    return connection.handle();
+}
+
 QString sqliteMessage(sqlite3 *h)
 {
     const QString message = QString::fromUtf8(sqlite3_errmsg(h));
@@ -141,73 +147,71 @@ QString ResolveDataSource(const QString &dataSource, const QString &baseDirector
     return QDir::cleanPath(base.absoluteFilePath(file));
 }
 
-bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, QString *error)
+} // namespace SqliteBackend
+
+bool SqliteConnection::Open(const QString &file, QString *error, bool keepJournalMode)
 {
+    Close();
     auto fail = [&](const QString &message) {
-        if (db.isOpen())
-            db.close();
+        Close();
         if (error != nullptr)
             *error = message;
         return false;
     };
-
     const QFileInfo info(file);
     if (!info.exists())
         return fail(QStringLiteral("Database file not found: %1").arg(QDir::toNativeSeparators(file)));
     if (!info.isFile())
         return fail(QStringLiteral("Database file is not a file: %1").arg(QDir::toNativeSeparators(file)));
 
-    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-    if (!db.isValid())
-        return fail(QStringLiteral("The SQLite database driver (QSQLITE) is not available."));
-
-    // mode=rw: a file that vanished since the check above is an error, never
-    // a new empty database.
-    QUrl uri = QUrl::fromLocalFile(info.absoluteFilePath());
-    uri.setQuery(QStringLiteral("mode=rw"));
-    db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
-    if (!db.open()) {
-        QString reason = db.lastError().text().trimmed();
-        if (reason.isEmpty())
-            reason = QStringLiteral("the file cannot be opened for reading and writing");
-        return fail(QStringLiteral("Cannot open database file %1: %2")
-                        .arg(QDir::toNativeSeparators(file), reason));
+    // Without SQLITE_OPEN_CREATE: a file that vanished since the check above
+    // is an error, never a new empty database.
+    const QByteArray path = QDir::toNativeSeparators(info.absoluteFilePath()).toUtf8();
+    if (sqlite3_open_v2(path.constData(), &m_handle, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        const QString reason = m_handle != nullptr ? sqliteMessage(m_handle)
+                                                   : QStringLiteral("the file cannot be opened for reading and writing");
+        return fail(QStringLiteral("Cannot open database file %1: %2").arg(QDir::toNativeSeparators(file), reason));
     }
-
     try {
-        sqlite3 *h = handleOf(db);
-        sqlite3_busy_timeout(h, BusyTimeoutMs);
+        sqlite3_busy_timeout(m_handle, BusyTimeoutMs);
         // The first read of the file: a file that is not a database fails
         // here, not at the first query of the task cycle.
-        const QuerySnapshot mode = Query(db, QStringLiteral("PRAGMA journal_mode=WAL"));
+        const QuerySnapshot mode = SqliteBackend::Query(*this, keepJournalMode ? QStringLiteral("PRAGMA journal_mode")
+                                                                               : QStringLiteral("PRAGMA journal_mode=WAL"));
         Q_UNUSED(mode);
-        Execute(db, QStringLiteral("PRAGMA synchronous=NORMAL"));
-        RegisterFunctions(db);
+        SqliteBackend::Execute(*this, QStringLiteral("PRAGMA synchronous=NORMAL"));
+        const QString failed = RegisterSqlServerFunctions(m_handle);
+        if (!failed.isEmpty())
+            throw DbError(failed);
     } catch (const DbError &e) {
-        return fail(QStringLiteral("Cannot use database file %1: %2")
-                        .arg(QDir::toNativeSeparators(file), e.message()));
+        return fail(QStringLiteral("Cannot use database file %1: %2").arg(QDir::toNativeSeparators(file), e.message()));
     }
     return true;
 }
 
-QString NativeSql(const QSqlDatabase &db, const QString &sql)
+void SqliteConnection::Close() noexcept
 {
-    sqlite3 *h = handleOf(db);
+    sqlite3_close_v2(m_handle);
+    m_handle = nullptr;
+}
+
+namespace SqliteBackend {
+
+bool InTransaction(const SqliteConnection &connection)
+{
+    return sqlite3_get_autocommit(handleOf(connection)) == 0;
+}
+
+QString NativeSql(const SqliteConnection &connection, const QString &sql)
+{
+    sqlite3 *h = handleOf(connection);
     return RewriteSqlServerDialect(sql, [h] { return CachedDateColumns(h); });
 }
 
-void RegisterFunctions(QSqlDatabase &db)
-{
-    sqlite3 *h = handleOf(db);
-    const QString failed = RegisterSqlServerFunctions(h);
-    if (!failed.isEmpty())
-        throw DbError(failed);
-}
+namespace {
 
-void Execute(QSqlDatabase &db, const QString &nativeSql)
+void execute(sqlite3 *h, const QString &nativeSql)
 {
-    sqlite3 *h = handleOf(db);
     const QByteArray utf8 = nativeSql.toUtf8();
     const char *next = utf8.constData();
     while (*next != '\0') {
@@ -226,9 +230,21 @@ void Execute(QSqlDatabase &db, const QString &nativeSql)
     }
 }
 
-QuerySnapshot Query(QSqlDatabase &db, const QString &nativeSql)
+} // namespace
+
+void Execute(const SqliteConnection &connection, const QString &nativeSql)
 {
-    sqlite3 *h = handleOf(db);
+    execute(handleOf(connection), nativeSql);
+}
+
+void Execute(QSqlDatabase &db, const QString &nativeSql)
+{
+    execute(handleOf(db), nativeSql);
+}
+
+QuerySnapshot Query(const SqliteConnection &connection, const QString &nativeSql)
+{
+    sqlite3 *h = handleOf(connection);
     const QByteArray utf8 = nativeSql.toUtf8();
     Statement stmt;
     const char *tail = nullptr;

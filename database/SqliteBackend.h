@@ -1,21 +1,18 @@
 #pragma once
 
 #include "DbConnection.h"
+#include "SqliteConnection.h"
 
 #include <QSqlDatabase>
 #include <QString>
 
-// The embedded backend over a QSQLITE connection, driven through the SQLite
-// handle of the driver so that errors carry SQLite's own message and the
-// declared column types are known when rows are read. Text given here is
-// native SQLite SQL: the SQL Server dialect is rewritten before it arrives.
+// The embedded backend: its own SQLite connection, opened with the SQLite
+// library the program links (never the handle of Qt's driver, which may be
+// another SQLite compiled into Qt), so that errors carry SQLite's own message
+// and the declared column types are known when rows are read. Text given
+// here is native SQLite SQL: the SQL Server dialect is rewritten before it
+// arrives.
 namespace SqliteBackend {
-
-// Opens an existing database file for reading and writing (never creates
-// one) under the connection name, in WAL mode with synchronous=NORMAL and a
-// busy timeout, with the dialect's functions registered. On failure returns
-// false with *error saying what failed; the connection is then closed.
-bool Open(QSqlDatabase &db, const QString &connectionName, const QString &file, QString *error);
 
 // The absolute path of a "Data Source" value: relative to baseDirectory.
 QString ResolveDataSource(const QString &dataSource, const QString &baseDirectory);
@@ -23,14 +20,19 @@ QString ResolveDataSource(const QString &dataSource, const QString &baseDirector
 // The SQL Server dialect as SQLite SQL for this connection: date-shaped
 // literals become ISO dates where they meet a date column of its database
 // (see RewriteSqlServerDialect). Throws DbError when not open.
-QString NativeSql(const QSqlDatabase &db, const QString &sql);
-
-// Registers DATEADD and GETDATE on the connection.
-void RegisterFunctions(QSqlDatabase &db);
+QString NativeSql(const SqliteConnection &connection, const QString &sql);
 
 // Runs every statement of the text in order; throws DbError.
-void Execute(QSqlDatabase &db, const QString &nativeSql);
+void Execute(const SqliteConnection &connection, const QString &nativeSql);
+// False when the connection is back in autocommit: no transaction is open
+// (SQLite ends one by itself after a full disk, an I/O error or lack of memory).
+bool InTransaction(const SqliteConnection &connection);
 // Runs one query and reads all rows; throws DbError.
-QuerySnapshot Query(QSqlDatabase &db, const QString &nativeSql);
+QuerySnapshot Query(const SqliteConnection &connection, const QString &nativeSql);
+
+// The same on a connection of Qt's SQLite driver, for tools and test
+// fixtures that read the file their own way; only where Qt's driver uses
+// the SQLite library this program links.
+void Execute(QSqlDatabase &db, const QString &nativeSql);
 
 } // namespace SqliteBackend

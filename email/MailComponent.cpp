@@ -448,9 +448,12 @@ void MailComponent::Send()
     upload.data = DateField(CurrentDateTime()) + "\r\n" + FromField(m_senderName, senderAddress) + "\r\n"
                   + ToField(m_recipients) + "\r\n" + SubjectField(m_subject) + "\r\n"
                   + MessageIdField(senderDomain.isEmpty() ? clientName(senderDomain) : senderDomain)
-                  + "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                  + "\r\nMIME-Version: 1.0\r\n";
+    for (const QByteArray &field : std::as_const(m_extraFields))
+        upload.data += field + "\r\n";
+    upload.data += "Content-Type: text/plain; charset=UTF-8\r\n"
                     "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
-                  + QuotedPrintable(MailBodyText(m_body));
+                   + QuotedPrintable(MailBodyText(m_body));
     // A body that does not end with a line break ends with a soft one, so
     // the line break before the final "." adds nothing to it.
     if (!upload.data.endsWith('\n'))

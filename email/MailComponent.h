@@ -77,6 +77,8 @@ public:
     // the SMTP dialogue safely (line breaks, angle brackets, inner spaces) is
     // not sent to and is named in the error if no recipient remains.
     bool AddRecipient(const QString &address, int kind);
+    // A complete header field ("Name: value", see MailHeaders.h) after the others.
+    void AddHeaderField(const QByteArray &field) { m_extraFields.append(field); }
     void Send();
 
     QStringList Recipients() const { return m_recipients; }
@@ -98,6 +100,7 @@ private:
     QStringList m_recipients;
     QStringList m_unusable;
     QList<RefusedRecipient> m_refused;
+    QList<QByteArray> m_extraFields;
     MailSession *m_session;
 };
 

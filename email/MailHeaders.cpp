@@ -152,6 +152,14 @@ QByteArray SubjectField(const QString &subject)
     return fold("Subject", textPieces(text));
 }
 
+QByteArray TextField(const QByteArray &name, const QString &text)
+{
+    const QString line = singleLine(text);
+    if (line.isEmpty())
+        return name + ": ";
+    return fold(name, textPieces(line));
+}
+
 QByteArray DateField(const QDateTime &when)
 {
     const QLocale english = QLocale::c();

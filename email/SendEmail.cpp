@@ -2,6 +2,8 @@
 
 #include "CompanySettings.h"
 #include "MailComponent.h"
+#include "MailRecorder.h"
+#include "MailRedirect.h"
 
 #include <QRegularExpression>
 
@@ -30,12 +32,17 @@ void SendEmail(const QString &senderAddress, const QString &senderName, const QS
 {
     if (recipientList.isEmpty())
         return;
+    if (RecordInsteadOfSending({senderAddress, senderName, recipientList, subject, body}))
+        return;   // a preview: shown, never sent
+    const RoutedMail routed = RouteMail(recipientList, body);
 
     MailComponent mail(session);
     mail.SetSenderAddress(senderAddress);
     mail.SetSenderName(senderName);
     mail.SetSubject(subject);
-    mail.SetBody(body);
+    mail.SetBody(routed.body);
+    for (const QByteArray &field : routed.extraFields)
+        mail.AddHeaderField(field);
     mail.SetServerHost(CompanySettings.AutomationServerEmailServer);
     mail.SetServerPort(MailPortNumber(CompanySettings.AutomationServerEmailServerPort));
     if (CompanySettings.AutomationServerEmailUseSSLTLS)
@@ -43,7 +50,7 @@ void SendEmail(const QString &senderAddress, const QString &senderName, const QS
     mail.SetUserName(CompanySettings.AutomationServerEmailUser);
     mail.SetPassword(CompanySettings.AutomationServerEmailPassword);
 
-    QString list = recipientList;
+    QString list = routed.recipientList;
     if (!list.endsWith(QLatin1Char(';')))
         list += QLatin1Char(';');
     const QStringList pieces = list.split(QLatin1Char(';'));

@@ -2,6 +2,7 @@
 
 #include "CycleCounters.h"
 #include "DateText.h"
+#include "MailRedirect.h"
 
 namespace {
 const QString &lineEnd()
@@ -15,7 +16,7 @@ QString CountLine(const QDateTime &when)
 {
     return DateText(when) + QStringLiteral("  - Emails: ") + QString::number(CycleCounters.Emails)
         + QStringLiteral("  Issues Created: ") + QString::number(CycleCounters.IssuesCreated)
-        + QStringLiteral("  Issues Closed: ") + QString::number(CycleCounters.IssuesClosed) + lineEnd();
+        + QStringLiteral("  Issues Closed: ") + QString::number(CycleCounters.IssuesClosed) + MailRedirectNote() + lineEnd();
 }
 
 QString ErrorLine(const QDateTime &when, const QString &text)
@@ -25,7 +26,7 @@ QString ErrorLine(const QDateTime &when, const QString &text)
     oneLine.replace(QLatin1String("\r\n"), QLatin1String(" "));
     oneLine.replace(QLatin1Char('\n'), QLatin1Char(' '));
     oneLine.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    return DateText(when) + QStringLiteral("  - ") + oneLine + lineEnd();
+    return DateText(when) + QStringLiteral("  - ") + oneLine + MailRedirectNote() + lineEnd();
 }
 
 QString CycleLogText(const CycleResult &result, const QDateTime &when)

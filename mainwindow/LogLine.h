@@ -7,6 +7,7 @@
 
 // The line written after every cycle, from CycleCounters:
 // "<DateText(when)>  - Emails: n  Issues Created: n  Issues Closed: n" CR LF.
+// While mail is redirected, each line ends with MailRedirectNote().
 QString CountLine(const QDateTime &when);
 
 // "<DateText(when)>  - <text>" CR LF: a failure the cycle contained.

@@ -3,6 +3,7 @@
 #include "ConfigFile.h"
 #include "DesktopFrontEnd.h"
 #include "Form1.h"
+#include "MailRedirect.h"
 #include "StartupSequence.h"
 
 #include <QObject>
@@ -29,6 +30,6 @@ MainResult Main()
     // The first cycle runs here, before the window is visible.
     form->Form_Load();
     form->show();
-    form->setWindowTitle(form->windowTitle() + QStringLiteral(" - ") + CaptionSuffix);
+    form->setWindowTitle(form->windowTitle() + QStringLiteral(" - ") + CaptionSuffix + MailRedirectNote());
     return {true, 0, form};
 }

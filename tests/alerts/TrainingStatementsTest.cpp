@@ -1,7 +1,9 @@
 // The statements sent to the host database are a contract: each is compared
 // whole, for one known row, with the text the host expects.
+#include "Clock.h"
 #include "DateText.h"
 #include "DbError.h"
+#include "NotifyExpiredWithin.h"
 #include "TrainingStatements.h"
 
 #include <gtest/gtest.h>
@@ -163,3 +165,19 @@ TEST(IssueStatements, knownTraining_matchesHostText)
                              "'AUTO SERVER','12/7/2026 2:05:10 PM','Training Expire','1/5/2027')"));
 }
 
+
+TEST(SelectionLowerBound, setOnly_endsBothSelectionsWithTheOldestRenewalDate)
+{
+    const QDate window(2027, 1, 5);
+    const QString notifications = NotificationCandidateQuery(QStringLiteral("Contract"), window);
+    const QString issues = AutomaticIssueSelectQuery(window);
+    SetClockForTests([] { return QDateTime(QDate(2026, 12, 31), QTime(9, 30)); });
+    SetNotifyExpiredWithinDays(30);
+    const QString bound = QStringLiteral(
+        " AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) >= '")
+        + DateText(QDate(2026, 12, 1)) + QStringLiteral("'");
+    EXPECT_EQ(NotificationCandidateQuery(QStringLiteral("Contract"), window), notifications + bound);
+    EXPECT_EQ(AutomaticIssueSelectQuery(window), issues + bound);
+    SetNotifyExpiredWithinDays(std::nullopt);
+    SetClockForTests({});
+}

@@ -36,6 +36,8 @@ TEST_F(EmbeddedConnection, open_setsWalAndNormalSync)
     EXPECT_EQ(mode.rows[0][0].toString(), QStringLiteral("wal"));
     const QuerySnapshot sync = connection.Query(QStringLiteral("PRAGMA synchronous"));
     EXPECT_EQ(sync.rows[0][0].toInt(), 1);   // NORMAL
+    // Its own SQLite connection, not one of Qt's driver.
+    EXPECT_FALSE(QSqlDatabase::contains(connection.connectionName()));
 }
 
 TEST(EmbeddedOpen, missingFile_failsAndCreatesNothing)
@@ -254,4 +256,27 @@ TEST(EmbeddedCycleLockFile, linkAndFile_shareOneLock)
     EmbeddedCycleLock second;
     ASSERT_EQ(first.Take(EmbeddedCycleLockPath(db.path()), 0, nullptr), CycleLockResult::Taken);
     EXPECT_EQ(second.Take(EmbeddedCycleLockPath(link), 0, nullptr), CycleLockResult::HeldElsewhere);
+}
+
+TEST(HeldChanges, nestedTransactionsBecomeSavepoints_andNothingReachesTheFile)
+{
+    TempDatabase db;
+    db.exec(QStringLiteral("PRAGMA journal_mode=DELETE; CREATE TABLE T (V INTEGER)"));
+    DbConnection connection;
+    connection.HoldChanges();
+    ASSERT_TRUE(connection.Open(db.connectionString()));
+    EXPECT_EQ(connection.Query(QStringLiteral("PRAGMA journal_mode")).rows[0][0].toString(), QStringLiteral("delete"));
+    connection.Execute(QStringLiteral("INSERT INTO T (V) VALUES (1)"));
+    connection.BeginTransaction();
+    connection.Execute(QStringLiteral("INSERT INTO T (V) VALUES (2)"));
+    connection.Rollback();   // the nested part only
+    connection.BeginTransaction();
+    connection.Execute(QStringLiteral("INSERT INTO T (V) VALUES (4)"));
+    connection.Commit();
+    connection.Close();      // a cycle's own close keeps the held connection
+    ASSERT_TRUE(connection.Open(db.connectionString()));
+    EXPECT_EQ(connection.Query(QStringLiteral("SELECT SUM(V) FROM T")).rows[0][0].toInt(), 5);
+    connection.DiscardHeldChanges();
+    EXPECT_FALSE(connection.IsOpen());
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM T")).toInt(), 0);
 }

@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 namespace {
 
@@ -306,6 +307,7 @@ TEST_F(TdsOdbc, unansweredStatement_failsWithinItsTimeoutAndDropsTheSession)
     QString error;
     ASSERT_TRUE(connection.Open(server.odbc(QStringLiteral("Command Timeout=2")), &error)) << error.toStdString();
     ASSERT_EQ(connection.TakeCycleLock(0, &error), CycleLockResult::Taken) << error.toStdString();
+    connection.BeginTransaction();
     QElapsedTimer timer;
     timer.start();
     EXPECT_THROW(
@@ -319,6 +321,8 @@ TEST_F(TdsOdbc, unansweredStatement_failsWithinItsTimeoutAndDropsTheSession)
     EXPECT_THROW(connection.Query(QStringLiteral("SELECT 1")), DbError);
     connection.Close();
     EXPECT_LT(timer.elapsed(), 5000);
+    QThread::msleep(200);
+    EXPECT_EQ(server.log(QStringLiteral("closed")).size(), 1);
 }
 
 TEST_F(TdsOdbc, silentServer_endsOnceWithinTheLoginTimeoutAndTheDriversMessage)

@@ -18,7 +18,13 @@
 #include "TrainingStatements.h"
 #include "ValueText.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
@@ -123,6 +129,24 @@ const QList<Builder> &builders()
          [](const Inputs &in) { return IssueCategorySql(IdentityText(in.id, QStringLiteral("IssueID"))); }, false},
     };
     return list;
+}
+
+// The grammar's exit status (0: all valid) with what it printed.
+int check(const QList<QPair<QString, QString>> &statements, const QStringList &scripts, std::string *output)
+{
+    QJsonArray list;
+    for (const auto &[name, sql] : statements)
+        list.append(QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("sql"), sql}});
+    QTemporaryFile file;
+    if (!file.open() || file.write(QJsonDocument(list).toJson()) < 0 || !file.flush())
+        return -1;
+    QProcess node;
+    node.setProcessChannelMode(QProcess::MergedChannels);
+    node.start(QStringLiteral("node"), QStringList{QStringLiteral(VELMAR_SOURCE_DIR "/tools/tsql-check/check.js"),
+                                                   file.fileName()} + scripts);
+    const bool ran = node.waitForFinished(60000);
+    *output = ran ? node.readAll().toStdString() : "node did not run: " + node.errorString().toStdString();
+    return ran ? node.exitCode() : -1;
 }
 
 std::string shown(const QStringList &shape)
@@ -395,4 +419,29 @@ TEST_F(HostileStatementsTest, textShapedLikeADate_isStoredAsWritten)
         connection.Execute(QueueRowStatement(text, text, text, text, text));
         EXPECT_TRUE(sameText(newest(QStringLiteral("AutomationServer_EmailsSent")).value(QStringLiteral("EmailSubject")), text));
     }
+}
+
+// Checked against a Transact-SQL grammar (tools/tsql-check, installed by
+// scripts/install-deps), with the SQL Server schema.
+TEST(TsqlGrammar, everyStatementAndTheSqlServerSchemaParse)
+{
+    std::string output;
+    // Every builder, and the session settings of every SQL Server connection.
+    QList<QPair<QString, QString>> statements = {
+        {QStringLiteral("session settings"), QStringLiteral("SET LANGUAGE us_english; SET DATEFORMAT mdy")}};
+    for (const Builder &builder : builders())
+        statements.append({builder.name, builder.build(Inputs())});
+    EXPECT_EQ(check(statements, {QStringLiteral(VELMAR_SOURCE_DIR "/schema/sqlserver.sql")}, &output), 0) << output;
+    // The schema's tables and indexes were read as well.
+    const QRegularExpressionMatch checked =
+        QRegularExpression(QStringLiteral("of (\\d+) statements")).match(QString::fromStdString(output));
+    EXPECT_GT(checked.captured(1).toInt(), statements.size() + 20) << output;
+}
+
+// The check can fail: what is no Transact-SQL is rejected.
+TEST(TsqlGrammar, rejectsWhatIsNoTransactSql)
+{
+    std::string output;
+    EXPECT_EQ(check({{QStringLiteral("CAST without AS"), QStringLiteral("SELECT CAST(x VarChar) FROM t")}}, {}, &output), 1)
+        << output;
 }

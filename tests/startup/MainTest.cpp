@@ -4,6 +4,7 @@
 #include "DbConnection.h"
 #include "DesktopFrontEnd.h"
 #include "Form1.h"
+#include "MailRedirect.h"
 #include "Main.h"
 #include "MessageBox.h"
 #include "OpenDatabase.h"
@@ -138,6 +139,19 @@ TEST_F(MainTest, emptyCaptionSuffix_leavesCaptionEndingInDash)
     mainWindow = result.mainWindow;
     ASSERT_NE(mainWindow, nullptr);
     EXPECT_EQ(mainWindow->windowTitle(), QStringLiteral("Velmar Automation Server 1.1 - "));
+}
+
+TEST_F(MainTest, redirectedMail_isNamedInTheCaptionAndTheLogLine)
+{
+    ASSERT_TRUE(WriteConfigFile(db.connectionString()));
+    SetMailRedirect(QStringLiteral("tester@redirect.test"));
+    const MainResult result = Main();
+    SetMailRedirect(QString());
+    mainWindow = result.mainWindow;
+    ASSERT_NE(mainWindow, nullptr);
+    EXPECT_TRUE(mainWindow->windowTitle().endsWith(QLatin1String(" - MAIL REDIRECTED TO tester@redirect.test")));
+    EXPECT_TRUE(mainWindow->txtResults->toPlainText().trimmed().endsWith(
+        QLatin1String("Issues Closed: 0 - MAIL REDIRECTED TO tester@redirect.test")));
 }
 
 TEST_F(MainTest, settingsWindowExitWhileMainWindowRuns_keepsTheProgram_thenClosingMainEndsIt)

@@ -9,7 +9,8 @@ whose TEXT occurs in the batch answers it; a batch that matches none gets a
 bare DONE. TYPE is "int", "bit", "datetime" ("YYYY-MM-DD HH:MM:SS"),
 "nvarchar(N)" or "nvarchar(max)". With --silent it accepts connections and
 never says a word. Each batch is appended to --log as one JSON line, and the
-login as {"login": USER, "password": ..., "database": ...}.
+login as {"login": USER, "password": ..., "database": ...}, and
+{"closed": true} when a connection ends.
 
 Binds a free port, prints "READY <port>" and serves until terminated.
 """
@@ -147,6 +148,7 @@ def serve(sock, script, log, silent):
         answer(sock, script, log, silent)
     except Exception:   # the client sees the connection drop; say why
         traceback.print_exc()
+    record(log, {"closed": True})
 
 
 def answer(sock, script, log, silent):

@@ -1,0 +1,36 @@
+#include "NotifyExpiredWithin.h"
+
+#include "Clock.h"
+#include "DateText.h"
+#include "SqlText.h"
+
+namespace {
+std::optional<int> &setting()
+{
+    static std::optional<int> days;
+    return days;
+}
+}
+
+void SetNotifyExpiredWithinDays(std::optional<int> days)
+{
+    setting() = days;
+}
+
+std::optional<int> NotifyExpiredWithinDays()
+{
+    return setting();
+}
+
+QDate OldestRenewalDate()
+{
+    return Today().addDays(-qint64(setting().value_or(0)));
+}
+
+QString RenewalLowerBoundCondition()
+{
+    if (!setting())
+        return QString();
+    return QStringLiteral(" AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) >= '")
+        + SqlText(DateText(OldestRenewalDate())) + QStringLiteral("'");
+}

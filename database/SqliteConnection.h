@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+struct sqlite3;
+
+// Owns one SQLite connection; closed on destruction.
+class SqliteConnection
+{
+public:
+    SqliteConnection() = default;
+    ~SqliteConnection() { Close(); }
+    SqliteConnection(const SqliteConnection &) = delete;
+    SqliteConnection &operator=(const SqliteConnection &) = delete;
+
+    // Opens an existing database file for reading and writing (never
+    // creates one), in WAL mode with synchronous=NORMAL and a busy timeout,
+    // with the dialect's functions registered. On failure returns false with
+    // *error saying what failed; the connection is then closed.
+    // keepJournalMode: a preview leaves the file exactly as it is (no switch to WAL).
+    bool Open(const QString &file, QString *error, bool keepJournalMode = false);
+    void Close() noexcept;
+    bool IsOpen() const { return m_handle != nullptr; }
+    sqlite3 *handle() const { return m_handle; }
+
+private:
+    sqlite3 *m_handle = nullptr;
+};
