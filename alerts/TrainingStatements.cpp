@@ -10,6 +10,21 @@ namespace {
 // The renewal date as the host computes it, never by this program.
 const QLatin1String kRenewDate("DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate)");
 const QLatin1String kCrLf("\r\n");
+
+// Whether a stored renewal date (ItemKey, AUTO_Date) names the renewal date of
+// the row. The stored value is DateText of that date, whole seconds, in a
+// text column or converted into a date-time column; so both sides are brought
+// to one text form at whole seconds (style 120) and the stored side is read
+// as a date first. A bare CAST(... AS VarChar) gives the server's default
+// form ("Jan  5 2027  2:05PM"), which never equals DateText in a text column
+// and drops the seconds that a date-time column keeps: every poll notified
+// again. TRY_CONVERT: a stored key that is no date matches nothing instead of
+// failing the whole query.
+QString RenewDateMatches(const QString &storedKey)
+{
+    return QStringLiteral("CONVERT(VarChar(19),") + kRenewDate + QStringLiteral(",120)=CONVERT(VarChar(19),TRY_CONVERT(datetime,")
+        + storedKey + QStringLiteral("),120)");
+}
 }
 
 QString AutoCloseSelectQuery(const QDate &issueWindowDate)
@@ -35,7 +50,7 @@ QString AutoCloseNote(const QDateTime &closedAt)
 
 QString CloseIssueStatement(const QString &note, const QDateTime &editedDate, const QVariant &issueId)
 {
-    return QStringLiteral("UPDATE Issues SET Description = Description + '") + SqlText(note)
+    return QStringLiteral("UPDATE Issues SET Description = CAST(Description AS nvarchar(max)) + N'") + SqlText(note)
         + QStringLiteral("',Status = '") + QStringLiteral("Closed")
         + QStringLiteral("',EditedBy='AUTO SERVER',EditedDate='")
         + SqlText(DateText(editedDate))
@@ -60,14 +75,14 @@ QString NotificationCandidateQuery(const QString &category, const QDate &notific
         + QStringLiteral(" LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
         + SqlText(TrainingExpireAlertKind())
         + QStringLiteral("') tmpIssue ")
-        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(") + kRenewDate
-        + QStringLiteral(" AS VarChar)=tmpIssue.AUTO_Date ")
+        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") + RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date"))
+        + QStringLiteral(" ")
         + QStringLiteral(" LEFT JOIN (SELECT ID AS EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = '")
         + SqlText(category)
         + QStringLiteral("' AND Item = '")
         + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND CAST(") + kRenewDate
-        + QStringLiteral(" AS VarChar)=PrevEmails.ItemKey ")
+        + QStringLiteral("') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND ")
+        + RenewDateMatches(QStringLiteral("PrevEmails.ItemKey")) + QStringLiteral(" ")
         + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
         + SqlText(DateText(notificationWindowDate))
         + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0")
@@ -101,11 +116,11 @@ QString QueueRowStatement(const QString &emailFrom, const QString &emailFromName
 {
     return QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
                           "EmailBody,EmailSent) ")
-        + QStringLiteral(" VALUES ('") + SqlText(emailFrom)
-        + QStringLiteral("','") + SqlText(emailFromName)
-        + QStringLiteral("','") + SqlText(emailTo)
-        + QStringLiteral("','") + SqlText(subject)
-        + QStringLiteral("','") + SqlText(body)
+        + QStringLiteral(" VALUES (N'") + SqlText(emailFrom)
+        + QStringLiteral("',N'") + SqlText(emailFromName)
+        + QStringLiteral("',N'") + SqlText(emailTo)
+        + QStringLiteral("',N'") + SqlText(subject)
+        + QStringLiteral("',N'") + SqlText(body)
         + QStringLiteral("',0)");
 }
 
@@ -115,7 +130,7 @@ QString LogRowStatement(const NotificationLogValues &log)
     return QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,"
                           "ContractManager,ContractSpecialist,Client) ")
         + QStringLiteral(" VALUES ('") + SqlText(DateText(log.EmailDate))
-        + QStringLiteral("','") + SqlText(log.Category)
+        + QStringLiteral("',N'") + SqlText(log.Category)
         + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
         + QStringLiteral("',") + IdentityText(log.ItemID, QStringLiteral("ID"))
         + QStringLiteral(",'") + SqlText(DateText(log.RenewDate))
@@ -142,8 +157,8 @@ QString AutomaticIssueSelectQuery(const QDate &issueWindowDate)
                          "LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
         + SqlText(TrainingExpireAlertKind())
         + QStringLiteral("') tmpIssue ")
-        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(") + kRenewDate
-        + QStringLiteral(" AS VarChar)=tmpIssue.AUTO_Date ")
+        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") + RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date"))
+        + QStringLiteral(" ")
         + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
         + SqlText(DateText(issueWindowDate))
         + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0")
@@ -155,12 +170,12 @@ QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)
     return QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,"
                           "Status,Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date)")
         + QStringLiteral(" VALUES (") + IdentityText(issue.ContractID, QStringLiteral("ContractID"))
-        + QStringLiteral(",'") + QString()   // automatic issues carry no category
+        + QStringLiteral(",N'") + QString()   // automatic issues carry no category
         + QStringLiteral("',") + IdentityText(issue.ItemID, QStringLiteral("ID"))
-        + QStringLiteral(",'") + SqlText(issue.ItemDesc)
+        + QStringLiteral(",N'") + SqlText(issue.ItemDesc)
         + QStringLiteral("','") + SqlText(DateText(issue.IssueDate))
         + QStringLiteral("',") + QStringLiteral("'") + SqlText(DateText(issue.DueDate))
-        + QStringLiteral("','") + SqlText(issue.Description)
+        + QStringLiteral("',N'") + SqlText(issue.Description)
         + QStringLiteral("','") + QStringLiteral("Open")
         + QStringLiteral("','") + SqlText(ValueText(issue.Priority))
         + QStringLiteral("','AUTO SERVER','") + SqlText(DateText(issue.EnteredDate))

@@ -14,16 +14,31 @@ bool isTrue(const QString &value)
     return v == u"sspi" || v == u"true" || v == u"yes" || v == u"1" || v == u"mandatory" || v == u"strict";
 }
 
-// An ODBC value that holds a separator, a brace or outer blanks goes in braces.
-QString odbcValue(const QString &value)
+// An ODBC value that holds a separator, starts with a brace or has outer
+// blanks goes in braces. Inside braces, standard ODBC doubles "}"; FreeTDS
+// instead reads on to the first "}" followed by ";" or the end, and keeps a
+// doubled "}}" as it stands, so for it the value goes in unchanged (and one
+// holding "};" cannot be written at all: null). A "}" elsewhere needs no
+// braces, which keeps it intact for either reading.
+QString odbcValue(const QString &value, bool freeTds)
 {
-    if (value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('{')) || value.contains(QLatin1Char('}'))
-        || value.trimmed() != value) {
-        QString braced = value;
-        braced.replace(QLatin1String("}"), QLatin1String("}}"));
-        return QLatin1Char('{') + braced + QLatin1Char('}');
-    }
-    return value;
+    if (!value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('{')) && value.trimmed() == value)
+        return value;
+    if (freeTds)
+        return value.contains(QLatin1String("};")) ? QString() : QLatin1Char('{') + value + QLatin1Char('}');
+    QString braced = value;
+    braced.replace(QLatin1String("}"), QLatin1String("}}"));
+    return QLatin1Char('{') + braced + QLatin1Char('}');
+}
+
+// "(local)" and "." name this machine's default instance, which Windows
+// reaches over shared memory; here it is TCP on the loopback address.
+QString serverHost(const QString &host)
+{
+    const QString h = host.trimmed();
+    if (h == u"." || h.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("127.0.0.1");
+    return h;
 }
 
 int microsoftDriverVersion(const QString &driver)
@@ -41,8 +56,16 @@ bool isFreeTds(const QString &driver)
 
 struct Output
 {
+    bool freeTds = false;
     QStringList items;
-    void add(const QString &key, const QString &value) { items.append(key + QLatin1Char('=') + odbcValue(value)); }
+    QString unwritable;   // the first key whose value cannot be written
+    void add(const QString &key, const QString &value)
+    {
+        const QString written = odbcValue(value, freeTds);
+        if (written.isNull() && unwritable.isEmpty())
+            unwritable = key;
+        items.append(key + QLatin1Char('=') + written);
+    }
 };
 
 } // namespace
@@ -98,7 +121,21 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
     const QString provider = ConnectionStringValue(items, QStringLiteral("Provider"));
 
     Output out;
+    out.freeTds = freeTds;
     out.items.append(QStringLiteral("Driver={") + driver + QLatin1Char('}'));
+    if (freeTds) {
+        // 7.4 honours the login time-out ("auto" falls back to an old login
+        // that can wait for ever on a silent server); UTF-8 whatever the
+        // process locale, or names outside ASCII come back as "?".
+        out.add(QStringLiteral("TDS_Version"), QStringLiteral("7.4"));
+        out.add(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
+    }
+    auto refuse = [&](const ConnectionStringItem &item, const QString &why) {
+        if (error != nullptr)
+            *error = QStringLiteral("The connection string keyword \"%1\" cannot be used with the ODBC driver \"%2\": %3")
+                         .arg(item.key.trimmed(), driver, why);
+        return QString();
+    };
     bool encryptGiven = false;
     for (const ConnectionStringItem &item : items) {
         const QString key = item.key.trimmed().toLower();
@@ -106,31 +143,39 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
         if (key == u"provider" || key == u"persist security info" || key == u"connect timeout"
             || key == u"connection timeout" || key == u"timeout" || key == u"auto translate"
             || key == u"use procedure for prepare" || key == u"tag with column collation when possible"
-            || key == u"network library" || key == u"network" || key == u"packet size"
-            || key == u"locale identifier" || key == u"general timeout") {
-            continue;   // ADO/OLE DB only, or set by the connection itself
+            || key == u"packet size" || key == u"locale identifier" || key == u"general timeout"
+            || (freeTds && (key == u"current language" || key == u"language"))) {
+            // ADO/OLE DB only, or set by the connection itself (the login
+            // time-out is 10 s, the session language is pinned after login).
+            continue;
+        }
+        if (key == u"network library" || key == u"network") {
+            if (value.trimmed().compare(QLatin1String("DBMSSOCN"), Qt::CaseInsensitive) == 0)
+                continue;   // TCP/IP, the only network here
+            return refuse(item, QStringLiteral("only TCP/IP (DBMSSOCN) reaches SQL Server from this system."));
         }
         if (key == u"data source" || key == u"server" || key == u"address" || key == u"addr"
             || key == u"network address") {
             QString server = value.trimmed();
-            if (freeTds) {
-                // FreeTDS rejects "tcp:" and wants either an instance or a
-                // port: a port, when given, decides where to connect.
-                if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
-                    server = server.mid(4);
-                const qsizetype comma = server.indexOf(QLatin1Char(','));
-                if (comma >= 0) {
-                    const QString port = server.mid(comma + 1).trimmed();
-                    QString host = server.left(comma).trimmed();
-                    const qsizetype backslash = host.indexOf(QLatin1Char('\\'));
-                    if (backslash >= 0)
-                        host = host.left(backslash);
-                    out.add(QStringLiteral("Server"), host);
-                    out.add(QStringLiteral("Port"), port);
-                    continue;
-                }
+            if (server.startsWith(QLatin1String("np:"), Qt::CaseInsensitive)
+                || server.startsWith(QLatin1String("lpc:"), Qt::CaseInsensitive))
+                return refuse(item, QStringLiteral("named pipes and shared memory exist only on Windows; "
+                                                   "give the server's host name (and port) for TCP/IP."));
+            if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
+                server = server.mid(4);   // FreeTDS rejects it; TCP is all there is here
+            const qsizetype comma = server.indexOf(QLatin1Char(','));
+            const QString port = comma >= 0 ? server.mid(comma + 1).trimmed() : QString();
+            QString host = comma >= 0 ? server.left(comma).trimmed() : server;
+            const qsizetype backslash = host.indexOf(QLatin1Char('\\'));
+            const QString instance = backslash >= 0 ? host.mid(backslash) : QString();
+            host = serverHost(backslash >= 0 ? host.left(backslash) : host);
+            if (freeTds && !port.isEmpty()) {
+                // FreeTDS wants either an instance or a port: the port decides.
+                out.add(QStringLiteral("Server"), host);
+                out.add(QStringLiteral("Port"), port);
+            } else {
+                out.add(QStringLiteral("Server"), host + instance + (port.isEmpty() ? QString() : QLatin1Char(',') + port));
             }
-            out.add(QStringLiteral("Server"), server);
         } else if (key == u"initial catalog" || key == u"database") {
             out.add(QStringLiteral("Database"), value);
         } else if (key == u"user id" || key == u"uid" || key == u"user") {
@@ -138,8 +183,14 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
         } else if (key == u"password" || key == u"pwd") {
             out.add(QStringLiteral("PWD"), value);
         } else if (key == u"integrated security" || key == u"trusted_connection") {
-            if (isTrue(value))
-                out.add(QStringLiteral("Trusted_Connection"), QStringLiteral("yes"));
+            if (!isTrue(value))
+                continue;
+            if (freeTds)
+                return refuse(item, QStringLiteral("Windows authentication from Linux needs Kerberos (a ticket from "
+                                                   "kinit for a domain account), which this translation does not set "
+                                                   "up. Give User ID and Password of a SQL Server login instead, or "
+                                                   "write an ODBC string with Trusted_Connection=yes for Kerberos."));
+            out.add(QStringLiteral("Trusted_Connection"), QStringLiteral("yes"));
         } else if (key == u"application name" || key == u"app") {
             out.add(QStringLiteral("APP"), value);
         } else if (key == u"workstation id" || key == u"wsid") {
@@ -153,16 +204,21 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
                 out.add(QStringLiteral("Encrypt"), isTrue(value) ? QStringLiteral("yes") : QStringLiteral("no"));
             }
         } else if (key == u"trustservercertificate" || key == u"trust server certificate") {
+            // FreeTDS checks a certificate only against the CA file that
+            // freetds.conf names; without one it trusts it, as asked here.
             if (!freeTds)
                 out.add(QStringLiteral("TrustServerCertificate"), isTrue(value) ? QStringLiteral("yes") : QStringLiteral("no"));
         } else if (key == u"current language" || key == u"language") {
-            if (!freeTds)
-                out.add(QStringLiteral("Language"), value);
-        } else if (key == u"failover partner") {
-            if (!freeTds)
-                out.add(QStringLiteral("Failover_Partner"), value);
+            out.add(QStringLiteral("Language"), value);
+        } else if (key == u"command timeout") {
+            out.add(QStringLiteral("Command Timeout"), value);   // the statement time-out, read by the backend
+        } else if (key == u"failover partner" && !freeTds) {
+            out.add(QStringLiteral("Failover_Partner"), value);
+        } else if ((key == u"multisubnetfailover" || key == u"applicationintent") && !freeTds) {
+            out.add(item.key.trimmed(), value);
         } else {
-            out.add(item.key.trimmed(), value);   // a keyword both sides know (MultiSubnetFailover...)
+            return refuse(item, QStringLiteral("this translation has no ODBC keyword for it. Remove it, or write "
+                                               "the ODBC connection string (Driver=...) yourself."));
         }
     }
     // Driver 18 encrypts by default and then refuses a server without a
@@ -173,5 +229,12 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
     if (!encryptGiven && msVersion >= 18 && !modernProvider.match(provider.trimmed()).hasMatch())
         out.add(QStringLiteral("Encrypt"), QStringLiteral("no"));
 
+    if (!out.unwritable.isEmpty()) {
+        if (error != nullptr)
+            *error = QStringLiteral("The value of %1 holds \"};\", which the ODBC driver \"%2\" cannot read in a "
+                                    "connection string; change the value.")
+                         .arg(out.unwritable, driver);
+        return QString();
+    }
     return out.items.join(QLatin1Char(';')) + QLatin1Char(';');
 }

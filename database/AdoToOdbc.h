@@ -18,12 +18,14 @@ bool IsSqlServerOleDbProvider(const QString &provider);
 QString BestSqlServerOdbcDriver(const QStringList &installedDrivers);
 
 // The ODBC connection string for an ADO string of a SQL Server provider:
-// Data Source/Server -> Server (instance "SERVER\INSTANCE" and port
-// "host,1433" kept; for FreeTDS a port becomes Port=), Initial Catalog ->
-// Database, User ID -> UID, Password -> PWD, Integrated Security=SSPI ->
-// Trusted_Connection=yes; Persist Security Info and timeouts dropped (the
-// login timeout is the connection's own). Ends with ";".
-// Empty, with *error set, when no SQL Server ODBC driver is installed.
+// Data Source/Server -> Server ("(local)" and "." -> 127.0.0.1, instance
+// "SERVER\INSTANCE" and port "host,1433" kept; for FreeTDS a port becomes
+// Port=), Initial Catalog -> Database, User ID -> UID, Password -> PWD,
+// Integrated Security=SSPI -> Trusted_Connection=yes (Microsoft's driver
+// only); Persist Security Info and timeouts dropped (the login time-out is the
+// connection's own), Command Timeout kept for the backend. FreeTDS is asked for
+// TDS 7.4 and UTF-8. Ends with ";". Empty, with *error set naming the cause,
+// when no SQL Server ODBC driver is installed or a keyword cannot be carried.
 QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStringList &installedDrivers,
                                   QString *error = nullptr);
 

@@ -43,10 +43,11 @@ QList<ConnectionStringItem> ParseConnectionString(const QString &text)
             const qsizetype end = semicolon < 0 ? size : semicolon;
             const QString key = text.mid(pos, end - pos).trimmed();
             if (!key.isEmpty())
-                items.append({key, QString()});
+                items.append({key, QString(), key});
             pos = end + 1;
             continue;
         }
+        const qsizetype itemBegin = pos;
         const QString key = text.mid(pos, equals - pos).trimmed();
         pos = equals + 1;
         while (pos < size && text.at(pos).isSpace())
@@ -66,8 +67,10 @@ QList<ConnectionStringItem> ParseConnectionString(const QString &text)
             value = text.mid(pos, (end < 0 ? size : end) - pos).trimmed();
             pos = end < 0 ? size : end + 1;
         }
-        if (!key.isEmpty())
-            items.append({key, value});
+        if (!key.isEmpty()) {
+            const qsizetype itemEnd = text.at(pos - 1) == QLatin1Char(';') ? pos - 1 : pos;
+            items.append({key, value, text.mid(itemBegin, itemEnd - itemBegin).trimmed()});
+        }
     }
     return items;
 }
@@ -89,6 +92,16 @@ bool HasConnectionStringKey(const QList<ConnectionStringItem> &items, const QStr
             return true;
     }
     return false;
+}
+
+QString JoinRawItems(const QList<ConnectionStringItem> &items, const QStringList &leaveOut)
+{
+    QStringList kept;
+    for (const ConnectionStringItem &item : items) {
+        if (!leaveOut.contains(item.key, Qt::CaseInsensitive))
+            kept.append(item.raw);
+    }
+    return kept.join(QLatin1Char(';'));
 }
 
 QString MaskPasswords(const QString &text)

@@ -1,6 +1,7 @@
 #include "CycleLock.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 
@@ -27,7 +28,10 @@ QString SqlServerCycleUnlockSql()
 
 QString EmbeddedCycleLockPath(const QString &databaseFile)
 {
-    return databaseFile + QStringLiteral(".cycle-lock");
+    // Beside the file the database really is: two servers that reach it
+    // through different links must take the same lock.
+    const QString canonical = QFileInfo(databaseFile).canonicalFilePath();
+    return (canonical.isEmpty() ? databaseFile : canonical) + QStringLiteral(".cycle-lock");
 }
 
 EmbeddedCycleLock::~EmbeddedCycleLock()

@@ -82,12 +82,8 @@ bool DbConnection::Open(const QString &connectionString, QString *error)
         }
         if (provider.startsWith(QLatin1String("MSDASQL"), Qt::CaseInsensitive)) {
             // The OLE DB provider for ODBC: the rest of the string is ODBC.
-            QStringList rest;
-            for (const ConnectionStringItem &item : items) {
-                if (item.key.compare(QLatin1String("Provider"), Qt::CaseInsensitive) != 0)
-                    rest.append(item.key + QLatin1Char('=') + item.value);
-            }
-            return openOdbc(rest.join(QLatin1Char(';')), error);
+            // Items go on as written: a braced value may hold ";".
+            return openOdbc(JoinRawItems(items, {QStringLiteral("Provider")}), error);
         }
         setError(error, QStringLiteral("Provider cannot be found: \"%1\". Supported are SQLite "
                                        "(Provider=SQLite;Data Source=FILE), the SQL Server providers "

@@ -4,14 +4,32 @@
 #include "DbError.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
+
+#if defined(VELMAR_HAVE_ODBC_API)
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
+#endif
+
+#include <iterator>
+#include <memory>
 
 namespace {
 
 constexpr int LoginTimeoutSeconds = 10;
+const QString StatementTimeoutKey = QStringLiteral("Command Timeout");
+
+// Statement time-out per open connection, by connection name.
+QHash<QString, int> &statementTimeouts()
+{
+    static QHash<QString, int> timeouts;
+    return timeouts;
+}
 
 QString errorText(const QSqlError &error)
 {
@@ -26,22 +44,241 @@ QString errorText(const QSqlError &error)
     return MaskPasswords(text);
 }
 
+#if defined(VELMAR_HAVE_ODBC_API)
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the ODBC wide character must be UTF-16");
+
+const SQLWCHAR *wide(const QString &text)
+{
+    return reinterpret_cast<const SQLWCHAR *>(text.utf16());
+}
+
+QString fromWide(const SQLWCHAR *text, qsizetype length)
+{
+    return QString(reinterpret_cast<const QChar *>(text), length);
+}
+
+struct Diagnostics
+{
+    QString text;
+    bool timedOut = false;     // HYT00 / HYT01 (S1T00 in ODBC 2 terms)
+    bool linkLost = false;     // 08xxx: the session is gone
+};
+
+Diagnostics diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    Diagnostics d;
+    QStringList messages;
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR message[1024] = {};
+        SQLSMALLINT length = 0;
+        const SQLRETURN rc = SQLGetDiagRecW(handleType, handle, record, state, &native, message,
+                                            SQLSMALLINT(std::size(message)), &length);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        const QString sqlState = fromWide(state, 5);
+        d.timedOut = d.timedOut || sqlState.startsWith(QLatin1String("HYT")) || sqlState.startsWith(QLatin1String("S1T"));
+        d.linkLost = d.linkLost || sqlState.startsWith(QLatin1String("08"));
+        const qsizetype shown = qMin<qsizetype>(length, qsizetype(std::size(message)) - 1);
+        messages.append(QStringLiteral("%1 (SQLSTATE %2)").arg(fromWide(message, shown).trimmed(), sqlState));
+    }
+    d.text = messages.isEmpty() ? QStringLiteral("the ODBC driver gave no reason") : messages.join(QLatin1Char(' '));
+    return d;
+}
+
+SQLHDBC connectionHandle(QSqlDatabase &db)
+{
+    if (!db.isOpen() || db.driver() == nullptr)
+        throw DbError(QStringLiteral("Operation is not allowed when the connection is closed."));
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || handle.metaType().sizeOf() != int(sizeof(SQLHDBC)))
+        throw DbError(QStringLiteral("The ODBC database driver gave no connection handle."));
+    return *static_cast<const SQLHDBC *>(handle.constData());
+}
+
+// One statement on QODBC's connection; freed however the call ends.
+class Statement
+{
+public:
+    explicit Statement(QSqlDatabase &db) : m_db(db)
+    {
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connectionHandle(db), &m_handle)))
+            throw DbError(QStringLiteral("Cannot start a statement: %1")
+                              .arg(diagnostics(SQL_HANDLE_DBC, connectionHandle(db)).text));
+        const int timeout = statementTimeouts().value(db.connectionName(), OdbcBackend::DefaultStatementTimeoutSeconds);
+        m_timeout = timeout;
+        SQLSetStmtAttr(m_handle, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(timeout)), 0);
+    }
+    ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, m_handle); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    SQLHSTMT handle() const { return m_handle; }
+
+    // Throws for a failed call; SQL_NO_DATA and warnings pass.
+    SQLRETURN check(SQLRETURN rc, const QString &what = QString())
+    {
+        if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA)
+            return rc;
+        const Diagnostics d = diagnostics(SQL_HANDLE_STMT, m_handle);
+        QString message = what.isEmpty() ? d.text : QStringLiteral("%1: %2").arg(what, d.text);
+        if (d.timedOut)
+            message = QStringLiteral("The database did not answer within the statement time-out of %1 s: %2")
+                          .arg(m_timeout)
+                          .arg(message);
+        if (d.timedOut || d.linkLost) {
+            // The session may be stuck half-way through a reply; closing it
+            // also ends the cycle lock and any open transaction on the server.
+            SQLFreeHandle(SQL_HANDLE_STMT, m_handle);
+            m_handle = SQL_NULL_HSTMT;
+            m_db.close();
+        }
+        throw DbError(MaskPasswords(message));
+    }
+
+    void execute(const QString &sql) { check(SQLExecDirectW(m_handle, const_cast<SQLWCHAR *>(wide(sql)), SQL_NTS)); }
+
+    // Skips results without columns (row counts of SET, INSERT...); false
+    // when the batch has no result set left.
+    bool toResultWithColumns()
+    {
+        for (;;) {
+            SQLSMALLINT columns = 0;
+            check(SQLNumResultCols(m_handle, &columns));
+            if (columns > 0)
+                return true;
+            if (check(SQLMoreResults(m_handle)) == SQL_NO_DATA)
+                return false;
+        }
+    }
+
+    // Runs the rest of the batch: an error in a later statement shows only here.
+    void drain()
+    {
+        while (check(SQLMoreResults(m_handle)) != SQL_NO_DATA) {
+        }
+    }
+
+private:
+    QSqlDatabase &m_db;
+    SQLHSTMT m_handle = SQL_NULL_HSTMT;
+    int m_timeout = 0;
+};
+
+struct Column
+{
+    QString name;
+    SQLSMALLINT type = 0;
+    SQLSMALLINT scale = 0;
+};
+
+// Texts of any length: read in pieces until the driver says there is no more.
+QVariant readText(Statement &st, SQLUSMALLINT index, const QString &name)
+{
+    constexpr SQLLEN Chars = 4096;
+    std::unique_ptr<SQLWCHAR[]> buffer(new SQLWCHAR[Chars]);
+    constexpr SQLLEN Bytes = Chars * SQLLEN(sizeof(SQLWCHAR));
+    QString text;
+    for (bool first = true;; first = false) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = st.check(SQLGetData(st.handle(), index, SQL_C_WCHAR, buffer.get(), Bytes, &indicator),
+                                      QStringLiteral("Cannot read column %1").arg(name));
+        if (rc == SQL_NO_DATA)
+            break;
+        if (indicator == SQL_NULL_DATA)
+            return first ? QVariant() : QVariant(text);
+        const bool more = indicator == SQL_NO_TOTAL || indicator >= Bytes;
+        const SQLLEN bytes = more ? Bytes - SQLLEN(sizeof(SQLWCHAR)) : indicator;
+        text += fromWide(buffer.get(), bytes / SQLLEN(sizeof(SQLWCHAR)));
+        if (rc == SQL_SUCCESS)
+            break;
+    }
+    return text;
+}
+
+QVariant readBinary(Statement &st, SQLUSMALLINT index, const QString &name)
+{
+    QByteArray bytes;
+    char buffer[8192];
+    for (bool first = true;; first = false) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = st.check(SQLGetData(st.handle(), index, SQL_C_BINARY, buffer, sizeof(buffer), &indicator),
+                                      QStringLiteral("Cannot read column %1").arg(name));
+        if (rc == SQL_NO_DATA)
+            break;
+        if (indicator == SQL_NULL_DATA)
+            return first ? QVariant() : QVariant(bytes);
+        const bool more = indicator == SQL_NO_TOTAL || indicator > SQLLEN(sizeof(buffer));
+        bytes.append(buffer, more ? qsizetype(sizeof(buffer)) : qsizetype(indicator));
+        if (rc == SQL_SUCCESS)
+            break;
+    }
+    return bytes;
+}
+
+template<typename T>
+bool readFixed(Statement &st, SQLUSMALLINT index, SQLSMALLINT cType, T &value, const QString &name)
+{
+    SQLLEN indicator = 0;
+    st.check(SQLGetData(st.handle(), index, cType, &value, sizeof(T), &indicator),
+             QStringLiteral("Cannot read column %1").arg(name));
+    return indicator != SQL_NULL_DATA;
+}
+
 // The same kinds of value the embedded backend gives: Null as an invalid
 // QVariant, dates as QDateTime carrying the stored fields (DateValues.h).
-QVariant normalized(const QVariant &value)
+QVariant readValue(Statement &st, SQLUSMALLINT index, const Column &column)
 {
-    if (value.isNull())
-        return QVariant();
-    if (value.typeId() == QMetaType::QDate) {
-        const QDate date = value.toDate();
-        return QVariant(QDateTime(date, QTime(0, 0), Qt::UTC));
+    switch (column.type) {
+    case SQL_BIT:
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER: {
+        SQLINTEGER v = 0;
+        return readFixed(st, index, SQL_C_SLONG, v, column.name) ? QVariant(int(v)) : QVariant();
     }
-    if (value.typeId() == QMetaType::QDateTime) {
-        const QDateTime dateTime = value.toDateTime();
-        return QVariant(QDateTime(dateTime.date(), dateTime.time(), Qt::UTC));
+    case SQL_BIGINT: {
+        SQLBIGINT v = 0;
+        return readFixed(st, index, SQL_C_SBIGINT, v, column.name) ? QVariant(qlonglong(v)) : QVariant();
     }
-    return value;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+        if (column.scale == 0) {
+            SQLBIGINT v = 0;
+            return readFixed(st, index, SQL_C_SBIGINT, v, column.name) ? QVariant(qlonglong(v)) : QVariant();
+        }
+        [[fallthrough]];
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE: {
+        double v = 0;
+        return readFixed(st, index, SQL_C_DOUBLE, v, column.name) ? QVariant(v) : QVariant();
+    }
+    case SQL_TYPE_DATE:
+    case SQL_DATE: {
+        SQL_DATE_STRUCT v{};
+        if (!readFixed(st, index, SQL_C_TYPE_DATE, v, column.name))
+            return QVariant();
+        return QDateTime(QDate(v.year, v.month, v.day), QTime(0, 0), Qt::UTC);
+    }
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP: {
+        SQL_TIMESTAMP_STRUCT v{};
+        if (!readFixed(st, index, SQL_C_TYPE_TIMESTAMP, v, column.name))
+            return QVariant();
+        return QDateTime(QDate(v.year, v.month, v.day),
+                         QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000)), Qt::UTC);
+    }
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+        return readBinary(st, index, column.name);
+    default:
+        return readText(st, index, column.name);
+    }
 }
+#endif
 
 } // namespace
 
@@ -57,13 +294,30 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcCo
         return false;
     };
 
+    const QList<ConnectionStringItem> items = ParseConnectionString(odbcConnectionString);
+    int statementTimeout = DefaultStatementTimeoutSeconds;
+    if (HasConnectionStringKey(items, StatementTimeoutKey)) {
+        bool number = false;
+        statementTimeout = ConnectionStringValue(items, StatementTimeoutKey).trimmed().toInt(&number);
+        if (!number || statementTimeout < 0)
+            return fail(QStringLiteral("Command Timeout must be a whole number of seconds (0: no time-out), not \"%1\".")
+                            .arg(ConnectionStringValue(items, StatementTimeoutKey)));
+    }
+    statementTimeouts().insert(connectionName, statementTimeout);
+
     db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), connectionName);
     if (!db.isValid())
         return fail(QStringLiteral("The ODBC database driver (QODBC) is not available."));
-    QString text = odbcConnectionString.trimmed();
     // FreeTDS reads the last keyword only when it is closed by ";".
-    if (!text.endsWith(QLatin1Char(';')))
-        text += QLatin1Char(';');
+    QString text = JoinRawItems(items, {StatementTimeoutKey}) + QLatin1Char(';');
+    if (ConnectionStringValue(items, QStringLiteral("Driver")).contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive)) {
+        // Without these, a silent server can hold the login for ever and
+        // names outside ASCII depend on the process locale.
+        if (!HasConnectionStringKey(items, QStringLiteral("TDS_Version")))
+            text += QStringLiteral("TDS_Version=7.4;");
+        if (!HasConnectionStringKey(items, QStringLiteral("ClientCharset")))
+            text += QStringLiteral("ClientCharset=UTF-8;");
+    }
     db.setDatabaseName(text);
     db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(LoginTimeoutSeconds));
     if (!db.open())
@@ -82,39 +336,57 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcCo
     return true;
 }
 
+#if defined(VELMAR_HAVE_ODBC_API)
 void Execute(QSqlDatabase &db, const QString &sql)
 {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
-        throw DbError(errorText(query.lastError()));
-    query.finish();
+    Statement statement(db);
+    statement.execute(sql);
+    statement.drain();
 }
 
 QuerySnapshot Query(QSqlDatabase &db, const QString &sql)
 {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
-        throw DbError(errorText(query.lastError()));
-
+    Statement statement(db);
+    statement.execute(sql);
     QuerySnapshot snapshot;
-    const QSqlRecord record = query.record();
-    for (int c = 0; c < record.count(); ++c)
-        snapshot.columns.append(record.fieldName(c));
-    while (query.next()) {
+    if (!statement.toResultWithColumns())
+        return snapshot;
+
+    SQLSMALLINT count = 0;
+    statement.check(SQLNumResultCols(statement.handle(), &count));
+    QList<Column> columns;
+    for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(count); ++c) {
+        SQLWCHAR name[256] = {};
+        SQLSMALLINT nameLength = 0;
+        Column column;
+        SQLULEN size = 0;
+        SQLSMALLINT nullable = 0;
+        statement.check(SQLDescribeColW(statement.handle(), c, name, SQLSMALLINT(std::size(name)), &nameLength,
+                                        &column.type, &size, &column.scale, &nullable));
+        column.name = fromWide(name, qMin<qsizetype>(nameLength, qsizetype(std::size(name)) - 1));
+        snapshot.columns.append(column.name);
+        columns.append(column);
+    }
+    while (statement.check(SQLFetch(statement.handle())) != SQL_NO_DATA) {
         QList<QVariant> row;
-        row.reserve(record.count());
-        for (int c = 0; c < record.count(); ++c)
-            row.append(normalized(query.value(c)));
+        row.reserve(columns.size());
+        for (qsizetype c = 0; c < columns.size(); ++c)
+            row.append(readValue(statement, SQLUSMALLINT(c + 1), columns.at(c)));
         snapshot.rows.append(std::move(row));
     }
-    // An error while fetching shows only here (QODBC's size() is -1, so the
-    // count of rows cannot be checked against anything).
-    if (query.lastError().isValid())
-        throw DbError(errorText(query.lastError()));
-    query.finish();
+    statement.drain();
     return snapshot;
 }
+#else
+void Execute(QSqlDatabase &, const QString &)
+{
+    throw DbError(QStringLiteral("This build has no ODBC driver manager to run statements with."));
+}
+
+QuerySnapshot Query(QSqlDatabase &, const QString &)
+{
+    throw DbError(QStringLiteral("This build has no ODBC driver manager to run statements with."));
+}
+#endif
 
 } // namespace OdbcBackend

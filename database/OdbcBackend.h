@@ -5,16 +5,26 @@
 #include <QSqlDatabase>
 #include <QString>
 
-// The ODBC backend over QODBC: the production path to SQL Server (unixODBC
-// with FreeTDS, or Microsoft's driver). Statements go as the system wrote
-// them. SQL Server allows one active result set per connection, so every
-// query is read to its end and finished before anything else runs.
+// The ODBC backend: the production path to SQL Server (unixODBC with
+// FreeTDS, or Microsoft's driver). QODBC opens and closes the connection;
+// statements and result rows go through the ODBC API on QODBC's own handle,
+// because Qt's driver reads long and wide texts from FreeTDS as empty text
+// without an error, and sets no statement time-out. Statements go as the
+// system wrote them. SQL Server allows one active result set per connection,
+// so every query is read to its end before anything else runs.
 namespace OdbcBackend {
 
-// Opens with a 10 second login timeout. On SQL Server the session is then
-// pinned to US English month/day/year, the form the system writes dates in.
+constexpr int DefaultStatementTimeoutSeconds = 30;
+
+// Opens with a 10 second login time-out. "Command Timeout=N" in the string
+// sets the statement time-out in seconds (0: none) and is not passed to the
+// driver. On SQL Server the session is then pinned to US English
+// month/day/year, the form the system writes dates in.
 bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcConnectionString, QString *error);
 
+// A statement that times out or loses the server closes the connection
+// (the server then drops the session and every lock it held): what follows
+// fails at once instead of waiting out its own time-out.
 void Execute(QSqlDatabase &db, const QString &sql);
 QuerySnapshot Query(QSqlDatabase &db, const QString &sql);
 

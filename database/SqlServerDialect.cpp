@@ -1,5 +1,7 @@
 #include "SqlServerDialect.h"
 
+#include "ServerDateText.h"
+
 #include "DateValues.h"
 
 #include <QHash>
@@ -227,14 +229,17 @@ private:
         }
         if (candidates.isEmpty())
             return;
+        m_tablesCollected = true;
         collectTables();
         const QSet<int> inserted = insertedIntoDateColumns();
         for (int s : candidates) {
             if (inserted.contains(s) || comparedWithDate(s) || betweenDates(s) || inDateList(s) || dateArgument(s)) {
                 Token &t = sig(s);
                 DateFields date;
-                ParseSystemDateFields(literalContent(t), &date);
-                t.text = QLatin1Char('\'') + IsoDateTimeText(date) + QLatin1Char('\'');
+                DateFields rounded;
+                if (!ParseStoredDateFields(literalContent(t), &date) || !RoundToDatetime(date, &rounded))
+                    continue;   // past 9999-12-31 once rounded: left for the conversion to refuse
+                t.text = QLatin1Char('\'') + IsoDateTimeText(rounded) + QLatin1Char('\'');
             }
         }
     }
@@ -246,7 +251,12 @@ private:
         if (t.kind != Kind::String || t.text.size() < 2 || !t.text.endsWith(QLatin1Char('\'')))
             return false;
         DateFields date;
-        return ParseSystemDateFields(literalContent(t), &date);
+        if (ParseSystemDateFields(literalContent(t), &date))
+            return true;
+        // An ISO literal with a fraction: datetime keeps 1/300 s, so
+        // '... 09:30:41.999' is stored as 09:30:42.000, as on the server.
+        const QStringView content = literalContent(t);
+        return IsFullIsoDateTime(content) && content.size() > 19 && ParseStoredDateFields(content, &date);
     }
 
     static bool isName(const Token &t) { return (t.kind == Kind::Word && !isKeyword(t)) || t.kind == Kind::QuotedName; }
@@ -598,16 +608,79 @@ private:
                 continue;
             if (isWord(sig(s), QLatin1String("ISNULL"))) {
                 sig(s).text = QStringLiteral("ifnull");
+            } else if (isWord(sig(s), QLatin1String("CONVERT")) || isWord(sig(s), QLatin1String("TRY_CONVERT"))) {
+                quoteTypeArgument(s + 1);
             } else if (isWord(sig(s), QLatin1String("DATEADD")) && s + 3 < count() && sig(s + 2).kind == Kind::Word
                        && isPunct(sig(s + 3), QLatin1String(",")) && intervalWord.match(sig(s + 2).text).hasMatch()) {
                 sig(s + 2).text = QLatin1Char('\'') + sig(s + 2).text + QLatin1Char('\'');
+                nameTheRow(s + 1);
             }
         }
     }
 
-    // CAST(x AS VarChar[(n)]) -> CAST(x AS TEXT), cut to n (30 by default)
-    // characters as SQL Server does; a date stays in its ISO text, equal to
-    // the same date stored in a date column.
+    // DATEADD(i, n, T.C) of a table's column: the column and the row go along
+    // (DATEADD(i, n, T.C, 'T.C', T.rowid)), so that text in it that is no
+    // date names the record at fault, not only the conversion.
+    void nameTheRow(int open)
+    {
+        const QList<QPair<int, int>> args = listItems(open);
+        if (args.size() != 3 || args[2].second - args[2].first != 3 || !isPunct(sig(args[2].first + 1), QLatin1String(".")))
+            return;
+        const int q = args[2].first;
+        if (!isName(sig(q)) || !isName(sig(q + 2)))
+            return;
+        if (!m_tablesCollected) {
+            m_tablesCollected = true;
+            collectTables();
+        }
+        const QString qualifier = nameText(sig(q));
+        QString table = m_aliases.value(qualifier.toLower());
+        for (const QString &t : std::as_const(m_tables)) {
+            if (table.isEmpty() && t.compare(qualifier, Qt::CaseInsensitive) == 0)
+                table = t;
+        }
+        if (table.isEmpty())
+            return;   // a derived table's column: no row to name
+        QString named = table + QLatin1Char('.') + nameText(sig(q + 2));
+        named.replace(QLatin1Char('\''), QLatin1String("''"));
+        sig(q + 2).suffix = QStringLiteral(",'%1',%2.rowid").arg(named, sig(q).text) + sig(q + 2).suffix;
+    }
+
+    // The data type that opens CONVERT( and TRY_CONVERT( ("VarChar(19)",
+    // "datetime") becomes text for the registered function.
+    void quoteTypeArgument(int open)
+    {
+        const int close = m_match[open];
+        if (close < 0)
+            return;
+        int comma = open + 1;
+        while (comma < close && !isPunct(sig(comma), QLatin1String(",")))
+            ++comma;
+        if (comma == close || comma == open + 1)
+            return;
+        // Only "type" and "type(n)": anything else is left for SQLite to reject.
+        const int length = comma - open - 1;
+        if (sig(open + 1).kind != Kind::Word
+            || !(length == 1
+                 || (length == 4 && isPunct(sig(open + 2), QLatin1String("(")) && isPunct(sig(open + 4), QLatin1String(")"))
+                     && (sig(open + 3).kind == Kind::Number || isWord(sig(open + 3), QLatin1String("MAX"))))))
+            return;
+        QString type;
+        for (int k = open + 1; k < comma; ++k) {
+            type += sig(k).text;
+            if (k > open + 1)
+                sig(k).text.clear();
+        }
+        sig(open + 1).text = QLatin1Char('\'') + type + QLatin1Char('\'');
+    }
+
+    // CAST(x AS VarChar[(n)]) -> VARCHAR_OF(CAST(x AS TEXT), n): SQL Server's
+    // text of x cut to n (30 by default) characters; a date-time (the full ISO
+    // form in which dates are stored) becomes the server's default style-0
+    // text, "Jan  5 2027  2:05PM", as CAST gives it on the server.
+    // Compared with a date column, that text is converted back to a
+    // date-time the way the server converts it: CONVERT('datetime', ...), so
+    // the seconds it lost stay lost.
     // CAST(x AS DATETIME) -> DATEADD('day',0,x): a normalised ISO date-time.
     void casts()
     {
@@ -653,13 +726,15 @@ private:
                     else if (isWord(size, QLatin1String("MAX")))
                         length = 0;
                 }
+                const bool meetsDate = (close + 1 < count() && isComparison(sig(close + 1)) && isDateOperandAt(close + 2))
+                    || (s >= 1 && isComparison(sig(s - 1)) && isDateOperandBefore(s - 1));
                 sig(as + 1).text = QStringLiteral("TEXT");
                 for (int k = as + 2; k < close; ++k)
                     sig(k).text.clear();
-                if (length > 0) {
-                    sig(s).prefix += QStringLiteral("substr(");
-                    sig(close).suffix = QStringLiteral(",1,%1)").arg(length) + sig(close).suffix;
-                }
+                sig(s).prefix += meetsDate ? QStringLiteral("CONVERT('datetime',VARCHAR_OF(")
+                                           : QStringLiteral("VARCHAR_OF(");
+                sig(close).suffix = QStringLiteral(",%1)").arg(length) + (meetsDate ? QStringLiteral(")") : QString())
+                    + sig(close).suffix;
             } else if (dateTypes.contains(type)) {
                 sig(s).text = QStringLiteral("DATEADD");
                 sig(open).suffix += QStringLiteral("'day',0,");
@@ -785,6 +860,7 @@ private:
     const SchemaDateColumnsSource *m_schemaSource = nullptr;
     SchemaDateColumns m_schema;
     bool m_schemaLoaded = false;
+    bool m_tablesCollected = false;
     QStringList m_tables;                 // the tables the statement names
     QHash<QString, QString> m_aliases;    // lower-case alias -> its table ("" for a derived table)
 };

@@ -16,11 +16,19 @@ using SchemaDateColumnsSource = std::function<SchemaDateColumns()>;
 //  - SELECT [DISTINCT] TOP n ...           -> SELECT ... LIMIT n (per query level)
 //  - DATEADD(Month, n, d)                  -> DATEADD('Month', n, d) (registered function)
 //  - ISNULL(a, b)                          -> ifnull(a, b)
-//  - CAST(x AS VarChar[(n)])               -> CAST(x AS TEXT) (dates stay ISO text)
+//  - CAST(x AS VarChar[(n)])               -> VARCHAR_OF(CAST(x AS TEXT), n): a date-time
+//                                             becomes the server's style-0 text; compared
+//                                             with a date column, converted back:
+//                                             CONVERT('datetime', VARCHAR_OF(...))
+//  - CONVERT(VarChar(19), x, 120)          -> CONVERT('VarChar(19)', x, 120) (TRY_CONVERT too)
+//  - DATEADD(i, n, T.C) of a table column  -> DATEADD('i', n, T.C, 'T.C', T.rowid), to name
+//                                             the row whose text is no date
 //  - text + text                           -> text || text, for a chain of "+" with a
 //                                             string literal in it (Null stays Null)
 //  - '1/5/2027', '12/7/2026 2:05:09 PM'    -> '2027-01-05 00:00:00', '2026-12-07 14:05:09'
-//                                             where the literal stands for a date (below)
+//                                             where the literal stands for a date (below);
+//                                             ISO literals with a fraction are rounded to
+//                                             datetime's 1/300 s there
 //  - N'text'                               -> 'text'
 // Derived tables with aliases, LEFT JOIN, IN lists and the rest pass as they are.
 //

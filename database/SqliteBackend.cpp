@@ -32,9 +32,14 @@ sqlite3 *handleOf(const QSqlDatabase &db)
     return h;
 }
 
+// The embedded schema names each CHECK constraint after the error SQL Server
+// gives for the same value ("String or binary data would be truncated..."):
+// that name alone is the message.
 QString sqliteMessage(sqlite3 *h)
 {
-    return QString::fromUtf8(sqlite3_errmsg(h));
+    const QString message = QString::fromUtf8(sqlite3_errmsg(h));
+    static const QLatin1String checkFailed("CHECK constraint failed: ");
+    return message.startsWith(checkFailed) ? message.mid(checkFailed.size()) : message;
 }
 
 // Finalizes the statement on every path out of a query.

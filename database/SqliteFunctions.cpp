@@ -2,9 +2,13 @@
 
 #include "DateArithmetic.h"
 #include "DateValues.h"
+#include "ServerDateText.h"
 
 #include <sqlite3.h>
 
+#include <QRegularExpression>
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -28,6 +32,9 @@ QString textOf(sqlite3_value *value)
 }
 
 enum class DateArgument { Date, NoDate, OutOfRange };
+
+const QString kDateConversionFailed =
+    QStringLiteral("Conversion failed when converting date and/or time from character string.");
 
 // A date argument: ISO or the system's text form; a number counts days from
 // 1 January 1900, as SQL Server reads a number given as a datetime.
@@ -56,7 +63,7 @@ DateArgument dateArgument(sqlite3_value *value, DateFields *date)
 
 void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
 {
-    if (argc != 3) {
+    if (argc != 3 && argc != 5) {
         resultError(context, QStringLiteral("DATEADD takes three arguments."));
         return;
     }
@@ -83,7 +90,13 @@ void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
     DateFields result;
     switch (dateArgument(argv[2], &date)) {
     case DateArgument::NoDate:
-        resultError(context, QStringLiteral("Conversion failed when converting date and/or time from character string."));
+        // The rewrite hands over the column and the row: name the record.
+        if (argc == 5)
+            resultError(context, QStringLiteral("Conversion failed when converting date and/or time from character "
+                                                "string: %1 of the row with rowid %2 holds '%3'.")
+                                     .arg(textOf(argv[3]), textOf(argv[4]), textOf(argv[2])));
+        else
+            resultError(context, kDateConversionFailed);
         return;
     case DateArgument::OutOfRange:
         break;
@@ -105,6 +118,124 @@ void getDate(sqlite3_context *context, int, sqlite3_value **)
     resultText(context, IsoDateTimeText(QDateTime::currentDateTime()));
 }
 
+// The datetime a value stands for, as the server converts it: ISO or the
+// system's text, the style-0 text, a number of days since 1900; rounded to
+// datetime's 1/300 s.
+DateArgument serverDate(sqlite3_value *value, DateFields *date)
+{
+    DateFields read;
+    DateArgument kind = dateArgument(value, &read);
+    if (kind == DateArgument::NoDate && ParseServerDateText(textOf(value), &read))
+        kind = DateArgument::Date;
+    if (kind == DateArgument::Date && !RoundToDatetime(read, date))
+        return DateArgument::OutOfRange;
+    return kind;
+}
+
+// SQL Server's text of a datetime: stored dates are exactly the full ISO
+// form, so that form (and only that) is taken for a datetime.
+void textOfValue(sqlite3_context *context, sqlite3_value *value, int style, int length)
+{
+    QString text = textOf(value);
+    DateFields date;
+    if (IsFullIsoDateTime(text) && ParseStoredDateFields(text, &date))
+        text = style == 120 ? CanonicalStyleText(date) : DefaultStyleText(date);
+    resultText(context, length > 0 ? text.left(length) : text);
+}
+
+// The length of "varchar(19)", 30 for a bare "varchar", 0 for "(max)".
+bool textTypeLength(const QString &type, int *length)
+{
+    static const QRegularExpression shape(QRegularExpression::anchoredPattern(
+        QStringLiteral("\\s*n?(?:var)?char\\s*(?:\\(\\s*(\\d+|max)\\s*\\))?\\s*")),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = shape.match(type);
+    if (!m.hasMatch())
+        return false;
+    const QString size = m.captured(1).toLower();
+    *length = size.isEmpty() ? 30 : size == u"max" ? 0 : size.toInt();
+    return true;
+}
+
+bool isDatetimeType(const QString &type)
+{
+    const QString t = type.trimmed().toLower();
+    return t == u"datetime" || t == u"datetime2" || t == u"smalldatetime";
+}
+
+// CONVERT(type, value[, style]) and TRY_CONVERT: the rewrite hands the type
+// over as text. To a text type a datetime becomes style 0 or 120 text; to a
+// datetime the server's reading of the text (a failure is an error for
+// CONVERT, Null for TRY_CONVERT).
+void convert(sqlite3_context *context, int argc, sqlite3_value **argv, bool tryOnly)
+{
+    const QString type = textOf(argv[0]);
+    const int style = argc > 2 ? sqlite3_value_int(argv[2]) : 0;
+    if (sqlite3_value_type(argv[1]) == SQLITE_NULL || (argc > 2 && sqlite3_value_type(argv[2]) == SQLITE_NULL)) {
+        sqlite3_result_null(context);
+        return;
+    }
+    int length = 0;
+    if (textTypeLength(type, &length)) {
+        textOfValue(context, argv[1], style, length);
+        return;
+    }
+    if (!isDatetimeType(type)) {
+        resultError(context, QStringLiteral("CONVERT to %1 is not supported by the embedded database.").arg(type));
+        return;
+    }
+    DateFields date;
+    if (serverDate(argv[1], &date) == DateArgument::Date) {
+        resultText(context, IsoDateTimeText(date));
+    } else if (tryOnly) {
+        sqlite3_result_null(context);
+    } else {
+        resultError(context, kDateConversionFailed);
+    }
+}
+
+void convertOrFail(sqlite3_context *context, int argc, sqlite3_value **argv)
+{
+    convert(context, argc, argv, false);
+}
+
+void convertOrNull(sqlite3_context *context, int argc, sqlite3_value **argv)
+{
+    convert(context, argc, argv, true);
+}
+
+// CAST(x AS VarChar(n)) as the rewrite hands it over: VARCHAR_OF(x, n).
+void varcharOf(sqlite3_context *context, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    textOfValue(context, argv[0], 0, sqlite3_value_int(argv[1]));
+}
+
+// The schema's text columns say COLLATE NOCASE; on the system's connection
+// that collation is SQL Server's default one: letter case is ignored (ASCII,
+// as SQLite's own NOCASE) and so are trailing blanks, so that an EmailTo of
+// blanks alone equals '' and 'Open ' equals 'Open'.
+int compareAsSqlServer(void *, int leftLength, const void *left, int rightLength, const void *right)
+{
+    const auto *a = static_cast<const unsigned char *>(left);
+    const auto *b = static_cast<const unsigned char *>(right);
+    while (leftLength > 0 && a[leftLength - 1] == ' ')
+        --leftLength;
+    while (rightLength > 0 && b[rightLength - 1] == ' ')
+        --rightLength;
+    const int common = std::min(leftLength, rightLength);
+    for (int i = 0; i < common; ++i) {
+        const int x = (a[i] >= 'A' && a[i] <= 'Z') ? a[i] + 32 : a[i];
+        const int y = (b[i] >= 'A' && b[i] <= 'Z') ? b[i] + 32 : b[i];
+        if (x != y)
+            return x - y;
+    }
+    return leftLength - rightLength;
+}
+
 } // namespace
 
 QDateTime AddDateInterval(const QString &interval, qint64 number, const QDateTime &date, bool *knownInterval)
@@ -121,10 +252,30 @@ QDateTime AddDateInterval(const QString &interval, qint64 number, const QDateTim
 QString RegisterSqlServerFunctions(sqlite3 *handle)
 {
     if (sqlite3_create_function_v2(handle, "DATEADD", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                   &dateAdd, nullptr, nullptr, nullptr) != SQLITE_OK)
+                                   &dateAdd, nullptr, nullptr, nullptr) != SQLITE_OK
+        || sqlite3_create_function_v2(handle, "DATEADD", 5, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                      &dateAdd, nullptr, nullptr, nullptr) != SQLITE_OK)
         return QStringLiteral("Cannot register DATEADD: %1").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
     if (sqlite3_create_function_v2(handle, "GETDATE", 0, SQLITE_UTF8, nullptr, &getDate, nullptr, nullptr,
                                    nullptr) != SQLITE_OK)
         return QStringLiteral("Cannot register GETDATE: %1").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
+    if (sqlite3_create_collation_v2(handle, "NOCASE", SQLITE_UTF8, nullptr, &compareAsSqlServer, nullptr) != SQLITE_OK)
+        return QStringLiteral("Cannot register the NOCASE collation: %1").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
+    struct Function
+    {
+        const char *name;
+        int arguments;
+        void (*call)(sqlite3_context *, int, sqlite3_value **);
+    };
+    static constexpr Function kConversions[] = {
+        {"CONVERT", 2, &convertOrFail},     {"CONVERT", 3, &convertOrFail},  {"TRY_CONVERT", 2, &convertOrNull},
+        {"TRY_CONVERT", 3, &convertOrNull}, {"VARCHAR_OF", 2, &varcharOf},
+    };
+    for (const Function &f : kConversions) {
+        if (sqlite3_create_function_v2(handle, f.name, f.arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                       f.call, nullptr, nullptr, nullptr) != SQLITE_OK)
+            return QStringLiteral("Cannot register %1: %2")
+                .arg(QLatin1String(f.name), QString::fromUtf8(sqlite3_errmsg(handle)));
+    }
     return QString();
 }

@@ -108,7 +108,7 @@ QString MarkEmailsSentSql(const QString &ids, const QDateTime &sentAt)
 QString QueueEmailsAgainSql(const QString &ids, const QString &recipientList)
 {
     return QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
-                          "EmailBody,EmailSent) SELECT EmailFrom,EmailFromName,'")
+                          "EmailBody,EmailSent) SELECT EmailFrom,EmailFromName,N'")
            + SqlText(recipientList)
            + QStringLiteral("',EmailSubject,EmailBody,0 FROM AutomationServer_EmailsSent WHERE ID IN (") + ids
            + QStringLiteral(") ORDER BY ID");

@@ -2,6 +2,11 @@
 --   sqlcmd -S SERVER -d DATABASE -i schema/sqlserver.sql
 -- Identity keys, bit flags, datetime for every date. Text columns follow the
 -- database's default collation (case-insensitive), as the system expects.
+-- The renewal-date keys AutomationServer_Emails.ItemKey and Issues.AUTO_Date
+-- may be datetime, datetime2, or varchar/nvarchar of at least 22 characters
+-- holding the date as the system writes it ('1/5/2027', '1/5/2027 9:30:41 AM');
+-- not smalldatetime or date, which drop the seconds of the renewal date. Needs SQL Server 2012 or later at
+-- compatibility level 110 or higher (TRY_CONVERT).
 
 SET ANSI_NULLS ON;
 SET QUOTED_IDENTIFIER ON;

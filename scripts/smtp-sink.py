@@ -38,7 +38,11 @@ def main():
     args = parser.parse_args()
     os.makedirs(args.outbox, exist_ok=True)
     controller = Controller(SaveToOutbox(args.outbox), hostname="127.0.0.1", port=args.port)
-    controller.start()
+    try:
+        controller.start()
+    except Exception as e:  # the port taken, most often; aiosmtpd raises several kinds
+        print(f"SMTP sink cannot listen on 127.0.0.1:{args.port}: {e}", file=sys.stderr, flush=True)
+        sys.exit(1)
     print(f"SMTP sink listening on 127.0.0.1:{args.port}, saving to {args.outbox}/", flush=True)
     signal.sigwait({signal.SIGINT, signal.SIGTERM}) if hasattr(signal, "sigwait") else signal.pause()
     controller.stop()

@@ -119,13 +119,24 @@ QString LastConfigFileProblem()
     return lastProblem();
 }
 
+QString DataSourceBaseDirectory()
+{
+    // A service's configuration lives in a read-only /etc; systemd gives its
+    // StateDirectory= (the first of a list "a:b"), the one folder it may
+    // write, for the database and its cycle-lock file.
+    const QString stateDirectory = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+    if (!stateDirectory.isEmpty())
+        return stateDirectory;
+    return QFileInfo(ConfigFilePath()).absolutePath();
+}
+
 void ReadConfigFile(QString *problem)
 {
     const QString path = ConfigFilePath();
     DBConnectionString.clear();
     CaptionSuffix.clear();
     lastProblem().clear();
-    SetConnectionBaseDirectory(QFileInfo(path).absolutePath());
+    SetConnectionBaseDirectory(DataSourceBaseDirectory());
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

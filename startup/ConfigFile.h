@@ -21,8 +21,12 @@ void SetConfigFilePath(const QString &path);   // empty: back to the default
 // (item 5). A missing or unreadable file leaves both empty, so start-up takes
 // the "Unable to Connect" path and the settings window can write the file.
 // *problem (when given) receives why the file gave nothing, or stays empty.
-// Relative embedded-database paths resolve against the file's directory.
+// Relative embedded-database paths resolve against DataSourceBaseDirectory().
 void ReadConfigFile(QString *problem = nullptr);
+// The folder a relative embedded-database Data Source resolves against: the
+// service's state folder when systemd gives one ($STATE_DIRECTORY), otherwise
+// the configuration file's folder.
+QString DataSourceBaseDirectory();
 // Why the last ReadConfigFile found no connection string (empty when it did).
 QString LastConfigFileProblem();
 

@@ -12,6 +12,19 @@
 #include <QObject>
 #include <QVariant>
 
+namespace {
+int &statusWhenNoWindowLeft()
+{
+    static int status = ExitOk;
+    return status;
+}
+}
+
+void SetStatusWhenNoWindowLeft(int exitStatus)
+{
+    statusWhenNoWindowLeft() = exitStatus;
+}
+
 void InstallMessageBoxPresenter()
 {
     SetMessagePresenter([](const QString &text, const QString &title) {
@@ -44,5 +57,5 @@ void EndIfNoWindowLeft(const QWidget *closing)
         if (qobject_cast<const Form1 *>(window) || qobject_cast<const frmDBSettings *>(window))
             return;
     }
-    EndProgram(0);
+    EndProgram(statusWhenNoWindowLeft());
 }

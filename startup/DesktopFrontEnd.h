@@ -13,6 +13,10 @@ void InstallDesktopConnectionFailureHandler();
 // The desktop reaction to a failed OpenDatabase.
 void ReportConnectionFailureOnDesktop(const QString &reason);
 
+// The exit status EndIfNoWindowLeft ends the program with: 1 once start-up
+// failed (only the settings window was left), otherwise 0. Main sets it.
+void SetStatusWhenNoWindowLeft(int exitStatus);
+
 // Ends the program when neither the main window nor the settings window is
 // left open besides `closing`, the one being closed from its title bar or
 // Exit button.

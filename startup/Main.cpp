@@ -13,13 +13,16 @@ MainResult Main()
     const StartupResult started = RunStartupSequence();
     switch (started.outcome) {
     case StartupOutcome::ConnectionFailed:
-        // The settings window is open; the program lives as long as it does.
+        // The settings window is open; the program lives as long as it does,
+        // and its end still reports the failed start.
+        SetStatusWhenNoWindowLeft(ExitFailure);
         return {true, 0, nullptr};
     case StartupOutcome::Ended:
         return {false, started.exitCode, nullptr};
     case StartupOutcome::Ready:
         break;
     }
+    SetStatusWhenNoWindowLeft(ExitOk);
 
     auto *form = new Form1;
     form->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,130 +1,71 @@
 #include "SingleInstance.h"
 
-#include <QDateTime>
+#include "ExclusiveFileLock.h"
+
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QLockFile>
+#include <QStandardPaths>
 #include <QtGlobal>
 
-#include <memory>
-
-#if defined(Q_OS_UNIX)
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
-
 namespace {
-constexpr qint64 kOwnerlessLockGraceSeconds = 5;
-
-std::unique_ptr<QLockFile> &heldLock()
+ExclusiveFileLock &heldLock()
 {
-    static std::unique_ptr<QLockFile> lock;
+    static ExclusiveFileLock lock;
     return lock;
 }
 
-// Platform-specific (Unix): the lock file's owner holds a native lock on it for
-// as long as it lives, which tells a starting copy from a dead one at once.
-// Elsewhere only the grace time decides.
-bool HeldByLiveProcess(const QString &path)
+// The first folder of a list systemd passes as "a:b".
+QString firstOfList(const char *variable)
 {
-#if defined(Q_OS_UNIX)
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    if (free)
-        ::flock(fd, LOCK_UN);
-    ::close(fd);
-    return !free;
-#else
-    Q_UNUSED(path);
-    return true;
-#endif
+    return qEnvironmentVariable(variable).section(QLatin1Char(':'), 0, 0);
+}
 }
 
-// Platform-specific (Unix): removes a file of the lock's kind that no live
-// process holds. Elsewhere nothing is removed here.
-bool RemoveAbandonedLockFile(const QString &path)
-{
-#if defined(Q_OS_UNIX)
-    return QFileInfo::exists(path) && !HeldByLiveProcess(path) && QFile::remove(path);
-#else
-    Q_UNUSED(path);
-    return false;
-#endif
-}
-
-QString machineWideDirectory()
+QString InstanceLockDirectory()
 {
     const QString testDir = qEnvironmentVariable("VELMAR_INSTANCE_LOCK_DIR");
     if (!testDir.isEmpty())
         return testDir;
+    // The service's RuntimeDirectory=: created by systemd for the service
+    // user alone.
+    const QString serviceDir = firstOfList("RUNTIME_DIRECTORY");
+    if (!serviceDir.isEmpty())
+        return serviceDir;
 #if defined(Q_OS_WIN)
-    // Shared by every user of the machine, unlike %TEMP%.
-    const QString programData = qEnvironmentVariable("ProgramData");
-    if (!programData.isEmpty())
-        return programData;
-    return QDir::tempPath();
+    // %TEMP% belongs to the user.
+    return QStandardPaths::writableLocation(QStandardPaths::TempLocation);
 #else
-    // Not $TMPDIR, which may differ per user or per session.
-    return QStringLiteral("/tmp");
+    // $XDG_RUNTIME_DIR, which Qt takes only when it is the user's own folder
+    // with mode 0700 (otherwise a 0700 folder of the user's own under /tmp,
+    // or nothing).
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
 #endif
-}
 }
 
 QString InstanceLockPath()
 {
-    return QDir(machineWideDirectory()).filePath(QStringLiteral("velmar-automation-server.lock"));
+    const QString dir = InstanceLockDirectory();
+    if (dir.isEmpty())
+        return QString();
+    return QDir(dir).filePath(QStringLiteral("velmar-automation-server.lock"));
 }
 
 bool AnotherInstanceRunning()
 {
-    if (heldLock())
+    if (heldLock().IsHeld())
         return false;
-    auto lock = std::make_unique<QLockFile>(InstanceLockPath());
-    // A running copy holds the lock however long it runs; only a lock whose
-    // process is gone counts as stale.
-    lock->setStaleLockTime(0);
-    if (lock->tryLock(0)) {
-        heldLock() = std::move(lock);
-        return false;
+    const QString path = InstanceLockPath();
+    QString reason = QStringLiteral("no folder of this user's own to hold it");
+    const ExclusiveFileLock::Result result =
+        path.isEmpty() ? ExclusiveFileLock::Result::Failed : heldLock().TryTake(path, &reason);
+    if (result == ExclusiveFileLock::Result::Failed) {
+        // Only a live holder means another copy; a lock that cannot be had
+        // at all proves nothing and must not stop the server.
+        qWarning("velmar-automation-server: running without the single-instance lock: %s", qPrintable(reason));
     }
-    // A copy killed while it took over a dead copy's lock leaves the guard of
-    // that take-over ("<lock>.rmlock"); while the guard is fresh every later
-    // take-over gives up, so the dead copies would block starts for half a
-    // minute. A guard no live process holds is removed and the take-over
-    // tried again.
-    if (lock->error() == QLockFile::LockFailedError
-        && RemoveAbandonedLockFile(InstanceLockPath() + QStringLiteral(".rmlock")) && lock->tryLock(0)) {
-        heldLock() = std::move(lock);
-        return false;
-    }
-    // A copy killed between creating the lock file and writing its owner
-    // into it leaves a file that names no process; with no stale time such a
-    // file would block every later start for good. Once it is older than any
-    // start-up could take to write it, it is taken over.
-    qint64 pid = 0;
-    QString hostName;
-    QString appName;
-    if (lock->error() == QLockFile::LockFailedError && !lock->getLockInfo(&pid, &hostName, &appName)) {
-        const QDateTime written = QFileInfo(InstanceLockPath()).lastModified();
-        const bool pastGrace =
-            written.isValid() && written.secsTo(QDateTime::currentDateTime()) >= kOwnerlessLockGraceSeconds;
-        if ((pastGrace || !HeldByLiveProcess(InstanceLockPath())) && lock->removeStaleLockFile()
-            && lock->tryLock(0)) {
-            heldLock() = std::move(lock);
-            return false;
-        }
-    }
-    // Only a live holder means another copy; a lock that cannot be created
-    // at all (no such directory, no permission) proves nothing and must not
-    // stop the server.
-    return lock->error() == QLockFile::LockFailedError;
+    return result == ExclusiveFileLock::Result::HeldElsewhere;
 }
 
 void ReleaseInstanceLock()
 {
-    heldLock().reset();
+    heldLock().Release();
 }

@@ -7,12 +7,32 @@
 #include "ProgramEnd.h"
 
 #include <QCloseEvent>
+#include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 
 namespace {
+// The controls keep their designed places; a platform font too wide for the
+// label is made smaller until its whole caption fits.
+void FitFontToWidth(QLabel *label)
+{
+    QFont font = label->font();
+    const int room = label->contentsRect().width();
+    auto tooWide = [&] { return QFontMetrics(font).horizontalAdvance(label->text()) > room; };
+    while (tooWide()) {
+        if (font.pixelSize() > 1)
+            font.setPixelSize(font.pixelSize() - 1);
+        else if (font.pointSizeF() > 1.0)
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+        else
+            break;
+    }
+    label->setFont(font);
+}
+
 QPointer<frmDBSettings> &loadedWindow()
 {
     static QPointer<frmDBSettings> window;
@@ -34,6 +54,7 @@ frmDBSettings::frmDBSettings(QWidget *parent)
     Label1 = new QLabel(QStringLiteral("Database Connection String:"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(8, 16, 145, 17);
+    FitFontToWidth(Label1);
 
     txtDB = new QLineEdit(this);
     txtDB->setObjectName(QStringLiteral("txtDB"));

@@ -229,7 +229,8 @@ TEST_F(Notifications, failureInSecondBatch_firstBatchStandsRestNotifiedOnceAtNex
 TEST_F(Notifications, apostrophesAndInjection_storedIntactNothingDeleted)
 {
     const QString hostile = QStringLiteral("x'); DELETE FROM Issues; --");
-    AddRule(QStringLiteral("Category = 'Contract', IssuePriority = %1").arg(Literal(hostile)));
+    const QString hostilePriority = QStringLiteral("x');DELETE Issues--");   // fits its nvarchar(20)
+    AddRule(QStringLiteral("Category = 'Contract', IssuePriority = %1").arg(Literal(hostilePriority)));
     CompanySettings.Name = QStringLiteral("O'Neil & Co");
     CompanySettings.AutomationServerEmailFrom = QStringLiteral("o'neil@velmar.example");
     const qint64 contract = AddContract(QStringLiteral("O'Brien's Ltd"), AddStaff(QStringLiteral("mgr'x@velmar.example")));
@@ -253,7 +254,7 @@ TEST_F(Notifications, apostrophesAndInjection_storedIntactNothingDeleted)
     const QVariantMap issue = Row(QStringLiteral("SELECT * FROM Issues WHERE Status = 'Open'"));
     EXPECT_EQ(issue[QStringLiteral("ItemDesc")].toString(), description);
     EXPECT_EQ(issue[QStringLiteral("Description")].toString(), QStringLiteral("(AUTO ISSUE) ") + description);
-    EXPECT_EQ(issue[QStringLiteral("Priority")].toString(), hostile);
+    EXPECT_EQ(issue[QStringLiteral("Priority")].toString(), hostilePriority);
 
     // A category with a quote keys the log as stored.
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET Category = 'Client''s'"));

@@ -51,7 +51,7 @@ TEST(AutoCloseStatements, knownIssue_matchesHostText)
     const QString note = AutoCloseNote(kAfternoon);
     EXPECT_EQ(note, QStringLiteral("\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)"));
     EXPECT_EQ(CloseIssueStatement(note, kAfternoon, QVariant(qlonglong(57))),
-              QStringLiteral("UPDATE Issues SET Description = Description + '\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)',"
+              QStringLiteral("UPDATE Issues SET Description = CAST(Description AS nvarchar(max)) + N'\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)',"
                              "Status = 'Closed',EditedBy='AUTO SERVER',EditedDate='12/7/2026 2:05:09 PM' WHERE ID = 57"));
 }
 
@@ -89,11 +89,13 @@ TEST(NotificationStatements, knownCertification_matchesHostText)
                   "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee "
                   "ON ServiceContract.ContractManagerID = Employee.ID  LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
                   "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
-                  "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(DATEADD(Month,TrainingItem.Renews,"
-                  "CustomerEmployeeTraining.CompletedDate) AS VarChar)=tmpIssue.AUTO_Date  LEFT JOIN (SELECT ID AS "
+                  "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND "
+                  "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
+                  "CONVERT(VarChar(19),TRY_CONVERT(datetime,tmpIssue.AUTO_Date),120)  LEFT JOIN (SELECT ID AS "
                   "EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = 'Contract' AND Item = "
-                  "'Training Expire') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND CAST(DATEADD(Month,"
-                  "TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS VarChar)=PrevEmails.ItemKey  WHERE "
+                  "'Training Expire') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND "
+                  "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
+                  "CONVERT(VarChar(19),TRY_CONVERT(datetime,PrevEmails.ItemKey),120)  WHERE "
                   "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
                   "CompletedDate) <= '1/5/2027' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
                   "CustomerEmployee.Suspended=0"));
@@ -103,9 +105,9 @@ TEST(NotificationStatements, knownCertification_matchesHostText)
                                 QStringLiteral("manager@velmar.example"),
                                 NotificationSubject(QStringLiteral("Acme Ltd"), FirstAidDescription()), body),
               QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
-                             "EmailBody,EmailSent)  VALUES ('alerts@velmar.example','Velmar Services',"
-                             "'manager@velmar.example','Acme Ltd - First Aid: Doe, Jane Q III - Expires 1/5/2027',"
-                             "'Client: Acme Ltd\r\nItem ID: 1234\r\nFirst Aid: Doe, Jane Q III - Expires 1/5/2027\r\n\r\n")
+                             "EmailBody,EmailSent)  VALUES (N'alerts@velmar.example',N'Velmar Services',"
+                             "N'manager@velmar.example',N'Acme Ltd - First Aid: Doe, Jane Q III - Expires 1/5/2027',"
+                             "N'Client: Acme Ltd\r\nItem ID: 1234\r\nFirst Aid: Doe, Jane Q III - Expires 1/5/2027\r\n\r\n")
                   + kStars + QStringLiteral("\r\n',0)"));
 
     NotificationLogValues log;
@@ -118,7 +120,7 @@ TEST(NotificationStatements, knownCertification_matchesHostText)
     log.Client = true;
     EXPECT_EQ(LogRowStatement(log),
               QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,ContractManager,"
-                             "ContractSpecialist,Client)  VALUES ('12/7/2026 2:05:09 PM','Contract','Training Expire',1234,"
+                             "ContractSpecialist,Client)  VALUES ('12/7/2026 2:05:09 PM',N'Contract','Training Expire',1234,"
                              "'1/5/2027',1,0,1)"));
 }
 
@@ -137,8 +139,9 @@ TEST(IssueStatements, knownTraining_matchesHostText)
                   "CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee ON "
                   "ServiceContract.ContractManagerID = Employee.ID LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
                   "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
-                  "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(DATEADD(Month,TrainingItem.Renews,"
-                  "CustomerEmployeeTraining.CompletedDate) AS VarChar)=tmpIssue.AUTO_Date  WHERE "
+                  "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND "
+                  "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
+                  "CONVERT(VarChar(19),TRY_CONVERT(datetime,tmpIssue.AUTO_Date),120)  WHERE "
                   "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
                   "CompletedDate) <= '12/22/2026' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
                   "CustomerEmployee.Suspended=0"));
@@ -156,8 +159,8 @@ TEST(IssueStatements, knownTraining_matchesHostText)
     issue.AutoDate = kRenewal;
     EXPECT_EQ(AutomaticIssueInsertStatement(issue),
               QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,Status,"
-                             "Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date) VALUES (7,'',1234,"
-                             "'First Aid: Doe, Jane Q III - Expires 1/5/2027','12/7/2026','1/5/2027','(AUTO ISSUE) First Aid: "
+                             "Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date) VALUES (7,N'',1234,"
+                             "N'First Aid: Doe, Jane Q III - Expires 1/5/2027','12/7/2026','1/5/2027',N'(AUTO ISSUE) First Aid: "
                              "Doe, Jane Q III - Expires 1/5/2027','Open','High','AUTO SERVER','12/7/2026 2:05:09 PM',"
                              "'AUTO SERVER','12/7/2026 2:05:10 PM','Training Expire','1/5/2027')"));
 }

@@ -37,8 +37,8 @@ TEST(ConnectionStringMask, hidesEveryPasswordValueOnly)
 {
     EXPECT_EQ(MaskPasswords(QStringLiteral("Provider=SQLOLEDB;User ID=sa;Password=s3cret;Data Source=x")),
               QStringLiteral("Provider=SQLOLEDB;User ID=sa;Password=***;Data Source=x"));
-    EXPECT_EQ(MaskPasswords(QStringLiteral("Driver={FreeTDS};UID=sa;pwd={a;b};Server=x;")),
-              QStringLiteral("Driver={FreeTDS};UID=sa;pwd=***;Server=x;"));
+    EXPECT_EQ(MaskPasswords(QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;pwd={a;b};Server=x;")),
+              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;pwd=***;Server=x;"));
     EXPECT_EQ(MaskPasswords(QStringLiteral("PASSWORD = \"x;y\";OldPasswordHint=keep")),
               QStringLiteral("PASSWORD = ***;OldPasswordHint=keep"));
     EXPECT_EQ(MaskPasswords(QStringLiteral("login failed for user 'sa'")), QStringLiteral("login failed for user 'sa'"));
@@ -83,16 +83,16 @@ TEST(AdoToOdbc, sqlLoginWithInstance_forFreeTds)
 {
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=pw;"
                                        "Initial Catalog=Velmar;Data Source=SRV01\\SQLEXPRESS")),
-              QStringLiteral("Driver={FreeTDS};UID=sa;PWD=pw;Database=Velmar;Server=SRV01\\SQLEXPRESS;"));
+              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=pw;Database=Velmar;Server=SRV01\\SQLEXPRESS;"));
 }
 
 TEST(AdoToOdbc, portsBecomePortKeywordForFreeTdsAndStayForMicrosoft)
 {
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=tcp:db.example.com,1433;Initial Catalog=V")),
-              QStringLiteral("Driver={FreeTDS};Server=db.example.com;Port=1433;Database=V;"));
+              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=db.example.com;Port=1433;Database=V;"));
     // An instance and a port together: the port decides where to connect.
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Data Source=srv\\inst,14330")),
-              QStringLiteral("Driver={FreeTDS};Server=srv;Port=14330;"));
+              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;Port=14330;"));
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Data Source=srv\\inst,14330"), Microsoft),
               QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv\\inst,14330;Encrypt=no;"));
 }
@@ -102,19 +102,22 @@ TEST(AdoToOdbc, integratedSecurityAndEncryption)
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Integrated Security=SSPI;Data Source=srv"), Microsoft),
               QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Trusted_Connection=yes;Server=srv;Encrypt=no;"));
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Integrated Security=false;Data Source=srv")),
-              QStringLiteral("Driver={FreeTDS};Server=srv;"));
+              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;"));
     EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL19;Data Source=srv"), Microsoft),
               QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv;"));
     EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True"), Microsoft),
               QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv;Encrypt=yes;TrustServerCertificate=yes;"));
     EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True")),
-              QStringLiteral("Driver={FreeTDS};Server=srv;Encryption=require;"));
+              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;Encryption=require;"));
 }
 
 TEST(AdoToOdbc, awkwardPasswordIsBracedAndTimeoutsDropped)
 {
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Password=\"p;w}d\";Connect Timeout=30;Application Name=Velmar;Data Source=srv")),
-              QStringLiteral("Driver={FreeTDS};PWD={p;w}}d};APP=Velmar;Server=srv;"));
+              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;PWD={p;w}d};APP=Velmar;Server=srv;"));
+    // Microsoft's driver undoubles "}}" inside braces; FreeTDS keeps it.
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Password=\"p;w}d\""), Microsoft),
+              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};PWD={p;w}}d};Encrypt=no;"));
 }
 
 TEST(AdoToOdbc, noSqlServerDriver_isAnErrorNamingWhatIsInstalled)
@@ -123,4 +126,31 @@ TEST(AdoToOdbc, noSqlServerDriver_isAnErrorNamingWhatIsInstalled)
     EXPECT_TRUE(AdoToOdbcConnectionString(QStringLiteral("Provider=SQLOLEDB;Data Source=srv"), {QStringLiteral("SQLite3")}, &error).isEmpty());
     EXPECT_TRUE(error.contains(QStringLiteral("SQLite3"))) << error.toStdString();
     EXPECT_TRUE(error.contains(QStringLiteral("No SQL Server ODBC driver")));
+}
+
+TEST(AdoToOdbc, localServerNamesAndBareBraces)
+{
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=(local)\\SQLEXPRESS;Password=p}w")),
+              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=127.0.0.1\\SQLEXPRESS;PWD=p}w;"));
+    EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=.,1500;Command Timeout=5"), Microsoft),
+              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=127.0.0.1,1500;Command Timeout=5;Encrypt=no;"));
+}
+
+TEST(AdoToOdbc, keywordsItCannotCarry_areRefusedByName)
+{
+    const struct
+    {
+        const char *item;
+        const char *keyword;
+    } cases[] = {{"Integrated Security=SSPI", "Integrated Security"}, {"Failover Partner=b", "Failover Partner"},
+                 {"Network Library=dbnmpntw", "Network Library"}, {"Data Source=np:\\\\srv\\pipe\\sql", "Data Source"},
+                 {"Mystery Option=1", "Mystery Option"}};
+    for (const auto &c : cases) {
+        QString error;
+        EXPECT_TRUE(AdoToOdbcConnectionString(QStringLiteral("Provider=SQLOLEDB;User ID=sa;") + QString::fromLatin1(c.item),
+                                              FreeTdsOnly, &error)
+                        .isEmpty())
+            << c.item;
+        EXPECT_TRUE(error.contains(QStringLiteral("\"%1\"").arg(QString::fromLatin1(c.keyword)))) << error.toStdString();
+    }
 }

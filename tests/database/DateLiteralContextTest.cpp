@@ -85,7 +85,7 @@ TEST(DateLiteralContext, comparedWithTextColumn_staysAsWritten)
 TEST(DateLiteralContext, comparedWithDateFunction_becomesIsoWithoutTheSchema)
 {
     EXPECT_SQL(RewriteSqlServerDialect(QStringLiteral("SELECT 1 FROM t WHERE DATEADD(Month,t.Renews,t.Done) <= '1/5/2027'")),
-              QStringLiteral("SELECT 1 FROM t WHERE DATEADD('Month',t.Renews,t.Done) <= ") + kIso);
+              QStringLiteral("SELECT 1 FROM t WHERE DATEADD('Month',t.Renews,t.Done,'t.Done',t.rowid) <= ") + kIso);
     EXPECT_SQL(RewriteSqlServerDialect(QStringLiteral("SELECT 1 WHERE '1/5/2027'<GETDATE()")),
               QStringLiteral("SELECT 1 WHERE ") + kIso + QStringLiteral("<GETDATE()"));
     EXPECT_SQL(RewriteSqlServerDialect(QStringLiteral("SELECT 1 WHERE CAST(x AS DateTime) > '1/5/2027'")),

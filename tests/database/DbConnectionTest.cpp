@@ -1,3 +1,4 @@
+#include "CycleLock.h"
 #include "DbConnection.h"
 #include "OpenDatabase.h"
 #include "Recordset.h"
@@ -240,6 +241,19 @@ TEST(OpenDatabaseRoutine, reopens_withTheConfiguredStringNotTheTestedOne)
     rs.Close();
     CloseDatabase();
     EXPECT_FALSE(DatabaseConnection().IsOpen());
+}
+
+// Two servers reaching one file through a symbolic link share one cycle lock.
+TEST(EmbeddedCycleLockFile, linkAndFile_shareOneLock)
+{
+    TempDatabase db;
+    const QString link = db.directory() + QStringLiteral("/linked.db");
+    ASSERT_TRUE(QFile::link(db.path(), link));
+    EXPECT_EQ(EmbeddedCycleLockPath(link), EmbeddedCycleLockPath(db.path()));
+    EmbeddedCycleLock first;
+    EmbeddedCycleLock second;
+    ASSERT_EQ(first.Take(EmbeddedCycleLockPath(db.path()), 0, nullptr), CycleLockResult::Taken);
+    EXPECT_EQ(second.Take(EmbeddedCycleLockPath(link), 0, nullptr), CycleLockResult::HeldElsewhere);
 }
 
 TEST(HeldChanges, nestedTransactionsBecomeSavepoints_andNothingReachesTheFile)

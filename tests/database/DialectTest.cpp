@@ -234,7 +234,7 @@ TEST(DialectText, neverJoinsTokensItMovesOrDrops)
     EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT DATEADD(Month'x', 1, d) FROM t")),
               QStringLiteral("SELECT DATEADD(Month'x', 1, d) FROM t"));
     EXPECT_EQ(RewriteSqlServerDialect(QStringLiteral("SELECT CAST(x AS VarChar(4)) FROM t")),
-              QStringLiteral("SELECT substr(CAST(x AS TEXT),1,4) FROM t"));
+              QStringLiteral("SELECT VARCHAR_OF(CAST(x AS TEXT),4) FROM t"));
     // Run together with a word, a count or a function name is not one.
     for (const char *unchanged : {"SELECT TOP 1C x FROM t", "SELECT 0CAST(y AS DATETIME) FROM t",
                                   "SELECT $CAST(y AS DATETIME) FROM t", "SELECT DATEADD($m$, 1, d) FROM t"}) {
@@ -243,4 +243,95 @@ TEST(DialectText, neverJoinsTokensItMovesOrDrops)
     // A literal that never closes would swallow the moved LIMIT.
     const QString open = QStringLiteral("SELECT TOP 1 x FROM t WHERE a = 'never closed");
     EXPECT_EQ(RewriteSqlServerDialect(open), open);
+}
+
+// Where the system depends on SQL Server's own behaviour, the embedded
+// database behaves the same, so that a statement that misbehaves on the
+// server misbehaves here too. Each case failed on the kinder behaviour.
+TEST_F(Dialect, behavesAsStrictlyAsSqlServer)
+{
+    struct Case
+    {
+        const char *rule;
+        const char *sql;
+        QVariant expected;
+    };
+    db.exec(QStringLiteral(
+        "INSERT INTO TrainingItem (ID, Renews) VALUES (1, 12);"
+        "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (1, '2026-01-05 00:00:00', 1);"
+        "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (2, '2026-01-05 14:05:09', 1);"
+        "INSERT INTO Issues (ItemID, AUTO_Date) VALUES (1, '2027-01-05 00:00:00');"
+        "INSERT INTO Issues (ItemID, AUTO_Date) VALUES (2, '2027-01-05 14:05:09');"
+        "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('   ', 0);"));
+    connection.Execute(QStringLiteral("INSERT INTO CustomerEmployeeTraining (ID, CompletedDate) VALUES (3, '2026-01-05 09:30:41.999')"));
+    connection.Execute(QStringLiteral("INSERT INTO CustomerEmployeeTraining (ID, CompletedDate) VALUES (4, '2026-01-05 09:30:41.995')"));
+    const QString renewal = QStringLiteral("DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate)");
+    const Case cases[] = {
+        {"CAST of a date-time to VarChar is style 0", "SELECT CAST(DATEADD(Month, 1, '2026-12-05 14:05:09') AS VarChar)",
+         QStringLiteral("Jan  5 2027  2:05PM")},
+        {"... cut to its length", "SELECT CAST(DATEADD(Day, 0, '2027-01-05') AS VarChar(6))", QStringLiteral("Jan  5")},
+        {"datetime rounds to 1/300 s", "SELECT CompletedDate FROM CustomerEmployeeTraining WHERE ID = 3",
+         at(2026, 1, 5, 9, 30, 42)},
+        {"... .995 to .997", "SELECT CompletedDate FROM CustomerEmployeeTraining WHERE ID = 4",
+         QDateTime(QDate(2026, 1, 5), QTime(9, 30, 41, 997), Qt::UTC)},
+        {"style-0 text compared with a date column loses its seconds",
+         "SELECT COUNT(*) FROM CustomerEmployeeTraining JOIN TrainingItem ON TrainingItemID = TrainingItem.ID"
+         " JOIN Issues ON CustomerEmployeeTraining.ID = Issues.ItemID AND CAST(RENEWAL AS VarChar)=Issues.AUTO_Date",
+         1},
+        {"= and <> ignore trailing blanks", "SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0 AND EmailTo<>''",
+         0},
+        {"CONVERT style 120 drops the fraction",
+         "SELECT CONVERT(VarChar(19),DATEADD(Day,0,'2027-01-05 09:30:41.250'),120) = '2027-01-05 09:30:41'", 1},
+        {"TRY_CONVERT reads the server's style-0 text",
+         "SELECT CONVERT(VarChar(19),TRY_CONVERT(datetime,'Jan  5 2027  9:30AM'),120) = '2027-01-05 09:30:00'", 1},
+        {"TRY_CONVERT of no date is Null", "SELECT TRY_CONVERT(datetime,'2026-13-45') IS NULL", 1},
+    };
+    for (const Case &c : cases) {
+        const QString sql = QString::fromLatin1(c.sql).replace(QStringLiteral("RENEWAL"), renewal);
+        EXPECT_EQ(scalar(sql), c.expected) << c.rule;
+    }
+}
+
+// The columns refuse, with the server's message, what SQL Server's refuse,
+// and bit columns keep 0 and 1 only.
+TEST_F(Dialect, columnsRefuseWhatSqlServerRefuses)
+{
+    const struct
+    {
+        const char *values;
+        const char *message;
+    } refused[] = {
+        {"(Status) VALUES ('Open and waiting for a reply')", "String or binary data would be truncated in table 'Issues', column 'Status'."},
+        {"(DueDate) VALUES ('not a date')", "Conversion failed when converting date and/or time"},
+        {"(DueDate) VALUES ('')", "Conversion failed when converting date and/or time"},
+        {"(DueDate) VALUES ('2026-13-45')", "Conversion failed when converting date and/or time"},
+    };
+    for (const auto &r : refused) {
+        try {
+            connection.Execute(QStringLiteral("INSERT INTO Issues ") + QLatin1String(r.values));
+            ADD_FAILURE() << "stored: " << r.values;
+        } catch (const DbError &e) {
+            EXPECT_TRUE(e.message().startsWith(QLatin1String(r.message))) << e.message().toStdString();
+        }
+    }
+    db.exec(QStringLiteral("INSERT INTO CustomerEmployee (ID, Suspended, Terminated) VALUES (1, -1, 'FALSE');"
+                           "INSERT INTO CustomerEmployee (ID, Suspended, Terminated) VALUES (2, 'TRUE', 2);"
+                           "UPDATE CustomerEmployee SET Terminated = 0.5 WHERE ID = 1;"));
+    EXPECT_EQ(db.queryRows(QStringLiteral("SELECT Suspended, Terminated FROM CustomerEmployee ORDER BY ID")),
+              (QList<QVariantList>{{1, 1}, {1, 1}}));
+    EXPECT_THROW(db.exec(QStringLiteral("INSERT INTO CustomerEmployee (Suspended) VALUES ('maybe')")), std::runtime_error);
+}
+
+// Text in a text date column that is no date names the record at fault.
+TEST_F(Dialect, dateTextThatIsNoDate_namesTableColumnAndRow)
+{
+    db.exec(QStringLiteral("CREATE TABLE HostTraining (ID INTEGER PRIMARY KEY, CompletedDate NVARCHAR(30));"
+                           "INSERT INTO HostTraining VALUES (7, 'not a date');"));
+    try {
+        scalar(QStringLiteral("SELECT COUNT(*) FROM HostTraining WHERE DATEADD(Month,12,HostTraining.CompletedDate) <= '1/5/2027'"));
+        ADD_FAILURE() << "no error";
+    } catch (const DbError &e) {
+        EXPECT_TRUE(e.message().contains(QLatin1String("HostTraining.CompletedDate of the row with rowid 7 holds 'not a date'")))
+            << e.message().toStdString();
+    }
 }

@@ -39,15 +39,15 @@ QString queueInsert(const QString &from, const QString &fromName, const QString 
                     const QString &body)
 {
     return QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,EmailBody,EmailSent) ")
-        + QStringLiteral(" VALUES ('") + SqlText(from) + QStringLiteral("','") + SqlText(fromName) + QStringLiteral("','")
-        + SqlText(to) + QStringLiteral("','") + SqlText(subject) + QStringLiteral("','") + SqlText(body)
+        + QStringLiteral(" VALUES (N'") + SqlText(from) + QStringLiteral("',N'") + SqlText(fromName) + QStringLiteral("',N'")
+        + SqlText(to) + QStringLiteral("',N'") + SqlText(subject) + QStringLiteral("',N'") + SqlText(body)
         + QStringLiteral("',0)");
 }
 
 QString logInsert(const QDateTime &now, const QString &category, const QVariant &id, const QVariant &renewDate)
 {
     return QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,ContractManager,ContractSpecialist,Client) ")
-        + QStringLiteral(" VALUES ('") + DateText(now) + QStringLiteral("','") + SqlText(category) + QStringLiteral("','")
+        + QStringLiteral(" VALUES ('") + DateText(now) + QStringLiteral("',N'") + SqlText(category) + QStringLiteral("','")
         + Kind + QStringLiteral("',") + id.toString() + QStringLiteral(",'") + DateText(renewDate)
         + QStringLiteral("',1,1,0)");
 }
@@ -67,9 +67,9 @@ QString issueInsert(const QVariant &contractId, const QVariant &itemId, const QS
                     const QVariant &renewDate, const QDateTime &now)
 {
     return QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,Status,Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date)")
-        + QStringLiteral(" VALUES (") + contractId.toString() + QStringLiteral(",'") + QStringLiteral("',")
-        + itemId.toString() + QStringLiteral(",'") + SqlText(itemDesc) + QStringLiteral("','") + DateText(today)
-        + QStringLiteral("',") + QStringLiteral("'") + DateText(renewDate) + QStringLiteral("','")
+        + QStringLiteral(" VALUES (") + contractId.toString() + QStringLiteral(",N'") + QStringLiteral("',")
+        + itemId.toString() + QStringLiteral(",N'") + SqlText(itemDesc) + QStringLiteral("','") + DateText(today)
+        + QStringLiteral("',") + QStringLiteral("'") + DateText(renewDate) + QStringLiteral("',N'")
         + SqlText(QStringLiteral("(AUTO ISSUE) ") + itemDesc) + QStringLiteral("','") + QStringLiteral("Open")
         + QStringLiteral("','") + QStringLiteral("High") + QStringLiteral("','AUTO SERVER','") + DateText(now)
         + QStringLiteral("',") + QStringLiteral("'AUTO SERVER','") + DateText(now) + QStringLiteral("','") + Kind
@@ -89,7 +89,7 @@ QString autoCloseQuery(const QDate &issueWindowDate)
 QString closeIssue(const QDateTime &now, const QVariant &issueId)
 {
     const QString note = QStringLiteral("\r\n\r\n(AUTO CLOSED ") + DateText(now) + QStringLiteral(")");
-    return QStringLiteral("UPDATE Issues SET Description = Description + '") + note + QStringLiteral("',Status = '")
+    return QStringLiteral("UPDATE Issues SET Description = CAST(Description AS nvarchar(max)) + N'") + note + QStringLiteral("',Status = '")
         + QStringLiteral("Closed") + QStringLiteral("',EditedBy='AUTO SERVER',EditedDate='") + DateText(now)
         + QStringLiteral("' WHERE ID = ") + issueId.toString();
 }

@@ -2,12 +2,22 @@
 // SQLite ODBC driver behind it: statements go as written, with no dialect.
 #include "AdoToOdbc.h"
 #include "DbConnection.h"
+#include "CycleLock.h"
 #include "Recordset.h"
+#include "ServerRun.h"
+#include "SmtpServer.h"
 #include "TempDatabase.h"
 
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 
 namespace {
@@ -139,4 +149,260 @@ TEST(OdbcOpen, oleDbProviderForOdbc_usesTheRestAsAnOdbcString)
     EXPECT_EQ(connection.backend(), DbConnection::Backend::Odbc);
     EXPECT_EQ(connection.Query(QStringLiteral("SELECT Name FROM Company")).rows.value(0).value(0).toString(),
               QStringLiteral("Through MSDASQL"));
+}
+
+// Through the real driver manager, FreeTDS and QODBC to the scripted TDS peer
+// (tests/support/tds_server.py). FreeTDS is registered in a temporary
+// odbcinst.ini, so the machine's own registration does not matter.
+namespace {
+
+QString odbcLibrary(const QString &name)
+{
+    for (const char *dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
+        const QString path = QDir(QString::fromLatin1(dir)).filePath(name);
+        if (QFile::exists(path))
+            return path;
+    }
+    return QString();
+}
+
+// Set before the first ODBC call of the process: the driver manager reads
+// where odbcinst.ini lives only once.
+const bool FreeTdsRegistered = [] {
+    static QTemporaryDir dir;
+    const QString tds = odbcLibrary(QStringLiteral("libtdsodbc.so"));
+    QFile ini(dir.filePath(QStringLiteral("odbcinst.ini")));
+    if (tds.isEmpty() || !ini.open(QIODevice::WriteOnly))
+        return false;
+    ini.write("[FreeTDS]\nDriver=" + tds.toUtf8() + "\n[SQLite3]\nDriver="
+              + odbcLibrary(QStringLiteral("libsqlite3odbc.so")).toUtf8() + "\n");
+    ini.close();
+    qputenv("ODBCSYSINI", dir.path().toUtf8());
+    return true;
+}();
+
+class TdsServer
+{
+public:
+    explicit TdsServer(const QJsonArray &script, bool silent = false)
+    {
+        QFile file(dir.filePath(QStringLiteral("script.json")));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QJsonDocument(script).toJson());
+        file.close();
+        QStringList arguments = {QStringLiteral("-u"), QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/tds_server.py"), QStringLiteral("--script"),
+                                 file.fileName(), QStringLiteral("--log"), dir.filePath(QStringLiteral("log.jsonl"))};
+        if (silent)
+            arguments << QStringLiteral("--silent");
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        while (!process.canReadLine() && process.waitForReadyRead(10000)) {
+        }
+        port = QString::fromLatin1(process.readLine()).section(QLatin1Char(' '), 1).trimmed().toInt();
+    }
+    ~TdsServer()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QList<QJsonObject> log(const QString &kind) const
+    {
+        QFile file(dir.filePath(QStringLiteral("log.jsonl")));
+        QList<QJsonObject> found;
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                const QJsonObject item = QJsonDocument::fromJson(line).object();
+                if (item.contains(kind))
+                    found.append(item);
+            }
+        }
+        return found;
+    }
+    QString odbc(const QString &extra = QString()) const
+    {
+        return QStringLiteral("Driver=FreeTDS;Server=127.0.0.1;Port=%1;UID=sa;PWD=x;%2").arg(port).arg(extra);
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+    int port = 0;
+};
+
+// Columns as "Name type".
+QJsonObject resultSet(const QString &match, const QStringList &columns, const QList<QJsonArray> &rows)
+{
+    QJsonArray described;
+    for (const QString &column : columns)
+        described.append(QJsonArray{column.section(QLatin1Char(' '), 0, 0), column.section(QLatin1Char(' '), 1)});
+    QJsonArray table;
+    for (const QJsonArray &row : rows)
+        table.append(row);
+    return {{"match", match}, {"columns", described}, {"rows", table}};
+}
+
+const QJsonObject CycleLockGranted = resultSet(QStringLiteral("sp_getapplock"), {QStringLiteral("LockResult int")}, {QJsonArray{0}});
+
+QString writeConfig(const QTemporaryDir &dir, const QString &connectionString)
+{
+    QFile file(dir.filePath(QStringLiteral("config.txt")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QStringLiteral("\"header\"\r\n\"Database Location\",\"%1\"\r\n\"END\"\r\n").arg(connectionString).toUtf8());
+    return file.fileName();
+}
+
+class TdsOdbc : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!FreeTdsRegistered)
+            GTEST_SKIP() << "the FreeTDS ODBC driver (tdsodbc) is not installed";
+    }
+};
+
+} // namespace
+
+TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
+{
+    QStringList columns{"Wide nvarchar(100)", "Number int", "Flag bit", "At datetime"};
+    QJsonArray row{QString(60, QChar(0x0142)), 42, true, "2027-01-05 14:30:00"};
+    QStringList expected{QString(60, QChar(0x0142))};
+    for (int length : {1, 255, 256, 4000, 8000, 100000}) {
+        for (const QString &letters : {QStringLiteral("ab"), QStringLiteral("Łó")}) {
+            columns.append(QStringLiteral("T%1 nvarchar(max)").arg(columns.size()));
+            QString text;
+            while (text.size() < length)
+                text += letters;
+            text.truncate(length);
+            row.append(text);
+            expected.append(text);
+        }
+    }
+    TdsServer server({resultSet(QStringLiteral("SELECT texts"), columns, {row})});
+    DbConnection connection;
+    QString error;
+    ASSERT_TRUE(connection.Open(server.odbc(), &error)) << server.port << ": " << error.toStdString();
+    const QuerySnapshot got = connection.Query(QStringLiteral("SELECT texts"));
+    ASSERT_EQ(got.rows.size(), 1);
+    const QList<QVariant> values = got.rows.first();
+    EXPECT_EQ(values.at(0).toString(), expected.at(0));
+    EXPECT_EQ(values.at(1).toInt(), 42);
+    EXPECT_TRUE(values.at(2).toBool());
+    EXPECT_EQ(values.at(3).toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(14, 30), Qt::UTC));
+    for (qsizetype c = 4; c < values.size(); ++c)
+        EXPECT_EQ(values.at(c).toString(), expected.at(c - 3)) << got.columns.at(c).toStdString() << " length "
+                                                                << values.at(c).toString().size();
+
+    // Statement texts reach the server whole too, whatever the locale.
+    const QString name = QStringLiteral("INSERT INTO T VALUES (N'Vélmar Łódź %1')").arg(QString(100000, QLatin1Char('x')));
+    connection.Execute(name);
+    EXPECT_EQ(server.log(QStringLiteral("batch")).last().value(QStringLiteral("batch")).toString(), name);
+}
+
+TEST_F(TdsOdbc, unansweredStatement_failsWithinItsTimeoutAndDropsTheSession)
+{
+    TdsServer server({CycleLockGranted, QJsonObject{{"match", "WAITFOR"}, {"hang", true}}});
+    DbConnection connection;
+    QString error;
+    ASSERT_TRUE(connection.Open(server.odbc(QStringLiteral("Command Timeout=2")), &error)) << error.toStdString();
+    ASSERT_EQ(connection.TakeCycleLock(0, &error), CycleLockResult::Taken) << error.toStdString();
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_THROW(
+        try { connection.Execute(QStringLiteral("WAITFOR DELAY '01:00:00'")); } catch (const DbError &e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("time-out of 2 s"))) << e.what();
+            throw;
+        },
+        DbError);
+    // Closing the session is what frees the cycle lock on the server.
+    EXPECT_FALSE(connection.IsOpen());
+    EXPECT_THROW(connection.Query(QStringLiteral("SELECT 1")), DbError);
+    connection.Close();
+    EXPECT_LT(timer.elapsed(), 5000);
+}
+
+TEST_F(TdsOdbc, silentServer_endsOnceWithinTheLoginTimeoutAndTheDriversMessage)
+{
+    TdsServer server({}, true);
+    QTemporaryDir dir;
+    const QString config = writeConfig(dir, QStringLiteral("Provider=SQLOLEDB;Data Source=127.0.0.1,%1;User ID=sa;Password=x").arg(server.port));
+    QElapsedTimer timer;
+    timer.start();
+    const ServerExit run = RunServer(OnceArguments(config), dir.path(), 60000);
+    EXPECT_LT(timer.elapsed(), 15000);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("[FreeTDS]"))) << run.err.toStdString();
+}
+
+TEST_F(TdsOdbc, adoExamples_openTheIntendedDatabaseOrNameTheKeyword)
+{
+    TdsServer server({});
+    const QString p = QString::number(server.port);
+    const struct
+    {
+        QString ado, database, password, refusedKeyword;
+    } cases[] = {
+        {"Provider=SQLNCLI11;Data Source=(local)," + p + ";Initial Catalog=Velmar;User ID=sa;Password=\"p}w;d\"",
+         "Velmar", "p}w;d", ""},
+        {"Provider=MSOLEDBSQL;Data Source=.," + p + ";Initial Catalog=Ops;User ID=sa;Password=p}w;Encrypt=False;"
+         "TrustServerCertificate=True", "Ops", "p}w", ""},
+        {"Provider=SQLOLEDB.1;Data Source=127.0.0.1\\SQLEXPRESS," + p + ";Initial Catalog=V;User ID=sa;Password=x", "V",
+         "x", ""},
+        {"Provider=MSDASQL;Driver={FreeTDS};Server=127.0.0.1;Port=" + p + ";Database={Velmar;Ops};UID=sa;PWD=x",
+         "Velmar;Ops", "x", ""},
+        {"Provider=SQLNCLI11;Data Source=(local)," + p + ";Integrated Security=SSPI", "", "", "Integrated Security"},
+        {"Provider=SQLNCLI11;Data Source=(local)," + p + ";User ID=sa;Password=x;Failover Partner=b", "", "",
+         "Failover Partner"},
+    };
+    for (const auto &c : cases) {
+        DbConnection connection;
+        QString error;
+        const bool opened = connection.Open(c.ado, &error);
+        if (!c.refusedKeyword.isEmpty()) {
+            EXPECT_FALSE(opened) << c.ado.toStdString();
+            EXPECT_TRUE(error.contains(c.refusedKeyword)) << error.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(opened) << c.ado.toStdString() << ": " << error.toStdString();
+        const QJsonObject login = server.log(QStringLiteral("login")).last();
+        EXPECT_EQ(login.value(QStringLiteral("database")).toString(), c.database) << c.ado.toStdString();
+        EXPECT_EQ(login.value(QStringLiteral("password")).toString(), c.password) << c.ado.toStdString();
+    }
+}
+
+TEST_F(TdsOdbc, once_mailsA100000CharacterBodyAndFooterAndAPolishNameWhole)
+{
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.available());
+    const QString footer = QString(100000, QChar(0x017C));
+    const QString body = QString(100000, QChar(0x0119));
+    const QString name = QStringLiteral("Zażółć Gęślą Jaźń");
+    QStringList company;
+    QJsonArray values;
+    for (const char *column : {"Name", "Address1", "Address2", "City", "State", "Zip", "Phone", "Fax", "Email", "Website"}) {
+        company.append(QString::fromLatin1(column) + QStringLiteral(" nvarchar(100)"));
+        values.append(name);
+    }
+    company << "AutomationServerPoll int" << "AutomationServerEmailFrom nvarchar(100)" << "AutomationServerEmailServer nvarchar(100)"
+            << "AutomationServerEmailUser nvarchar(100)" << "AutomationServerEmailPassword nvarchar(100)"
+            << "AutomationServerEmailUseSSLTLS bit" << "AutomationServerEmailServerPort nvarchar(10)"
+            << "AutomationServerEmailFooter nvarchar(max)";
+    for (const QJsonValue &v : QJsonArray{5, "alerts@example.com", "127.0.0.1", "", "", false, QString::number(smtp.port()), footer})
+        values.append(v);
+    TdsServer server({CycleLockGranted, resultSet(QStringLiteral("FROM Company"), company, {values}),
+                      resultSet(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent"),
+                                {"ID int", "EmailFrom nvarchar(100)", "EmailFromName nvarchar(100)", "EmailTo nvarchar(max)",
+                                 "EmailSubject nvarchar(200)", "EmailBody nvarchar(max)", "EmailSent bit"},
+                                {QJsonArray{1, "alerts@example.com", name, "anna@example.com;", name, body, false}})});
+    QTemporaryDir dir;
+    const QString config = writeConfig(dir, server.odbc());
+    const ServerExit run = RunServer(OnceArguments(config), dir.path(), 60000);
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    const QList<ReceivedMail> mails = smtp.messages();
+    ASSERT_EQ(mails.size(), 1);
+    const QString received = QString::fromUtf8(mails.first().body);
+    EXPECT_TRUE(received.contains(body)) << received.size();
+    EXPECT_TRUE(received.contains(footer)) << received.size();
+    EXPECT_TRUE(mails.first().header(QStringLiteral("From")).contains(name)) << mails.first().header(QStringLiteral("From")).toStdString();
+    EXPECT_TRUE(mails.first().header(QStringLiteral("Subject")).contains(name));
 }

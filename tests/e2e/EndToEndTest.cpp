@@ -9,6 +9,8 @@
 #include "SmtpServer.h"
 #include "TempDatabase.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -285,3 +287,75 @@ TEST_F(EndToEnd, expiringCertifications_digestsIssuesRenewalCategoryChange)
     EXPECT_EQ(count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailSent = 0")), 0);
     EXPECT_EQ(count(QStringLiteral("Issues")), 3);
 }
+
+namespace {
+
+// The host's renewal-date keys (AutomationServer_Emails.ItemKey,
+// Issues.AUTO_Date) as date-time columns or as text columns.
+enum class KeyColumns { DateTime, Text };
+
+class RenewalKeys : public ::testing::TestWithParam<KeyColumns>
+{
+};
+
+} // namespace
+
+// Completion dates at midnight, with seconds, with milliseconds, and a row an
+// earlier version logged: three cycles notify each certification once and
+// open at most one issue for it, whatever the key columns' type.
+TEST_P(RenewalKeys, threeCycles_notifyEachRenewalDateOnce)
+{
+    const bool text = GetParam() == KeyColumns::Text;
+    QFile file(TempDatabase::sourcePath(QStringLiteral("schema/sqlite.sql")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QString schema = QString::fromUtf8(file.readAll());
+    if (text)
+        schema.replace(QRegularExpression(QStringLiteral("\\b(ItemKey|AUTO_Date)\\s+DATETIME\\s*\\n\\s*CONSTRAINT [^\\n]*?(,?)\\n")),
+                       QStringLiteral("\\1 NVARCHAR(50)\\2\n"));
+    TempDatabase db(TempDatabase::Content::Empty);
+    db.exec(schema);
+    ASSERT_EQ(db.queryValue(QStringLiteral("SELECT type FROM pragma_table_info('Issues') WHERE name = 'AUTO_Date'")).toString(),
+              text ? QStringLiteral("NVARCHAR(50)") : QStringLiteral("DATETIME"));
+    HostData host(db);
+    SmtpServer smtp;
+    QTemporaryDir lockDir;
+    ASSERT_TRUE(smtp.available());
+    host.AddCompany(smtp.port());
+    host.AddRule();
+    const qint64 contract = host.AddContract(QStringLiteral("Harbor"), host.AddStaff(QStringLiteral("maria@velmar.test")),
+                                             QStringLiteral("safety@harbor.test"));
+    const qint64 item = host.AddItem(QStringLiteral("First Aid"), 12);
+    const QString completed = HostData::CompletedFor(QDate::currentDate().addDays(5), 12).toString(Qt::ISODate);
+    QList<qint64> trainings;
+    for (const char *time : {"00:00:00", "09:30:41", "09:30:41.250", "23:59:59.997", "09:30:42"}) {
+        const qint64 person = host.AddPerson(QStringLiteral("Pat"), QVariant(), QString::fromLatin1(time), QVariant());
+        trainings.append(host.AddTraining(item, person, contract, completed + QLatin1Char(' ') + QLatin1String(time)));
+    }
+    // The last one was notified and issued by an earlier version, its renewal
+    // date stored as that version stored it.
+    const QDate renewal = QDate::fromString(completed, Qt::ISODate).addMonths(12);
+    const QString earlierKey = text ? QStringLiteral("%1/%2/%3 9:30:42 AM").arg(renewal.month()).arg(renewal.day()).arg(renewal.year())
+                                    : renewal.toString(Qt::ISODate) + QStringLiteral(" 09:30:42");
+    db.exec(QStringLiteral("INSERT INTO AutomationServer_Emails (Category, Item, ItemID, ItemKey) VALUES ('Contract',"
+                           " 'Training Expire', %1, '%2'); INSERT INTO Issues (ItemID, Status, EnteredBy, AUTO_Item, AUTO_Date)"
+                           " VALUES (%1, 'Open', 'AUTO SERVER', 'Training Expire', '%2')")
+                .arg(trainings.last())
+                .arg(earlierKey));
+
+    const QString config = WriteServerConfig(db.directory(), db.connectionString());
+    for (const char *expected : {"  - Emails: 2  Issues Created: 4  Issues Closed: 0",   // manager, client
+                                 "  - Emails: 0  Issues Created: 0  Issues Closed: 0",
+                                 "  - Emails: 0  Issues Created: 0  Issues Closed: 0"}) {
+        const ServerExit run = RunServer(OnceArguments(config), lockDir.path());
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.trimmed().endsWith(QLatin1String(expected))) << run.out.toStdString();
+    }
+    for (qint64 id : std::as_const(trainings)) {
+        EXPECT_EQ(host.Count(QStringLiteral("AutomationServer_Emails WHERE ItemID = %1").arg(id)), 1) << id;
+        EXPECT_EQ(host.Count(QStringLiteral("Issues WHERE ItemID = %1").arg(id)), 1) << id;
+    }
+    EXPECT_EQ(DuplicateMessages(smtp.messages()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(KeyColumnTypes, RenewalKeys, ::testing::Values(KeyColumns::DateTime, KeyColumns::Text),
+                         [](const auto &info) { return std::string(info.param == KeyColumns::Text ? "TextKeys" : "DateTimeKeys"); });

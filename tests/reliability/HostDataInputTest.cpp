@@ -35,6 +35,7 @@ protected:
     void SetUp() override
     {
         CycleTest::SetUp();
+        db.useWideColumns();   // hostile values as a host with wider columns holds them
         host.AddCompany(1);
     }
 

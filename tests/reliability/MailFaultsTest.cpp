@@ -231,7 +231,7 @@ TEST(QueueAgainStatement, rowsQueuedAgainForTheRecipientsInQueueOrder)
 {
     EXPECT_EQ(QueueEmailsAgainSql(QStringLiteral("4,7"), QStringLiteral("o'hara@velmar.test;defer@velmar.test;")),
               QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
-                             "EmailBody,EmailSent) SELECT EmailFrom,EmailFromName,'o''hara@velmar.test;defer@velmar.test;',"
+                             "EmailBody,EmailSent) SELECT EmailFrom,EmailFromName,N'o''hara@velmar.test;defer@velmar.test;',"
                              "EmailSubject,EmailBody,0 FROM AutomationServer_EmailsSent WHERE ID IN (4,7) ORDER BY ID"));
 }
 

@@ -175,6 +175,7 @@ TEST_F(CompanySettingsTest, pollNotANumber_fails)
 
 TEST_F(CompanySettingsTest, sslFlagNotConvertible_fails)
 {
+    db.useWideColumns();   // a host whose flag column is text
     insertCompany(QStringLiteral("AutomationServerEmailUseSSLTLS"), QStringLiteral("'yes please'"));
     const CompanySettingsError e = loadFailing();
     EXPECT_EQ(e.Column, QStringLiteral("AutomationServerEmailUseSSLTLS"));

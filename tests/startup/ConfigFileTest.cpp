@@ -1,9 +1,12 @@
 #include "ConfigFile.h"
+#include "DbConnection.h"
 #include "OpenDatabase.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
+#include <QPair>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -183,3 +186,18 @@ TEST_F(ConfigFileTest, failedSave_keepsTheOldFileIntact)
 }
 #endif
 
+TEST_F(ConfigFileTest, relativeDataSource_resolvesInTheServicesStateFolder_elseBesideTheFile)
+{
+    const QString configFolder = QFileInfo(path).absolutePath();
+    const QList<QPair<QByteArray, QString>> cases{
+        {QByteArray(), configFolder},
+        {QByteArray("/var/lib/velmar-automation-server"), QStringLiteral("/var/lib/velmar-automation-server")},
+        {QByteArray("/var/lib/velmar:/var/lib/other"), QStringLiteral("/var/lib/velmar")},
+    };
+    for (const auto &[stateDirectory, expected] : cases) {
+        qputenv("STATE_DIRECTORY", stateDirectory);
+        ReadConfigFile();
+        EXPECT_EQ(ConnectionBaseDirectory(), expected) << stateDirectory.toStdString();
+    }
+    qunsetenv("STATE_DIRECTORY");
+}

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -81,6 +83,21 @@ TEST_F(FrmDBSettingsTest, layout_matchesTheDesign)
         next = next->nextInFocusChain();
     } while (next != w->txtDB);
     EXPECT_EQ(order, controls);
+}
+
+TEST_F(FrmDBSettingsTest, labelShowsItsWholeCaption_atTheDesignedSize_whateverTheFont)
+{
+    const QFont platformFont = QApplication::font();
+    for (const qreal pointSize : {platformFont.pointSizeF(), 12.0, 20.0}) {
+        QFont font = platformFont;
+        font.setPointSizeF(pointSize);
+        QApplication::setFont(font);
+        frmDBSettings w;
+        EXPECT_EQ(w.Label1->geometry(), QRect(8, 16, 145, 17));
+        EXPECT_LE(QFontMetrics(w.Label1->font()).horizontalAdvance(w.Label1->text()), w.Label1->contentsRect().width())
+            << "at " << pointSize << " points";
+    }
+    QApplication::setFont(platformFont);
 }
 
 TEST_F(FrmDBSettingsTest, load_showsTheStringReadAtStartUp_evenEmpty)

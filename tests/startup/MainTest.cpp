@@ -90,7 +90,7 @@ TEST_F(MainTest, repeatedConnectionFailures_showTheMessageEachTimeAndOneSettings
     EXPECT_EQ(first->txtDB->text(), QStringLiteral("being edited"));
 }
 
-TEST_F(MainTest, missingConfigFile_leavesOnlyTheSettingsWindow_whoseExitEndsTheProgram)
+TEST_F(MainTest, missingConfigFile_leavesOnlyTheSettingsWindow_whoseExitEndsTheProgramAsFailed)
 {
     const MainResult result = Main();
     EXPECT_TRUE(result.keepRunning);
@@ -103,7 +103,7 @@ TEST_F(MainTest, missingConfigFile_leavesOnlyTheSettingsWindow_whoseExitEndsTheP
     EXPECT_FALSE(QFile::exists(InstanceLockPath()));
 
     LoadedDbSettingsWindow()->btnExit->click();
-    EXPECT_EQ(endCodes, QList<int>{0});
+    EXPECT_EQ(endCodes, QList<int>{1});
 }
 
 TEST_F(MainTest, reachableDatabase_runsTheFirstCycleThenShowsTheWindowWithSuffix)

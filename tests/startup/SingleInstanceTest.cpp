@@ -1,13 +1,19 @@
+#include "ExclusiveFileLock.h"
 #include "SingleInstance.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFile>
-#include <QLockFile>
+#include <QFileInfo>
+#include <QList>
+#include <QPair>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#if defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
 
 namespace {
 // Each test gets its own lock directory, so parallel runs and an installed
@@ -24,115 +30,85 @@ protected:
     {
         ReleaseInstanceLock();
         qunsetenv("VELMAR_INSTANCE_LOCK_DIR");
-    }
-    // A lock file as another copy leaves it: its process id and name.
-    void writeLockOf(qint64 pid, const QString &processName)
-    {
-        QFile file(InstanceLockPath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::number(pid) + '\n' + processName.toUtf8() + "\n\n");
-    }
-    // The lock file of a copy that crashed: it names a process that is gone.
-    void writeLockOfACrashedCopy()
-    {
-        QProcess crashed;
-        crashed.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-        ASSERT_TRUE(crashed.waitForStarted(5000));
-        const qint64 pid = crashed.processId();
-        crashed.kill();
-        ASSERT_TRUE(crashed.waitForFinished(5000));
-        writeLockOf(pid, QStringLiteral("sleep"));
+        qunsetenv("RUNTIME_DIRECTORY");
     }
 
     QTemporaryDir dir;
 };
 }
 
-TEST_F(SingleInstanceTest, firstCopy_takesTheLockAndKeepsIt)
+TEST_F(SingleInstanceTest, firstCopy_holdsTheLockUntilItGivesItBack)
 {
     EXPECT_TRUE(InstanceLockPath().startsWith(dir.path()));
     EXPECT_FALSE(AnotherInstanceRunning());
-    EXPECT_TRUE(QFile::exists(InstanceLockPath()));
     // Asking again in the same copy does not see itself as another.
     EXPECT_FALSE(AnotherInstanceRunning());
+    ExclusiveFileLock other;
+    EXPECT_EQ(other.TryTake(InstanceLockPath()), ExclusiveFileLock::Result::HeldElsewhere);
     ReleaseInstanceLock();
-    EXPECT_FALSE(QFile::exists(InstanceLockPath()));
-}
-
-TEST_F(SingleInstanceTest, lockOfALiveProcess_meansAnotherCopyRuns)
-{
-    QProcess holder;
-    holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-    ASSERT_TRUE(holder.waitForStarted(5000));
-    writeLockOf(holder.processId(), QStringLiteral("sleep"));
-
+    EXPECT_EQ(other.TryTake(InstanceLockPath()), ExclusiveFileLock::Result::Taken);
     EXPECT_TRUE(AnotherInstanceRunning());
-    EXPECT_TRUE(QFile::exists(InstanceLockPath()));
-
-    holder.kill();
-    holder.waitForFinished(5000);
-}
-
-TEST_F(SingleInstanceTest, lockLeftByACrashedCopy_doesNotBlock)
-{
-    writeLockOfACrashedCopy();
-
-    EXPECT_FALSE(AnotherInstanceRunning());
-    // Taken over: the file now names this process.
-    QFile file(InstanceLockPath());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readLine().trimmed().toLongLong(), QCoreApplication::applicationPid());
-}
-
-TEST_F(SingleInstanceTest, emptyLockFileLeftByACopyKilledWhileWritingIt_doesNotBlockForGood)
-{
-    QFile file(InstanceLockPath());
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));   // created, owner never written
-    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
-    file.close();
-    EXPECT_FALSE(AnotherInstanceRunning());
-    QFile taken(InstanceLockPath());
-    ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
-    EXPECT_EQ(taken.readLine().trimmed().toLongLong(), QCoreApplication::applicationPid());
 }
 
 #if defined(Q_OS_UNIX)
-TEST_F(SingleInstanceTest, freshEmptyLockFileWithNoLiveOwner_isTakenOverAtOnce)
+TEST_F(SingleInstanceTest, copyInAnotherProcess_countsWhileItLives_andAKilledOneLeavesNothingBehind)
 {
-    QFile file(InstanceLockPath());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    // A copy killed right after creating the file: the restart must not wait.
+    QProcess copy;
+    copy.start(QStringLiteral("/usr/bin/python3"),
+               {QStringLiteral("-c"),
+                QStringLiteral("import fcntl, os, sys\n"
+                               "fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT, 0o600)\n"
+                               "fcntl.flock(fd, fcntl.LOCK_EX)\n"
+                               "print('HOLDING', flush=True)\n"
+                               "sys.stdin.readline()\n"),
+                InstanceLockPath()});
+    ASSERT_TRUE(copy.waitForReadyRead(20000)) << copy.readAllStandardError().toStdString();
+    EXPECT_TRUE(AnotherInstanceRunning());
+
+    copy.kill();   // SIGKILL: no chance to clean up
+    ASSERT_TRUE(copy.waitForFinished(10000));
+    EXPECT_TRUE(QFile::exists(InstanceLockPath()));
     EXPECT_FALSE(AnotherInstanceRunning());
 }
 #endif
 
-#if defined(Q_OS_UNIX)
-// A copy killed while it was taking over a crashed copy's lock leaves the
-// helper file that guards the take-over ("<lock>.rmlock"), possibly still
-// empty. Neither of the two dead copies may block the next start.
-TEST_F(SingleInstanceTest, takeOverLeftHalfDoneByAKilledCopy_doesNotBlock)
+TEST_F(SingleInstanceTest, filesThatNoLiveCopyHolds_neverBlockAStart)
 {
-    writeLockOfACrashedCopy();
-    QFile guard(InstanceLockPath() + QStringLiteral(".rmlock"));
-    ASSERT_TRUE(guard.open(QIODevice::WriteOnly));
-    guard.close();
-
-    EXPECT_FALSE(AnotherInstanceRunning());
-    QFile taken(InstanceLockPath());
-    ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
-    EXPECT_EQ(taken.readLine().trimmed().toLongLong(), QCoreApplication::applicationPid());
+    // What earlier versions and killed copies left, or another user wrote:
+    // an empty file, one naming a live process, a take-over guard.
+    const QList<QPair<QString, QByteArray>> leftovers{
+        {QStringLiteral("velmar-automation-server.lock"), QByteArray()},
+        {QStringLiteral("velmar-automation-server.lock"),
+         QByteArray::number(QCoreApplication::applicationPid()) + "\nvelmar-automation-server\nhost\n"},
+        {QStringLiteral("velmar-automation-server.lock.rmlock"), QByteArray("1\n")},
+    };
+    for (const auto &[name, content] : leftovers) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        EXPECT_FALSE(AnotherInstanceRunning()) << name.toStdString() << ": " << content.toStdString();
+        ReleaseInstanceLock();
+    }
 }
 
-TEST_F(SingleInstanceTest, liveCopyTakingOverACrashedCopysLock_meansAnotherCopyRuns)
+#if defined(Q_OS_UNIX)
+TEST_F(SingleInstanceTest, lockFolder_isTheServicesOrTheUsersOwn_neverTheSharedTemporaryFolder)
 {
-    writeLockOfACrashedCopy();
-    // Another copy is in the middle of its take-over: it holds the guard.
-    QLockFile guard(InstanceLockPath() + QStringLiteral(".rmlock"));
-    ASSERT_TRUE(guard.tryLock(0));
+    qunsetenv("VELMAR_INSTANCE_LOCK_DIR");
+    qputenv("RUNTIME_DIRECTORY", (dir.path() + QStringLiteral(":/run/other")).toLocal8Bit());
+    EXPECT_EQ(InstanceLockDirectory(), dir.path());
 
-    EXPECT_TRUE(AnotherInstanceRunning());
-    EXPECT_TRUE(QFile::exists(InstanceLockPath() + QStringLiteral(".rmlock")));
+    qunsetenv("RUNTIME_DIRECTORY");
+    const QByteArray previousRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit());
+    const QFileInfo folder(InstanceLockDirectory());
+    EXPECT_NE(folder.absoluteFilePath(), QStringLiteral("/tmp"));
+    EXPECT_EQ(folder.ownerId(), ::geteuid());
+    EXPECT_FALSE(folder.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther));
+    EXPECT_FALSE(AnotherInstanceRunning());
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("velmar-automation-server.lock"))));
+    qputenv("XDG_RUNTIME_DIR", previousRuntime);
 }
 #endif
 

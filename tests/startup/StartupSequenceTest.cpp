@@ -3,6 +3,7 @@
 #include "DbConnection.h"
 #include "MessageBox.h"
 #include "OpenDatabase.h"
+#include "ExclusiveFileLock.h"
 #include "SingleInstance.h"
 #include "StartupSequence.h"
 #include "TempDatabase.h"
@@ -71,18 +72,11 @@ TEST_F(StartupSequenceTest, missingConfigFile_failsToConnectBeforeTheInstanceChe
 TEST_F(StartupSequenceTest, anotherCopyRunning_isRefusedAfterConnecting)
 {
     writeConfig();
-    QProcess holder;
-    holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-    ASSERT_TRUE(holder.waitForStarted(5000));
-    {
-        QFile lock(InstanceLockPath());
-        ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
-        lock.write(QByteArray::number(holder.processId()) + "\nsleep\n\n");
-    }
+    // Another copy holds the lock.
+    ExclusiveFileLock other;
+    ASSERT_EQ(other.TryTake(InstanceLockPath()), ExclusiveFileLock::Result::Taken);
 
     const StartupResult result = RunStartupSequence();
-    holder.kill();
-    holder.waitForFinished(5000);
 
     EXPECT_EQ(result.outcome, StartupOutcome::Ended);
     EXPECT_EQ(result.exitCode, ExitAlreadyRunning);

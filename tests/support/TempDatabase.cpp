@@ -4,6 +4,7 @@
 #include "SqliteBackend.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -89,6 +90,19 @@ void TempDatabase::runSourceFile(const QString &relativePath)
         }
         fail(QStringLiteral("%1: %2").arg(relativePath, e.message()));
     }
+}
+
+void TempDatabase::useWideColumns()
+{
+    QFile file(sourcePath(QStringLiteral("schema/sqlite.sql")));
+    if (!file.open(QIODevice::ReadOnly))
+        fail(QStringLiteral("Cannot read %1: %2").arg(file.fileName(), file.errorString()));
+    QString schema = QString::fromUtf8(file.readAll());
+    schema.remove(QRegularExpression(QStringLiteral("\\s*CONSTRAINT \"[^\"]*\" CHECK \\([^\\n]*\\)(?=,?\\n)")));
+    for (const QVariantList &table : queryRows(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"
+                                                              " AND name NOT LIKE 'sqlite%'")))
+        exec(QStringLiteral("DROP TABLE ") + table.value(0).toString());
+    exec(schema);
 }
 
 QList<QVariantList> TempDatabase::queryRows(const QString &nativeSql)

@@ -40,6 +40,10 @@ public:
     QVariantMap queryRow(const QString &nativeSql);
     // Runs a script file of the source tree, e.g. "schema/demo.sql".
     void runSourceFile(const QString &relativePath);
+    // Lays the (empty) tables out again without the schema's column checks:
+    // a host whose text columns are wider (nvarchar(max)) and whose date and
+    // bit columns may hold any text.
+    void useWideColumns();
 
     // Absolute path of a file in the source tree.
     static QString sourcePath(const QString &relativePath);

@@ -1,0 +1,207 @@
+#!/usr/bin/python3
+"""Scripted SQL Server peer for the ODBC tests, on 127.0.0.1 (TDS 7.4).
+
+Enough of the wire protocol for FreeTDS to log in and run batches: PRELOGIN
+(no encryption), LOGIN7 -> LOGINACK, then every SQL batch is answered from the
+script, a JSON list of {"match": TEXT, "columns": [[NAME, TYPE], ...],
+"rows": [[VALUE, ...], ...]} or {"match": TEXT, "hang": true}. The first entry
+whose TEXT occurs in the batch answers it; a batch that matches none gets a
+bare DONE. TYPE is "int", "bit", "datetime" ("YYYY-MM-DD HH:MM:SS"),
+"nvarchar(N)" or "nvarchar(max)". With --silent it accepts connections and
+never says a word. Each batch is appended to --log as one JSON line, and the
+login as {"login": USER, "password": ..., "database": ...}.
+
+Binds a free port, prints "READY <port>" and serves until terminated.
+"""
+import argparse
+import datetime
+import json
+import socket
+import struct
+import sys
+import threading
+import traceback
+
+COLLATION = bytes([0x09, 0x04, 0xD0, 0x00, 0x34])   # Latin1_General_CI_AS
+REPLY = 0x04
+
+
+def packets(sock):
+    """Yields (type, payload) per message; a message may span packets."""
+    buffer, kind, payload = b"", None, b""
+    while True:
+        while len(buffer) < 8 or len(buffer) < struct.unpack(">H", buffer[2:4])[0]:
+            data = sock.recv(65536)
+            if not data:
+                return
+            buffer += data
+        length = struct.unpack(">H", buffer[2:4])[0]
+        kind, status, payload = buffer[0], buffer[1], payload + buffer[8:length]
+        buffer = buffer[length:]
+        if status & 0x01:
+            yield kind, payload
+            payload = b""
+
+
+def send(sock, payload, size=4096):
+    chunks = [payload[i:i + size - 8] for i in range(0, len(payload), size - 8)] or [b""]
+    for number, chunk in enumerate(chunks):
+        last = number == len(chunks) - 1
+        sock.sendall(struct.pack(">BBHHBB", REPLY, 1 if last else 0, len(chunk) + 8, 0, (number + 1) % 256, 0) + chunk)
+
+
+def b_varchar(text):
+    data = text.encode("utf-16-le")
+    return bytes([len(text)]) + data
+
+
+def done(status=0, count=0):
+    return struct.pack("<BHHQ", 0xFD, status, 0xC1 if status & 0x10 else 0, count)
+
+
+def prelogin_reply():
+    options = [(0x00, struct.pack(">IH", 0x0F000000 | 0x0000, 0)),   # version 15.0
+               (0x01, bytes([0x02])),                                  # encryption not supported
+               (0x02, bytes([0x00])), (0x03, b""), (0x04, bytes([0x00]))]
+    head_length = 5 * len(options) + 1
+    head, body = b"", b""
+    for token, data in options:
+        head += struct.pack(">BHH", token, head_length + len(body), len(data))
+        body += data
+    return head + b"\xff" + body
+
+
+def login_fields(payload):
+    def field(offset_at):
+        offset, chars = struct.unpack("<HH", payload[offset_at:offset_at + 4])
+        return payload[offset:offset + 2 * chars]
+    database = field(68).decode("utf-16-le")
+    password = bytes(((b ^ 0xA5) >> 4 | ((b ^ 0xA5) & 0x0F) << 4) for b in field(44))
+    return field(40).decode("utf-16-le"), password.decode("utf-16-le"), database
+
+
+def login_reply():
+    loginack = bytes([0x01]) + bytes([0x74, 0x00, 0x00, 0x04]) + b_varchar("Microsoft SQL Server") + bytes([15, 0, 0, 0])
+    tokens = struct.pack("<BH", 0xAD, len(loginack)) + loginack
+    for kind, new, old in ((1, "master", "master"), (2, "us_english", ""), (4, "4096", "4096")):
+        change = bytes([kind]) + b_varchar(new) + b_varchar(old)
+        tokens += struct.pack("<BH", 0xE3, len(change)) + change
+    change = bytes([7, len(COLLATION)]) + COLLATION + bytes([0])
+    tokens += struct.pack("<BH", 0xE3, len(change)) + change
+    return tokens + done()
+
+
+def type_info(kind):
+    if kind == "int":
+        return bytes([0x26, 4])
+    if kind == "bit":
+        return bytes([0x68, 1])
+    if kind == "datetime":
+        return bytes([0x6F, 8])
+    size = kind[len("nvarchar("):-1]
+    return bytes([0xE7]) + struct.pack("<H", 0xFFFF if size == "max" else 2 * int(size)) + COLLATION
+
+
+def value_bytes(kind, value):
+    if kind in ("int", "bit", "datetime") and value is None:
+        return bytes([0])
+    if kind == "int":
+        return bytes([4]) + struct.pack("<i", int(value))
+    if kind == "bit":
+        return bytes([1, 1 if value else 0])
+    if kind == "datetime":
+        moment = datetime.datetime.fromisoformat(value)
+        since = moment - datetime.datetime(1900, 1, 1)
+        ticks = round((since.seconds + since.microseconds / 1e6) * 300)
+        return bytes([8]) + struct.pack("<iI", since.days, ticks)
+    if kind == "nvarchar(max)":
+        if value is None:
+            return b"\xff" * 8
+        data = str(value).encode("utf-16-le")
+        chunks = b"".join(struct.pack("<I", len(data[i:i + 8000])) + data[i:i + 8000]
+                          for i in range(0, len(data), 8000))
+        return struct.pack("<Q", len(data)) + chunks + struct.pack("<I", 0)
+    if value is None:
+        return b"\xff\xff"
+    data = str(value).encode("utf-16-le")
+    return struct.pack("<H", len(data)) + data
+
+
+def result_set(entry):
+    columns = entry["columns"]
+    tokens = struct.pack("<BH", 0x81, len(columns))
+    for name, kind in columns:
+        tokens += struct.pack("<IH", 0, 0x09) + type_info(kind) + b_varchar(name)
+    for row in entry.get("rows", []):
+        tokens += bytes([0xD1]) + b"".join(value_bytes(kind, v) for (_, kind), v in zip(columns, row))
+    return tokens + done(0x10, len(entry.get("rows", [])))
+
+
+def batch_text(payload):
+    headers = struct.unpack("<I", payload[:4])[0]
+    return payload[headers:].decode("utf-16-le")
+
+
+def serve(sock, script, log, silent):
+    try:
+        answer(sock, script, log, silent)
+    except Exception:   # the client sees the connection drop; say why
+        traceback.print_exc()
+
+
+def answer(sock, script, log, silent):
+    with sock:
+        if silent:
+            while sock.recv(65536):
+                pass
+            return
+        for kind, payload in packets(sock):
+            if kind == 0x12:
+                send(sock, prelogin_reply())
+            elif kind == 0x10:
+                user, password, database = login_fields(payload)
+                record(log, {"login": user, "password": password, "database": database})
+                send(sock, login_reply())
+            elif kind == 0x06:
+                send(sock, done(0x20))
+            elif kind == 0x01:
+                text = batch_text(payload)
+                record(log, {"batch": text})
+                entry = next((e for e in script if e["match"] in text), None)
+                if entry is not None and entry.get("hang"):
+                    continue
+                send(sock, result_set(entry) if entry and "columns" in entry else done())
+            else:
+                send(sock, done())
+
+
+LOCK = threading.Lock()
+
+
+def record(log, item):
+    if log:
+        with LOCK, open(log, "a", encoding="utf-8") as out:
+            out.write(json.dumps(item, ensure_ascii=False) + "\n")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--script")
+    parser.add_argument("--log")
+    parser.add_argument("--silent", action="store_true")
+    args = parser.parse_args()
+    script = []
+    if args.script:
+        with open(args.script, encoding="utf-8") as source:
+            script = json.load(source)
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    print("READY", listener.getsockname()[1], flush=True)
+    while True:
+        connection, _ = listener.accept()
+        threading.Thread(target=serve, args=(connection, script, args.log, args.silent), daemon=True).start()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
