@@ -13,6 +13,12 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             options.help = true;
         } else if (argument == QLatin1String("--version")) {
             options.version = true;
+        } else if (argument == QLatin1String("--queue-status")) {
+            options.queueStatus = true;
+        } else if (argument == QLatin1String("--retry-now")) {
+            options.retryNow = true;
+        } else if (argument == QLatin1String("--allow-plain-auth")) {
+            options.allowPlainAuth = true;
         } else if (argument == QLatin1String("--config")) {
             if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
                 options.error = QStringLiteral("--config needs a file name");
@@ -52,7 +58,15 @@ QString UsageText()
         "                 messages on standard error; SIGTERM or SIGINT ends it\n"
         "  --once         start up, run one cycle, print its log, and exit:\n"
         "                 0 when the cycle completed, 1 when it failed, 3 when\n"
-        "                 another server was running a cycle on the database\n"
+        "                 another server was running a cycle on the database,\n"
+        "                 4 when its only failures were mail refused for good\n"
+        "  --queue-status print every unsent queued email with its recipient\n"
+        "                 list, attempts, the mail server's last reply and the\n"
+        "                 next try, and exit (no display needed)\n"
+        "  --retry-now    let the mail held back after a refusal be tried at\n"
+        "                 the next poll, and exit\n"
+        "  --allow-plain-auth  send the SMTP login even over a connection the\n"
+        "                 server does not encrypt (no STARTTLS offered)\n"
         "  --config FILE  read the connection string from FILE instead of\n"
         "                 config.txt beside the executable\n"
         "  --help         show this text and exit\n"
@@ -60,7 +74,8 @@ QString UsageText()
         "%1"
         "\n"
         "Exit status: 0 ended normally, 1 a start-up or cycle failure,\n"
-        "2 a usage error, 3 another copy is already running.\n").arg(OperatorOptionsUsage());
+        "2 a usage error, 3 another copy is already running, 4 (--once) mail\n"
+        "refused for good is held back.\n").arg(OperatorOptionsUsage());
 }
 
 QString VersionText()

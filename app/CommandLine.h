@@ -12,6 +12,9 @@ struct CommandLine
     bool once = false;       // one cycle, then exit with its outcome
     bool help = false;
     bool version = false;
+    bool queueStatus = false;      // list the unsent mail and why, then exit
+    bool retryNow = false;         // forget the mail back-offs, then exit
+    bool allowPlainAuth = false;   // the SMTP login may cross an unencrypted session
     QString configFile;      // empty: config.txt beside the executable
     OperatorOptions operatorOptions;
     QString error;           // not empty: the arguments were not understood

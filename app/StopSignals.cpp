@@ -6,6 +6,8 @@
 // The handler only writes a byte to a socket pair; the event loop sees the
 // socket become readable and calls onStop like any other event.
 #ifdef Q_OS_UNIX
+#include "SendQueuedEmails.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -19,6 +21,8 @@ int signalSockets[2] = {-1, -1};
 extern "C" void onStopSignal(int)
 {
     const int savedErrno = errno;
+    // The cycle running now stops between two messages, not at its end.
+    RequestMailStop();
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalSockets[0], &byte, 1);
     errno = savedErrno;

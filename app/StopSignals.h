@@ -4,5 +4,6 @@
 
 // Calls `onStop` from the event loop (so between cycles, never inside one)
 // when the process is asked to stop: SIGTERM or SIGINT on Unix. Elsewhere the
-// platform's default handling stays.
+// platform's default handling stays. A cycle already running sends no
+// further mail group once the signal came (RequestMailStop).
 void WatchStopSignals(std::function<void()> onStop);

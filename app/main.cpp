@@ -11,9 +11,13 @@
 #include "HeadlessServer.h"
 #include "LogLine.h"
 #include "Main.h"
+#include "MailComponent.h"
+#include "MailQueueState.h"
 #include "OpenDatabase.h"
+#include "ProcessHardening.h"
 #include "ProgramEnd.h"
 #include "StartupSequence.h"
+#include "SendQueuedEmails.h"
 #include "StopSignals.h"
 
 #include <QApplication>
@@ -42,6 +46,31 @@ bool displayAvailable()
 #endif
 }
 
+// A --once cycle whose only failures were mail refused for good: the server
+// is well, some addresses are not.
+constexpr int ExitMailStuck = 4;
+
+// --queue-status and --retry-now: one look at the mail queue, no cycle.
+int runQueueCommand(int argc, char **argv, const CommandLine &options)
+{
+    QCoreApplication app(argc, argv);
+    SetConfigFilePath(options.configFile);
+    SetOpenDatabaseFailureHandler(ReportConnectionFailureHeadless);
+    ReadConfigFile();
+    if (!OpenDatabase())
+        return ExitFailure;
+    int status = ExitOk;
+    try {
+        writeTo(stdout, options.retryNow ? RetryMailNowText() : MailQueueStatusText());
+    } catch (const std::exception &error) {
+        writeTo(stderr, QStringLiteral("velmar-automation-server: the mail queue could not be read: %1\n")
+                            .arg(QString::fromUtf8(error.what())));
+        status = ExitFailure;
+    }
+    CloseDatabase();
+    return status;
+}
+
 int runWithoutWindows(int argc, char **argv, const CommandLine &options)
 {
     QCoreApplication app(argc, argv);
@@ -64,6 +93,8 @@ int runWithoutWindows(int argc, char **argv, const CommandLine &options)
         WriteLogToStandardOutput(CycleLogText(cycle, CurrentDateTime()));
         if (cycle.outcome == CycleOutcome::Skipped)
             return ExitAlreadyRunning;   // another server is running this database's cycle
+        if (cycle.outcome == CycleOutcome::MailStuck)
+            return ExitMailStuck;
         return cycle.outcome == CycleOutcome::Completed ? ExitOk : ExitFailure;
     }
 
@@ -95,6 +126,8 @@ int runDesktop(int argc, char **argv, const CommandLine &options)
 
 int main(int argc, char **argv)
 {
+    // Before anything holds the SMTP or database password.
+    DisableCoreDumps();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -112,6 +145,9 @@ int main(int argc, char **argv)
         writeTo(stdout, VersionText());
         return ExitOk;
     }
+    SetPlainTextLoginAllowed(options.allowPlainAuth);
+    if (options.queueStatus || options.retryNow)
+        return runQueueCommand(argc, argv, options);
     ApplyOperatorOptions(options.operatorOptions);
     if (options.headless || options.once || options.operatorOptions.preview)
         return runWithoutWindows(argc, argv, options);

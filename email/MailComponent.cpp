@@ -3,12 +3,15 @@
 #include "Clock.h"
 #include "MailHeaders.h"
 
+#include <QHostInfo>
 #include <QRegularExpression>
 #include <QSysInfo>
 #include <QUrl>
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -18,6 +21,12 @@ MailTimeouts &timeoutSetting()
 {
     static MailTimeouts timeouts;
     return timeouts;
+}
+
+bool &plainTextLoginSetting()
+{
+    static bool allowed = false;
+    return allowed;
 }
 
 void initialiseCurl()
@@ -37,13 +46,8 @@ struct ListDeleter
 {
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
-struct MimeDeleter
-{
-    void operator()(curl_mime *mime) const { curl_mime_free(mime); }
-};
 using Easy = std::unique_ptr<CURL, EasyDeleter>;
 using List = std::unique_ptr<curl_slist, ListDeleter>;
-using Mime = std::unique_ptr<curl_mime, MimeDeleter>;
 
 void append(List &list, const QByteArray &item)
 {
@@ -64,13 +68,6 @@ void set(CURL *curl, CURLoption option, Value value)
         throw MailError(QStringLiteral("The mail library refused option %1: %2")
                             .arg(int(option))
                             .arg(QString::fromUtf8(curl_easy_strerror(result))));
-}
-
-void check(CURLcode result, const char *what)
-{
-    if (result != CURLE_OK)
-        throw MailError(QStringLiteral("The mail library could not %1: %2")
-                            .arg(QLatin1String(what), QString::fromUtf8(curl_easy_strerror(result))));
 }
 
 // An address goes between angle brackets in MAIL FROM / RCPT TO and into the
@@ -131,12 +128,71 @@ QString domainOf(const QString &address)
     return pattern.match(domain).hasMatch() ? domain : QString();
 }
 
-// The name this machine gives in EHLO.
-QString clientName()
+// The name this machine gives in EHLO: fully qualified, as servers that
+// check it require. The machine's own name with its DNS domain when it has
+// one, else the domain of the sender address.
+QString clientName(const QString &senderDomain)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9.-]+$"));
-    const QString name = QSysInfo::machineHostName();
-    return pattern.match(name).hasMatch() ? name : QStringLiteral("localhost");
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+$"));
+    QString name = QSysInfo::machineHostName();
+    if (!name.contains(QLatin1Char('.')) && !name.isEmpty()) {
+        const QString domain = QHostInfo::localDomainName();
+        if (!domain.isEmpty())
+            name += QLatin1Char('.') + domain;
+    }
+    if (pattern.match(name).hasMatch())
+        return name;
+    return pattern.match(senderDomain).hasMatch() ? senderDomain : QStringLiteral("localhost.localdomain");
+}
+
+// The message as it goes to the server, handed to libcurl piece by piece.
+struct Upload
+{
+    QByteArray data;
+    qsizetype sent = 0;
+
+    static size_t read(char *buffer, size_t size, size_t count, void *self)
+    {
+        auto *upload = static_cast<Upload *>(self);
+        const size_t length = std::min(size * count, size_t(upload->data.size() - upload->sent));
+        std::memcpy(buffer, upload->data.constData() + upload->sent, length);
+        upload->sent += qsizetype(length);
+        return length;
+    }
+};
+
+// Where a failure leaves the next message: see MailError::Kind.
+MailError::Kind failureKind(CURLcode result, const QByteArray &reply, const QList<QPair<QByteArray, QByteArray>> &refused)
+{
+    switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_LOGIN_DENIED:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_GOT_NOTHING:
+        return MailError::Kind::Server;
+    default:
+        break;
+    }
+    const QByteArray code = reply.left(3);
+    // 421: the server is closing the session; 530/534/535/538: the login.
+    if (code.size() < 3 || code == "421" || code == "530" || code == "534" || code == "535" || code == "538")
+        return MailError::Kind::Server;
+    if (!refused.isEmpty()) {
+        for (const auto &recipient : refused) {
+            if (recipient.second.startsWith('4'))
+                return MailError::Kind::Temporary;
+        }
+        return MailError::Kind::Permanent;
+    }
+    // A temporary refusal of the sender or of the data is the server's
+    // trouble (load, a rate limit), not one message's: the next would meet it.
+    return code.startsWith('4') ? MailError::Kind::Server : MailError::Kind::Permanent;
 }
 
 // The server's last error reply (the QUIT after a failure must not hide the
@@ -228,6 +284,11 @@ QString withoutSecrets(QString text, const QString &userName, const QString &pas
 
 } // namespace
 
+void SetPlainTextLoginAllowed(bool allowed)
+{
+    plainTextLoginSetting() = allowed;
+}
+
 MailTimeouts CurrentMailTimeouts()
 {
     return timeoutSetting();
@@ -288,7 +349,18 @@ void MailComponent::SetBody(const QString &body)
 
 void MailComponent::SetServerHost(const QString &host)
 {
+    // "smtps://host" asks for implicit TLS on whatever port is set;
+    // "smtp://host" is the plain host name.
     m_host = host.trimmed();
+    m_implicitTls = false;
+    if (m_host.startsWith(QLatin1String("smtps://"), Qt::CaseInsensitive)) {
+        m_implicitTls = true;
+        m_host = m_host.mid(8);
+    } else if (m_host.startsWith(QLatin1String("smtp://"), Qt::CaseInsensitive)) {
+        m_host = m_host.mid(7);
+    }
+    if (m_host.endsWith(QLatin1Char('/')))
+        m_host.chop(1);
 }
 
 void MailComponent::SetServerPort(int port)
@@ -332,8 +404,9 @@ void MailComponent::Send()
     const QString server = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
     if (m_recipients.isEmpty()) {
         if (m_unusable.isEmpty())
-            throw MailError(QStringLiteral("The message has no recipient."));
-        throw MailError(QStringLiteral("The message has no usable recipient: %1").arg(m_unusable.join(QLatin1String("; "))));
+            throw MailError(QStringLiteral("The message has no recipient."), MailError::Kind::Permanent);
+        throw MailError(QStringLiteral("The message has no usable recipient: %1").arg(m_unusable.join(QLatin1String("; "))),
+                        MailError::Kind::Permanent);
     }
     if (m_host.isEmpty() || !isSafeHost(m_host))
         throw MailError(QStringLiteral("The mail server name \"%1\" is not valid.").arg(m_host));
@@ -341,7 +414,8 @@ void MailComponent::Send()
         throw MailError(QStringLiteral("The mail server port %1 is not valid.").arg(m_port));
     const QString senderAddress = wireAddress(m_senderAddress);
     if (!m_senderAddress.isEmpty() && senderAddress.isEmpty())
-        throw MailError(QStringLiteral("The sender address \"%1\" is not valid.").arg(m_senderAddress));
+        throw MailError(QStringLiteral("The sender address \"%1\" is not valid.").arg(m_senderAddress),
+                        MailError::Kind::Permanent);
 
     initialiseCurl();
     Easy easy(curl_easy_init());
@@ -349,46 +423,41 @@ void MailComponent::Send()
         throw MailError(QStringLiteral("The mail library could not start a transfer."));
     CURL *curl = easy.get();
 
-    const bool implicitTls = m_secure && m_port == 465;
+    const bool implicitTls = m_implicitTls || (m_secure && m_port == 465);
     QString host = m_host;
     if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')))
         host = QLatin1Char('[') + host + QLatin1Char(']');
+    const QString senderDomain = domainOf(senderAddress);
     // The path of the URL is the name the client gives in EHLO.
     const QByteArray url = QStringLiteral("%1://%2:%3/%4")
                                .arg(implicitTls ? QLatin1String("smtps") : QLatin1String("smtp"), host)
                                .arg(m_port)
-                               .arg(clientName())
+                               .arg(clientName(senderDomain))
                                .toUtf8();
     const QByteArray sender = senderAddress.toUtf8();
     const QByteArray userName = m_userName.toUtf8();
     const QByteArray password = m_password.toUtf8();
     const QByteArray caBundle = qgetenv("CURL_CA_BUNDLE");
-    const QByteArray body = MailBodyText(m_body);
 
     List recipients;
     for (const QString &recipient : std::as_const(m_recipients))
         append(recipients, recipient.toUtf8());
 
-    QString domain = domainOf(senderAddress);
-    if (domain.isEmpty())
-        domain = clientName();
-    List headers;
-    append(headers, DateField(CurrentDateTime()));
-    append(headers, FromField(m_senderName, senderAddress));
-    append(headers, ToField(m_recipients));
-    append(headers, SubjectField(m_subject));
-    append(headers, MessageIdField(domain));
-    append(headers, "MIME-Version: 1.0");
+    // One text part: a plain text/plain message, no multipart wrapping.
+    Upload upload;
+    upload.data = DateField(CurrentDateTime()) + "\r\n" + FromField(m_senderName, senderAddress) + "\r\n"
+                  + ToField(m_recipients) + "\r\n" + SubjectField(m_subject) + "\r\n"
+                  + MessageIdField(senderDomain.isEmpty() ? clientName(senderDomain) : senderDomain)
+                  + "\r\nMIME-Version: 1.0\r\n";
     for (const QByteArray &field : std::as_const(m_extraFields))
-        append(headers, field);
-
-    Mime mime(curl_mime_init(curl));
-    curl_mimepart *part = curl_mime_addpart(mime.get());
-    if (!mime || !part)
-        throw std::bad_alloc();
-    check(curl_mime_data(part, body.constData(), size_t(body.size())), "take the message text");
-    check(curl_mime_type(part, "text/plain; charset=UTF-8"), "set the content type");
-    check(curl_mime_encoder(part, "quoted-printable"), "set the transfer encoding");
+        upload.data += field + "\r\n";
+    upload.data += "Content-Type: text/plain; charset=UTF-8\r\n"
+                    "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+                   + QuotedPrintable(MailBodyText(m_body));
+    // A body that does not end with a line break ends with a soft one, so
+    // the line break before the final "." adds nothing to it.
+    if (!upload.data.endsWith('\n'))
+        upload.data += "=\r\n";
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
     ServerReplies replies;
@@ -409,8 +478,12 @@ void MailComponent::Send()
     set(curl, CURLOPT_DEBUGFUNCTION, &RecipientReplies::observe);
     set(curl, CURLOPT_DEBUGDATA, &recipientReplies);
     set(curl, CURLOPT_VERBOSE, 1L);
-    if (m_secure && !implicitTls)
-        set(curl, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+    // Without the secure connection STARTTLS is still used when offered; a
+    // password, though, crosses only an encrypted session unless the operator
+    // allowed plain-text logins.
+    const bool guardPassword = !m_secure && !implicitTls && !m_userName.isEmpty() && !plainTextLoginSetting();
+    if (!implicitTls)
+        set(curl, CURLOPT_USE_SSL, long(m_secure || guardPassword ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     set(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     set(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!caBundle.isEmpty())
@@ -428,8 +501,10 @@ void MailComponent::Send()
 #else
     set(curl, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
 #endif
-    set(curl, CURLOPT_HTTPHEADER, headers.get());
-    set(curl, CURLOPT_MIMEPOST, mime.get());
+    set(curl, CURLOPT_UPLOAD, 1L);
+    set(curl, CURLOPT_READFUNCTION, &Upload::read);
+    set(curl, CURLOPT_READDATA, &upload);
+    set(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(upload.data.size()));
     if (m_session)
         set(curl, CURLOPT_SHARE, static_cast<CURLSH *>(m_session->handle()));
 
@@ -446,10 +521,15 @@ void MailComponent::Send()
     QString reason = QString::fromUtf8(errorBuffer).trimmed();
     if (reason.isEmpty())
         reason = QString::fromUtf8(curl_easy_strerror(result));
+    if (result == CURLE_USE_SSL_FAILED && guardPassword)
+        reason = QStringLiteral("the server does not offer STARTTLS, and the password is not sent over an "
+                                "unencrypted connection (turn the secure connection on, or start the server "
+                                "with --allow-plain-auth to allow it)");
     const QString said = replies.reason();
     QString message = QStringLiteral("Mail through %1 failed: %2").arg(server, reason);
     if (!said.isEmpty())
         message += QStringLiteral(" (server said: %1)").arg(said);
     throw MailError(withoutSecrets(message.simplified(), m_userName, m_password),
+                    failureKind(result, replies.lastError, recipientReplies.refused),
                     result == CURLE_OPERATION_TIMEDOUT);
 }

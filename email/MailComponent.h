@@ -32,13 +32,16 @@ private:
 // every message.
 //
 // EnableSecureConnection means implicit TLS on port 465 and STARTTLS required
-// on any other port; the server's certificate and host name are always
+// on any other port; a host given as "smtps://host" means implicit TLS on any
+// port. Without the secure connection STARTTLS is used when the server offers
+// it, and a login is refused over an unencrypted session unless
+// SetPlainTextLoginAllowed(true). The server's certificate and host name are always
 // verified against the system's store (or the bundle named by the
 // CURL_CA_BUNDLE environment variable). The credentials are used only when
 // the user name is not empty and never appear in an error.
 //
-// Send throws MailError when the message cannot be handed over: no usable
-// recipient, the server unreachable or silent, a TLS or login failure, every
+// Send throws MailError (with its Kind) when the message cannot be handed
+// over: no usable recipient, the server unreachable or silent, a TLS or login failure, every
 // recipient refused, or the message refused. A message that at least one
 // recipient accepted counts as sent; the recipients it did not reach are
 // then listed by RefusedRecipients().
@@ -91,6 +94,7 @@ private:
     QString m_host;
     int m_port = 25;
     bool m_secure = false;
+    bool m_implicitTls = false;   // "smtps://" in the host setting
     QString m_userName;
     QString m_password;
     QStringList m_recipients;
@@ -99,6 +103,10 @@ private:
     QList<QByteArray> m_extraFields;
     MailSession *m_session;
 };
+
+// The operator's explicit permission (--allow-plain-auth) to log in over a
+// session that is not encrypted.
+void SetPlainTextLoginAllowed(bool allowed);
 
 // How long a delivery may take: connecting, and the whole SMTP dialogue.
 struct MailTimeouts

@@ -9,14 +9,30 @@
 class MailError : public std::runtime_error
 {
 public:
-    explicit MailError(const QString &message, bool timedOut = false)
-        : std::runtime_error(message.toStdString()), m_message(message), m_timedOut(timedOut) {}
+    // What a failure says about the next message and the next poll.
+    enum class Kind {
+        // The server or the way to it failed (connection, TLS, login, a 421,
+        // no answer, unusable settings): every further message of this cycle
+        // would fail the same way, so the cycle stops sending.
+        Server,
+        // A temporary refusal of a recipient (4xx): tried again at the next
+        // poll.
+        Temporary,
+        // A permanent refusal (5xx, or an address or sender that cannot be
+        // used): the same message would be refused again; tried again only
+        // after a back-off or when an operator asks.
+        Permanent,
+    };
+
+    explicit MailError(const QString &message, Kind kind = Kind::Server, bool timedOut = false)
+        : std::runtime_error(message.toStdString()), m_message(message), m_kind(kind), m_timedOut(timedOut) {}
     QString message() const { return m_message; }
-    // The server did not answer within the time limits: the next message to
-    // it would most likely wait as long for nothing.
+    Kind kind() const { return m_kind; }
+    // The server did not answer within the time limits.
     bool timedOut() const { return m_timedOut; }
 
 private:
     QString m_message;
+    Kind m_kind = Kind::Server;
     bool m_timedOut = false;
 };

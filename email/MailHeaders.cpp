@@ -201,3 +201,39 @@ QByteArray MailBodyText(const QString &body)
     }
     return text;
 }
+
+QByteArray QuotedPrintable(const QByteArray &crlfText)
+{
+    // Lines of at most 76 characters; a soft break ("=" at the end) splits
+    // longer ones, and a space or tab before a line break is encoded so that
+    // no relay strips it.
+    constexpr qsizetype MostCharacters = 76;
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray out;
+    out.reserve(crlfText.size() + crlfText.size() / 8);
+    const QList<QByteArray> lines = crlfText.split('\n');
+    for (qsizetype l = 0; l < lines.size(); ++l) {
+        QByteArray line = lines.at(l);
+        if (l + 1 < lines.size() && line.endsWith('\r'))
+            line.chop(1);
+        qsizetype width = 0;
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            const auto c = static_cast<unsigned char>(line.at(i));
+            const bool last = i + 1 == line.size();
+            QByteArray token;
+            if ((c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last))
+                token = QByteArray(1, char(c));
+            else
+                token = QByteArray{"="} + hex[c >> 4] + hex[c & 0xf];
+            if (width + token.size() > MostCharacters - (last ? 0 : 1)) {
+                out += "=\r\n";
+                width = 0;
+            }
+            out += token;
+            width += token.size();
+        }
+        if (l + 1 < lines.size())
+            out += "\r\n";
+    }
+    return out;
+}

@@ -23,3 +23,7 @@ QByteArray MessageIdField(const QString &domain);
 
 // Line breaks of any kind (CR LF, LF, CR) become CR LF, as the wire needs.
 QByteArray MailBodyText(const QString &body);
+
+// The quoted-printable form of CR LF text (RFC 2045): line breaks stay, other
+// bytes beyond printable ASCII become "=XX", long lines get soft breaks.
+QByteArray QuotedPrintable(const QByteArray &crlfText);

@@ -3,15 +3,30 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
+
 // Sends every queued row of AutomationServer_EmailsSent, one message per run
 // of rows with the same recipient list, marks them sent and counts the
-// messages in CycleCounters.Emails. A group whose send fails stays queued and
-// is reported in CycleCounters.Failures; the run goes on with the next group.
+// messages in CycleCounters.Emails.
+//
+// A group is sent inside a transaction that has already marked its rows: a
+// database that refuses the mark stops the sending before any message
+// leaves, a failed send rolls the mark back, and only a commit failing after
+// the server accepted can leave a sent message queued (it is reported).
+//
+// What a failure does (MailError::Kind): a failure of the server, TLS or the
+// login stops the sending for this cycle after that group (one failed login
+// per cycle); the rest stays queued and is reported in one line. A temporary
+// refusal is reported in CycleCounters.Failures and tried at the next poll. A
+// permanent one is reported once in CycleCounters.Stuck, and the list is held
+// back (MailBackOffUntil) with the server's reply kept in
+// AutomationServer_EmailQueueState; deleting its row there asks for a retry.
 // A group that reached some of its recipients is marked sent and queued
-// again for the others, which are reported in CycleCounters.Failures. Once a
-// message ran out of time, the groups after it are reported without being
-// tried and stay queued.
-// A failure of the query or of a marking statement throws (DbError).
+// again for the others, in the same way.
+//
+// The cycle starts no new group once MailSendingBudget() has passed or a stop
+// was requested; the rest waits for the next poll.
+// A failure of the query or of the state table throws (DbError).
 void SendQueuedEmails();
 
 // The queued rows, grouped by recipient list and in queue order within one.
@@ -23,3 +38,11 @@ QString MarkEmailsSentSql(const QString &ids, const QDateTime &sentAt);
 QString QueueEmailsAgainSql(const QString &ids, const QString &recipientList);
 // The subject of every combined message.
 QString NotificationSubject(const QString &companyName);
+
+// How long one cycle may go on starting new messages: the poll period (at
+// least a minute). Tests may set it; zero restores it.
+std::chrono::milliseconds MailSendingBudget();
+void SetMailSendingBudgetForTests(std::chrono::milliseconds budget);
+// Called from the stop signal's handler (async-signal-safe): the running
+// cycle sends no further group.
+void RequestMailStop(bool stop = true) noexcept;

@@ -16,8 +16,18 @@ struct CycleCounterValues
     // not be sent), each one line of text for the log, shown above the count
     // line. Reset with the counters.
     QStringList Failures;
+    // Mail refused for good (5xx, an unusable address or sender), one line per
+    // recipient list in the cycle it became stuck; later cycles that hold it
+    // back or find it refused again only count it in MailHeldBack.
+    QStringList Stuck;
+    qint32 MailHeldBack = 0;
 
-    void Reset() { Emails = IssuesCreated = IssuesClosed = 0; Failures.clear(); }
+    void Reset()
+    {
+        Emails = IssuesCreated = IssuesClosed = MailHeldBack = 0;
+        Failures.clear();
+        Stuck.clear();
+    }
 };
 
 extern CycleCounterValues CycleCounters;

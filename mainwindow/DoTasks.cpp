@@ -69,13 +69,20 @@ CycleResult DoTasks()
     CloseDatabase();
 
     // In the order they happened: the alert, the mail groups that could not
-    // be sent (they stay queued for the next cycle), then the sending itself.
+    // be sent (they stay queued for the next cycle), the mail newly refused
+    // for good, then the sending itself.
     if (!alertError.isEmpty())
         result.errors.append(alertError);
     result.errors.append(CycleCounters.Failures);
+    result.errors.append(CycleCounters.Stuck);
     if (!sendError.isEmpty())
         result.errors.append(sendError);
-    if (!result.errors.isEmpty())
+    // Mail refused for good is the addresses' fault, not the server's: a
+    // health check tells the two apart by the outcome.
+    const bool otherFailure = !alertError.isEmpty() || !sendError.isEmpty() || !CycleCounters.Failures.isEmpty();
+    if (otherFailure)
         result.outcome = CycleOutcome::TaskFailed;
+    else if (!CycleCounters.Stuck.isEmpty() || CycleCounters.MailHeldBack > 0)
+        result.outcome = CycleOutcome::MailStuck;
     return result;
 }

@@ -8,6 +8,7 @@ enum class CycleOutcome {
     ConnectionFailed,   // OpenDatabase failed (and reported it); nothing ran
     TaskFailed,         // a task failed or a mail group could not be sent
     Skipped,            // another server held the database's cycle lock; nothing ran
+    MailStuck,          // nothing failed but mail refused for good (held back, see --queue-status)
 };
 
 struct CycleResult

@@ -293,3 +293,16 @@ BEGIN
     UPDATE CustomerEmployeeTraining SET Completed = CASE WHEN Completed IS NULL THEN NULL WHEN upper(Completed) = 'FALSE' THEN 0 WHEN upper(Completed) = 'TRUE' THEN 1 WHEN typeof(Completed) = 'text' THEN Completed WHEN Completed = 0 THEN 0 ELSE 1 END
     WHERE rowid = NEW.rowid;
 END;
+
+-- The server's own: what it knows about queued mail that failed, one row per
+-- recipient list (EmailTo as in AutomationServer_EmailsSent). The server
+-- creates it when missing. NextTry ('yyyy-MM-dd HH:mm:ss', local time) is set
+-- when the mail server refused for good; the list is not tried before then.
+-- Deleting a row (or all: DELETE FROM AutomationServer_EmailQueueState) asks
+-- for a retry at the next poll.
+CREATE TABLE AutomationServer_EmailQueueState (
+    EmailTo     TEXT NOT NULL,
+    Attempts    INT NOT NULL,
+    LastReply   TEXT NULL,
+    NextTry     VARCHAR(19) NULL
+);

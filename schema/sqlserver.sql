@@ -156,3 +156,16 @@ CREATE TABLE dbo.Issues (
 );
 CREATE INDEX IX_Issues_ItemID ON dbo.Issues (ItemID);
 CREATE INDEX IX_Issues_ContractID ON dbo.Issues (ContractID);
+
+-- The server's own: what it knows about queued mail that failed, one row per
+-- recipient list (EmailTo as in AutomationServer_EmailsSent). The server
+-- creates it when missing. NextTry ('yyyy-MM-dd HH:mm:ss', local time) is set
+-- when the mail server refused for good; the list is not tried before then.
+-- Deleting a row (or all: DELETE FROM AutomationServer_EmailQueueState) asks
+-- for a retry at the next poll.
+CREATE TABLE dbo.AutomationServer_EmailQueueState (
+    EmailTo     nvarchar(max) NOT NULL,
+    Attempts    int NOT NULL,
+    LastReply   nvarchar(max) NULL,
+    NextTry     varchar(19) NULL
+);

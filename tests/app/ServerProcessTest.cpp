@@ -164,6 +164,29 @@ TEST_F(ServerProcessTest, once_mailGroupNotSent_exitsOne)
     EXPECT_TRUE(result.out.contains(QLatin1String("b@client.example;"))) << result.out.toStdString();
 }
 
+// Mail refused for good is not a sick server: --once says so by its status,
+// and --queue-status (no display, no cycle) lists it with the reason.
+TEST_F(ServerProcessTest, once_onlyMailRefusedForGood_exitsFour_queueStatusListsIt)
+{
+    db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody,"
+                           " EmailSent) VALUES ('', 'b@client.example;', 's', 'b', 0)"));
+    const Finished result = run(once());
+    EXPECT_EQ(result.exitCode, 4) << result.out.toStdString();
+    EXPECT_TRUE(result.out.contains(QLatin1String("sender address (EmailFrom)"))) << result.out.toStdString();
+    QProcessEnvironment noDisplay = environment();
+    noDisplay.remove(QStringLiteral("DISPLAY"));
+    noDisplay.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const Finished status = run({QStringLiteral("--queue-status"), QStringLiteral("--config"), configPath}, noDisplay);
+    EXPECT_EQ(status.exitCode, 0) << status.err.toStdString();
+    EXPECT_TRUE(status.out.contains(QLatin1String("\tb@client.example;\tattempts: 1\tnext try: ")))
+        << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains(QLatin1String("last reply: the sender address (EmailFrom)")));
+    const Finished retry = run({QStringLiteral("--retry-now"), QStringLiteral("--config"), configPath}, noDisplay);
+    EXPECT_EQ(retry.exitCode, 0) << retry.err.toStdString();
+    EXPECT_TRUE(run({QStringLiteral("--queue-status"), QStringLiteral("--config"), configPath})
+                    .out.contains(QLatin1String("\tattempts: 0\tnext try: next poll")));
+}
+
 TEST_F(ServerProcessTest, once_badCompanyRow_namesColumnAndValueAndExitsOne)
 {
     db.exec(QStringLiteral("UPDATE Company SET AutomationServerPoll = 70000"));

@@ -64,6 +64,12 @@ TEST_F(MailTest, plainMessage_arrivesAsProperInternetMessage)
     EXPECT_EQ(m.header(QStringLiteral("MIME-Version")), QStringLiteral("1.0"));
     EXPECT_EQ(m.headerCount(QStringLiteral("MIME-Version")), 1);
     EXPECT_EQ(m.contentType, QStringLiteral("text/plain"));
+    // One part is the whole message, not a multipart wrapping of it.
+    EXPECT_TRUE(m.header(QStringLiteral("Content-Type")).startsWith(QLatin1String("text/plain")));
+    // A fully qualified EHLO name, as servers that check it require.
+    const QStringList ehlo = server.sessionEvents(QStringLiteral("ehlo "));
+    ASSERT_EQ(ehlo.size(), 1);
+    EXPECT_TRUE(ehlo.first().mid(5).contains(QLatin1Char('.'))) << ehlo.first().toStdString();
     EXPECT_EQ(m.charset, QStringLiteral("utf-8"));
     EXPECT_TRUE(m.transferEncoding == QLatin1String("quoted-printable") || m.transferEncoding == QLatin1String("base64"))
         << m.transferEncoding.toStdString();

@@ -49,12 +49,26 @@ TEST_F(MailSecurity, startTlsWithTrustedCertificate_delivers)
     EXPECT_EQ(server.messages().size(), 1);
 }
 
-TEST_F(MailSecurity, secureOffAgainstServerRequiringTls_isRefused)
+TEST_F(MailSecurity, secureOff_stillUsesStartTlsWhenOffered)
 {
+    // The server refuses any mail before STARTTLS, so delivery proves it.
     SmtpServer server(tls(Tls::StartTls));
-    const QString failure = sendOne(server, false);
-    EXPECT_TRUE(failure.contains(QStringLiteral("530"))) << failure.toStdString();
-    EXPECT_TRUE(server.messages().isEmpty());
+    EXPECT_EQ(sendOne(server, false), QString());
+    EXPECT_EQ(server.messages().size(), 1);
+}
+
+TEST_F(MailSecurity, smtpsScheme_asksForImplicitTlsOnAnyPort)
+{
+    SmtpServer server(tls(Tls::Implicit));
+    const QString failure = failureOf([&] {
+        MailComponent mail;
+        address(mail, server);
+        mail.SetServerHost(QStringLiteral("smtps://127.0.0.1"));
+        mail.AddRecipient(QStringLiteral("a@client.test"), 0);
+        mail.Send();
+    });
+    EXPECT_EQ(failure, QString());
+    EXPECT_EQ(server.messages().size(), 1);
 }
 
 TEST_F(MailSecurity, secureOnAgainstServerWithoutTls_neverFallsBackToPlainText)

@@ -4,6 +4,7 @@
 #include "CycleCounters.h"
 #include "DbConnection.h"
 #include "DbError.h"
+#include "MailQueueState.h"
 #include "Recordset.h"
 #include "SendQueuedEmails.h"
 #include "TempDatabase.h"
@@ -215,18 +216,32 @@ TEST_F(QueueTest, listOfSeveralAddresses_isOneMessageToAll)
     EXPECT_EQ(mails.first().body, combined({"one", "two"}));
 }
 
-TEST_F(QueueTest, nullBodyAndSender_readAsEmptyAndEmptyFooterKeepsTheBreaks)
+TEST_F(QueueTest, nullBody_addsOnlyItsBreakAndEmptyFooterKeepsTheBreaks)
 {
     CompanySettings.AutomationServerEmailFooter.clear();
     queue(QStringLiteral("a@client.test"), QStringLiteral("one"));
-    queue(QStringLiteral("a@client.test"), QVariant(), QVariant(), QVariant());
+    queue(QStringLiteral("a@client.test"), QVariant(), QVariant());
     SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
-    EXPECT_EQ(mails.first().mailFrom, QStringLiteral("<>"));   // the null sender
     EXPECT_EQ(mails.first().body, QByteArray("one\r\n\r\n\r\n\r\n\r\n"));
     EXPECT_EQ(CycleCounters.Emails, 1);
+}
+
+TEST_F(QueueTest, nullOrEmptySender_failsItsGroupAndMarksNothing)
+{
+    for (const QVariant &sender : {QVariant(), QVariant(QString()), QVariant(QStringLiteral("  "))}) {
+        const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("one"), QStringLiteral("V"), sender);
+        CycleCounters.Reset();
+        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailQueueState"));
+        SendQueuedEmails();
+        EXPECT_EQ(sentFlag(id), 0);
+        ASSERT_EQ(CycleCounters.Stuck.size(), 1);
+        EXPECT_TRUE(CycleCounters.Stuck.first().contains(QLatin1String("sender address (EmailFrom)")));
+        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
+    }
+    EXPECT_EQ(server->connectionCount(), 0);
 }
 
 TEST_F(QueueTest, failingGroup_staysQueuedWhileOthersAreSent)
@@ -245,14 +260,15 @@ TEST_F(QueueTest, failingGroup_staysQueuedWhileOthersAreSent)
     EXPECT_TRUE(dateSent(refused).isNull());
     EXPECT_EQ(sentFlag(z), 1);
     EXPECT_EQ(CycleCounters.Emails, 2);
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    const QString line = CycleCounters.Failures.first();
+    EXPECT_TRUE(CycleCounters.Failures.isEmpty());
+    ASSERT_EQ(CycleCounters.Stuck.size(), 1);
+    const QString line = CycleCounters.Stuck.first();
     EXPECT_TRUE(line.startsWith(QStringLiteral("Email to refused@client.test not sent: "))) << line.toStdString();
     EXPECT_TRUE(line.contains(QStringLiteral("550"))) << line.toStdString();
     EXPECT_FALSE(line.contains(QLatin1Char('\n')));
 }
 
-TEST_F(QueueTest, serverDown_leavesEverythingQueuedAndReportsEachGroup)
+TEST_F(QueueTest, serverDown_leavesEverythingQueuedAndStopsAfterTheFirstGroup)
 {
     SmtpServer::Options down;
     down.behaviour = SmtpServer::Behaviour::NotListening;
@@ -265,7 +281,8 @@ TEST_F(QueueTest, serverDown_leavesEverythingQueuedAndReportsEachGroup)
     EXPECT_EQ(CycleCounters.Emails, 0);
     ASSERT_EQ(CycleCounters.Failures.size(), 2);
     EXPECT_TRUE(CycleCounters.Failures.at(0).startsWith(QStringLiteral("Email to a@client.test not sent: ")));
-    EXPECT_TRUE(CycleCounters.Failures.at(1).startsWith(QStringLiteral("Email to b@client.test not sent: ")));
+    EXPECT_EQ(CycleCounters.Failures.at(1), QStringLiteral("Mail sending stopped for this cycle: the mail server "
+                                                           "failed; 1 message(s) stay queued for the next poll"));
 }
 
 TEST_F(QueueTest, refusedLogin_isReportedWithoutThePassword)
@@ -288,22 +305,41 @@ TEST_F(QueueTest, refusedLogin_isReportedWithoutThePassword)
     EXPECT_FALSE(CycleCounters.Failures.first().contains(QStringLiteral("wrong-Pa55")));
 }
 
-TEST_F(QueueTest, failingMarkingStatement_endsTheRunWithDbError)
+// The mark is taken before the message leaves: a queue that refuses it, or
+// that another writer holds locked for the whole run, sends nothing.
+TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
 {
-    db.exec(QStringLiteral("CREATE TRIGGER queue_frozen BEFORE UPDATE ON AutomationServer_EmailsSent "
-                           "BEGIN SELECT RAISE(ABORT, 'queue is frozen'); END;"));
-    const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
-    queue(QStringLiteral("b@client.test"), QStringLiteral("for b"));
-    try {
-        SendQueuedEmails();
-        FAIL() << "no DbError";
-    } catch (const DbError &error) {
-        EXPECT_TRUE(error.message().contains(QStringLiteral("queue is frozen"))) << error.message().toStdString();
+    const struct { const char *name; bool lockedByAnotherWriter; const char *why; } cases[] = {
+        {"triggerRefusesTheUpdate", false, "queue is frozen"},
+        {"anotherWriterHoldsTheLock", true, "locked"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        CycleCounters.Reset();
+        db.exec(QStringLiteral("DROP TRIGGER IF EXISTS queue_frozen"));
+        if (!c.lockedByAnotherWriter)
+            db.exec(QStringLiteral("CREATE TRIGGER queue_frozen BEFORE UPDATE ON AutomationServer_EmailsSent "
+                                   "BEGIN SELECT RAISE(ABORT, 'queue is frozen'); END;"));
+        const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
+        queue(QStringLiteral("b@client.test"), QStringLiteral("for b"));
+        DbConnection writer;
+        if (c.lockedByAnotherWriter) {
+            ASSERT_TRUE(writer.Open(db.connectionString()));
+            writer.BeginTransaction();
+        }
+        EXPECT_NO_THROW(SendQueuedEmails());
+        writer.Close();
+        EXPECT_EQ(server->connectionCount(), 0);
+        EXPECT_EQ(sentFlag(a), 0);
+        EXPECT_EQ(CycleCounters.Emails, 0);
+        ASSERT_EQ(CycleCounters.Failures.size(), 1);
+        const QString line = CycleCounters.Failures.first();
+        EXPECT_TRUE(line.startsWith(QLatin1String("Mail sending stopped for this cycle: the queue rows cannot be "
+                                                  "marked sent, so no message is sent")))
+            << line.toStdString();
+        EXPECT_TRUE(line.contains(QLatin1String(c.why))) << line.toStdString();
+        EXPECT_TRUE(line.endsWith(QLatin1String("2 message(s) stay queued for the next poll"))) << line.toStdString();
     }
-    // The first message went out; its rows stay queued and nothing more is sent.
-    EXPECT_EQ(server->messages().size(), 1);
-    EXPECT_EQ(sentFlag(a), 0);
-    EXPECT_EQ(CycleCounters.Emails, 0);
 }
 
 TEST_F(QueueTest, failingQuery_throwsDbError)
@@ -311,4 +347,138 @@ TEST_F(QueueTest, failingQuery_throwsDbError)
     db.exec(QStringLiteral("DROP TABLE AutomationServer_EmailsSent"));
     EXPECT_THROW(SendQueuedEmails(), DbError);
     EXPECT_EQ(server->connectionCount(), 0);
+}
+
+// Logins: one failed login per cycle however many groups wait, and the
+// password never crosses a session that is not encrypted unless allowed.
+TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
+{
+    const struct {
+        const char *name;
+        SmtpServer::Tls tls;
+        bool secure;
+        bool allowPlain;
+        const char *password;
+        int logins;        // AUTH commands over encrypted sessions
+        int clearLogins;   // AUTH commands in clear
+        int sent;
+        const char *failure;
+    } cases[] = {
+        {"wrongPassword", SmtpServer::Tls::StartTls, true, false, "wrong-Pa55", 1, 0, 0, "535"},
+        {"starttlsOfferedSecureOff", SmtpServer::Tls::StartTls, false, false, "right-Pa55", 1, 0, 7, ""},
+        {"noStarttlsOffered", SmtpServer::Tls::None, false, false, "right-Pa55", 0, 0, 0, "does not offer STARTTLS"},
+        {"noStarttlsButAllowed", SmtpServer::Tls::None, false, true, "right-Pa55", 0, 1, 7, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpServer::Options login;
+        login.tls = c.tls;
+        login.user = QStringLiteral("mailer");
+        login.password = QStringLiteral("right-Pa55");
+        start(login);
+        CompanySettings.AutomationServerEmailServer = QStringLiteral("localhost");
+        CompanySettings.AutomationServerEmailUseSSLTLS = c.secure;
+        CompanySettings.AutomationServerEmailUser = QStringLiteral("mailer");
+        CompanySettings.AutomationServerEmailPassword = QString::fromLatin1(c.password);
+        SetPlainTextLoginAllowed(c.allowPlain);
+        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
+        for (int i = 0; i < 7; ++i)
+            queue(QStringLiteral("list%1@client.test").arg(i), QStringLiteral("body"));
+        CycleCounters.Reset();
+        SendQueuedEmails();
+        SetPlainTextLoginAllowed(false);
+
+        EXPECT_EQ(server->sessionEvents(QStringLiteral("auth")).count(QStringLiteral("auth")), c.logins);
+        EXPECT_EQ(server->sessionEvents(QStringLiteral("auth-clear")).size(), c.clearLogins);
+        EXPECT_EQ(int(server->messages().size()), c.sent);
+        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=1"))
+                      .toInt(),
+                  c.sent);
+        if (c.sent == 0) {
+            ASSERT_EQ(CycleCounters.Failures.size(), 2);
+            EXPECT_TRUE(CycleCounters.Failures.first().contains(QLatin1String(c.failure)))
+                << CycleCounters.Failures.first().toStdString();
+            EXPECT_TRUE(CycleCounters.Failures.last().contains(QLatin1String("6 message(s) stay queued")));
+        }
+    }
+}
+
+// A 4xx goes out at the next poll once the server takes it; a 5xx is held
+// back (not tried at the next poll), listed with the reply, and goes out when
+// the back-off has passed or an operator deletes its state row.
+TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked)
+{
+    const QDateTime failedAt(QDate(2026, 12, 7), QTime(14, 5, 9));
+    const struct { const char *name; const char *to; bool operatorAsks; } cases[] = {
+        {"deferredOnce", "later@client.test", false},
+        {"refusedBackOffEnds", "refuse@client.test", false},
+        {"refusedOperatorAsks", "refuse@client.test", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool permanent = QByteArray(c.to).startsWith("refuse");
+        start(SmtpServer::Options{});
+        CompanySettings.AutomationServerPoll = 5;
+        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
+        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailQueueState"));
+        const qint64 id = queue(QString::fromLatin1(c.to), QStringLiteral("body"));
+        SetClockForTests([failedAt] { return failedAt; });
+        CycleCounters.Reset();
+        SendQueuedEmails();
+        EXPECT_EQ(sentFlag(id), 0);
+        EXPECT_EQ((permanent ? CycleCounters.Stuck : CycleCounters.Failures).size(), 1);
+        EXPECT_TRUE(MailQueueStatusText().contains(QStringLiteral("%1\t%2\tattempts: 1\tnext try: %3\tlast reply: ")
+                                                       .arg(id)
+                                                       .arg(QString::fromLatin1(c.to),
+                                                            permanent ? QStringLiteral("2026-12-07 14:14:39")
+                                                                      : QStringLiteral("next poll"))));
+        EXPECT_TRUE(MailQueueStatusText().contains(permanent ? QLatin1String("550") : QLatin1String("450")));
+
+        // The next poll: a refused list is not tried, nor reported again.
+        SetClockForTests([failedAt] { return failedAt.addSecs(5 * 60); });
+        CycleCounters.Reset();
+        const int connections = server->connectionCount();
+        if (permanent) {
+            SendQueuedEmails();
+            EXPECT_EQ(server->connectionCount(), connections);
+            EXPECT_TRUE(CycleCounters.Stuck.isEmpty());
+            EXPECT_EQ(CycleCounters.MailHeldBack, 1);
+            // The address is mended (the server now takes it).
+            SmtpServer::Options mended;
+            mended.behaviour = SmtpServer::Behaviour::AcceptAll;
+            start(mended);
+            CompanySettings.AutomationServerPoll = 5;
+            if (c.operatorAsks)
+                db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailQueueState"));
+            else
+                SetClockForTests([failedAt] { return failedAt.addSecs(10 * 60); });
+        }
+        SendQueuedEmails();
+        EXPECT_EQ(sentFlag(id), 1);
+        EXPECT_EQ(server->messages().size(), 1);
+        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState")).toInt(), 0);
+    }
+}
+
+// A cycle starts no new group once its time is up or a stop was asked for;
+// the rest waits for the next poll.
+TEST_F(QueueTest, boundedSending_stopsBetweenGroupsOnTimeOrStop)
+{
+    for (int i = 0; i < 3; ++i)
+        queue(QStringLiteral("list%1@client.test").arg(i), QStringLiteral("body"));
+    RequestMailStop();
+    SendQueuedEmails();
+    RequestMailStop(false);
+    EXPECT_EQ(server->connectionCount(), 0);
+    ASSERT_EQ(CycleCounters.Failures.size(), 1);
+    EXPECT_EQ(CycleCounters.Failures.first(), QStringLiteral("Mail sending stopped for this cycle: the server is "
+                                                             "stopping; 3 message(s) stay queued for the next poll"));
+
+    CycleCounters.Reset();
+    SetMailSendingBudgetForTests(std::chrono::milliseconds(1));
+    SendQueuedEmails();
+    SetMailSendingBudgetForTests(std::chrono::milliseconds(0));
+    EXPECT_LT(CycleCounters.Emails, 3);
+    ASSERT_EQ(CycleCounters.Failures.size(), 1);
+    EXPECT_TRUE(CycleCounters.Failures.first().contains(QLatin1String("time for sending")));
 }

@@ -164,25 +164,27 @@ TEST_F(DatabaseFaults, queueTableMissing_notificationsWaitAndAreSentOnceRepaired
     expectRecoveredOnce();
 }
 
-// The one window for a duplicate: the mail server accepted a message and the
-// statement marking its rows did not stand. The message is sent again at the
-// next cycle (once), and the failure is in the log.
-TEST_F(DatabaseFaults, markingStatementRefused_messageSentAgainOnceAtTheNextCycle)
+// The mark is taken before the message leaves: a queue whose marking
+// statement does not stand sends nothing (and says why), and once it stands
+// again every message goes out exactly once.
+TEST_F(DatabaseFaults, markingStatementRefused_nothingSentThenEverythingOnce)
 {
     db.exec(QStringLiteral("CREATE TRIGGER refuse_marking BEFORE UPDATE ON AutomationServer_EmailsSent "
                            "BEGIN SELECT RAISE(ABORT, 'marking refused'); END;"));
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);
     ASSERT_EQ(last.errors.size(), 1);
-    EXPECT_EQ(last.errors[0], QStringLiteral("Error in sending emails: marking refused"));
-    EXPECT_EQ(AllMail().size(), 1);   // the run stops at the first message it cannot mark
+    EXPECT_TRUE(last.errors[0].startsWith(QLatin1String("Mail sending stopped for this cycle: the queue rows cannot "
+                                                        "be marked sent, so no message is sent (marking refused)")))
+        << last.errors[0].toStdString();
+    EXPECT_EQ(AllMail().size(), 0);
     db.exec(QStringLiteral("DROP TRIGGER refuse_marking"));
 
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::Completed) << last.errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_NO_VIOLATIONS(DatabaseViolations(db, work.due, 3, true));
-    EXPECT_NO_VIOLATIONS(MailViolations(db, AllMail(), false));
-    EXPECT_EQ(DuplicateMessages(AllMail()), 1);
+    EXPECT_NO_VIOLATIONS(MailViolations(db, AllMail(), true));
+    EXPECT_EQ(DuplicateMessages(AllMail()), 0);
 }
 
 TEST(DatabaseFaultsAtStart, oneShotAndHeadless_unreachableDatabase_reportAndExitOneThenRunOnceItIsBack)

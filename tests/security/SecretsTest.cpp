@@ -136,7 +136,8 @@ TEST(DatabaseSecrets, serverThatCannotConnect_printsNoPassword)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VELMAR_INSTANCE_LOCK_DIR"), dir.path());
     server.setProcessEnvironment(env);
-    server.start(QStringLiteral(VELMAR_SERVER_BINARY), {QStringLiteral("--once"), QStringLiteral("--config"), config});
+    server.start(QStringLiteral(VELMAR_SERVER_BINARY), {QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"),
+                                                       QStringLiteral("--config"), config});
     ASSERT_TRUE(server.waitForFinished(60000)) << "the server did not finish";
     const QString output = QString::fromLocal8Bit(server.readAllStandardOutput() + server.readAllStandardError());
     EXPECT_EQ(server.exitCode(), 1) << output.toStdString();
@@ -282,7 +283,11 @@ TEST_F(MailSecretsTest, serverThatRepeatsTheLogin_failureLineHoldsNoPassword)
     CompanySettings.AutomationServerEmailServerPort = echo.port();
     CompanySettings.AutomationServerEmailUseSSLTLS = false;
 
+    // The server offers no STARTTLS: only an explicit allowance lets the
+    // login go at all.
+    SetPlainTextLoginAllowed(true);
     const QString line = failureLine();
+    SetPlainTextLoginAllowed(false);
     EXPECT_TRUE(line.contains(QLatin1String("535 5.7.8 Login refused for"))) << line.toStdString();
     // The repeat arrived (the user name is no secret), the password did not.
     EXPECT_TRUE(line.contains(MailUser)) << line.toStdString();
@@ -314,7 +319,8 @@ TEST(ServerSecrets, cycleWithRefusedLogin_printsNoPasswordOnEitherStream)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VELMAR_INSTANCE_LOCK_DIR"), db.directory());
     server.setProcessEnvironment(env);
-    server.start(QStringLiteral(VELMAR_SERVER_BINARY), {QStringLiteral("--once"), QStringLiteral("--config"), config});
+    server.start(QStringLiteral(VELMAR_SERVER_BINARY), {QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"),
+                                                       QStringLiteral("--config"), config});
     ASSERT_TRUE(server.waitForFinished(60000)) << "the server did not finish";
     const QString output = QString::fromLocal8Bit(server.readAllStandardOutput() + server.readAllStandardError());
     EXPECT_EQ(server.exitCode(), 1) << output.toStdString();

@@ -234,6 +234,18 @@ int countEvents(const QString &folder, const QByteArray &event)
 }
 }
 
+QStringList SmtpServer::sessionEvents(const QString &prefix) const
+{
+    QFile log(QDir(m_folder.path()).filePath(QStringLiteral("connections.log")));
+    QStringList events;
+    if (log.open(QIODevice::ReadOnly)) {
+        for (const QString &line : QString::fromUtf8(log.readAll()).split(QLatin1Char('\n')))
+            if (line.startsWith(prefix))
+                events.append(line);
+    }
+    return events;
+}
+
 int SmtpServer::connectionCount() const
 {
     return countEvents(m_folder.path(), "open");

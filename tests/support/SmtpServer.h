@@ -36,7 +36,8 @@ class SmtpServer
 public:
     enum class Tls { None, StartTls, Implicit };
     enum class Behaviour {
-        Accept,          // every recipient but "refuse...@" (550) and "defer...@" (450) addresses
+        Accept,          // every recipient but "refuse...@" (550), "defer...@" (450) and, the
+                         // first time only, "later...@" (450) addresses
         AcceptAll,       // every recipient, whatever its name
         RejectData,      // 554 after the message data
         DeferData,       // 451 after the message data
@@ -68,6 +69,9 @@ public:
     int port() const { return m_port; }
     QList<ReceivedMail> messages() const;      // in order of arrival
     int connectionCount() const;               // connections accepted so far
+    // "ehlo <name>", "auth" and "auth-clear" (AUTH on a session not
+    // encrypted) events so far, in order.
+    QStringList sessionEvents(const QString &prefix) const;
     // Waits up to timeoutMs for the count of connections ended to reach
     // count; returns the count seen last.
     int waitForClosedConnections(int count, int timeoutMs) const;

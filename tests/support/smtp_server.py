@@ -8,8 +8,12 @@ body) and NNNN.json (envelope and decoded headers; written last, so a test that
 sees it sees the whole message). Every connection adds "open" to connections.log
 when it is accepted and "closed" when it ends.
 
+Every EHLO adds "ehlo <name>", every AUTH "auth" (or "auth-clear" on a session
+that is not encrypted) to connections.log.
+
 Recipients whose local part starts with "refuse" are always refused (550),
-those starting with "defer" deferred (450), except with --behaviour accept-all.
+those starting with "defer" deferred (450), those starting with "later"
+deferred the first time only, except with --behaviour accept-all.
 """
 import argparse
 import asyncio
@@ -26,7 +30,7 @@ import ssl
 import sys
 import warnings
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, syntax
 
 
 class Recorder:
@@ -34,6 +38,7 @@ class Recorder:
         self.folder = folder
         self.behaviour = behaviour
         self.count = 0
+        self.seen_later = set()
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         if self.behaviour == "reject-sender":
@@ -47,6 +52,9 @@ class Recorder:
         if self.behaviour != "accept-all" and local.startswith("refuse"):
             return "550 5.1.1 <%s>: Recipient address rejected: no such user" % address
         if self.behaviour != "accept-all" and local.startswith("defer"):
+            return "450 4.2.1 <%s>: Mailbox busy, try again later" % address
+        if self.behaviour != "accept-all" and local.startswith("later") and address not in self.seen_later:
+            self.seen_later.add(address)
             return "450 4.2.1 <%s>: Mailbox busy, try again later" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
@@ -123,6 +131,17 @@ class RecordingSMTP(SMTP):
     def connection_lost(self, error):
         self._log("closed")
         super().connection_lost(error)
+
+    @syntax("EHLO hostname")
+    async def smtp_EHLO(self, hostname):
+        self._log("ehlo %s" % hostname)
+        await super().smtp_EHLO(hostname)
+
+    @syntax("AUTH <mechanism>")
+    async def smtp_AUTH(self, arg):
+        secure = self._tls_protocol is not None or self.transport.get_extra_info("ssl_object") is not None
+        self._log("auth" if secure else "auth-clear")
+        await super().smtp_AUTH(arg)
 
     async def smtp_DATA(self, arg):
         if self._behaviour == "drop-data" and self.envelope.rcpt_tos:

@@ -1,0 +1,159 @@
+#include "MailQueueState.h"
+
+#include "DbError.h"
+#include "Recordset.h"
+#include "SqlText.h"
+
+#include <algorithm>
+
+namespace {
+const QString StoredTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+QString text(const QVariant &value)
+{
+    return value.isNull() ? QString() : value.toString();
+}
+
+MailQueueState stateOf(const Recordset &rows)
+{
+    MailQueueState state;
+    state.attempts = rows.Field(QStringLiteral("Attempts")).toInt();
+    state.lastReply = text(rows.Field(QStringLiteral("LastReply")));
+    state.nextTry = QDateTime::fromString(text(rows.Field(QStringLiteral("NextTry"))), StoredTimeFormat);
+    return state;
+}
+
+void ensureTable(DbConnection &connection)
+{
+    try {
+        connection.Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState"));
+    } catch (const DbError &) {
+        connection.Execute(CreateMailQueueStateSql(connection.backend()));
+    }
+}
+}
+
+QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinutes)
+{
+    const qint64 poll = std::max(pollMinutes, 1);
+    const qint64 day = 24 * 60;
+    const qint64 minutes = std::min(day, poll << std::clamp(attempts, 1, 20));
+    // A poll that comes a few seconds early must not retry it one poll early.
+    return failedAt.addSecs(minutes * 60 - 30);
+}
+
+QString CreateMailQueueStateSql(DbConnection::Backend backend)
+{
+    const QString longText = backend == DbConnection::Backend::Sqlite ? QStringLiteral("TEXT")
+                                                                      : QStringLiteral("NVARCHAR(MAX)");
+    return QStringLiteral("CREATE TABLE AutomationServer_EmailQueueState (EmailTo %1 NOT NULL, "
+                          "Attempts INT NOT NULL, LastReply %1 NULL, NextTry VARCHAR(19) NULL)")
+        .arg(longText);
+}
+
+QString MailQueueStatesSql()
+{
+    return QStringLiteral("SELECT EmailTo,Attempts,LastReply,NextTry FROM AutomationServer_EmailQueueState");
+}
+
+QString ForgetMailQueueStateSql(const QString &recipients)
+{
+    return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState WHERE EmailTo='") + SqlText(recipients)
+           + QLatin1Char('\'');
+}
+
+QString SaveMailQueueStateSql(const QString &recipients, const MailQueueState &state)
+{
+    const QString nextTry = state.nextTry.isValid()
+                                ? QLatin1Char('\'') + state.nextTry.toString(StoredTimeFormat) + QLatin1Char('\'')
+                                : QStringLiteral("NULL");
+    return QStringLiteral("INSERT INTO AutomationServer_EmailQueueState (EmailTo,Attempts,LastReply,NextTry) "
+                          "VALUES ('%1',%2,'%3',%4)")
+        .arg(SqlText(recipients))
+        .arg(state.attempts)
+        .arg(SqlText(state.lastReply), nextTry);
+}
+
+QString MailQueueStatusSql()
+{
+    return QStringLiteral("SELECT q.ID,q.EmailTo,s.Attempts,s.LastReply,s.NextTry FROM AutomationServer_EmailsSent q "
+                          "LEFT JOIN AutomationServer_EmailQueueState s ON s.EmailTo=q.EmailTo "
+                          "WHERE q.EmailSent=0 AND q.EmailTo<>'' ORDER BY q.EmailTo,q.ID");
+}
+
+QHash<QString, MailQueueState> LoadMailQueueStates()
+{
+    DbConnection &connection = DatabaseConnection();
+    ensureTable(connection);
+    Recordset rows;
+    rows.Open(MailQueueStatesSql(), connection);
+    QHash<QString, MailQueueState> states;
+    for (; !rows.Eof(); rows.MoveNext())
+        states.insert(text(rows.Field(QStringLiteral("EmailTo"))), stateOf(rows));
+    rows.Close();
+    return states;
+}
+
+void SaveMailQueueState(const QString &recipients, const MailQueueState &state)
+{
+    DbConnection &connection = DatabaseConnection();
+    connection.BeginTransaction();
+    try {
+        connection.Execute(ForgetMailQueueStateSql(recipients));
+        connection.Execute(SaveMailQueueStateSql(recipients, state));
+        connection.Commit();
+    } catch (...) {
+        connection.Rollback();
+        throw;
+    }
+}
+
+void ForgetMailQueueState(const QString &recipients)
+{
+    DatabaseConnection().Execute(ForgetMailQueueStateSql(recipients));
+}
+
+QString MailQueueStatusText()
+{
+    DbConnection &connection = DatabaseConnection();
+    ensureTable(connection);
+    Recordset rows;
+    rows.Open(MailQueueStatusSql(), connection);
+    QString out;
+    int count = 0;
+    for (; !rows.Eof(); rows.MoveNext(), ++count) {
+        const QString recipients = text(rows.Field(QStringLiteral("EmailTo"))).simplified();
+        if (rows.Field(QStringLiteral("Attempts")).isNull()) {
+            out += QStringLiteral("%1\t%2\tattempts: 0\tnext try: next poll\n")
+                       .arg(rows.Field(QStringLiteral("ID")).toLongLong())
+                       .arg(recipients);
+            continue;
+        }
+        const MailQueueState state = stateOf(rows);
+        out += QStringLiteral("%1\t%2\tattempts: %3\tnext try: %4\tlast reply: %5\n")
+                   .arg(rows.Field(QStringLiteral("ID")).toLongLong())
+                   .arg(recipients)
+                   .arg(state.attempts)
+                   .arg(state.nextTry.isValid() ? state.nextTry.toString(StoredTimeFormat) : QStringLiteral("next poll"),
+                        state.lastReply.simplified());
+    }
+    rows.Close();
+    return out + QStringLiteral("%1 unsent queue row(s)\n").arg(count);
+}
+
+QString ForgetAllMailQueueStatesSql()
+{
+    return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState");
+}
+
+QString RetryMailNowText()
+{
+    DbConnection &connection = DatabaseConnection();
+    ensureTable(connection);
+    const int held = connection.Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState"))
+                         .rows.value(0)
+                         .value(0)
+                         .toInt();
+    connection.Execute(ForgetAllMailQueueStatesSql());
+    return QStringLiteral("%1 recipient list(s) with failed mail will be tried at the next poll\n").arg(held);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "DbConnection.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+
+// What the server remembers about a recipient list whose queued mail failed:
+// kept in its own table, AutomationServer_EmailQueueState, next to the queue
+// (the host application reads EmailSent 0/1 only, so its meaning stays).
+// One row per recipient list (the exact EmailTo text of its queue rows).
+struct MailQueueState
+{
+    int attempts = 0;      // failed tries since the list last went out
+    QString lastReply;     // the failure, in the mail server's own words
+    QDateTime nextTry;     // permanent refusal: not tried before then; invalid: at the next poll
+    bool heldBack(const QDateTime &now) const { return nextTry.isValid() && now < nextTry; }
+};
+
+// How long a permanently refused list waits after its attempts-th failure:
+// two polls, then doubling, up to a day; so it is never tried at the very next
+// poll. pollMinutes below 1 counts as 1.
+QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinutes);
+
+QString CreateMailQueueStateSql(DbConnection::Backend backend);
+QString MailQueueStatesSql();
+QString ForgetMailQueueStateSql(const QString &recipients);
+QString SaveMailQueueStateSql(const QString &recipients, const MailQueueState &state);
+// Every unsent queue row with what is known of its recipient list.
+QString MailQueueStatusSql();
+
+// The states of every list, creating the table first when it is missing.
+QHash<QString, MailQueueState> LoadMailQueueStates();
+void SaveMailQueueState(const QString &recipients, const MailQueueState &state);
+void ForgetMailQueueState(const QString &recipients);
+
+// The text of --queue-status: one line per unsent queue row.
+QString MailQueueStatusText();
+// --retry-now: forgets every back-off, so everything queued is tried at the
+// next poll; returns what it did, for the operator.
+QString RetryMailNowText();
+QString ForgetAllMailQueueStatesSql();
