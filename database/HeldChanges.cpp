@@ -20,7 +20,7 @@ HeldChangesSql HeldChangesStatements(bool sqlite, int depth)
     // never committed, instead of being committed on its own.
     // T-SQL has no release of a savepoint: it lasts until the outer end.
     sql.begin = {QStringLiteral("SET IMPLICIT_TRANSACTIONS ON"), QStringLiteral("BEGIN TRANSACTION")};
-    sql.discard = QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION");
+    sql.discard = QStringLiteral("ROLLBACK TRANSACTION");
     sql.savepoint = {QStringLiteral("SAVE TRANSACTION ") + name};
     sql.rollBackTo = {QStringLiteral("ROLLBACK TRANSACTION ") + name};
     return sql;

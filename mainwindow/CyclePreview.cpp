@@ -234,7 +234,7 @@ int RunCyclePreview(const std::function<void(const QString &text)> &write)
                  : cycle.outcome == CycleOutcome::Skipped ? ExitAlreadyRunning
                                                           : ExitFailure;
     QString text;
-    if (cycle.outcome == CycleOutcome::Completed || cycle.outcome == CycleOutcome::TaskFailed) {
+    if (cycle.outcome != CycleOutcome::ConnectionFailed && cycle.outcome != CycleOutcome::Skipped) {
         try {
             text = report(before, recorder.Messages());
         } catch (const DbError &e) {

@@ -10,6 +10,8 @@
 #include "CycleLock.h"
 #include "DbConnection.h"
 #include "DbError.h"
+#include "HeldChanges.h"
+#include "NotifyExpiredWithin.h"
 #include "RecipientLookups.h"
 #include "SendQueuedEmails.h"
 #include "SqlServerDialect.h"
@@ -431,6 +433,17 @@ TEST(TsqlGrammar, everyStatementAndTheSqlServerSchemaParse)
         {QStringLiteral("session settings"), QStringLiteral("SET LANGUAGE us_english; SET DATEFORMAT mdy")}};
     for (const Builder &builder : builders())
         statements.append({builder.name, builder.build(Inputs())});
+    // The operator's lower bound on renewal dates, and the preview's held transaction.
+    const QDate day(2027, 1, 5);
+    SetNotifyExpiredWithinDays(30);
+    statements.append({QStringLiteral("NotificationCandidateQuery, lower bound"),
+                       NotificationCandidateQuery(QStringLiteral("Contract"), day)});
+    statements.append({QStringLiteral("AutomaticIssueSelectQuery, lower bound"), AutomaticIssueSelectQuery(day)});
+    SetNotifyExpiredWithinDays(std::nullopt);
+    const HeldChangesSql held = HeldChangesStatements(false, 1);
+    statements.append({QStringLiteral("preview begin"), held.begin.join(QStringLiteral("; "))});
+    // SAVE TRANSACTION and ROLLBACK TRANSACTION <name> are beyond this grammar.
+    statements.append({QStringLiteral("preview discard"), held.discard});
     EXPECT_EQ(check(statements, {QStringLiteral(VELMAR_SOURCE_DIR "/schema/sqlserver.sql")}, &output), 0) << output;
     // The schema's tables and indexes were read as well.
     const QRegularExpressionMatch checked =
