@@ -138,11 +138,7 @@ TEST(AdoToOdbc, localServerNamesAndBareBraces)
 
 TEST(AdoToOdbc, keywordsItCannotCarry_areRefusedByName)
 {
-    const struct
-    {
-        const char *item;
-        const char *keyword;
-    } cases[] = {{"Integrated Security=SSPI", "Integrated Security"}, {"Failover Partner=b", "Failover Partner"},
+    const struct { const char *item, *keyword; } cases[] = {{"Integrated Security=SSPI", "Integrated Security"}, {"Failover Partner=b", "Failover Partner"},
                  {"Network Library=dbnmpntw", "Network Library"}, {"Data Source=np:\\\\srv\\pipe\\sql", "Data Source"},
                  {"Mystery Option=1", "Mystery Option"}};
     for (const auto &c : cases) {

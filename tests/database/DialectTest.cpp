@@ -250,12 +250,7 @@ TEST(DialectText, neverJoinsTokensItMovesOrDrops)
 // server misbehaves here too. Each case failed on the kinder behaviour.
 TEST_F(Dialect, behavesAsStrictlyAsSqlServer)
 {
-    struct Case
-    {
-        const char *rule;
-        const char *sql;
-        QVariant expected;
-    };
+    struct Case { const char *rule, *sql; QVariant expected; };
     db.exec(QStringLiteral(
         "INSERT INTO TrainingItem (ID, Renews) VALUES (1, 12);"
         "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (1, '2026-01-05 00:00:00', 1);"
@@ -286,21 +281,15 @@ TEST_F(Dialect, behavesAsStrictlyAsSqlServer)
          "SELECT CONVERT(VarChar(19),TRY_CONVERT(datetime,'Jan  5 2027  9:30AM'),120) = '2027-01-05 09:30:00'", 1},
         {"TRY_CONVERT of no date is Null", "SELECT TRY_CONVERT(datetime,'2026-13-45') IS NULL", 1},
     };
-    for (const Case &c : cases) {
-        const QString sql = QString::fromLatin1(c.sql).replace(QStringLiteral("RENEWAL"), renewal);
-        EXPECT_EQ(scalar(sql), c.expected) << c.rule;
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(scalar(QString::fromLatin1(c.sql).replace(QStringLiteral("RENEWAL"), renewal)), c.expected) << c.rule;
 }
 
 // The columns refuse, with the server's message, what SQL Server's refuse,
 // and bit columns keep 0 and 1 only.
 TEST_F(Dialect, columnsRefuseWhatSqlServerRefuses)
 {
-    const struct
-    {
-        const char *values;
-        const char *message;
-    } refused[] = {
+    const struct { const char *values, *message; } refused[] = {
         {"(Status) VALUES ('Open and waiting for a reply')", "String or binary data would be truncated in table 'Issues', column 'Status'."},
         {"(DueDate) VALUES ('not a date')", "Conversion failed when converting date and/or time"},
         {"(DueDate) VALUES ('')", "Conversion failed when converting date and/or time"},

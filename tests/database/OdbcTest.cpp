@@ -2,6 +2,7 @@
 // SQLite ODBC driver behind it: statements go as written, with no dialect.
 #include "AdoToOdbc.h"
 #include "DbConnection.h"
+#include "HostData.h"
 #include "CycleLock.h"
 #include "Recordset.h"
 #include "ServerRun.h"
@@ -191,32 +192,24 @@ public:
         if (file.open(QIODevice::WriteOnly))
             file.write(QJsonDocument(script).toJson());
         file.close();
-        QStringList arguments = {QStringLiteral("-u"), QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/tds_server.py"), QStringLiteral("--script"),
-                                 file.fileName(), QStringLiteral("--log"), dir.filePath(QStringLiteral("log.jsonl"))};
-        if (silent)
-            arguments << QStringLiteral("--silent");
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        process.start(QStringLiteral("/usr/bin/python3"),
+                      QStringList{QStringLiteral("-u"), QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/tds_server.py"),
+                                  QStringLiteral("--script"), file.fileName(), QStringLiteral("--log"), logPath()}
+                          + (silent ? QStringList{QStringLiteral("--silent")} : QStringList()));
         while (!process.canReadLine() && process.waitForReadyRead(10000)) {
         }
         port = QString::fromLatin1(process.readLine()).section(QLatin1Char(' '), 1).trimmed().toInt();
     }
-    ~TdsServer()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
+    ~TdsServer() { process.kill(), process.waitForFinished(); }
+    QString logPath() const { return dir.filePath(QStringLiteral("log.jsonl")); }
     QList<QJsonObject> log(const QString &kind) const
     {
-        QFile file(dir.filePath(QStringLiteral("log.jsonl")));
+        QFile file(logPath());
         QList<QJsonObject> found;
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                const QJsonObject item = QJsonDocument::fromJson(line).object();
-                if (item.contains(kind))
-                    found.append(item);
-            }
-        }
+        for (const QByteArray &line : (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split('\n'))
+            if (const QJsonObject item = QJsonDocument::fromJson(line).object(); item.contains(kind))
+                found.append(item);
         return found;
     }
     QString odbc(const QString &extra = QString()) const
@@ -242,14 +235,6 @@ QJsonObject resultSet(const QString &match, const QStringList &columns, const QL
 }
 
 const QJsonObject CycleLockGranted = resultSet(QStringLiteral("sp_getapplock"), {QStringLiteral("LockResult int")}, {QJsonArray{0}});
-
-QString writeConfig(const QTemporaryDir &dir, const QString &connectionString)
-{
-    QFile file(dir.filePath(QStringLiteral("config.txt")));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QStringLiteral("\"header\"\r\n\"Database Location\",\"%1\"\r\n\"END\"\r\n").arg(connectionString).toUtf8());
-    return file.fileName();
-}
 
 class TdsOdbc : public ::testing::Test
 {
@@ -329,7 +314,7 @@ TEST_F(TdsOdbc, silentServer_endsOnceWithinTheLoginTimeoutAndTheDriversMessage)
 {
     TdsServer server({}, true);
     QTemporaryDir dir;
-    const QString config = writeConfig(dir, QStringLiteral("Provider=SQLOLEDB;Data Source=127.0.0.1,%1;User ID=sa;Password=x").arg(server.port));
+    const QString config = WriteServerConfig(dir.path(), QStringLiteral("Provider=SQLOLEDB;Data Source=127.0.0.1,%1;User ID=sa;Password=x").arg(server.port));
     QElapsedTimer timer;
     timer.start();
     const ServerExit run = RunServer(OnceArguments(config), dir.path(), 60000);
@@ -342,10 +327,7 @@ TEST_F(TdsOdbc, adoExamples_openTheIntendedDatabaseOrNameTheKeyword)
 {
     TdsServer server({});
     const QString p = QString::number(server.port);
-    const struct
-    {
-        QString ado, database, password, refusedKeyword;
-    } cases[] = {
+    const struct { QString ado, database, password, refusedKeyword; } cases[] = {
         {"Provider=SQLNCLI11;Data Source=(local)," + p + ";Initial Catalog=Velmar;User ID=sa;Password=\"p}w;d\"",
          "Velmar", "p}w;d", ""},
         {"Provider=MSOLEDBSQL;Data Source=.," + p + ";Initial Catalog=Ops;User ID=sa;Password=p}w;Encrypt=False;"
@@ -399,8 +381,7 @@ TEST_F(TdsOdbc, once_mailsA100000CharacterBodyAndFooterAndAPolishNameWhole)
                                  "EmailSubject nvarchar(200)", "EmailBody nvarchar(max)", "EmailSent bit"},
                                 {QJsonArray{1, "alerts@example.com", name, "anna@example.com;", name, body, false}})});
     QTemporaryDir dir;
-    const QString config = writeConfig(dir, server.odbc());
-    const ServerExit run = RunServer(OnceArguments(config), dir.path(), 60000);
+    const ServerExit run = RunServer(OnceArguments(WriteServerConfig(dir.path(), server.odbc())), dir.path());
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
     const QList<ReceivedMail> mails = smtp.messages();
     ASSERT_EQ(mails.size(), 1);

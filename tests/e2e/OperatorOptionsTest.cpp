@@ -25,8 +25,7 @@ protected:
         ASSERT_TRUE(smtp.available());
         host.AddCompany(smtp.port());
         host.AddRule();   // every switch, notify 30 days ahead, issues 14 days ahead, auto-close
-        const qint64 contract = host.AddContract(QStringLiteral("Harbor Freight Lines"),
-                                                 host.AddStaff(QStringLiteral("maria@velmar.test")),
+        const qint64 contract = host.AddContract(QStringLiteral("Harbor"), host.AddStaff(QStringLiteral("maria@velmar.test")),
                                                  QStringLiteral("safety@harbor.test"));
         host.AddSpecialist(contract, host.AddStaff(QStringLiteral("priya@velmar.test")));
         const qint64 item = host.AddItem(QStringLiteral("First Aid"), 12);
@@ -34,9 +33,8 @@ protected:
             QDate renewal = QDate::currentDate().addDays(days);
             while (renewal.addMonths(-12).addMonths(12) != renewal)
                 renewal = renewal.addDays(-1);
-            return host.AddTraining(item, host.AddPerson(QStringLiteral("Pat"), QVariant(), QString::fromLatin1(last),
-                                                         QVariant()),
-                                    contract, HostData::CompletedFor(renewal, 12));
+            const qint64 person = host.AddPerson(QStringLiteral("Pat"), QVariant(), QString::fromLatin1(last), QVariant());
+            return host.AddTraining(item, person, contract, HostData::CompletedFor(renewal, 12));
         };
         lapsed = training("Lapsed", -400);
         soon = {training("Soon", 5), training("Later", 20), training("Overdue", -10)};
@@ -157,8 +155,8 @@ TEST_F(OperatorOptions, redirectMail_deliversEveryDigestToTheOneAddress)
 
 TEST_F(OperatorOptions, unusableValues_areUsageErrors)
 {
-    for (const QStringList &arguments : {QStringList{QStringLiteral("--redirect-mail"), QStringLiteral("a@x.test;b@y.test")},
-                                         QStringList{QStringLiteral("--redirect-mail")},
-                                         QStringList{QStringLiteral("--notify-expired-within"), QStringLiteral("-1")}})
-        EXPECT_EQ(RunServer(OnceArguments(config) + arguments, lockDir.path()).exitCode, 2) << arguments.join(' ').toStdString();
+    for (const QString &arguments : {QStringLiteral("--redirect-mail a@x.test;b@y.test"), QStringLiteral("--redirect-mail"),
+                                     QStringLiteral("--notify-expired-within -1")})
+        EXPECT_EQ(RunServer(OnceArguments(config) + arguments.split(QLatin1Char(' ')), lockDir.path()).exitCode, 2)
+            << arguments.toStdString();
 }

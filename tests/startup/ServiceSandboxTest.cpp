@@ -2,6 +2,7 @@
 // may not write, the embedded database and its cycle lock in the unit's
 // StateDirectory=, the single-instance lock in its RuntimeDirectory=.
 
+#include "HostData.h"
 #include "ServerRun.h"
 #include "TempDatabase.h"
 
@@ -17,16 +18,10 @@ TEST(ServiceSandboxTest, relativeDatabaseInTheStateFolder_runsACycle_withEveryLo
     TempDatabase state;
     state.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailServer,"
                               " AutomationServerEmailServerPort) VALUES ('Acme', 5, '127.0.0.1', '1')"));
-    QTemporaryDir etc;
-    QTemporaryDir runtime;
+    QTemporaryDir etc, runtime;
     ASSERT_TRUE(etc.isValid() && runtime.isValid());
-    const QString config = etc.filePath(QStringLiteral("config.txt"));
-    {
-        QFile file(config);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("\"**** Configuration File - DO NOT Modify by hand****\"\r\n\"Database Location\",\"Provider=SQLite;"
-                   "Data Source=" + QFileInfo(state.path()).fileName().toUtf8() + "\"\r\n\"END OF CONFIG FILE\"\r\n");
-    }
+    const QString config =
+        WriteServerConfig(etc.path(), QStringLiteral("Provider=SQLite;Data Source=") + QFileInfo(state.path()).fileName());
     QFile::setPermissions(etc.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     qputenv("STATE_DIRECTORY", state.directory().toLocal8Bit());
     qputenv("RUNTIME_DIRECTORY", runtime.path().toLocal8Bit());

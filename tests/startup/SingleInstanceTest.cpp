@@ -56,11 +56,8 @@ TEST_F(SingleInstanceTest, copyInAnotherProcess_countsWhileItLives_andAKilledOne
     QProcess copy;
     copy.start(QStringLiteral("/usr/bin/python3"),
                {QStringLiteral("-c"),
-                QStringLiteral("import fcntl, os, sys\n"
-                               "fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT, 0o600)\n"
-                               "fcntl.flock(fd, fcntl.LOCK_EX)\n"
-                               "print('HOLDING', flush=True)\n"
-                               "sys.stdin.readline()\n"),
+                QStringLiteral("import fcntl, os, sys; fcntl.flock(os.open(sys.argv[1], os.O_RDWR | os.O_CREAT), "
+                               "fcntl.LOCK_EX); print('HOLDING', flush=True); sys.stdin.readline()"),
                 InstanceLockPath()});
     ASSERT_TRUE(copy.waitForReadyRead(20000)) << copy.readAllStandardError().toStdString();
     EXPECT_TRUE(AnotherInstanceRunning());
@@ -77,17 +74,14 @@ TEST_F(SingleInstanceTest, filesThatNoLiveCopyHolds_neverBlockAStart)
     // What earlier versions and killed copies left, or another user wrote:
     // an empty file, one naming a live process, a take-over guard.
     const QList<QPair<QString, QByteArray>> leftovers{
-        {QStringLiteral("velmar-automation-server.lock"), QByteArray()},
-        {QStringLiteral("velmar-automation-server.lock"),
-         QByteArray::number(QCoreApplication::applicationPid()) + "\nvelmar-automation-server\nhost\n"},
-        {QStringLiteral("velmar-automation-server.lock.rmlock"), QByteArray("1\n")},
-    };
-    for (const auto &[name, content] : leftovers) {
-        QFile file(dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        {QString(), QByteArray()},
+        {QString(), QByteArray::number(QCoreApplication::applicationPid()) + "\nvelmar-automation-server\nhost\n"},
+        {QStringLiteral(".rmlock"), QByteArray("1\n")}};
+    for (const auto &[suffix, content] : leftovers) {
+        QFile file(dir.filePath(QStringLiteral("velmar-automation-server.lock") + suffix));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         file.close();
-        EXPECT_FALSE(AnotherInstanceRunning()) << name.toStdString() << ": " << content.toStdString();
+        EXPECT_FALSE(AnotherInstanceRunning()) << file.fileName().toStdString() << ": " << content.toStdString();
         ReleaseInstanceLock();
     }
 }

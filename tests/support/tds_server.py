@@ -1,18 +1,12 @@
 #!/usr/bin/python3
-"""Scripted SQL Server peer for the ODBC tests, on 127.0.0.1 (TDS 7.4).
-
-Enough of the wire protocol for FreeTDS to log in and run batches: PRELOGIN
-(no encryption), LOGIN7 -> LOGINACK, then every SQL batch is answered from the
-script, a JSON list of {"match": TEXT, "columns": [[NAME, TYPE], ...],
-"rows": [[VALUE, ...], ...]} or {"match": TEXT, "hang": true}. The first entry
-whose TEXT occurs in the batch answers it; a batch that matches none gets a
-bare DONE. TYPE is "int", "bit", "datetime" ("YYYY-MM-DD HH:MM:SS"),
-"nvarchar(N)" or "nvarchar(max)". With --silent it accepts connections and
-never says a word. Each batch is appended to --log as one JSON line, and the
-login as {"login": USER, "password": ..., "database": ...}, and
-{"closed": true} when a connection ends.
-
-Binds a free port, prints "READY <port>" and serves until terminated.
+"""Scripted SQL Server peer for the ODBC tests on 127.0.0.1 (TDS 7.4): enough
+for FreeTDS to log in (no encryption) and run batches. Each batch is answered by
+the first script entry whose "match" text it holds: {"match", "columns": [[NAME,
+TYPE]], "rows": [[VALUE]]} or {"match", "hang": true}; else a bare DONE. TYPE:
+int, bit, datetime ("YYYY-MM-DD HH:MM:SS"), nvarchar(N), nvarchar(max). --silent
+accepts connections and never answers. --log gets one JSON line per batch
+{"batch"}, login {"login", "password", "database"} and ended connection
+{"closed"}. Prints "READY <port>" and serves until terminated.
 """
 import argparse
 import datetime
@@ -52,8 +46,7 @@ def send(sock, payload, size=4096):
 
 
 def b_varchar(text):
-    data = text.encode("utf-16-le")
-    return bytes([len(text)]) + data
+    return bytes([len(text)]) + text.encode("utf-16-le")
 
 
 def done(status=0, count=0):
@@ -76,9 +69,8 @@ def login_fields(payload):
     def field(offset_at):
         offset, chars = struct.unpack("<HH", payload[offset_at:offset_at + 4])
         return payload[offset:offset + 2 * chars]
-    database = field(68).decode("utf-16-le")
     password = bytes(((b ^ 0xA5) >> 4 | ((b ^ 0xA5) & 0x0F) << 4) for b in field(44))
-    return field(40).decode("utf-16-le"), password.decode("utf-16-le"), database
+    return field(40).decode("utf-16-le"), password.decode("utf-16-le"), field(68).decode("utf-16-le")
 
 
 def login_reply():
@@ -92,19 +84,18 @@ def login_reply():
     return tokens + done()
 
 
+FIXED_TYPES = {"int": bytes([0x26, 4]), "bit": bytes([0x68, 1]), "datetime": bytes([0x6F, 8])}
+
+
 def type_info(kind):
-    if kind == "int":
-        return bytes([0x26, 4])
-    if kind == "bit":
-        return bytes([0x68, 1])
-    if kind == "datetime":
-        return bytes([0x6F, 8])
+    if kind in FIXED_TYPES:
+        return FIXED_TYPES[kind]
     size = kind[len("nvarchar("):-1]
     return bytes([0xE7]) + struct.pack("<H", 0xFFFF if size == "max" else 2 * int(size)) + COLLATION
 
 
 def value_bytes(kind, value):
-    if kind in ("int", "bit", "datetime") and value is None:
+    if kind in FIXED_TYPES and value is None:
         return bytes([0])
     if kind == "int":
         return bytes([4]) + struct.pack("<i", int(value))
@@ -145,36 +136,30 @@ def batch_text(payload):
 
 def serve(sock, script, log, silent):
     try:
-        answer(sock, script, log, silent)
+        with sock:
+            for kind, payload in packets(sock):
+                if silent:
+                    continue
+                if kind == 0x12:
+                    send(sock, prelogin_reply())
+                elif kind == 0x10:
+                    user, password, database = login_fields(payload)
+                    record(log, {"login": user, "password": password, "database": database})
+                    send(sock, login_reply())
+                elif kind == 0x06:
+                    send(sock, done(0x20))
+                elif kind == 0x01:
+                    text = batch_text(payload)
+                    record(log, {"batch": text})
+                    entry = next((e for e in script if e["match"] in text), None)
+                    if entry is not None and entry.get("hang"):
+                        continue
+                    send(sock, result_set(entry) if entry and "columns" in entry else done())
+                else:
+                    send(sock, done())
     except Exception:   # the client sees the connection drop; say why
         traceback.print_exc()
     record(log, {"closed": True})
-
-
-def answer(sock, script, log, silent):
-    with sock:
-        if silent:
-            while sock.recv(65536):
-                pass
-            return
-        for kind, payload in packets(sock):
-            if kind == 0x12:
-                send(sock, prelogin_reply())
-            elif kind == 0x10:
-                user, password, database = login_fields(payload)
-                record(log, {"login": user, "password": password, "database": database})
-                send(sock, login_reply())
-            elif kind == 0x06:
-                send(sock, done(0x20))
-            elif kind == 0x01:
-                text = batch_text(payload)
-                record(log, {"batch": text})
-                entry = next((e for e in script if e["match"] in text), None)
-                if entry is not None and entry.get("hang"):
-                    continue
-                send(sock, result_set(entry) if entry and "columns" in entry else done())
-            else:
-                send(sock, done())
 
 
 LOCK = threading.Lock()
@@ -192,10 +177,8 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--silent", action="store_true")
     args = parser.parse_args()
-    script = []
-    if args.script:
-        with open(args.script, encoding="utf-8") as source:
-            script = json.load(source)
+    with open(args.script, encoding="utf-8") as source:
+        script = json.load(source)
     listener = socket.socket()
     listener.bind(("127.0.0.1", 0))
     listener.listen(8)
