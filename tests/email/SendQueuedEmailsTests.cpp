@@ -81,6 +81,11 @@ protected:
         return value;
     }
 
+    void clearQueue()
+    {
+        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent; DELETE FROM AutomationServer_EmailQueueState"));
+    }
+
     TempDatabase db;
     std::unique_ptr<SmtpServer> server;
 };
@@ -234,12 +239,11 @@ TEST_F(QueueTest, nullOrEmptySender_failsItsGroupAndMarksNothing)
     for (const QVariant &sender : {QVariant(), QVariant(QString()), QVariant(QStringLiteral("  "))}) {
         const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("one"), QStringLiteral("V"), sender);
         CycleCounters.Reset();
-        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailQueueState"));
         SendQueuedEmails();
         EXPECT_EQ(sentFlag(id), 0);
         ASSERT_EQ(CycleCounters.Stuck.size(), 1);
         EXPECT_TRUE(CycleCounters.Stuck.first().contains(QLatin1String("sender address (EmailFrom)")));
-        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
+        clearQueue();
     }
     EXPECT_EQ(server->connectionCount(), 0);
 }
@@ -309,24 +313,18 @@ TEST_F(QueueTest, refusedLogin_isReportedWithoutThePassword)
 // that another writer holds locked for the whole run, sends nothing.
 TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
 {
-    const struct { const char *name; bool lockedByAnotherWriter; const char *why; } cases[] = {
-        {"triggerRefusesTheUpdate", false, "queue is frozen"},
-        {"anotherWriterHoldsTheLock", true, "locked"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const bool locked : {false, true}) {
+        SCOPED_TRACE(locked ? "anotherWriterHoldsTheLock" : "triggerRefusesTheUpdate");
         CycleCounters.Reset();
         db.exec(QStringLiteral("DROP TRIGGER IF EXISTS queue_frozen"));
-        if (!c.lockedByAnotherWriter)
+        if (!locked)
             db.exec(QStringLiteral("CREATE TRIGGER queue_frozen BEFORE UPDATE ON AutomationServer_EmailsSent "
                                    "BEGIN SELECT RAISE(ABORT, 'queue is frozen'); END;"));
         const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
         queue(QStringLiteral("b@client.test"), QStringLiteral("for b"));
         DbConnection writer;
-        if (c.lockedByAnotherWriter) {
-            ASSERT_TRUE(writer.Open(db.connectionString()));
+        if (locked && writer.Open(db.connectionString()))
             writer.BeginTransaction();
-        }
         EXPECT_NO_THROW(SendQueuedEmails());
         writer.Close();
         EXPECT_EQ(server->connectionCount(), 0);
@@ -337,7 +335,7 @@ TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
         EXPECT_TRUE(line.startsWith(QLatin1String("Mail sending stopped for this cycle: the queue rows cannot be "
                                                   "marked sent, so no message is sent")))
             << line.toStdString();
-        EXPECT_TRUE(line.contains(QLatin1String(c.why))) << line.toStdString();
+        EXPECT_TRUE(line.contains(QLatin1String(locked ? "locked" : "queue is frozen"))) << line.toStdString();
         EXPECT_TRUE(line.endsWith(QLatin1String("2 message(s) stay queued for the next poll"))) << line.toStdString();
     }
 }
@@ -353,15 +351,13 @@ TEST_F(QueueTest, failingQuery_throwsDbError)
 // password never crosses a session that is not encrypted unless allowed.
 TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
 {
+    // logins, clearLogins: AUTH commands over encrypted sessions and in clear.
     const struct {
         const char *name;
         SmtpServer::Tls tls;
-        bool secure;
-        bool allowPlain;
+        bool secure, allowPlain;
         const char *password;
-        int logins;        // AUTH commands over encrypted sessions
-        int clearLogins;   // AUTH commands in clear
-        int sent;
+        int logins, clearLogins, sent;
         const char *failure;
     } cases[] = {
         {"wrongPassword", SmtpServer::Tls::StartTls, true, false, "wrong-Pa55", 1, 0, 0, "535"},
@@ -371,17 +367,13 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        SmtpServer::Options login;
-        login.tls = c.tls;
-        login.user = QStringLiteral("mailer");
-        login.password = QStringLiteral("right-Pa55");
-        start(login);
+        start({.tls = c.tls, .user = QStringLiteral("mailer"), .password = QStringLiteral("right-Pa55")});
         CompanySettings.AutomationServerEmailServer = QStringLiteral("localhost");
         CompanySettings.AutomationServerEmailUseSSLTLS = c.secure;
         CompanySettings.AutomationServerEmailUser = QStringLiteral("mailer");
         CompanySettings.AutomationServerEmailPassword = QString::fromLatin1(c.password);
         SetPlainTextLoginAllowed(c.allowPlain);
-        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
+        clearQueue();
         for (int i = 0; i < 7; ++i)
             queue(QStringLiteral("list%1@client.test").arg(i), QStringLiteral("body"));
         CycleCounters.Reset();
@@ -391,9 +383,7 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
         EXPECT_EQ(server->sessionEvents(QStringLiteral("auth")).count(QStringLiteral("auth")), c.logins);
         EXPECT_EQ(server->sessionEvents(QStringLiteral("auth-clear")).size(), c.clearLogins);
         EXPECT_EQ(int(server->messages().size()), c.sent);
-        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=1"))
-                      .toInt(),
-                  c.sent);
+        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT SUM(EmailSent) FROM AutomationServer_EmailsSent")).toInt(), c.sent);
         if (c.sent == 0) {
             ASSERT_EQ(CycleCounters.Failures.size(), 2);
             EXPECT_TRUE(CycleCounters.Failures.first().contains(QLatin1String(c.failure)))
@@ -409,18 +399,14 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
 TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked)
 {
     const QDateTime failedAt(QDate(2026, 12, 7), QTime(14, 5, 9));
-    const struct { const char *name; const char *to; bool operatorAsks; } cases[] = {
-        {"deferredOnce", "later@client.test", false},
-        {"refusedBackOffEnds", "refuse@client.test", false},
-        {"refusedOperatorAsks", "refuse@client.test", true},
-    };
+    const struct { const char *name, *to; bool operatorAsks; } cases[] = {{"deferredOnce", "later@client.test", false},
+        {"refusedBackOffEnds", "refuse@client.test", false}, {"refusedOperatorAsks", "refuse@client.test", true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const bool permanent = QByteArray(c.to).startsWith("refuse");
         start(SmtpServer::Options{});
         CompanySettings.AutomationServerPoll = 5;
-        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
-        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailQueueState"));
+        clearQueue();
         const qint64 id = queue(QString::fromLatin1(c.to), QStringLiteral("body"));
         SetClockForTests([failedAt] { return failedAt; });
         CycleCounters.Reset();
