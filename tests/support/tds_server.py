@@ -53,16 +53,9 @@ def done(status=0, count=0):
     return struct.pack("<BHHQ", 0xFD, status, 0xC1 if status & 0x10 else 0, count)
 
 
-def prelogin_reply():
-    options = [(0x00, struct.pack(">IH", 0x0F000000 | 0x0000, 0)),   # version 15.0
-               (0x01, bytes([0x02])),                                  # encryption not supported
-               (0x02, bytes([0x00])), (0x03, b""), (0x04, bytes([0x00]))]
-    head_length = 5 * len(options) + 1
-    head, body = b"", b""
-    for token, data in options:
-        head += struct.pack(">BHH", token, head_length + len(body), len(data))
-        body += data
-    return head + b"\xff" + body
+# PRELOGIN answer: option table (token, offset, length), then version 15.0,
+# encryption not supported, no instance, thread id 0, MARS off.
+PRELOGIN_REPLY = bytes.fromhex("00001a0006 0100200001 0200210001 0300220000 0400220001 ff 0f0000000000 02 00 00")
 
 
 def login_fields(payload):
@@ -141,7 +134,7 @@ def serve(sock, script, log, silent):
                 if silent:
                     continue
                 if kind == 0x12:
-                    send(sock, prelogin_reply())
+                    send(sock, PRELOGIN_REPLY)
                 elif kind == 0x10:
                     user, password, database = login_fields(payload)
                     record(log, {"login": user, "password": password, "database": database})
