@@ -20,14 +20,9 @@ IsolatedBatches::~IsolatedBatches()
         m_connection.Rollback();
 }
 
-QString IsolatedBatches::ItemText(const QStringList &statements)
-{
-    return statements.join(QStringLiteral(";\n"));
-}
-
 void IsolatedBatches::Write(const QString &what, const QStringList &statements)
 {
-    m_batch.append(Item{what, ItemText(statements)});
+    m_batch.append(Item{what, statements});
     // Once the batch has failed, its items wait for the redo.
     if (!m_failed) {
         try {
@@ -35,7 +30,7 @@ void IsolatedBatches::Write(const QString &what, const QStringList &statements)
                 m_connection.BeginTransaction();
                 m_open = true;
             }
-            m_connection.Execute(m_batch.constLast().text);
+            m_connection.ExecuteAll(m_batch.constLast().statements);
         } catch (const DbError &) {
             m_failed = true;
             if (m_open) {
@@ -81,7 +76,7 @@ void IsolatedBatches::redoOneByOne()
         try {
             m_connection.BeginTransaction();
             m_open = true;
-            m_connection.Execute(item.text);
+            m_connection.ExecuteAll(item.statements);
             m_connection.Commit();
             m_open = false;
         } catch (const DbError &error) {

@@ -12,8 +12,8 @@ class DbConnection;
 // automatic issue), each item's statements standing or falling together, up
 // to 200 items per transaction: a commit (its journal sync, or a round trip
 // to the server) costs more than the rows themselves. Each item's statements
-// go to the database as one text, one round trip where the driver runs a
-// batch of statements.
+// go to the database together (DbConnection::ExecuteAll): one round trip
+// where the database runs a batch of statements.
 //
 // A failure rolls back the batch it happened in; its items are then written
 // once more, each in a transaction of its own, so an item whose statement
@@ -39,14 +39,11 @@ public:
     // Commits the open batch, if any.
     void Finish();
 
-    // The text one item sends: its statements, unchanged, one after another.
-    static QString ItemText(const QStringList &statements);
-
 private:
     struct Item
     {
         QString what;
-        QString text;
+        QStringList statements;
     };
     void redoOneByOne();
 
