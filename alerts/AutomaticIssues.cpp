@@ -4,6 +4,7 @@
 #include "ClosesRecordset.h"
 #include "CycleCounters.h"
 #include "DbConnection.h"
+#include "IsolatedBatches.h"
 #include "Recordset.h"
 #include "TrainingExpireRule.h"
 #include "TrainingStatements.h"
@@ -14,6 +15,8 @@ void CreateAutomaticIssues()
     Recordset &trainings = SharedRecordset();
     trainings.Open(AutomaticIssueSelectQuery(IssueWindowDate()), DatabaseConnection());
     const ClosesRecordset closeAtEnd(trainings);
+    // Counted once committed: a rolled-back issue is opened at the next poll.
+    IsolatedBatches batches(DatabaseConnection(), [] { IncrementCounter(CycleCounters.IssuesCreated); });
     while (!trainings.Eof()) {
         // IssueID is the automatic issue already opened for this renewal date, or 0.
         if (ValueText(trainings.Field(QStringLiteral("IssueID"))) == QLatin1String("0")) {
@@ -33,9 +36,11 @@ void CreateAutomaticIssues()
             issue.EnteredDate = CurrentDateTime();
             issue.EditedDate = CurrentDateTime();
             issue.AutoDate = renewDate;
-            DatabaseConnection().Execute(AutomaticIssueInsertStatement(issue));
-            IncrementCounter(CycleCounters.IssuesCreated);
+            batches.Write(QStringLiteral("The automatic issue of training %1 (%2)")
+                              .arg(ValueText(issue.ItemID), issue.ItemDesc),
+                          {AutomaticIssueInsertStatement(issue)});
         }
         trainings.MoveNext();
     }
+    batches.Finish();
 }

@@ -3,6 +3,8 @@
 // Opens one automatic issue for every required training of an active
 // contract's working employee whose renewal date is on or before
 // IssueWindowDate and that has no automatic issue (open or closed) for that
-// renewal date yet; each counted in CycleCounters.IssuesCreated. Throws on the
-// first failure; issues inserted before it stay inserted and counted.
+// renewal date yet; each counted in CycleCounters.IssuesCreated once
+// committed. Up to 200 issues share a transaction; an insert that fails
+// holds back only its own issue, left for the next poll and reported in
+// CycleCounters.Failures (see IsolatedBatches).
 void CreateAutomaticIssues();

@@ -4,6 +4,7 @@
 #include "ClosesRecordset.h"
 #include "CompanySettings.h"
 #include "DbConnection.h"
+#include "IsolatedBatches.h"
 #include "Recordset.h"
 #include "RecipientLookups.h"
 #include "TrainingExpireRule.h"
@@ -25,61 +26,18 @@ struct Notification
 
 // A certification's queue rows and its log row stand together or not at
 // all: one whose log row is missing would be mailed again at the next poll.
-// Several certifications share a transaction, because a commit (with its
-// journal sync, or a round trip to the server) cost more than the rows
-// themselves. A failure rolls back the whole batch it happened in; nothing of
-// it has been mailed yet (the queue is sent later in the cycle), and those
-// certifications are simply notified at the next poll.
-class NotificationBatches
+// Nothing of a rolled-back certification has been mailed yet (the queue is
+// sent later in the cycle): it is simply notified at the next poll.
+QStringList NotificationStatements(Notification &notification)
 {
-public:
-    static constexpr int CertificationsPerCommit = 200;
-
-    NotificationBatches()
-        : m_connection(DatabaseConnection())
-    {
-    }
-    // Leaving without Finish() (a failure on the way) discards the open batch.
-    ~NotificationBatches()
-    {
-        if (m_open)
-            m_connection.Rollback();
-    }
-    NotificationBatches(const NotificationBatches &) = delete;
-    NotificationBatches &operator=(const NotificationBatches &) = delete;
-
-    void Write(Notification &notification)
-    {
-        if (!m_open) {
-            m_connection.BeginTransaction();
-            m_open = true;
-        }
-        for (const QString &recipient : notification.recipients)
-            m_connection.Execute(QueueRowStatement(CompanySettings.AutomationServerEmailFrom, CompanySettings.Name,
-                                                   recipient, notification.subject, notification.body));
-        notification.log.EmailDate = CurrentDateTime();
-        m_connection.Execute(LogRowStatement(notification.log));
-        if (++m_inBatch == CertificationsPerCommit)
-            Finish();
-    }
-
-    // Commits the open batch, if any.
-    void Finish()
-    {
-        if (!m_open)
-            return;
-        // A commit that fails leaves the transaction open: the destructor
-        // rolls it back.
-        m_connection.Commit();
-        m_open = false;
-        m_inBatch = 0;
-    }
-
-private:
-    DbConnection &m_connection;
-    bool m_open = false;
-    int m_inBatch = 0;
-};
+    QStringList statements;
+    for (const QString &recipient : notification.recipients)
+        statements.append(QueueRowStatement(CompanySettings.AutomationServerEmailFrom, CompanySettings.Name, recipient,
+                                            notification.subject, notification.body));
+    notification.log.EmailDate = CurrentDateTime();
+    statements.append(LogRowStatement(notification.log));
+    return statements;
+}
 
 // The specialists and client address of a contract cannot change while the
 // stretch runs, so each contract is looked up once per run, not per
@@ -118,7 +76,7 @@ void QueueExpiryNotifications()
     const bool toClient = SwitchIsOn(TrainingExpireRule.EmailClient, QStringLiteral("EmailClient"));
     const QString category = TrainingExpireRule.Category;
     ContractRecipients contracts;
-    NotificationBatches batches;
+    IsolatedBatches batches(DatabaseConnection(), [] {});
 
     Recordset &candidates = SharedRecordset();
     candidates.Open(NotificationCandidateQuery(category, NotificationWindowDate()), DatabaseConnection());
@@ -164,7 +122,8 @@ void QueueExpiryNotifications()
         notification.log.ContractManager = toManager;
         notification.log.ContractSpecialist = toSpecialists;
         notification.log.Client = toClient;
-        batches.Write(notification);
+        batches.Write(QStringLiteral("The notification of training %1 (%2)").arg(ValueText(id), itemDescription),
+                      NotificationStatements(notification));
     }
     batches.Finish();
 }

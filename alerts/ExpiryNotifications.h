@@ -5,9 +5,9 @@
 // employee, active contract) that has no log row for the rule's Category and
 // its renewal date: one queue row for each switched-on kind of recipient that
 // has an address (manager, specialists, client, in that order), then the log
-// row. A certification's queue rows and log row are written in the same
-// transaction, shared by up to 200 certifications, so a failure never leaves
-// part of a certification. Throws on the first failure, having rolled back
-// the batch it happened in: the certifications of earlier batches stay queued
-// and logged, those of the failed batch are notified at the next poll.
+// row. A certification's queue rows and log row are written together, in a
+// transaction shared by up to 200 certifications, so a failure never leaves
+// part of a certification. A certification whose rows fail holds back only
+// itself: it is left for the next poll and reported in
+// CycleCounters.Failures (see IsolatedBatches).
 void QueueExpiryNotifications();

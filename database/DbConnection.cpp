@@ -271,6 +271,17 @@ void DbConnection::Execute(const QString &sql)
         OdbcBackend::Execute(m_db, sql);
 }
 
+void DbConnection::ExecuteAll(const QStringList &statements)
+{
+    requireOpen();
+    if (m_backend == Backend::Sqlite || m_db.driver()->dbmsType() == QSqlDriver::MSSqlServer) {
+        Execute(statements.join(QStringLiteral(";\n")));
+        return;
+    }
+    for (const QString &statement : statements)
+        Execute(statement);
+}
+
 QuerySnapshot DbConnection::Query(const QString &sql)
 {
     requireOpen();

@@ -57,6 +57,11 @@ public:
     // Runs one statement that changes data. Throws DbError with the
     // database's own message.
     void Execute(const QString &sql);
+    // Runs statements that stand together, in order: as one text (one round
+    // trip) where the database runs a batch of statements (SQL Server, the
+    // embedded backend), else one at a time (other ODBC drivers refuse a
+    // second statement).
+    void ExecuteAll(const QStringList &statements);
 
     // Runs one query and reads all of its rows, finishing the statement
     // before returning. Throws DbError with the database's own message.

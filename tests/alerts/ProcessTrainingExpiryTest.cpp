@@ -181,10 +181,10 @@ TEST_F(Notifications, failureBeforeLogRow_leavesNeitherQueueRowsNorLog)
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 }
 
-// Certifications are committed 200 at a time. A failure rolls back the batch
-// it happened in, whole certifications only; the next poll notifies exactly
-// those, once each.
-TEST_F(Notifications, failureInSecondBatch_firstBatchStandsRestNotifiedOnceAtNextPoll)
+// Certifications are committed 200 at a time. One whose rows always fail
+// holds back only itself: the rest of its batch is redone one by one, it is
+// reported, and the next poll notifies it once the fault is gone.
+TEST_F(Notifications, failingCertification_onlyItLeftUnnotifiedAndReported)
 {
     AddRule(QStringLiteral("CreateIssue = 0"));
     QList<qint64> ids;
@@ -194,36 +194,28 @@ TEST_F(Notifications, failureInSecondBatch_firstBatchStandsRestNotifiedOnceAtNex
     db.exec(QStringLiteral("CREATE TRIGGER RefuseOne BEFORE INSERT ON AutomationServer_Emails WHEN NEW.ItemID = %1"
                            " BEGIN SELECT RAISE(ABORT, 'certification refused'); END")
                 .arg(refused));
-    try {
-        ProcessTrainingExpiry();
-        FAIL() << "the refused log row went unnoticed";
-    } catch (const DbError &error) {
-        EXPECT_TRUE(error.message().contains(QStringLiteral("certification refused"))) << error.what();
-    }
-    // The first 200 stand with all their rows; the batch holding the refused
-    // one left nothing, neither queue rows nor log rows.
-    EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 200);
-    EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemID > %1").arg(ids.at(199))), 0);
-    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3 * 200);
-    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailBody LIKE '%Item ID: %1\r\n%'")
-                        .arg(ids.at(200))),
-              0);
-    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailBody LIKE '%Item ID: %1\r\n%'")
-                        .arg(ids.at(199))),
-              3);
+    CycleCounters.Reset();
+    ProcessTrainingExpiry();
+    ASSERT_EQ(CycleCounters.Failures.size(), 1);
+    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
+    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("certification refused")));
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 449);
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemID = %1").arg(refused)), 0);
+    const QString rowsOfRefused =
+        QStringLiteral("AutomationServer_EmailsSent WHERE EmailBody LIKE '%Item ID: %1\r\n%'").arg(refused);
+    EXPECT_EQ(Count(rowsOfRefused), 0);
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3 * 449);
 
     db.exec(QStringLiteral("DROP TRIGGER RefuseOne"));
     ProcessTrainingExpiry();
     ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 450);
     EXPECT_EQ(Count(QStringLiteral("(SELECT DISTINCT ItemID FROM AutomationServer_Emails)")), 450);
-    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3 * 450);
     // Every certification's three rows (manager, specialists, client), none twice.
     EXPECT_EQ(Count(QStringLiteral("(SELECT EmailBody FROM AutomationServer_EmailsSent GROUP BY EmailBody"
                                    " HAVING COUNT(*) <> 3 OR COUNT(DISTINCT EmailTo) <> 3)")),
               0);
-    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailBody LIKE '%Item ID: %1\r\n%'").arg(refused)),
-              3);
+    EXPECT_EQ(Count(rowsOfRefused), 3);
 }
 
 TEST_F(Notifications, apostrophesAndInjection_storedIntactNothingDeleted)
@@ -315,6 +307,33 @@ TEST_F(AutomaticIssues, existingAndEarlierIssues_onlyNewRenewalDatesGetOne)
     EXPECT_EQ(opened[1][0].toLongLong(), manual);
     EXPECT_EQ(opened[0][1].toString(), QString());   // Null priority in the rule
     EXPECT_FALSE(opened[0][1].isNull());
+}
+
+// Issues are committed 200 at a time; a refused one holds back only itself.
+TEST_F(AutomaticIssues, failingInsert_onlyItLeftUnopenedReportedAndNotCounted)
+{
+    AddRule(QStringLiteral("EmailContractManager = 0, EmailContractSpecialist = 0, EmailClient = 0"));
+    QList<qint64> ids;
+    for (int i = 0; i < 250; ++i)
+        ids.append(AddAcmeTraining(kIssueDue));
+    const qint64 refused = ids.at(120);
+    db.exec(QStringLiteral("CREATE TRIGGER RefuseOne BEFORE INSERT ON Issues WHEN NEW.ItemID = %1"
+                           " BEGIN SELECT RAISE(ABORT, 'issue refused'); END")
+                .arg(refused));
+    CycleCounters.Reset();
+    ProcessTrainingExpiry();
+    EXPECT_EQ(CycleCounters.IssuesCreated, 249);
+    EXPECT_EQ(Count(QStringLiteral("Issues")), 249);
+    EXPECT_EQ(Count(QStringLiteral("Issues WHERE ItemID = %1").arg(refused)), 0);
+    ASSERT_EQ(CycleCounters.Failures.size(), 1);
+    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
+    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("issue refused")));
+
+    db.exec(QStringLiteral("DROP TRIGGER RefuseOne"));
+    CycleCounters.Reset();
+    ProcessTrainingExpiry();
+    EXPECT_EQ(CycleCounters.IssuesCreated, 1);
+    EXPECT_EQ(Count(QStringLiteral("(SELECT DISTINCT ItemID FROM Issues)")), 250);
 }
 
 TEST_F(AutomaticIssues, createIssueNullOrOff_opensNothing)

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class DbConnection;
+
+// Writes the rows of many items (a certification's queue and log rows, an
+// automatic issue), each item's statements standing or falling together, up
+// to 200 items per transaction: a commit (its journal sync, or a round trip
+// to the server) costs more than the rows themselves. Each item's statements
+// go to the database together (DbConnection::ExecuteAll): one round trip
+// where the database runs a batch of statements.
+//
+// A failure rolls back the batch it happened in; its items are then written
+// once more, each in a transaction of its own, so an item whose statement
+// always fails holds back nothing but itself. It is left for the next poll
+// and reported (one line in CycleCounters.Failures, with the database's own
+// message). When no item of the redo can be written, the fault is not
+// shown to be of single items (the connection is lost, the table refuses
+// every row): the first error is thrown, as any other failure of the task.
+class IsolatedBatches
+{
+public:
+    static constexpr int ItemsPerCommit = 200;
+
+    // committed: told of each item once its transaction has committed.
+    IsolatedBatches(DbConnection &connection, std::function<void()> committed);
+    // Leaving without Finish() (a failure on the way) discards the open batch.
+    ~IsolatedBatches();
+    IsolatedBatches(const IsolatedBatches &) = delete;
+    IsolatedBatches &operator=(const IsolatedBatches &) = delete;
+
+    // what: how the failure line names the item.
+    void Write(const QString &what, const QStringList &statements);
+    // Commits the open batch, if any.
+    void Finish();
+
+private:
+    struct Item
+    {
+        QString what;
+        QStringList statements;
+    };
+    void redoOneByOne();
+
+    DbConnection &m_connection;
+    std::function<void()> m_committed;
+    QList<Item> m_batch;
+    bool m_open = false;
+    bool m_failed = false;   // the batch failed: its items wait for the redo
+};
