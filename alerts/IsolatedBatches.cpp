@@ -23,37 +23,24 @@ IsolatedBatches::~IsolatedBatches()
 void IsolatedBatches::Write(const QString &what, const QStringList &statements)
 {
     m_batch.append(Item{what, statements});
-    // Once the batch has failed, its items wait for the redo.
-    if (!m_failed) {
-        try {
-            if (!m_open) {
-                m_connection.BeginTransaction();
-                m_open = true;
-            }
-            m_connection.ExecuteAll(m_batch.constLast().statements);
-        } catch (const DbError &) {
-            m_failed = true;
-            if (m_open) {
-                m_connection.Rollback();
-                m_open = false;
-            }
-        }
-    }
     if (m_batch.size() == ItemsPerCommit)
         Finish();
 }
 
 void IsolatedBatches::Finish()
 {
-    if (!m_failed && m_open) {
-        try {
-            m_connection.Commit();
-            m_open = false;
-        } catch (const DbError &) {
-            m_failed = true;
-        }
-    }
-    if (m_failed) {
+    if (m_batch.isEmpty())
+        return;
+    QStringList statements;
+    for (const Item &item : std::as_const(m_batch))
+        statements += item.statements;
+    try {
+        m_connection.BeginTransaction();
+        m_open = true;
+        m_connection.ExecuteAll(statements);
+        m_connection.Commit();
+        m_open = false;
+    } catch (const DbError &) {
         redoOneByOne();
         return;
     }
@@ -68,7 +55,6 @@ void IsolatedBatches::redoOneByOne()
         m_connection.Rollback();
         m_open = false;
     }
-    m_failed = false;
     const QList<Item> items = std::exchange(m_batch, {});
     std::optional<DbError> firstError;
     QStringList failures;

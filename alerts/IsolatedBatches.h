@@ -11,9 +11,10 @@ class DbConnection;
 // Writes the rows of many items (a certification's queue and log rows, an
 // automatic issue), each item's statements standing or falling together, up
 // to 200 items per transaction: a commit (its journal sync, or a round trip
-// to the server) costs more than the rows themselves. Each item's statements
-// go to the database together (DbConnection::ExecuteAll): one round trip
-// where the database runs a batch of statements.
+// to the server) costs more than the rows themselves. The statements of a
+// whole batch go to the database together, once it is full or finished
+// (DbConnection::ExecuteAll): one round trip where the database runs a batch
+// of statements.
 //
 // A failure rolls back the batch it happened in; its items are then written
 // once more, each in a transaction of its own, so an item whose statement
@@ -29,7 +30,7 @@ public:
 
     // committed: told of each item once its transaction has committed.
     IsolatedBatches(DbConnection &connection, std::function<void()> committed);
-    // Leaving without Finish() (a failure on the way) discards the open batch.
+    // Leaving without Finish() (a failure on the way) discards the batch.
     ~IsolatedBatches();
     IsolatedBatches(const IsolatedBatches &) = delete;
     IsolatedBatches &operator=(const IsolatedBatches &) = delete;
@@ -51,5 +52,4 @@ private:
     std::function<void()> m_committed;
     QList<Item> m_batch;
     bool m_open = false;
-    bool m_failed = false;   // the batch failed: its items wait for the redo
 };

@@ -27,11 +27,13 @@ struct SizeRun
 // The targets the figures are held against.
 struct BenchTargets
 {
-    double notifiedPerSecond = 2000;
-    double referenceRatio = 10;
+    double notifiedPerSecond = 4000;
+    double referenceRatio = 1.5;
     double secondCycleMs = 1000;
     double peakRssMiB = 150;
-    double statementsPerNotified = 8;
+    double roundTripsPerNotified = 1.5;
+    double peakRssGrowth = 1.3;          // largest size over the smallest
+    double msPerRoundTrip = 0.5;         // network time assumed per round trip
     double smtpReuseGain = 5;
 };
 

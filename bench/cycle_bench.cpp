@@ -261,6 +261,21 @@ int RunParent(const Options &options, const QStringList &originalArguments)
     for (qint64 size : options.sizes)
         sizes.append(child({u"--child-size"_s, QString::number(size)},
                            QDir(partsDir.path()).filePath(u"size-%1.json"_s.arg(size))));
+    if (sizes.size() > 1) {
+        // Memory must follow the largest message, not the size of the database.
+        const QJsonObject smallest = sizes.first().toObject();
+        const QJsonObject largest = sizes.last().toObject();
+        const double growth = largest.value(u"peakRssKiB"_s).toDouble() / smallest.value(u"peakRssKiB"_s).toDouble();
+        const QString line = u"### Peak memory across sizes\n\n| Figure | Value | Target | Met |\n|---|---:|---:|---|\n"
+                             "| Peak RSS at N = %1 over N = %2 | %3x | <= %4x | %5 |\n\n"_s
+                                 .arg(qint64(largest.value(u"records"_s).toDouble()))
+                                 .arg(qint64(smallest.value(u"records"_s).toDouble()))
+                                 .arg(growth, 0, 'f', 2)
+                                 .arg(BenchTargets().peakRssGrowth, 0, 'f', 1)
+                                 .arg(growth <= BenchTargets().peakRssGrowth ? u"yes"_s : u"**NO**"_s);
+        Print(line);
+        markdown += line;
+    }
     if (options.smtpMessages > 0)
         smtp = child({u"--child-smtp"_s, QString::number(options.smtpMessages)},
                      QDir(partsDir.path()).filePath(u"smtp.json"_s));

@@ -115,6 +115,15 @@ bool DbConnection::openSqlite(const QString &connectionString, QString *error)
     }
     m_backend = Backend::Sqlite;
     m_sqliteFile = file;
+    try {
+        const QuerySnapshot mode = SqliteBackend::Query(m_sqlite, QStringLiteral("PRAGMA journal_mode"));
+        m_sqliteWal = !mode.rows.isEmpty() && !mode.rows.first().isEmpty()
+                      && mode.rows.first().first().toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+    } catch (const DbError &e) {
+        Close();
+        setError(error, e.message());
+        return false;
+    }
     return beginHeldChanges(error);
 }
 
@@ -178,6 +187,7 @@ void DbConnection::Close()
     m_heldOpen = false;
     releaseCycleLock();
     m_sqliteFile.clear();
+    m_sqliteWal = false;
     m_sqlite.Close();
     if (m_db.isValid() && m_db.isOpen())
         m_db.close();
@@ -260,21 +270,38 @@ QString DbConnection::backendSql(const QString &sql) const
 void DbConnection::Execute(const QString &sql)
 {
     requireOpen();
+    if (m_backend == Backend::Sqlite) {
+        executeSqlite(SqliteBackend::NativeSql(m_sqlite, sql));
+        return;
+    }
+    countStatement();
+    OdbcBackend::Execute(m_db, sql);
+}
+
+void DbConnection::executeSqlite(const QString &nativeSql)
+{
     // Should the database have ended the preview's transaction itself, the
     // next change would be committed at once: refuse it.
-    if (m_heldOpen && m_backend == Backend::Sqlite && !SqliteBackend::InTransaction(m_sqlite))
+    if (m_heldOpen && !SqliteBackend::InTransaction(m_sqlite))
         throw DbError(QStringLiteral("The preview transaction has ended; nothing more is executed."));
     countStatement();
-    if (m_backend == Backend::Sqlite)
-        SqliteBackend::Execute(m_sqlite, SqliteBackend::NativeSql(m_sqlite, sql));
-    else
-        OdbcBackend::Execute(m_db, sql);
+    SqliteBackend::Execute(m_sqlite, nativeSql);
 }
 
 void DbConnection::ExecuteAll(const QStringList &statements)
 {
     requireOpen();
-    if (m_backend == Backend::Sqlite || m_db.driver()->dbmsType() == QSqlDriver::MSSqlServer) {
+    if (m_backend == Backend::Sqlite) {
+        // Each statement is rewritten on its own: how the dialect reads a
+        // date literal depends on the tables of its own statement only.
+        QStringList native;
+        native.reserve(statements.size());
+        for (const QString &statement : statements)
+            native.append(SqliteBackend::NativeSql(m_sqlite, statement));
+        executeSqlite(native.join(QStringLiteral(";\n")));
+        return;
+    }
+    if (m_db.driver()->dbmsType() == QSqlDriver::MSSqlServer) {
         Execute(statements.join(QStringLiteral(";\n")));
         return;
     }
@@ -289,6 +316,44 @@ QuerySnapshot DbConnection::Query(const QString &sql)
     if (m_backend == Backend::Sqlite)
         return SqliteBackend::Query(m_sqlite, SqliteBackend::NativeSql(m_sqlite, sql));
     return OdbcBackend::Query(m_db, sql);
+}
+
+std::unique_ptr<QueryStream> DbConnection::Stream(const QString &sql)
+{
+    requireOpen();
+    if (m_backend == Backend::Sqlite && m_sqliteWal && !m_holdChanges && !SqliteBackend::InTransaction(m_sqlite)) {
+        countStatement();
+        return SqliteBackend::Stream(m_sqliteFile, SqliteBackend::NativeSql(m_sqlite, sql));
+    }
+    return SnapshotStream(Query(sql));
+}
+
+namespace {
+
+class SnapshotRows final : public QueryStream
+{
+public:
+    explicit SnapshotRows(QuerySnapshot snapshot) : m_snapshot(std::move(snapshot)) {}
+    const QStringList &columns() const override { return m_snapshot.columns; }
+    bool next(QList<QVariant> *row) override
+    {
+        if (m_next >= m_snapshot.rows.size())
+            return false;
+        // Each row is handed out once: it leaves the snapshot with it.
+        *row = std::move(m_snapshot.rows[m_next++]);
+        return true;
+    }
+
+private:
+    QuerySnapshot m_snapshot;
+    qsizetype m_next = 0;
+};
+
+} // namespace
+
+std::unique_ptr<QueryStream> SnapshotStream(QuerySnapshot snapshot)
+{
+    return std::make_unique<SnapshotRows>(std::move(snapshot));
 }
 
 void DbConnection::BeginTransaction()

@@ -11,6 +11,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 
 // Every row of one query, read at once (see Recordset). Values are Null
 // (an invalid QVariant), integers, doubles, text, QDateTime for date columns
@@ -20,6 +21,20 @@ struct QuerySnapshot
     QStringList columns;
     QList<QList<QVariant>> rows;
 };
+
+// The rows of one query, read one at a time from a snapshot taken when it
+// opened: statements executed meanwhile never change what is read.
+class QueryStream
+{
+public:
+    virtual ~QueryStream() = default;
+    virtual const QStringList &columns() const = 0;
+    // Puts the next row into *row; false after the last one.
+    virtual bool next(QList<QVariant> *row) = 0;
+};
+
+// A stream over rows already read.
+std::unique_ptr<QueryStream> SnapshotStream(QuerySnapshot snapshot);
 
 // The one connection to the host database. Opened and closed around each unit
 // of work. The connection string picks the backend:
@@ -66,6 +81,14 @@ public:
     // Runs one query and reads all of its rows, finishing the statement
     // before returning. Throws DbError with the database's own message.
     QuerySnapshot Query(const QString &sql);
+    // Runs one query whose rows are read as they are walked, so memory holds
+    // one row, not the result. On the embedded backend a reader connection
+    // of its own keeps the snapshot (WAL mode: the writes of this connection
+    // stay invisible to it). Where that cannot be (ODBC: SQL Server allows
+    // one active result set per connection; rows of an open transaction or
+    // a preview, which another connection cannot see) the rows are read at
+    // once, as Query does. Throws DbError as Query does.
+    std::unique_ptr<QueryStream> Stream(const QString &sql);
 
     // One transaction around several statements (used where a group of rows
     // must stand or fall together). On SQLite takes the write lock up front.
@@ -111,12 +134,14 @@ private:
     void releaseCycleLock() noexcept;
     bool beginHeldChanges(QString *error);
     void executeNative(const QStringList &statements);
+    void executeSqlite(const QString &nativeSql);
 
     QString m_name;
     QSqlDatabase m_db;                     // the ODBC backend's connection
     SqliteConnection m_sqlite;             // the embedded backend's own connection
     Backend m_backend = Backend::None;
     QString m_sqliteFile;                  // the embedded backend's database file
+    bool m_sqliteWal = false;              // its journal is a write-ahead log
     EmbeddedCycleLock m_embeddedLock;
     bool m_serverLockHeld = false;         // the SQL Server application lock
     qint64 m_statementCount = 0;

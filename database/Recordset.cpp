@@ -11,19 +11,32 @@ DbError closedError()
 
 } // namespace
 
+Recordset::Recordset(Reading reading)
+    : m_reading(reading)
+{
+}
+
+Recordset::~Recordset() = default;
+
 void Recordset::Open(const QString &sql, DbConnection &connection)
 {
     // A recordset left open by a failed run is reopened, not refused.
     Close();
-    QuerySnapshot snapshot = connection.Query(sql);
-    m_columns = std::move(snapshot.columns);
-    m_rows = std::move(snapshot.rows);
+    if (m_reading == Reading::Streamed) {
+        m_rows = connection.Stream(sql);
+        m_count = -1;
+    } else {
+        QuerySnapshot snapshot = connection.Query(sql);
+        m_count = int(snapshot.rows.size());
+        m_rows = SnapshotStream(std::move(snapshot));
+    }
+    m_columns = m_rows->columns();
     for (int c = 0; c < m_columns.size(); ++c) {
         const QString key = m_columns.at(c).toLower();
         if (!m_index.contains(key))
             m_index.insert(key, c);
     }
-    m_pos = 0;
+    m_hasRow = m_anyRow = m_rows->next(&m_row);
     m_open = true;
 }
 
@@ -32,31 +45,33 @@ void Recordset::Close()
     m_open = false;
     m_columns.clear();
     m_index.clear();
-    m_rows.clear();
-    m_pos = 0;
+    m_rows.reset();
+    m_row.clear();
+    m_hasRow = m_anyRow = false;
+    m_count = 0;
 }
 
 bool Recordset::Eof() const
 {
     if (!m_open)
         throw closedError();
-    return m_pos >= m_rows.size();
+    return !m_hasRow;
 }
 
 bool Recordset::Bof() const
 {
     if (!m_open)
         throw closedError();
-    return m_rows.isEmpty();
+    return !m_anyRow;
 }
 
 void Recordset::MoveNext()
 {
     if (!m_open)
         throw closedError();
-    if (m_pos >= m_rows.size())
+    if (!m_hasRow)
         throw DbError(QStringLiteral("Either BOF or EOF is True: there is no current row to move from."));
-    ++m_pos;
+    m_hasRow = m_rows->next(&m_row);
 }
 
 QVariant Recordset::Field(const QString &name) const
@@ -66,9 +81,9 @@ QVariant Recordset::Field(const QString &name) const
     const auto it = m_index.constFind(name.toLower());
     if (it == m_index.cend())
         throw DbError(QStringLiteral("Item cannot be found in the collection: no column named \"%1\".").arg(name));
-    if (m_pos >= m_rows.size())
+    if (!m_hasRow)
         throw DbError(QStringLiteral("Either BOF or EOF is True: there is no current row to read \"%1\" from.").arg(name));
-    return m_rows.at(m_pos).at(it.value());
+    return m_row.at(it.value());
 }
 
 bool Recordset::HasField(const QString &name) const
@@ -78,6 +93,6 @@ bool Recordset::HasField(const QString &name) const
 
 Recordset &SharedRecordset()
 {
-    static Recordset recordset;
+    static Recordset recordset(Recordset::Reading::Streamed);
     return recordset;
 }

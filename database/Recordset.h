@@ -8,17 +8,30 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <memory>
+
 class DbConnection;
+class QueryStream;
 
 // A static snapshot of a query's rows: every row is read and the statement
 // finished when it opens, so statements executed while the rows are walked
 // never change what is walked, and the connection is free for other work
 // (SQL Server allows one active result set per connection).
+// A streamed recordset (the shared one) keeps the same snapshot, but the
+// database keeps it and the rows are read as they are walked, so memory
+// holds one row, however long the result (see DbConnection::Stream); its
+// RecordCount is -1, as for a forward-only cursor.
 // Columns are read by name (case-insensitive, as SQL Server does) as QVariant:
 // Null, bool, number, text, or QDateTime for date columns and date results.
 class Recordset
 {
 public:
+    enum class Reading { AllAtOnce, Streamed };
+    explicit Recordset(Reading reading = Reading::AllAtOnce);
+    ~Recordset();
+    Recordset(const Recordset &) = delete;
+    Recordset &operator=(const Recordset &) = delete;
+
     // Throws DbError (the database's own message) when the query fails.
     void Open(const QString &sql, DbConnection &connection);
     void Close();
@@ -32,17 +45,21 @@ public:
     // column does not exist or there is no current row.
     QVariant Field(const QString &name) const;
     bool HasField(const QString &name) const;
-    int RecordCount() const { return int(m_rows.size()); }
+    int RecordCount() const { return m_count; }
     QStringList ColumnNames() const { return m_columns; }
 
 private:
+    Reading m_reading;
     bool m_open = false;
     QStringList m_columns;
     QHash<QString, int> m_index;   // lower-cased name -> first column of that name
-    QList<QList<QVariant>> m_rows;
-    qsizetype m_pos = 0;
+    std::unique_ptr<QueryStream> m_rows;
+    QList<QVariant> m_row;         // the current row
+    bool m_hasRow = false;
+    bool m_anyRow = false;
+    int m_count = 0;
 };
 
 // The one module-wide result set that the queue and the alert task open and
-// close in turn.
+// close in turn; streamed.
 Recordset &SharedRecordset();

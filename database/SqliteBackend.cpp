@@ -14,6 +14,8 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+
 namespace {
 
 constexpr int BusyTimeoutMs = 5000;
@@ -191,6 +193,9 @@ bool SqliteConnection::Open(const QString &file, QString *error, bool keepJourna
 
 void SqliteConnection::Close() noexcept
 {
+    for (sqlite3_stmt *stmt : std::as_const(m_preparedInserts))
+        sqlite3_finalize(stmt);
+    m_preparedInserts.clear();
     sqlite3_close_v2(m_handle);
     m_handle = nullptr;
 }
@@ -210,11 +215,179 @@ QString NativeSql(const SqliteConnection &connection, const QString &sql)
 
 namespace {
 
-void execute(sqlite3 *h, const QString &nativeSql)
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+const char *skipSpace(const char *p)
+{
+    while (isSpace(*p))
+        ++p;
+    return p;
+}
+
+// The keyword at p (any letter case), followed by a blank or "(": past it.
+const char *keyword(const char *p, const char *word)
+{
+    const qsizetype n = qsizetype(qstrlen(word));
+    if (qstrnicmp(p, word, n) != 0 || !(isSpace(p[n]) || p[n] == '('))
+        return nullptr;
+    return p + n;
+}
+
+// One value of a VALUES list that a parameter can stand for with the very
+// same meaning: a text literal, a whole number, NULL.
+struct Literal
+{
+    enum class Kind { Text, Integer, Null } kind = Kind::Null;
+    QByteArray text;
+    qint64 integer = 0;
+};
+
+// "INSERT INTO name (columns) VALUES (literals)" and nothing else: the text
+// with "?" for each value (the key of its prepared statement), the values,
+// and where the statement ends (past its ";"). False for anything else.
+bool parseSimpleInsert(const char *start, QByteArray *key, QList<Literal> *values, const char **end)
+{
+    const char *p = keyword(skipSpace(start), "INSERT");
+    if (p == nullptr || (p = keyword(skipSpace(p), "INTO")) == nullptr)
+        return false;
+    p = skipSpace(p);
+    // The table name and the column list: names, blanks and commas only.
+    while (*p != '\0' && *p != '(' && !isSpace(*p)) {
+        if (*p == '\'' || *p == '"' || *p == ';')
+            return false;
+        ++p;
+    }
+    p = skipSpace(p);
+    if (*p != '(')
+        return false;
+    for (++p; *p != '\0' && *p != ')'; ++p) {
+        if (*p == '\'' || *p == '"' || *p == ';' || *p == '(')
+            return false;
+    }
+    if (*p != ')' || (p = keyword(skipSpace(p + 1), "VALUES")) == nullptr)
+        return false;
+    p = skipSpace(p);
+    if (*p != '(')
+        return false;
+    ++p;
+    key->append(start, p - start);
+    values->clear();
+    for (;;) {
+        p = skipSpace(p);
+        Literal value;
+        if (*p == '\'') {
+            value.kind = Literal::Kind::Text;
+            for (++p;; ++p) {
+                if (*p == '\0')
+                    return false;
+                if (*p == '\'') {
+                    if (p[1] != '\'')
+                        break;
+                    ++p;
+                }
+                value.text.append(*p);
+            }
+            ++p;
+        } else if (qstrnicmp(p, "NULL", 4) == 0 && !(std::isalnum(static_cast<unsigned char>(p[4])) || p[4] == '_')) {
+            p += 4;
+        } else {
+            const char *digits = *p == '-' ? p + 1 : p;
+            const char *q = digits;
+            while (*q >= '0' && *q <= '9')
+                ++q;
+            // Up to 18 digits: always within 64 bits, and nothing that SQLite
+            // would read as a real number.
+            if (q == digits || q - digits > 18 || *q == '.' || std::isalnum(static_cast<unsigned char>(*q)) || *q == '_')
+                return false;
+            value.kind = Literal::Kind::Integer;
+            value.integer = QByteArray(p, q - p).toLongLong();
+            p = q;
+        }
+        values->append(value);
+        p = skipSpace(p);
+        if (*p == ',') {
+            key->append("?,");
+            ++p;
+            continue;
+        }
+        if (*p != ')')
+            return false;
+        key->append("?)");
+        ++p;
+        break;
+    }
+    p = skipSpace(p);
+    if (*p == ';')
+        p = skipSpace(p + 1);
+    else if (*p != '\0')
+        return false;
+    *end = p;
+    return true;
+}
+
+// Runs a simple INSERT as a prepared statement kept for its shape: the rows
+// of one kind differ only in their values, and preparing an INSERT (with the
+// table's triggers and checks) costs more than running it. False when the
+// statement has another shape.
+bool executeSimpleInsert(sqlite3 *h, QHash<QByteArray, sqlite3_stmt *> &prepared, const char *start, const char **end)
+{
+    QByteArray key;
+    QList<Literal> values;
+    if (!parseSimpleInsert(start, &key, &values, end))
+        return false;
+    sqlite3_stmt *stmt = prepared.value(key);
+    if (stmt == nullptr) {
+        if (prepared.size() >= 32) {
+            for (sqlite3_stmt *old : std::as_const(prepared))
+                sqlite3_finalize(old);
+            prepared.clear();
+        }
+        if (sqlite3_prepare_v3(h, key.constData(), int(key.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(stmt);
+            return false;   // prepared as written instead, which reports the error
+        }
+        if (sqlite3_bind_parameter_count(stmt) != values.size()) {
+            sqlite3_finalize(stmt);
+            return false;
+        }
+        prepared.insert(key, stmt);
+    }
+    for (int i = 0; i < values.size(); ++i) {
+        const Literal &value = values.at(i);
+        switch (value.kind) {
+        case Literal::Kind::Text:
+            sqlite3_bind_text(stmt, i + 1, value.text.constData(), int(value.text.size()), SQLITE_TRANSIENT);
+            break;
+        case Literal::Kind::Integer:
+            sqlite3_bind_int64(stmt, i + 1, value.integer);
+            break;
+        case Literal::Kind::Null:
+            sqlite3_bind_null(stmt, i + 1);
+            break;
+        }
+    }
+    const int rc = sqlite3_step(stmt);
+    const QString message = rc == SQLITE_DONE ? QString() : sqliteMessage(h);
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    if (rc != SQLITE_DONE)
+        throw DbError(message);
+    return true;
+}
+
+void execute(sqlite3 *h, const QString &nativeSql, QHash<QByteArray, sqlite3_stmt *> *prepared = nullptr)
 {
     const QByteArray utf8 = nativeSql.toUtf8();
     const char *next = utf8.constData();
     while (*next != '\0') {
+        const char *end = nullptr;
+        if (prepared != nullptr && executeSimpleInsert(h, *prepared, next, &end)) {
+            next = end;
+            continue;
+        }
         Statement stmt;
         const char *tail = nullptr;
         if (sqlite3_prepare_v2(h, next, -1, stmt.out(), &tail) != SQLITE_OK)
@@ -234,7 +407,7 @@ void execute(sqlite3 *h, const QString &nativeSql)
 
 void Execute(const SqliteConnection &connection, const QString &nativeSql)
 {
-    execute(handleOf(connection), nativeSql);
+    execute(handleOf(connection), nativeSql, &connection.preparedInserts());
 }
 
 void Execute(QSqlDatabase &db, const QString &nativeSql)
@@ -242,38 +415,99 @@ void Execute(QSqlDatabase &db, const QString &nativeSql)
     execute(handleOf(db), nativeSql);
 }
 
-QuerySnapshot Query(const SqliteConnection &connection, const QString &nativeSql)
+namespace {
+
+// One prepared query and what its columns are.
+struct PreparedQuery
 {
-    sqlite3 *h = handleOf(connection);
-    const QByteArray utf8 = nativeSql.toUtf8();
     Statement stmt;
+    QStringList columns;
+    QList<ColumnKind> kinds;
+};
+
+void prepareQuery(sqlite3 *h, const QString &nativeSql, PreparedQuery *query)
+{
+    const QByteArray utf8 = nativeSql.toUtf8();
     const char *tail = nullptr;
-    if (sqlite3_prepare_v2(h, utf8.constData(), -1, stmt.out(), &tail) != SQLITE_OK)
+    if (sqlite3_prepare_v2(h, utf8.constData(), -1, query->stmt.out(), &tail) != SQLITE_OK)
         throw DbError(sqliteMessage(h));
-    if (stmt.get() == nullptr)
+    if (query->stmt.get() == nullptr)
         throw DbError(QStringLiteral("The query text holds no statement."));
     if (holdsAnotherStatement(h, tail))
         throw DbError(QStringLiteral("A query must be a single statement."));
-
-    QuerySnapshot snapshot;
-    const int columns = sqlite3_column_count(stmt.get());
-    QList<ColumnKind> kinds;
+    const int columns = sqlite3_column_count(query->stmt.get());
     for (int c = 0; c < columns; ++c) {
-        snapshot.columns.append(QString::fromUtf8(sqlite3_column_name(stmt.get(), c)));
-        kinds.append(columnKind(stmt.get(), c));
+        query->columns.append(QString::fromUtf8(sqlite3_column_name(query->stmt.get(), c)));
+        query->kinds.append(columnKind(query->stmt.get(), c));
+    }
+}
+
+QList<QVariant> rowOf(const PreparedQuery &query)
+{
+    QList<QVariant> row;
+    row.reserve(query.kinds.size());
+    for (int c = 0; c < query.kinds.size(); ++c)
+        row.append(columnValue(query.stmt.get(), c, query.kinds.at(c)));
+    return row;
+}
+
+// The query's own connection holds its read transaction, and with it the
+// snapshot, from the first step until the statement is finalized.
+class SqliteStream final : public QueryStream
+{
+public:
+    SqliteStream(const QString &file, const QString &nativeSql)
+    {
+        QString error;
+        if (!m_connection.Open(file, &error, true))
+            throw DbError(error);
+        prepareQuery(m_connection.handle(), nativeSql, &m_query);
+        step();
+    }
+    const QStringList &columns() const override { return m_query.columns; }
+    bool next(QList<QVariant> *row) override
+    {
+        if (!m_hasRow)
+            return false;
+        *row = rowOf(m_query);
+        step();
+        return true;
     }
 
-    int rc;
-    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-        QList<QVariant> row;
-        row.reserve(columns);
-        for (int c = 0; c < columns; ++c)
-            row.append(columnValue(stmt.get(), c, kinds.at(c)));
-        snapshot.rows.append(std::move(row));
+private:
+    void step()
+    {
+        const int rc = sqlite3_step(m_query.stmt.get());
+        m_hasRow = rc == SQLITE_ROW;
+        if (!m_hasRow && rc != SQLITE_DONE)
+            throw DbError(sqliteMessage(m_connection.handle()));
     }
+
+    SqliteConnection m_connection;   // declared first: closed after the statement is finalized
+    PreparedQuery m_query;
+    bool m_hasRow = false;
+};
+
+} // namespace
+
+QuerySnapshot Query(const SqliteConnection &connection, const QString &nativeSql)
+{
+    sqlite3 *h = handleOf(connection);
+    PreparedQuery query;
+    prepareQuery(h, nativeSql, &query);
+    QuerySnapshot snapshot;
+    snapshot.columns = query.columns;
+    int rc;
+    while ((rc = sqlite3_step(query.stmt.get())) == SQLITE_ROW)
+        snapshot.rows.append(rowOf(query));
     if (rc != SQLITE_DONE)
         throw DbError(sqliteMessage(h));
     return snapshot;
+}
+
+std::unique_ptr<QueryStream> Stream(const QString &file, const QString &nativeSql)
+{
+    return std::make_unique<SqliteStream>(file, nativeSql);
 }
 
 } // namespace SqliteBackend

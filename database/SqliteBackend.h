@@ -29,6 +29,9 @@ void Execute(const SqliteConnection &connection, const QString &nativeSql);
 bool InTransaction(const SqliteConnection &connection);
 // Runs one query and reads all rows; throws DbError.
 QuerySnapshot Query(const SqliteConnection &connection, const QString &nativeSql);
+// Runs one query on a reader connection of its own to the file; its
+// snapshot is taken before this returns. Throws DbError.
+std::unique_ptr<QueryStream> Stream(const QString &file, const QString &nativeSql);
 
 // The same on a connection of Qt's SQLite driver, for tools and test
 // fixtures that read the file their own way; only where Qt's driver uses

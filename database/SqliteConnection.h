@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // Owns one SQLite connection; closed on destruction.
 class SqliteConnection
@@ -23,6 +26,11 @@ public:
     bool IsOpen() const { return m_handle != nullptr; }
     sqlite3 *handle() const { return m_handle; }
 
+    // Prepared INSERTs by their text with the values taken out (see
+    // SqliteBackend::Execute); finalized when the connection closes.
+    QHash<QByteArray, sqlite3_stmt *> &preparedInserts() const { return m_preparedInserts; }
+
 private:
     sqlite3 *m_handle = nullptr;
+    mutable QHash<QByteArray, sqlite3_stmt *> m_preparedInserts;
 };
