@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace {
 
 class EmbeddedConnection : public ::testing::Test
@@ -141,23 +143,63 @@ TEST_F(EmbeddedConnection, failingStatements_throwWithSqliteMessage)
     EXPECT_FALSE(rs.IsOpen());
 }
 
+// Read at once or streamed from the database, the rows walked are those of
+// the moment the query ran, whatever the walk changes meanwhile.
 TEST_F(EmbeddedConnection, snapshot_doesNotChangeWhileStatementsRun)
 {
-    db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('a@example.com', 0);"
-                           "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('b@example.com', 0);"
-                           "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('c@example.com', 0);"));
-    Recordset rs;
-    rs.Open(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 ORDER BY ID"), connection);
-    QStringList walked;
-    while (!rs.Eof()) {
-        walked << rs.Field(QStringLiteral("EmailTo")).toString();
-        connection.Execute(QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1"));
-        connection.Execute(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('z@example.com', 0)"));
-        rs.MoveNext();
+    for (const Recordset::Reading reading : {Recordset::Reading::AllAtOnce, Recordset::Reading::Streamed}) {
+        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent;"
+                               "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('a@example.com', 0);"
+                               "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('b@example.com', 0);"
+                               "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('c@example.com', 0);"));
+        Recordset rs(reading);
+        rs.Open(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 ORDER BY EmailTo,ID"), connection);
+        QStringList walked;
+        while (!rs.Eof()) {
+            walked << rs.Field(QStringLiteral("EmailTo")).toString();
+            connection.BeginTransaction();
+            connection.Execute(QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1"));
+            connection.Execute(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('z@example.com', 0)"));
+            connection.Commit();
+            rs.MoveNext();
+        }
+        EXPECT_EQ(walked, (QStringList{QStringLiteral("a@example.com"), QStringLiteral("b@example.com"),
+                                       QStringLiteral("c@example.com")}));
+        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0")).toInt(), 1);
     }
-    EXPECT_EQ(walked, (QStringList{QStringLiteral("a@example.com"), QStringLiteral("b@example.com"),
-                                   QStringLiteral("c@example.com")}));
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0")).toInt(), 1);
+    // Rows of a transaction still open are seen: another connection could not see them.
+    connection.BeginTransaction();
+    connection.Execute(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('y@example.com', 0)"));
+    Recordset rs(Recordset::Reading::Streamed);
+    rs.Open(QStringLiteral("SELECT COUNT(*) AS N FROM AutomationServer_EmailsSent WHERE EmailSent=0"), connection);
+    EXPECT_EQ(rs.Field(QStringLiteral("N")).toInt(), 2);
+    connection.Rollback();
+}
+
+// A simple INSERT runs as a kept prepared statement with its values bound:
+// it stores, and refuses, exactly what the statement as written does.
+TEST_F(EmbeddedConnection, simpleInserts_storeAndRefuseWhatTheTextSays)
+{
+    const QStringList values = {QStringLiteral("0"), QStringLiteral("-1"), QStringLiteral("NULL"), QStringLiteral("N'it''s'"),
+                                QStringLiteral("''"), QStringLiteral("'1'"), QStringLiteral("1.5"), QStringLiteral("'x'")};
+    for (const QString &value : values) {
+        const QString sql = QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo,EmailBody,EmailSent) VALUES (")
+                            + value + QLatin1Char(',') + value + QLatin1Char(',') + value + QLatin1Char(')');
+        const auto outcome = [&](const std::function<void()> &run) {
+            db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
+            try {
+                run();
+            } catch (const DbError &e) {
+                return e.message();
+            }
+            return db.queryValue(QStringLiteral("SELECT quote(EmailTo)||typeof(EmailBody)||quote(EmailSent)||typeof(EmailSent) "
+                                                "FROM AutomationServer_EmailsSent")).toString();
+        };
+        // Anything after the values (here a comment) leaves the statement to be prepared as written.
+        const QString asWritten = outcome([&] { connection.Execute(sql + QStringLiteral(" /* as written */")); });
+        for (int again = 0; again < 2; ++again)   // prepared, then kept
+            EXPECT_EQ(outcome([&] { connection.Execute(sql); }), asWritten) << sql.toStdString();
+    }
 }
 
 TEST_F(EmbeddedConnection, statementCounter_countsExecutesAndQueries)
