@@ -6,6 +6,7 @@
 #include "BenchReport.h"
 #include "BenchSqlite.h"
 #include "CycleRunner.h"
+#include "OdbcProbe.h"
 #include "SetBasedReference.h"
 #include "SmtpSink.h"
 #include "SmtpThroughput.h"
@@ -258,6 +259,9 @@ int RunParent(const Options &options, const QStringList &originalArguments)
         markdown += section;
         return ReadJson(part);
     };
+    const QString probe = ProbeSqliteOdbcDriver(partsDir.path());
+    Print(probe);
+    markdown += probe;
     for (qint64 size : options.sizes)
         sizes.append(child({u"--child-size"_s, QString::number(size)},
                            QDir(partsDir.path()).filePath(u"size-%1.json"_s.arg(size))));

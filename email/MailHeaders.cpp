@@ -220,17 +220,21 @@ QByteArray QuotedPrintable(const QByteArray &crlfText)
         for (qsizetype i = 0; i < line.size(); ++i) {
             const auto c = static_cast<unsigned char>(line.at(i));
             const bool last = i + 1 == line.size();
-            QByteArray token;
-            if ((c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last))
-                token = QByteArray(1, char(c));
-            else
-                token = QByteArray{"="} + hex[c >> 4] + hex[c & 0xf];
-            if (width + token.size() > MostCharacters - (last ? 0 : 1)) {
+            // Built in place: a body is encoded character by character.
+            char token[3] = {char(c), 0, 0};
+            qsizetype length = 1;
+            if (!((c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last))) {
+                token[0] = '=';
+                token[1] = hex[c >> 4];
+                token[2] = hex[c & 0xf];
+                length = 3;
+            }
+            if (width + length > MostCharacters - (last ? 0 : 1)) {
                 out += "=\r\n";
                 width = 0;
             }
-            out += token;
-            width += token.size();
+            out.append(token, length);
+            width += length;
         }
         if (l + 1 < lines.size())
             out += "\r\n";
