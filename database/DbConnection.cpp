@@ -187,6 +187,8 @@ void DbConnection::Close()
     m_heldOpen = false;
     releaseCycleLock();
     m_sqliteFile.clear();
+    if (m_sqliteWal)
+        m_sqlite.CheckpointOnClose();
     m_sqliteWal = false;
     m_sqlite.Close();
     if (m_db.isValid() && m_db.isOpen())

@@ -33,8 +33,10 @@ void Recordset::Open(const QString &sql, DbConnection &connection)
     m_columns = m_rows->columns();
     for (int c = 0; c < m_columns.size(); ++c) {
         const QString key = m_columns.at(c).toLower();
-        if (!m_index.contains(key))
+        if (!m_index.contains(key)) {
             m_index.insert(key, c);
+            m_exact.insert(m_columns.at(c), c);
+        }
     }
     m_hasRow = m_anyRow = m_rows->next(&m_row);
     m_open = true;
@@ -45,6 +47,7 @@ void Recordset::Close()
     m_open = false;
     m_columns.clear();
     m_index.clear();
+    m_exact.clear();
     m_rows.reset();
     m_row.clear();
     m_hasRow = m_anyRow = false;
@@ -78,9 +81,14 @@ QVariant Recordset::Field(const QString &name) const
 {
     if (!m_open)
         throw closedError();
-    const auto it = m_index.constFind(name.toLower());
-    if (it == m_index.cend())
-        throw DbError(QStringLiteral("Item cannot be found in the collection: no column named \"%1\".").arg(name));
+    // The name as the query spelled it needs no lower-casing (a row is read
+    // by name many times).
+    auto it = m_exact.constFind(name);
+    if (it == m_exact.cend()) {
+        it = m_index.constFind(name.toLower());
+        if (it == m_index.cend())
+            throw DbError(QStringLiteral("Item cannot be found in the collection: no column named \"%1\".").arg(name));
+    }
     if (!m_hasRow)
         throw DbError(QStringLiteral("Either BOF or EOF is True: there is no current row to read \"%1\" from.").arg(name));
     return m_row.at(it.value());

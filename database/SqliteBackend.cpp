@@ -182,6 +182,14 @@ bool SqliteConnection::Open(const QString &file, QString *error, bool keepJourna
                                                                                : QStringLiteral("PRAGMA journal_mode=WAL"));
         Q_UNUSED(mode);
         SqliteBackend::Execute(*this, QStringLiteral("PRAGMA synchronous=NORMAL"));
+        if (!keepJournalMode) {
+            // The log is copied into the database when the connection closes
+            // (CheckpointOnClose), not every thousand pages: a page a cycle
+            // writes again and again (an index, the end of a table) is copied
+            // once. Once copied, a log grown past 64 MiB is cut back.
+            SqliteBackend::Execute(*this, QStringLiteral("PRAGMA wal_autocheckpoint=0"));
+            SqliteBackend::Execute(*this, QStringLiteral("PRAGMA journal_size_limit=67108864"));
+        }
         const QString failed = RegisterSqlServerFunctions(m_handle);
         if (!failed.isEmpty())
             throw DbError(failed);
@@ -189,6 +197,15 @@ bool SqliteConnection::Open(const QString &file, QString *error, bool keepJourna
         return fail(QStringLiteral("Cannot use database file %1: %2").arg(QDir::toNativeSeparators(file), e.message()));
     }
     return true;
+}
+
+void SqliteConnection::CheckpointOnClose() noexcept
+{
+    if (m_handle == nullptr || sqlite3_get_autocommit(m_handle) == 0)
+        return;
+    // Passive: never waits for a reader; what a reader still needs is copied
+    // at a later close.
+    sqlite3_wal_checkpoint_v2(m_handle, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
 void SqliteConnection::Close() noexcept
