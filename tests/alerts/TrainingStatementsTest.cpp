@@ -181,3 +181,19 @@ TEST(SelectionLowerBound, setOnly_endsBothSelectionsWithTheOldestRenewalDate)
     SetNotifyExpiredWithinDays(std::nullopt);
     SetClockForTests({});
 }
+
+// The local time of the current second, in whole seconds, at every call
+// (the answer is kept within a second, never beyond it).
+TEST(Clock, currentDateTime_isTheLocalTimeOfThisSecond)
+{
+    SetClockForTests({});
+    const qint64 first = QDateTime::currentSecsSinceEpoch();
+    for (qint64 before = first; before <= first + 1; before = QDateTime::currentSecsSinceEpoch()) {
+        const QDateTime now = CurrentDateTime();
+        const qint64 after = QDateTime::currentSecsSinceEpoch();
+        EXPECT_EQ(now.timeSpec(), Qt::LocalTime);
+        EXPECT_EQ(now.time().msec(), 0);
+        ASSERT_GE(now.toSecsSinceEpoch(), before);
+        ASSERT_LE(now.toSecsSinceEpoch(), after);
+    }
+}

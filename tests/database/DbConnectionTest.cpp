@@ -38,6 +38,8 @@ TEST_F(EmbeddedConnection, open_setsWalAndNormalSync)
     EXPECT_EQ(mode.rows[0][0].toString(), QStringLiteral("wal"));
     const QuerySnapshot sync = connection.Query(QStringLiteral("PRAGMA synchronous"));
     EXPECT_EQ(sync.rows[0][0].toInt(), 1);   // NORMAL
+    // The log is copied into the database at close only.
+    EXPECT_EQ(connection.Query(QStringLiteral("PRAGMA wal_autocheckpoint")).rows[0][0].toInt(), 0);
     // Its own SQLite connection, not one of Qt's driver.
     EXPECT_FALSE(QSqlDatabase::contains(connection.connectionName()));
 }
@@ -174,6 +176,17 @@ TEST_F(EmbeddedConnection, snapshot_doesNotChangeWhileStatementsRun)
     rs.Open(QStringLiteral("SELECT COUNT(*) AS N FROM AutomationServer_EmailsSent WHERE EmailSent=0"), connection);
     EXPECT_EQ(rs.Field(QStringLiteral("N")).toInt(), 2);
     connection.Rollback();
+}
+
+// Names are compared without letter case, and the first column of a name wins.
+TEST_F(EmbeddedConnection, fieldNames_ignoreCaseAndTheFirstColumnWins)
+{
+    Recordset rs(Recordset::Reading::Streamed);
+    rs.Open(QStringLiteral("SELECT 1 AS ID, 2 AS id, 3 AS Name"), connection);
+    EXPECT_EQ(rs.Field(QStringLiteral("id")).toInt(), 1);
+    EXPECT_EQ(rs.Field(QStringLiteral("ID")).toInt(), 1);
+    EXPECT_EQ(rs.Field(QStringLiteral("NAME")).toInt(), 3);
+    EXPECT_THROW(rs.Field(QStringLiteral("Nope")), DbError);
 }
 
 // A simple INSERT runs as a kept prepared statement with its values bound:
