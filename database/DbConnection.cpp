@@ -337,18 +337,12 @@ class SnapshotRows final : public QueryStream
 public:
     explicit SnapshotRows(QuerySnapshot snapshot) : m_snapshot(std::move(snapshot)) {}
     const QStringList &columns() const override { return m_snapshot.columns; }
-    bool next(QList<QVariant> *row) override
-    {
-        if (m_next >= m_snapshot.rows.size())
-            return false;
-        // Each row is handed out once: it leaves the snapshot with it.
-        *row = std::move(m_snapshot.rows[m_next++]);
-        return true;
-    }
+    bool next() override { return ++m_current < m_snapshot.rows.size(); }
+    QVariant value(int column) const override { return m_snapshot.rows.at(m_current).at(column); }
 
 private:
     QuerySnapshot m_snapshot;
-    qsizetype m_next = 0;
+    qsizetype m_current = -1;
 };
 
 } // namespace

@@ -29,8 +29,12 @@ class QueryStream
 public:
     virtual ~QueryStream() = default;
     virtual const QStringList &columns() const = 0;
-    // Puts the next row into *row; false after the last one.
-    virtual bool next(QList<QVariant> *row) = 0;
+    // Moves to the next row (the first, at the first call); false after
+    // the last one.
+    virtual bool next() = 0;
+    // A value of the current row, read when asked for: a walk reads a few of
+    // a row's columns.
+    virtual QVariant value(int column) const = 0;
 };
 
 // A stream over rows already read.

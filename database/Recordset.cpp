@@ -38,7 +38,7 @@ void Recordset::Open(const QString &sql, DbConnection &connection)
             m_exact.insert(m_columns.at(c), c);
         }
     }
-    m_hasRow = m_anyRow = m_rows->next(&m_row);
+    m_hasRow = m_anyRow = m_rows->next();
     m_open = true;
 }
 
@@ -49,7 +49,6 @@ void Recordset::Close()
     m_index.clear();
     m_exact.clear();
     m_rows.reset();
-    m_row.clear();
     m_hasRow = m_anyRow = false;
     m_count = 0;
 }
@@ -74,7 +73,7 @@ void Recordset::MoveNext()
         throw closedError();
     if (!m_hasRow)
         throw DbError(QStringLiteral("Either BOF or EOF is True: there is no current row to move from."));
-    m_hasRow = m_rows->next(&m_row);
+    m_hasRow = m_rows->next();
 }
 
 QVariant Recordset::Field(const QString &name) const
@@ -91,7 +90,7 @@ QVariant Recordset::Field(const QString &name) const
     }
     if (!m_hasRow)
         throw DbError(QStringLiteral("Either BOF or EOF is True: there is no current row to read \"%1\" from.").arg(name));
-    return m_row.at(it.value());
+    return m_rows->value(it.value());
 }
 
 bool Recordset::HasField(const QString &name) const

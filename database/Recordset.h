@@ -55,7 +55,6 @@ private:
     QHash<QString, int> m_index;   // lower-cased name -> first column of that name
     QHash<QString, int> m_exact;   // that column's name as spelled -> the same column
     std::unique_ptr<QueryStream> m_rows;
-    QList<QVariant> m_row;         // the current row
     bool m_hasRow = false;
     bool m_anyRow = false;
     int m_count = 0;

@@ -15,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <utility>
 
 namespace {
 
@@ -482,13 +483,17 @@ public:
         step();
     }
     const QStringList &columns() const override { return m_query.columns; }
-    bool next(QList<QVariant> *row) override
+    bool next() override
     {
-        if (!m_hasRow)
-            return false;
-        *row = rowOf(m_query);
+        // The first row was stepped to when the query opened.
+        if (std::exchange(m_atFirst, false) || !m_hasRow)
+            return m_hasRow;
         step();
-        return true;
+        return m_hasRow;
+    }
+    QVariant value(int column) const override
+    {
+        return columnValue(m_query.stmt.get(), column, m_query.kinds.at(column));
     }
 
 private:
@@ -503,6 +508,7 @@ private:
     SqliteConnection m_connection;   // declared first: closed after the statement is finalized
     PreparedQuery m_query;
     bool m_hasRow = false;
+    bool m_atFirst = true;
 };
 
 } // namespace
