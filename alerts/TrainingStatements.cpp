@@ -94,7 +94,7 @@ QString ItemDescription(const QVariant &name, const QVariant &lastName, const QV
 {
     return ValueText(name) + QStringLiteral(": ") + ValueText(lastName) + QStringLiteral(", ") + ValueText(firstName)
         + QStringLiteral(" ") + ValueText(middleName) + QStringLiteral(" ") + ValueText(suffix)
-        + QStringLiteral(" - Expires ") + DateText(renewDate);
+        + QStringLiteral(" - Expires ") + ValueText(renewDate);
 }
 
 QString NotificationBody(const QVariant &customerName, const QVariant &itemId, const QString &itemDescription)
@@ -133,7 +133,7 @@ QString LogRowStatement(const NotificationLogValues &log)
         + QStringLiteral("',N'") + SqlText(log.Category)
         + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
         + QStringLiteral("',") + IdentityText(log.ItemID, QStringLiteral("ID"))
-        + QStringLiteral(",'") + SqlText(DateText(log.RenewDate))
+        + QStringLiteral(",'") + SqlText(ValueText(log.RenewDate))
         + QStringLiteral("',") + flag(log.ContractManager)
         + QStringLiteral(",") + flag(log.ContractSpecialist)
         + QStringLiteral(",") + flag(log.Client)
@@ -174,7 +174,7 @@ QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)
         + QStringLiteral("',") + IdentityText(issue.ItemID, QStringLiteral("ID"))
         + QStringLiteral(",N'") + SqlText(issue.ItemDesc)
         + QStringLiteral("','") + SqlText(DateText(issue.IssueDate))
-        + QStringLiteral("',") + QStringLiteral("'") + SqlText(DateText(issue.DueDate))
+        + QStringLiteral("',") + QStringLiteral("'") + SqlText(ValueText(issue.DueDate))
         + QStringLiteral("',N'") + SqlText(issue.Description)
         + QStringLiteral("','") + QStringLiteral("Open")
         + QStringLiteral("','") + SqlText(ValueText(issue.Priority))
@@ -182,6 +182,6 @@ QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)
         + QStringLiteral("',") + QStringLiteral("'AUTO SERVER','")
         + SqlText(DateText(issue.EditedDate))
         + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("','") + SqlText(DateText(issue.AutoDate))
+        + QStringLiteral("','") + SqlText(ValueText(issue.AutoDate))
         + QStringLiteral("')");
 }

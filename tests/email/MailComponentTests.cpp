@@ -59,7 +59,7 @@ TEST_F(MailTest, plainMessage_arrivesAsProperInternetMessage)
     EXPECT_EQ(m.header(QStringLiteral("From")), QStringLiteral("Velmar Services <alerts@velmar.test>"));
     EXPECT_EQ(m.header(QStringLiteral("To")), QStringLiteral("first@client.test, second@client.test"));
     EXPECT_EQ(m.header(QStringLiteral("Subject")), QStringLiteral("Notification from Velmar"));
-    EXPECT_EQ(m.header(QStringLiteral("Date")).left(25), QStringLiteral("Mon, 07 Dec 2026 14:05:09"));
+    EXPECT_EQ(m.header(QStringLiteral("Date")).left(20), QStringLiteral("07 Dec 2026 14:05:09"));
     EXPECT_TRUE(m.header(QStringLiteral("Message-ID")).endsWith(QStringLiteral("@velmar.test>")));
     EXPECT_EQ(m.header(QStringLiteral("MIME-Version")), QStringLiteral("1.0"));
     EXPECT_EQ(m.headerCount(QStringLiteral("MIME-Version")), 1);
