@@ -107,9 +107,7 @@ void LoadTrainingExpireRule()
 
 bool SwitchIsOn(const QVariant &value, const QString &column)
 {
-    if (value.isNull())
-        return false;
-    const std::optional<bool> on = TruthOf(value);
+    const std::optional<bool> on = SwitchOf(value);
     if (!on)
         Invalid(column, value, QStringLiteral("not a true/false value"));
     return *on;

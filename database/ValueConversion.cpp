@@ -70,3 +70,8 @@ std::optional<bool> TruthOf(const QVariant &value)
         return std::nullopt;
     return *number != 0.0;
 }
+
+std::optional<bool> SwitchOf(const QVariant &value)
+{
+    return value.isNull() ? std::optional<bool>(false) : TruthOf(value);
+}

@@ -22,3 +22,6 @@ double RoundHalfToEven(double number);
 // A true/false value, "True"/"False" in any letter case, or a number (zero is
 // false). Nothing for Null and for other text.
 std::optional<bool> TruthOf(const QVariant &value);
+
+// As TruthOf, but Null is false: a switch that is not set is off.
+std::optional<bool> SwitchOf(const QVariant &value);

@@ -40,9 +40,7 @@ qint16 readPoll(const Recordset &rs, const QString &column)
 bool readFlag(const Recordset &rs, const QString &column)
 {
     const QVariant value = rs.Field(column);
-    if (value.isNull())
-        return false;
-    const std::optional<bool> flag = TruthOf(value);
+    const std::optional<bool> flag = SwitchOf(value);
     if (!flag)
         unconvertible(column, value, QStringLiteral("which is neither a number nor true or false"));
     return *flag;

@@ -1,4 +1,8 @@
+#include "MailHeaders.h"
 #include "MailTestSupport.h"
+
+#include <QLocale>
+#include <QTimeZone>
 
 using Behaviour = SmtpServer::Behaviour;
 using Tls = SmtpServer::Tls;
@@ -42,6 +46,19 @@ QByteArray headerBlock(const ReceivedMail &mail)
 
 // --- what arrives --------------------------------------------------------
 
+TEST(MailDateField, englishNamesAndNumericOffsetWhateverTheLocale)
+{
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const struct { int offsetSeconds; const char *field; } cases[] = {
+        {3600, "Date: 07 Dec 2026 14:05:09 +0100"},
+        {-19800, "Date: 07 Dec 2026 14:05:09 -0530"},
+        {0, "Date: 07 Dec 2026 14:05:09 +0000"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(DateField(QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9), QTimeZone(c.offsetSeconds))), c.field);
+    QLocale::setDefault(before);
+}
+
 TEST_F(MailTest, plainMessage_arrivesAsProperInternetMessage)
 {
     SmtpServer server;
@@ -59,7 +76,7 @@ TEST_F(MailTest, plainMessage_arrivesAsProperInternetMessage)
     EXPECT_EQ(m.header(QStringLiteral("From")), QStringLiteral("Velmar Services <alerts@velmar.test>"));
     EXPECT_EQ(m.header(QStringLiteral("To")), QStringLiteral("first@client.test, second@client.test"));
     EXPECT_EQ(m.header(QStringLiteral("Subject")), QStringLiteral("Notification from Velmar"));
-    EXPECT_EQ(m.header(QStringLiteral("Date")).left(20), QStringLiteral("07 Dec 2026 14:05:09"));
+    EXPECT_EQ(m.header(QStringLiteral("Date")).left(25), QStringLiteral("Mon, 07 Dec 2026 14:05:09"));
     EXPECT_TRUE(m.header(QStringLiteral("Message-ID")).endsWith(QStringLiteral("@velmar.test>")));
     EXPECT_EQ(m.header(QStringLiteral("MIME-Version")), QStringLiteral("1.0"));
     EXPECT_EQ(m.headerCount(QStringLiteral("MIME-Version")), 1);
