@@ -10,6 +10,10 @@
 
 QString ValueText(const QVariant &value)
 {
+    // A Null keeps its column's type (a Null bit is a Bool variant): it is
+    // recognised before the type is looked at.
+    if (value.isNull())
+        return QString();
     switch (value.typeId()) {
     case QMetaType::QDateTime:
         return DateText(value.toDateTime());

@@ -9,6 +9,8 @@ QString FieldText(const QVariant &value)
 
 std::optional<double> NumberOf(const QVariant &value)
 {
+    if (value.isNull())
+        return std::nullopt;
     double number = 0;
     switch (value.typeId()) {
     case QMetaType::Bool:
