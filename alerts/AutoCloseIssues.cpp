@@ -1,7 +1,6 @@
 #include "AutoCloseIssues.h"
 
 #include "Clock.h"
-#include "ClosesRecordset.h"
 #include "CycleCounters.h"
 #include "DbConnection.h"
 #include "Recordset.h"

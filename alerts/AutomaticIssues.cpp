@@ -1,7 +1,6 @@
 #include "AutomaticIssues.h"
 
 #include "Clock.h"
-#include "ClosesRecordset.h"
 #include "CycleCounters.h"
 #include "DbConnection.h"
 #include "IsolatedBatches.h"

@@ -1,7 +1,6 @@
 #include "ExpiryNotifications.h"
 
 #include "Clock.h"
-#include "ClosesRecordset.h"
 #include "CompanySettings.h"
 #include "DbConnection.h"
 #include "IsolatedBatches.h"

@@ -9,7 +9,6 @@
 #include "DbConnection.h"
 #include "ExpiryNotifications.h"
 #include "OpenDatabase.h"
-#include "Recordset.h"
 #include "SendQueuedEmails.h"
 #include "TrainingExpireRule.h"
 
@@ -43,7 +42,6 @@ PhaseResult RunPhase(const QString &name, const std::function<bool()> &on, const
         if (phase.ran)
             work();
     } catch (const std::exception &error) {
-        SharedRecordset().Close();
         CloseDatabase();
         throw CycleFailed(u"%1 failed: %2"_s.arg(name, QString::fromUtf8(error.what())));
     }

@@ -48,29 +48,14 @@ QString sqliteMessage(sqlite3 *h)
     return message.startsWith(checkFailed) ? message.mid(checkFailed.size()) : message;
 }
 
-// Finalizes the statement on every path out of a query.
-class Statement
-{
-public:
-    Statement() = default;
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-    sqlite3_stmt **out() { return &m_stmt; }
-    sqlite3_stmt *get() const { return m_stmt; }
-
-private:
-    sqlite3_stmt *m_stmt = nullptr;
-};
-
 // True when the text after the first statement holds another statement
 // (not only blanks, ";" or comments).
 bool holdsAnotherStatement(sqlite3 *h, const char *tail)
 {
     while (tail != nullptr && *tail != '\0') {
-        Statement next;
+        SqliteStatement next;
         const char *rest = nullptr;
-        if (sqlite3_prepare_v2(h, tail, -1, next.out(), &rest) != SQLITE_OK)
+        if (!next.Prepare(h, tail, -1, &rest))
             return true;
         if (next.get() != nullptr)
             return true;
@@ -189,6 +174,18 @@ bool SqliteConnection::Open(const QString &file, QString *error, bool keepJourna
     return true;
 }
 
+SqliteStatement::~SqliteStatement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+bool SqliteStatement::Prepare(sqlite3 *handle, const char *sql, int bytes, const char **tail)
+{
+    sqlite3_finalize(m_stmt);
+    m_stmt = nullptr;
+    return sqlite3_prepare_v2(handle, sql, bytes, &m_stmt, tail) == SQLITE_OK;
+}
+
 void SqliteConnection::Close() noexcept
 {
     sqlite3_close_v2(m_handle);
@@ -215,9 +212,9 @@ void execute(sqlite3 *h, const QString &nativeSql)
     const QByteArray utf8 = nativeSql.toUtf8();
     const char *next = utf8.constData();
     while (*next != '\0') {
-        Statement stmt;
+        SqliteStatement stmt;
         const char *tail = nullptr;
-        if (sqlite3_prepare_v2(h, next, -1, stmt.out(), &tail) != SQLITE_OK)
+        if (!stmt.Prepare(h, next, -1, &tail))
             throw DbError(sqliteMessage(h));
         next = tail;
         if (stmt.get() == nullptr)
@@ -246,9 +243,9 @@ QuerySnapshot Query(const SqliteConnection &connection, const QString &nativeSql
 {
     sqlite3 *h = handleOf(connection);
     const QByteArray utf8 = nativeSql.toUtf8();
-    Statement stmt;
+    SqliteStatement stmt;
     const char *tail = nullptr;
-    if (sqlite3_prepare_v2(h, utf8.constData(), -1, stmt.out(), &tail) != SQLITE_OK)
+    if (!stmt.Prepare(h, utf8.constData(), -1, &tail))
         throw DbError(sqliteMessage(h));
     if (stmt.get() == nullptr)
         throw DbError(QStringLiteral("The query text holds no statement."));

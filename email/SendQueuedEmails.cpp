@@ -11,6 +11,7 @@
 #include "Recordset.h"
 #include "SendEmail.h"
 #include "SqlText.h"
+#include "ValueConversion.h"
 
 #include <QElapsedTimer>
 
@@ -27,11 +28,6 @@ std::chrono::milliseconds &budgetForTests()
 {
     static std::chrono::milliseconds budget{0};
     return budget;
-}
-
-QString text(const QVariant &value)
-{
-    return value.isNull() ? QString() : value.toString();
 }
 
 // One log line, whatever line breaks the stored list holds.
@@ -178,7 +174,7 @@ void sendGroup(Group &group, Run &run)
     QList<RefusedRecipient> refused;
     try {
         SendEmail(group.senderAddress, group.senderName, group.recipients,
-                  NotificationSubject(CompanySettings.Name), group.body, &run.session, &refused);
+                  CombinedMessageSubject(CompanySettings.Name), group.body, &run.session, &refused);
     } catch (const MailError &error) {
         connection.Rollback();
         if (error.kind() == MailError::Kind::Server) {
@@ -239,7 +235,7 @@ QString QueueEmailsAgainSql(const QString &ids, const QString &recipientList)
            + QStringLiteral(") ORDER BY ID");
 }
 
-QString NotificationSubject(const QString &companyName)
+QString CombinedMessageSubject(const QString &companyName)
 {
     return QStringLiteral("Notification from ") + companyName;
 }
@@ -265,6 +261,7 @@ void SendQueuedEmails()
 {
     Recordset &rows = SharedRecordset();
     rows.Open(QueuedEmailsSql(), DatabaseConnection());
+    const ClosesRecordset closeAtEnd(rows);
 
     // SMTP sessions live for this run only and end when it does.
     Run run;
@@ -272,14 +269,14 @@ void SendQueuedEmails()
     run.clock.start();
     Group group;
     for (; !rows.Eof(); rows.MoveNext()) {
-        const QString recipients = text(rows.Field(QStringLiteral("EmailTo")));
+        const QString recipients = FieldText(rows.Field(QStringLiteral("EmailTo")));
         // Grouping is by exact text: letter case and spaces count.
         if (!group.recipients.isEmpty() && group.recipients != recipients)
             sendGroup(group, run);
-        group.senderAddress = text(rows.Field(QStringLiteral("EmailFrom")));
+        group.senderAddress = FieldText(rows.Field(QStringLiteral("EmailFrom")));
         group.senderMissing = group.senderMissing || group.senderAddress.trimmed().isEmpty();
-        group.senderName = text(rows.Field(QStringLiteral("EmailFromName")));
-        group.body += text(rows.Field(QStringLiteral("EmailBody"))) + LineBreak;
+        group.senderName = FieldText(rows.Field(QStringLiteral("EmailFromName")));
+        group.body += FieldText(rows.Field(QStringLiteral("EmailBody"))) + LineBreak;
         if (!group.ids.isEmpty())
             group.ids += QLatin1Char(',');
         group.ids += QString::number(rows.Field(QStringLiteral("ID")).toLongLong());
@@ -287,7 +284,6 @@ void SendQueuedEmails()
     }
     if (!group.recipients.isEmpty())
         sendGroup(group, run);
-    rows.Close();
     if (run.leftQueued > 0)
         CycleCounters.Failures.append(QStringLiteral("Mail sending stopped for this cycle: %1; %2 message(s) stay "
                                                      "queued for the next poll")

@@ -37,7 +37,7 @@ QString MarkEmailsSentSql(const QString &ids, const QDateTime &sentAt);
 // (recipientList: each address followed by ";"), in queue order.
 QString QueueEmailsAgainSql(const QString &ids, const QString &recipientList);
 // The subject of every combined message.
-QString NotificationSubject(const QString &companyName);
+QString CombinedMessageSubject(const QString &companyName);
 
 // How long one cycle may go on starting new messages: the poll period (at
 // least a minute). Tests may set it; zero restores it.

@@ -6,7 +6,6 @@
 #include "DbError.h"
 #include "OpenDatabase.h"
 #include "ProcessTrainingExpiry.h"
-#include "Recordset.h"
 #include "SendQueuedEmails.h"
 
 #include <exception>
@@ -28,8 +27,6 @@ QString runContained(const QString &what, Task task)
     } catch (...) {
         message = QStringLiteral("unknown failure");
     }
-    // The failed task may have left the shared result set open.
-    SharedRecordset().Close();
     return QStringLiteral("Error in %1: %2").arg(what, message);
 }
 }

@@ -26,6 +26,11 @@ public:
 };
 }
 
+QString Form1::DesignCaption()
+{
+    return QStringLiteral("Velmar Automation Server " VELMAR_VERSION_SHORT);
+}
+
 Form1::Form1(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)

@@ -19,7 +19,7 @@ public:
     explicit Form1(QWidget *parent = nullptr);
 
     // The design caption; Main appends " - " and the caption suffix.
-    static QString DesignCaption() { return QStringLiteral("Velmar Automation Server 1.1"); }
+    static QString DesignCaption();
 
     // Event handlers, public so start-up and tests can drive them directly.
     void Form_Load();

@@ -6,6 +6,7 @@
 #include "EmbeddedFixture.h"
 #include "Recordset.h"
 #include "SqlText.h"
+#include "ValueText.h"
 
 #include <QDateTime>
 
@@ -48,7 +49,7 @@ QString logInsert(const QDateTime &now, const QString &category, const QVariant 
 {
     return QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,ContractManager,ContractSpecialist,Client) ")
         + QStringLiteral(" VALUES ('") + DateText(now) + QStringLiteral("',N'") + SqlText(category) + QStringLiteral("','")
-        + Kind + QStringLiteral("',") + id.toString() + QStringLiteral(",'") + DateText(renewDate)
+        + Kind + QStringLiteral("',") + id.toString() + QStringLiteral(",'") + ValueText(renewDate)
         + QStringLiteral("',1,1,0)");
 }
 
@@ -69,11 +70,11 @@ QString issueInsert(const QVariant &contractId, const QVariant &itemId, const QS
     return QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,Status,Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date)")
         + QStringLiteral(" VALUES (") + contractId.toString() + QStringLiteral(",N'") + QStringLiteral("',")
         + itemId.toString() + QStringLiteral(",N'") + SqlText(itemDesc) + QStringLiteral("','") + DateText(today)
-        + QStringLiteral("',") + QStringLiteral("'") + DateText(renewDate) + QStringLiteral("',N'")
+        + QStringLiteral("',") + QStringLiteral("'") + ValueText(renewDate) + QStringLiteral("',N'")
         + SqlText(QStringLiteral("(AUTO ISSUE) ") + itemDesc) + QStringLiteral("','") + QStringLiteral("Open")
         + QStringLiteral("','") + QStringLiteral("High") + QStringLiteral("','AUTO SERVER','") + DateText(now)
         + QStringLiteral("',") + QStringLiteral("'AUTO SERVER','") + DateText(now) + QStringLiteral("','") + Kind
-        + QStringLiteral("','") + DateText(renewDate) + QStringLiteral("')");
+        + QStringLiteral("','") + ValueText(renewDate) + QStringLiteral("')");
 }
 
 QString autoCloseQuery(const QDate &issueWindowDate)
@@ -254,7 +255,7 @@ TEST_F(HostStatements, automaticIssues_areOpenedOncePerRenewalDateAndClosedWhenR
         ASSERT_EQ(row.value(QStringLiteral("IssueID")).toString(), QStringLiteral("0"));
         const QString desc = row.value(QStringLiteral("Name")).toString() + QStringLiteral(": ")
             + row.value(QStringLiteral("LastName")).toString() + QStringLiteral(" - Expires ")
-            + DateText(row.value(QStringLiteral("RenewDate")));
+            + ValueText(row.value(QStringLiteral("RenewDate")));
         connection.Execute(issueInsert(row.value(QStringLiteral("ContractID")), row.value(QStringLiteral("ID")), desc,
                                        Today, row.value(QStringLiteral("RenewDate")), Now));
     }

@@ -109,7 +109,7 @@ TEST(QueueStatements, textsAreExactlyTheQueueDialogue)
                              "WHERE ID IN (4,7,9)"));
     EXPECT_EQ(MarkEmailsSentSql(QStringLiteral("12"), QDateTime(QDate(2027, 1, 5), QTime(0, 0))),
               QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='1/5/2027' WHERE ID IN (12)"));
-    EXPECT_EQ(NotificationSubject(QStringLiteral("O'Neil & Co")), QStringLiteral("Notification from O'Neil & Co"));
+    EXPECT_EQ(CombinedMessageSubject(QStringLiteral("O'Neil & Co")), QStringLiteral("Notification from O'Neil & Co"));
 }
 
 TEST_F(QueueTest, emptyQueue_sendsNothingAndCountsNothing)
