@@ -6,7 +6,6 @@
 
 #include "Clock.h"
 #include "CompanySettings.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "DbError.h"
 #include "ProcessTrainingExpiry.h"
@@ -16,6 +15,13 @@ namespace {
 const QDate kNotifiedOnly(2026, 1, 5);    // renews 1/5/2027: notification window only
 const QDate kIssueDue(2025, 12, 20);      // renews 12/20/2026: both windows
 const QString kStars(54, QLatin1Char('*'));
+
+TrainingExpiryOutcome RunTask()
+{
+    TrainingExpiryOutcome outcome;
+    ProcessTrainingExpiry(outcome);
+    return outcome;
+}
 }
 
 using Notifications = TrainingDatabase;
@@ -27,7 +33,7 @@ TEST_F(Notifications, knownCertification_queuesManagerSpecialistsClientThenLogs)
 {
     AddRule(QStringLiteral("CreateIssue = 0"));
     const qint64 id = AddAcmeTraining(kNotifiedOnly);
-    ProcessTrainingExpiry();
+    RunTask();
 
     const QList<QVariantList> queued = db.queryRows(QStringLiteral(
         "SELECT EmailFrom, EmailFromName, EmailTo, EmailSubject, EmailBody, EmailSent"
@@ -58,7 +64,7 @@ TEST_F(Notifications, knownCertification_queuesManagerSpecialistsClientThenLogs)
     EXPECT_EQ(Count(QStringLiteral("Issues")), 0);
 
     // The log row keeps the certification from being notified again.
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 }
@@ -69,7 +75,7 @@ TEST_F(Notifications, windowBoundaryAndOverdue_onOrBeforeWindowIsNotified)
     const qint64 onWindow = AddAcmeTraining(QDate(2026, 1, 6));   // renews 1/6/2027, the window date
     AddAcmeTraining(QDate(2026, 1, 7));                           // the day after
     const qint64 overdue = AddAcmeTraining(QDate(2023, 3, 31));   // expired long ago
-    ProcessTrainingExpiry();
+    RunTask();
     const QList<QVariantList> logged =
         db.queryRows(QStringLiteral("SELECT ItemID FROM AutomationServer_Emails ORDER BY ItemID"));
     ASSERT_EQ(logged.size(), 2);
@@ -96,11 +102,11 @@ TEST_F(Notifications, notRequiredOrNotWorkingOrIncomplete_neverNotifiedNorIssued
     AddTraining(required, person, qlonglong(9999), kIssueDue);   // contract row missing
     AddTraining(required, 9999, active, kIssueDue);          // employee row missing
     AddTraining(9999, person, active, kIssueDue);            // item row missing
-    ProcessTrainingExpiry();
+    TrainingExpiryOutcome done = RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 0);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);
     EXPECT_EQ(Count(QStringLiteral("Issues")), 0);
-    EXPECT_EQ(CycleCounters.IssuesCreated, 0);
+    EXPECT_EQ(done.IssuesCreated, 0);
 }
 
 TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
@@ -110,7 +116,7 @@ TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
     AddSpecialist(contract, AddStaff(QStringLiteral("specialist@velmar.example")));
     const qint64 person = AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant());
     AddTraining(AddItem(QStringLiteral("First Aid")), person, contract, kNotifiedOnly);
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 0);
     const QVariantMap log = Row(QStringLiteral("SELECT * FROM AutomationServer_Emails"));
     EXPECT_EQ(log[QStringLiteral("ContractManager")].toInt(), 1);
@@ -121,7 +127,7 @@ TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
     // log key, one specialist row, and the Null parts empty with their blanks kept.
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET Category = 'Issue', EmailContractManager = 0,"
                            " EmailContractSpecialist = 1, EmailClient = 1"));
-    ProcessTrainingExpiry();
+    RunTask();
     const QVariantMap queued = Row(QStringLiteral("SELECT EmailTo, EmailSubject FROM AutomationServer_EmailsSent"));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 1);
     EXPECT_EQ(queued[QStringLiteral("EmailTo")].toString(), QStringLiteral("specialist@velmar.example;"));
@@ -135,11 +141,11 @@ TEST_F(Notifications, categoryChange_notifiesEverythingOnceMore)
     AddRule(QStringLiteral("EmailContractSpecialist = 0, EmailClient = 0, CreateIssue = 0"));
     AddAcmeTraining(kNotifiedOnly);
     AddAcmeTraining(kIssueDue);
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 2);
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET Category = 'Contract Employee'"));
-    ProcessTrainingExpiry();
-    ProcessTrainingExpiry();
+    RunTask();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE Category = 'Contract Employee'")), 2);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 4);
 }
@@ -150,11 +156,11 @@ TEST_F(Notifications, twoAutomaticIssuesForOneRenewal_notifiesTwiceTwoLogRowsNot
     const qint64 id = AddAcmeTraining(kIssueDue);
     AddIssue(id, QDate(2026, 12, 20));
     AddIssue(id, QDate(2026, 12, 20), QStringLiteral("Closed"));
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 2);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 2);
     // Four result rows now (two issues times two log rows), every one skipped.
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 2);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 2);
 }
@@ -166,7 +172,7 @@ TEST_F(Notifications, failureBeforeLogRow_leavesNeitherQueueRowsNorLog)
     db.exec(QStringLiteral("CREATE TRIGGER RefuseLog BEFORE INSERT ON AutomationServer_Emails"
                            " BEGIN SELECT RAISE(ABORT, 'log is read-only today'); END"));
     try {
-        ProcessTrainingExpiry();
+        RunTask();
         FAIL() << "the refused log row went unnoticed";
     } catch (const DbError &error) {
         EXPECT_TRUE(error.message().contains(QStringLiteral("log is read-only today"))) << error.what();
@@ -176,7 +182,7 @@ TEST_F(Notifications, failureBeforeLogRow_leavesNeitherQueueRowsNorLog)
 
     // The next poll notifies it in full, exactly once.
     db.exec(QStringLiteral("DROP TRIGGER RefuseLog"));
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 }
@@ -194,11 +200,10 @@ TEST_F(Notifications, failingCertification_onlyItLeftUnnotifiedAndReported)
     db.exec(QStringLiteral("CREATE TRIGGER RefuseOne BEFORE INSERT ON AutomationServer_Emails WHEN NEW.ItemID = %1"
                            " BEGIN SELECT RAISE(ABORT, 'certification refused'); END")
                 .arg(refused));
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
-    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("certification refused")));
+    TrainingExpiryOutcome done = RunTask();
+    ASSERT_EQ(done.Failures.size(), 1);
+    EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
+    EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("certification refused")));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 449);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemID = %1").arg(refused)), 0);
     const QString rowsOfRefused =
@@ -207,8 +212,8 @@ TEST_F(Notifications, failingCertification_onlyItLeftUnnotifiedAndReported)
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3 * 449);
 
     db.exec(QStringLiteral("DROP TRIGGER RefuseOne"));
-    ProcessTrainingExpiry();
-    ProcessTrainingExpiry();
+    RunTask();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 450);
     EXPECT_EQ(Count(QStringLiteral("(SELECT DISTINCT ItemID FROM AutomationServer_Emails)")), 450);
     // Every certification's three rows (manager, specialists, client), none twice.
@@ -231,7 +236,7 @@ TEST_F(Notifications, apostrophesAndInjection_storedIntactNothingDeleted)
     const qint64 id = AddTraining(AddItem(QStringLiteral("Working at Height's")), person, contract, kIssueDue);
     AddIssue(id, QDate(2020, 1, 1), QStringLiteral("Closed"));   // must survive
 
-    ProcessTrainingExpiry();
+    RunTask();
     const QString description =
         QStringLiteral("Working at Height's: O'Brien, Se'an x'); DELETE FROM Issues; --  - Expires 12/20/2026");
     const QList<QVariantList> queued = db.queryRows(QStringLiteral(
@@ -250,8 +255,8 @@ TEST_F(Notifications, apostrophesAndInjection_storedIntactNothingDeleted)
 
     // A category with a quote keys the log as stored.
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET Category = 'Client''s'"));
-    ProcessTrainingExpiry();
-    ProcessTrainingExpiry();
+    RunTask();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE Category = 'Client''s'")), 1);
 }
 
@@ -260,8 +265,8 @@ TEST_F(AutomaticIssues, knownTraining_opensOneIssueWithItsValues)
     AddRule(QStringLiteral("EmailContractManager = 0, EmailContractSpecialist = 0, EmailClient = 0"));
     const qint64 id = AddAcmeTraining(kIssueDue);
     AddAcmeTraining(kNotifiedOnly);   // beyond the issue window
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesCreated, 1);
+    TrainingExpiryOutcome done = RunTask();
+    EXPECT_EQ(done.IssuesCreated, 1);
     const QVariantMap issue = Row(QStringLiteral("SELECT * FROM Issues"));
     EXPECT_EQ(issue[QStringLiteral("ContractID")].toLongLong(), AcmeContract());
     EXPECT_EQ(issue[QStringLiteral("Category")].toString(), QString());
@@ -282,10 +287,9 @@ TEST_F(AutomaticIssues, knownTraining_opensOneIssueWithItsValues)
     EXPECT_EQ(issue[QStringLiteral("AUTO_Date")].toString(), Iso(QDate(2026, 12, 20)));
 
     // Recognised at the next poll: no second issue.
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
+    done = RunTask();
     EXPECT_EQ(Count(QStringLiteral("Issues")), 1);
-    EXPECT_EQ(CycleCounters.IssuesCreated, 0);
+    EXPECT_EQ(done.IssuesCreated, 0);
 }
 
 TEST_F(AutomaticIssues, existingAndEarlierIssues_onlyNewRenewalDatesGetOne)
@@ -298,8 +302,8 @@ TEST_F(AutomaticIssues, existingAndEarlierIssues_onlyNewRenewalDatesGetOne)
     AddIssue(renewedBefore, QDate(2025, 12, 1));                        // for the earlier renewal
     const qint64 manual = AddAcmeTraining(QDate(2025, 12, 2));
     AddIssue(manual, QDate(2026, 12, 2), QStringLiteral("Open"), QStringLiteral("typed in"), QStringLiteral("jsmith"));
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesCreated, 2);
+    TrainingExpiryOutcome done = RunTask();
+    EXPECT_EQ(done.IssuesCreated, 2);
     const QList<QVariantList> opened = db.queryRows(QStringLiteral(
         "SELECT ItemID, Priority FROM Issues WHERE EnteredDate IS NOT NULL ORDER BY ItemID"));
     ASSERT_EQ(opened.size(), 2);
@@ -320,19 +324,17 @@ TEST_F(AutomaticIssues, failingInsert_onlyItLeftUnopenedReportedAndNotCounted)
     db.exec(QStringLiteral("CREATE TRIGGER RefuseOne BEFORE INSERT ON Issues WHEN NEW.ItemID = %1"
                            " BEGIN SELECT RAISE(ABORT, 'issue refused'); END")
                 .arg(refused));
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesCreated, 249);
+    TrainingExpiryOutcome done = RunTask();
+    EXPECT_EQ(done.IssuesCreated, 249);
     EXPECT_EQ(Count(QStringLiteral("Issues")), 249);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE ItemID = %1").arg(refused)), 0);
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
-    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("issue refused")));
+    ASSERT_EQ(done.Failures.size(), 1);
+    EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
+    EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("issue refused")));
 
     db.exec(QStringLiteral("DROP TRIGGER RefuseOne"));
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesCreated, 1);
+    done = RunTask();
+    EXPECT_EQ(done.IssuesCreated, 1);
     EXPECT_EQ(Count(QStringLiteral("(SELECT DISTINCT ItemID FROM Issues)")), 250);
 }
 
@@ -341,9 +343,9 @@ TEST_F(AutomaticIssues, createIssueNullOrOff_opensNothing)
     AddRule(QStringLiteral("CreateIssue = NULL, EmailContractManager = 0, EmailContractSpecialist = 0,"
                            " EmailClient = 0"));
     AddAcmeTraining(kIssueDue);
-    ProcessTrainingExpiry();
+    RunTask();
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET CreateIssue = 0"));
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("Issues")), 0);
 }
 
@@ -365,8 +367,8 @@ TEST_F(AutoClose, renewedOptionalSuspendedTerminated_closedWithNoteAndCounted)
         AddPerson(QStringLiteral("O"), QVariant(), QStringLiteral("O"), QVariant()), contract, kIssueDue);
     AddIssue(optional, QDate(2026, 12, 20));
 
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesClosed, 4);
+    TrainingExpiryOutcome done = RunTask();
+    EXPECT_EQ(done.IssuesClosed, 4);
     const QString note = QStringLiteral("\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)");
     const QVariantMap closed = Row(QStringLiteral("SELECT * FROM Issues WHERE ID = %1").arg(renewedIssue));
     EXPECT_EQ(closed[QStringLiteral("Description")].toString(), QStringLiteral("(AUTO ISSUE) earlier") + note);
@@ -378,9 +380,9 @@ TEST_F(AutoClose, renewedOptionalSuspendedTerminated_closedWithNoteAndCounted)
               QStringLiteral("Open"));
 
     // Closed issues are not selected again: no second note.
-    ProcessTrainingExpiry();
+    done = RunTask();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Description LIKE '%AUTO CLOSED%AUTO CLOSED%'")), 0);
-    EXPECT_EQ(CycleCounters.IssuesClosed, 4);
+    EXPECT_EQ(done.IssuesClosed, 0);
 }
 
 TEST_F(AutoClose, notAutomaticOrNoTrainingOrInactiveContract_staysOpen)
@@ -394,13 +396,13 @@ TEST_F(AutoClose, notAutomaticOrNoTrainingOrInactiveContract_staysOpen)
     db.exec(QStringLiteral("UPDATE ServiceContract SET Status = 'Inactive'"));
     const qint64 inactiveButDue = AddAcmeTraining(kIssueDue);
     AddIssue(inactiveButDue, QDate(2026, 12, 20));
-    ProcessTrainingExpiry();
+    TrainingExpiryOutcome done = RunTask();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open'")), 4);
-    EXPECT_EQ(CycleCounters.IssuesClosed, 0);
+    EXPECT_EQ(done.IssuesClosed, 0);
 
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET AutoCloseIssue = 0"));
     db.exec(QStringLiteral("UPDATE CustomerEmployee SET Terminated = 1"));
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open'")), 4);
 }
 
@@ -408,33 +410,31 @@ TEST_F(TaskOrder, renewal_closesIssueThenNotifiesAndOpensAgainWhenDue)
 {
     AddRule();
     const qint64 id = AddAcmeTraining(kIssueDue);
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open'")), 1);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 
     // Completed again: renews 12/10/2027, so the issue closes and nothing is due.
     db.exec(QStringLiteral("UPDATE CustomerEmployeeTraining SET CompletedDate = '2026-12-10 00:00:00' WHERE ID = %1").arg(id));
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesClosed, 1);
+    TrainingExpiryOutcome done = RunTask();
+    EXPECT_EQ(done.IssuesClosed, 1);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Closed'")), 1);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 
     // A year on, the new renewal date comes within both windows.
     SetClockForTests([] { return QDateTime(QDate(2027, 11, 30), QTime(9, 0)); });
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
+    done = RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemKey = '2027-12-10 00:00:00'")), 1);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open' AND AUTO_Date = '2027-12-10 00:00:00'")), 1);
-    EXPECT_EQ(CycleCounters.IssuesCreated, 1);
-    EXPECT_EQ(CycleCounters.IssuesClosed, 0);
+    EXPECT_EQ(done.IssuesCreated, 1);
+    EXPECT_EQ(done.IssuesClosed, 0);
 }
 
 TEST_F(TaskOrder, noRuleRow_doesNothingEvenWithWorkWaiting)
 {
     const qint64 id = AddAcmeTraining(kIssueDue);
     AddIssue(id, QDate(2020, 1, 1));   // would be closed by an auto-close
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 0);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open'")), 1);
@@ -448,7 +448,7 @@ TEST_F(TaskOrder, onlyAutoCloseSwitchedOn_closesButNeitherNotifiesNorOpens)
     const qint64 renewed = AddAcmeTraining(QDate(2026, 6, 1));
     AddIssue(renewed, QDate(2025, 12, 1));
     AddAcmeTraining(kIssueDue);
-    ProcessTrainingExpiry();
+    RunTask();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Closed'")), 1);
     EXPECT_EQ(Count(QStringLiteral("Issues")), 1);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);

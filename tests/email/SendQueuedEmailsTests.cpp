@@ -1,7 +1,6 @@
 #include "MailTestSupport.h"
 
 #include "CompanySettings.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "DbError.h"
 #include "MailQueueState.h"
@@ -32,16 +31,22 @@ protected:
         start(SmtpServer::Options{});
         QString error;
         ASSERT_TRUE(DatabaseConnection().Open(db.connectionString(), &error)) << error.toStdString();
-        CycleCounters.Reset();
     }
     void TearDown() override
     {
         SharedRecordset().Close();
         DatabaseConnection().Close();
         CompanySettings = {};
-        CycleCounters.Reset();
         MailTest::TearDown();
     }
+
+    // One run of the queue; what it did is left in `sent`.
+    void sendQueue()
+    {
+        sent = {};
+        SendQueuedEmails(sent);
+    }
+    MailSendingOutcome sent;
 
     void start(const SmtpServer::Options &options)
     {
@@ -116,10 +121,10 @@ TEST_F(QueueTest, emptyQueue_sendsNothingAndCountsNothing)
 {
     queue(QStringLiteral("a@client.test"), QStringLiteral("already sent"), QStringLiteral("V"),
           QStringLiteral("alerts@velmar.test"), 1);
-    SendQueuedEmails();
+    sendQueue();
     EXPECT_EQ(server->connectionCount(), 0);
-    EXPECT_EQ(CycleCounters.Emails, 0);
-    EXPECT_TRUE(CycleCounters.Failures.isEmpty());
+    EXPECT_EQ(sent.Emails, 0);
+    EXPECT_TRUE(sent.Failures.isEmpty());
 }
 
 TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
@@ -129,7 +134,7 @@ TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
     const qint64 second = queue(QStringLiteral("a@client.test;"), QStringLiteral("Second\r\n. dotted line"));
     const qint64 third = queue(QStringLiteral("a@client.test;"), QStringLiteral("Third – Zürich"),
                                QStringLiteral("Last Sender"), QStringLiteral("last@velmar.test"));
-    SendQueuedEmails();
+    sendQueue();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
@@ -146,7 +151,7 @@ TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
         EXPECT_EQ(sentFlag(id), 1) << id;
         EXPECT_EQ(dateSent(id).toDateTime(), sentAt) << id;
     }
-    EXPECT_EQ(CycleCounters.Emails, 1);
+    EXPECT_EQ(sent.Emails, 1);
 }
 
 TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrder)
@@ -154,7 +159,7 @@ TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrder)
     queue(QStringLiteral("b@client.test;"), QStringLiteral("b one"));
     queue(QStringLiteral("a@client.test;"), QStringLiteral("a one"));
     queue(QStringLiteral("b@client.test;"), QStringLiteral("b two"));
-    SendQueuedEmails();
+    sendQueue();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 2);
@@ -162,7 +167,7 @@ TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrder)
     EXPECT_EQ(mails.at(0).body, combined({"a one"}));
     EXPECT_EQ(mails.at(1).recipients, QStringList{QStringLiteral("b@client.test")});
     EXPECT_EQ(mails.at(1).body, combined({"b one", "b two"}));
-    EXPECT_EQ(CycleCounters.Emails, 2);
+    EXPECT_EQ(sent.Emails, 2);
     // One run, one SMTP session, ended with the run.
     EXPECT_EQ(server->connectionCount(), 1);
     EXPECT_EQ(server->waitForClosedConnections(1, 5000), 1);
@@ -174,7 +179,7 @@ TEST_F(QueueTest, listsDifferingOnlyInCase_areDifferentGroups)
     const qint64 a = queue(QStringLiteral("Ann@client.test"), QStringLiteral("one"));
     const qint64 b = queue(QStringLiteral("ann@client.test"), QStringLiteral("two"));
     const qint64 c = queue(QStringLiteral("Ann@client.test"), QStringLiteral("three"));
-    SendQueuedEmails();
+    sendQueue();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 3);
@@ -185,7 +190,7 @@ TEST_F(QueueTest, listsDifferingOnlyInCase_areDifferentGroups)
     EXPECT_EQ(mails.at(2).body, combined({"three"}));
     for (qint64 id : {a, b, c})
         EXPECT_EQ(sentFlag(id), 1);
-    EXPECT_EQ(CycleCounters.Emails, 3);
+    EXPECT_EQ(sent.Emails, 3);
 }
 
 TEST_F(QueueTest, sentRowsAndRowsWithoutRecipient_areNeverTouched)
@@ -195,7 +200,7 @@ TEST_F(QueueTest, sentRowsAndRowsWithoutRecipient_areNeverTouched)
     const qint64 empty = queue(QString(QLatin1String("")), QStringLiteral("nobody"));
     const qint64 null = queue(QVariant(), QStringLiteral("nobody either"));
     const qint64 queued = queue(QStringLiteral("a@client.test"), QStringLiteral("new"));
-    SendQueuedEmails();
+    sendQueue();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
@@ -213,7 +218,7 @@ TEST_F(QueueTest, listOfSeveralAddresses_isOneMessageToAll)
 {
     queue(QStringLiteral("a@client.test; b@client.test;"), QStringLiteral("one"));
     queue(QStringLiteral("a@client.test; b@client.test;"), QStringLiteral("two"));
-    SendQueuedEmails();
+    sendQueue();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
@@ -226,23 +231,22 @@ TEST_F(QueueTest, nullBody_addsOnlyItsBreakAndEmptyFooterKeepsTheBreaks)
     CompanySettings.AutomationServerEmailFooter.clear();
     queue(QStringLiteral("a@client.test"), QStringLiteral("one"));
     queue(QStringLiteral("a@client.test"), QVariant(), QVariant());
-    SendQueuedEmails();
+    sendQueue();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
     EXPECT_EQ(mails.first().body, QByteArray("one\r\n\r\n\r\n\r\n\r\n"));
-    EXPECT_EQ(CycleCounters.Emails, 1);
+    EXPECT_EQ(sent.Emails, 1);
 }
 
 TEST_F(QueueTest, nullOrEmptySender_failsItsGroupAndMarksNothing)
 {
     for (const QVariant &sender : {QVariant(), QVariant(QString()), QVariant(QStringLiteral("  "))}) {
         const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("one"), QStringLiteral("V"), sender);
-        CycleCounters.Reset();
-        SendQueuedEmails();
+        sendQueue();
         EXPECT_EQ(sentFlag(id), 0);
-        ASSERT_EQ(CycleCounters.Stuck.size(), 1);
-        EXPECT_TRUE(CycleCounters.Stuck.first().contains(QLatin1String("sender address (EmailFrom)")));
+        ASSERT_EQ(sent.Stuck.size(), 1);
+        EXPECT_TRUE(sent.Stuck.first().contains(QLatin1String("sender address (EmailFrom)")));
         clearQueue();
     }
     EXPECT_EQ(server->connectionCount(), 0);
@@ -253,7 +257,7 @@ TEST_F(QueueTest, failingGroup_staysQueuedWhileOthersAreSent)
     const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
     const qint64 refused = queue(QStringLiteral("refused@client.test"), QStringLiteral("for nobody"));
     const qint64 z = queue(QStringLiteral("z@client.test"), QStringLiteral("for z"));
-    SendQueuedEmails();
+    sendQueue();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 2);
@@ -263,10 +267,10 @@ TEST_F(QueueTest, failingGroup_staysQueuedWhileOthersAreSent)
     EXPECT_EQ(sentFlag(refused), 0);
     EXPECT_TRUE(dateSent(refused).isNull());
     EXPECT_EQ(sentFlag(z), 1);
-    EXPECT_EQ(CycleCounters.Emails, 2);
-    EXPECT_TRUE(CycleCounters.Failures.isEmpty());
-    ASSERT_EQ(CycleCounters.Stuck.size(), 1);
-    const QString line = CycleCounters.Stuck.first();
+    EXPECT_EQ(sent.Emails, 2);
+    EXPECT_TRUE(sent.Failures.isEmpty());
+    ASSERT_EQ(sent.Stuck.size(), 1);
+    const QString line = sent.Stuck.first();
     EXPECT_TRUE(line.startsWith(QStringLiteral("Email to refused@client.test not sent: "))) << line.toStdString();
     EXPECT_TRUE(line.contains(QStringLiteral("550"))) << line.toStdString();
     EXPECT_FALSE(line.contains(QLatin1Char('\n')));
@@ -279,13 +283,13 @@ TEST_F(QueueTest, serverDown_leavesEverythingQueuedAndStopsAfterTheFirstGroup)
     start(down);
     const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
     const qint64 b = queue(QStringLiteral("b@client.test"), QStringLiteral("for b"));
-    EXPECT_NO_THROW(SendQueuedEmails());
+    EXPECT_NO_THROW(sendQueue());
     EXPECT_EQ(sentFlag(a), 0);
     EXPECT_EQ(sentFlag(b), 0);
-    EXPECT_EQ(CycleCounters.Emails, 0);
-    ASSERT_EQ(CycleCounters.Failures.size(), 2);
-    EXPECT_TRUE(CycleCounters.Failures.at(0).startsWith(QStringLiteral("Email to a@client.test not sent: ")));
-    EXPECT_EQ(CycleCounters.Failures.at(1), QStringLiteral("Mail sending stopped for this cycle: the mail server "
+    EXPECT_EQ(sent.Emails, 0);
+    ASSERT_EQ(sent.Failures.size(), 2);
+    EXPECT_TRUE(sent.Failures.at(0).startsWith(QStringLiteral("Email to a@client.test not sent: ")));
+    EXPECT_EQ(sent.Failures.at(1), QStringLiteral("Mail sending stopped for this cycle: the mail server "
                                                            "failed; 1 message(s) stay queued for the next poll"));
 }
 
@@ -301,12 +305,12 @@ TEST_F(QueueTest, refusedLogin_isReportedWithoutThePassword)
     CompanySettings.AutomationServerEmailUser = QStringLiteral("mailer");
     CompanySettings.AutomationServerEmailPassword = QStringLiteral("wrong-Pa55");
     const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("body"));
-    SendQueuedEmails();
+    sendQueue();
 
     EXPECT_EQ(sentFlag(id), 0);
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_TRUE(CycleCounters.Failures.first().contains(QStringLiteral("535"))) << CycleCounters.Failures.first().toStdString();
-    EXPECT_FALSE(CycleCounters.Failures.first().contains(QStringLiteral("wrong-Pa55")));
+    ASSERT_EQ(sent.Failures.size(), 1);
+    EXPECT_TRUE(sent.Failures.first().contains(QStringLiteral("535"))) << sent.Failures.first().toStdString();
+    EXPECT_FALSE(sent.Failures.first().contains(QStringLiteral("wrong-Pa55")));
 }
 
 // The mark is taken before the message leaves: a queue that refuses it, or
@@ -315,7 +319,6 @@ TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
 {
     for (const bool locked : {false, true}) {
         SCOPED_TRACE(locked ? "anotherWriterHoldsTheLock" : "triggerRefusesTheUpdate");
-        CycleCounters.Reset();
         db.exec(QStringLiteral("DROP TRIGGER IF EXISTS queue_frozen"));
         if (!locked)
             db.exec(QStringLiteral("CREATE TRIGGER queue_frozen BEFORE UPDATE ON AutomationServer_EmailsSent "
@@ -325,13 +328,13 @@ TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
         DbConnection writer;
         if (locked && writer.Open(db.connectionString()))
             writer.BeginTransaction();
-        EXPECT_NO_THROW(SendQueuedEmails());
+        EXPECT_NO_THROW(sendQueue());
         writer.Close();
         EXPECT_EQ(server->connectionCount(), 0);
         EXPECT_EQ(sentFlag(a), 0);
-        EXPECT_EQ(CycleCounters.Emails, 0);
-        ASSERT_EQ(CycleCounters.Failures.size(), 1);
-        const QString line = CycleCounters.Failures.first();
+        EXPECT_EQ(sent.Emails, 0);
+        ASSERT_EQ(sent.Failures.size(), 1);
+        const QString line = sent.Failures.first();
         EXPECT_TRUE(line.startsWith(QLatin1String("Mail sending stopped for this cycle: the queue rows cannot be "
                                                   "marked sent, so no message is sent")))
             << line.toStdString();
@@ -343,7 +346,7 @@ TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
 TEST_F(QueueTest, failingQuery_throwsDbError)
 {
     db.exec(QStringLiteral("DROP TABLE AutomationServer_EmailsSent"));
-    EXPECT_THROW(SendQueuedEmails(), DbError);
+    EXPECT_THROW(sendQueue(), DbError);
     EXPECT_EQ(server->connectionCount(), 0);
 }
 
@@ -376,8 +379,7 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
         clearQueue();
         for (int i = 0; i < 7; ++i)
             queue(QStringLiteral("list%1@client.test").arg(i), QStringLiteral("body"));
-        CycleCounters.Reset();
-        SendQueuedEmails();
+        sendQueue();
         SetPlainTextLoginAllowed(false);
 
         EXPECT_EQ(server->sessionEvents(QStringLiteral("auth")).count(QStringLiteral("auth")), c.logins);
@@ -385,10 +387,10 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
         EXPECT_EQ(int(server->messages().size()), c.sent);
         EXPECT_EQ(db.queryValue(QStringLiteral("SELECT SUM(EmailSent) FROM AutomationServer_EmailsSent")).toInt(), c.sent);
         if (c.sent == 0) {
-            ASSERT_EQ(CycleCounters.Failures.size(), 2);
-            EXPECT_TRUE(CycleCounters.Failures.first().contains(QLatin1String(c.failure)))
-                << CycleCounters.Failures.first().toStdString();
-            EXPECT_TRUE(CycleCounters.Failures.last().contains(QLatin1String("6 message(s) stay queued")));
+            ASSERT_EQ(sent.Failures.size(), 2);
+            EXPECT_TRUE(sent.Failures.first().contains(QLatin1String(c.failure)))
+                << sent.Failures.first().toStdString();
+            EXPECT_TRUE(sent.Failures.last().contains(QLatin1String("6 message(s) stay queued")));
         }
     }
 }
@@ -409,10 +411,9 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
         clearQueue();
         const qint64 id = queue(QString::fromLatin1(c.to), QStringLiteral("body"));
         SetClockForTests([failedAt] { return failedAt; });
-        CycleCounters.Reset();
-        SendQueuedEmails();
+        sendQueue();
         EXPECT_EQ(sentFlag(id), 0);
-        EXPECT_EQ((permanent ? CycleCounters.Stuck : CycleCounters.Failures).size(), 1);
+        EXPECT_EQ((permanent ? sent.Stuck : sent.Failures).size(), 1);
         EXPECT_TRUE(MailQueueStatusText().contains(QStringLiteral("%1\t%2\tattempts: 1\tnext try: %3\tlast reply: ")
                                                        .arg(id)
                                                        .arg(QString::fromLatin1(c.to),
@@ -422,13 +423,12 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
 
         // The next poll: a refused list is not tried, nor reported again.
         SetClockForTests([failedAt] { return failedAt.addSecs(5 * 60); });
-        CycleCounters.Reset();
         const int connections = server->connectionCount();
         if (permanent) {
-            SendQueuedEmails();
+            sendQueue();
             EXPECT_EQ(server->connectionCount(), connections);
-            EXPECT_TRUE(CycleCounters.Stuck.isEmpty());
-            EXPECT_EQ(CycleCounters.MailHeldBack, 1);
+            EXPECT_TRUE(sent.Stuck.isEmpty());
+            EXPECT_EQ(sent.MailHeldBack, 1);
             // The address is mended (the server now takes it).
             SmtpServer::Options mended;
             mended.behaviour = SmtpServer::Behaviour::AcceptAll;
@@ -439,7 +439,7 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
             else
                 SetClockForTests([failedAt] { return failedAt.addSecs(10 * 60); });
         }
-        SendQueuedEmails();
+        sendQueue();
         EXPECT_EQ(sentFlag(id), 1);
         EXPECT_EQ(server->messages().size(), 1);
         EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState")).toInt(), 0);
@@ -453,18 +453,17 @@ TEST_F(QueueTest, boundedSending_stopsBetweenGroupsOnTimeOrStop)
     for (int i = 0; i < 3; ++i)
         queue(QStringLiteral("list%1@client.test").arg(i), QStringLiteral("body"));
     RequestMailStop();
-    SendQueuedEmails();
+    sendQueue();
     RequestMailStop(false);
     EXPECT_EQ(server->connectionCount(), 0);
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_EQ(CycleCounters.Failures.first(), QStringLiteral("Mail sending stopped for this cycle: the server is "
+    ASSERT_EQ(sent.Failures.size(), 1);
+    EXPECT_EQ(sent.Failures.first(), QStringLiteral("Mail sending stopped for this cycle: the server is "
                                                              "stopping; 3 message(s) stay queued for the next poll"));
 
-    CycleCounters.Reset();
     SetMailSendingBudgetForTests(std::chrono::milliseconds(1));
-    SendQueuedEmails();
+    sendQueue();
     SetMailSendingBudgetForTests(std::chrono::milliseconds(0));
-    EXPECT_LT(CycleCounters.Emails, 3);
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_TRUE(CycleCounters.Failures.first().contains(QLatin1String("time for sending")));
+    EXPECT_LT(sent.Emails, 3);
+    ASSERT_EQ(sent.Failures.size(), 1);
+    EXPECT_TRUE(sent.Failures.first().contains(QLatin1String("time for sending")));
 }
