@@ -16,10 +16,11 @@ const QDate kNotifiedOnly(2026, 1, 5);    // renews 1/5/2027: notification windo
 const QDate kIssueDue(2025, 12, 20);      // renews 12/20/2026: both windows
 const QString kStars(54, QLatin1Char('*'));
 
-TrainingExpiryOutcome RunTask()
+// The task as a cycle runs it, returning what it did.
+TrainingExpiryOutcome ProcessTrainingExpiry()
 {
     TrainingExpiryOutcome outcome;
-    ProcessTrainingExpiry(outcome);
+    ::ProcessTrainingExpiry(outcome);
     return outcome;
 }
 }
@@ -33,7 +34,7 @@ TEST_F(Notifications, knownCertification_queuesManagerSpecialistsClientThenLogs)
 {
     AddRule(QStringLiteral("CreateIssue = 0"));
     const qint64 id = AddAcmeTraining(kNotifiedOnly);
-    RunTask();
+    ProcessTrainingExpiry();
 
     const QList<QVariantList> queued = db.queryRows(QStringLiteral(
         "SELECT EmailFrom, EmailFromName, EmailTo, EmailSubject, EmailBody, EmailSent"
@@ -64,7 +65,7 @@ TEST_F(Notifications, knownCertification_queuesManagerSpecialistsClientThenLogs)
     EXPECT_EQ(Count(QStringLiteral("Issues")), 0);
 
     // The log row keeps the certification from being notified again.
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 }
@@ -75,7 +76,7 @@ TEST_F(Notifications, windowBoundaryAndOverdue_onOrBeforeWindowIsNotified)
     const qint64 onWindow = AddAcmeTraining(QDate(2026, 1, 6));   // renews 1/6/2027, the window date
     AddAcmeTraining(QDate(2026, 1, 7));                           // the day after
     const qint64 overdue = AddAcmeTraining(QDate(2023, 3, 31));   // expired long ago
-    RunTask();
+    ProcessTrainingExpiry();
     const QList<QVariantList> logged =
         db.queryRows(QStringLiteral("SELECT ItemID FROM AutomationServer_Emails ORDER BY ItemID"));
     ASSERT_EQ(logged.size(), 2);
@@ -102,7 +103,7 @@ TEST_F(Notifications, notRequiredOrNotWorkingOrIncomplete_neverNotifiedNorIssued
     AddTraining(required, person, qlonglong(9999), kIssueDue);   // contract row missing
     AddTraining(required, 9999, active, kIssueDue);          // employee row missing
     AddTraining(9999, person, active, kIssueDue);            // item row missing
-    TrainingExpiryOutcome done = RunTask();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 0);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);
     EXPECT_EQ(Count(QStringLiteral("Issues")), 0);
@@ -116,7 +117,7 @@ TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
     AddSpecialist(contract, AddStaff(QStringLiteral("specialist@velmar.example")));
     const qint64 person = AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant());
     AddTraining(AddItem(QStringLiteral("First Aid")), person, contract, kNotifiedOnly);
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 0);
     const QVariantMap log = Row(QStringLiteral("SELECT * FROM AutomationServer_Emails"));
     EXPECT_EQ(log[QStringLiteral("ContractManager")].toInt(), 1);
@@ -127,7 +128,7 @@ TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
     // log key, one specialist row, and the Null parts empty with their blanks kept.
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET Category = 'Issue', EmailContractManager = 0,"
                            " EmailContractSpecialist = 1, EmailClient = 1"));
-    RunTask();
+    ProcessTrainingExpiry();
     const QVariantMap queued = Row(QStringLiteral("SELECT EmailTo, EmailSubject FROM AutomationServer_EmailsSent"));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 1);
     EXPECT_EQ(queued[QStringLiteral("EmailTo")].toString(), QStringLiteral("specialist@velmar.example;"));
@@ -141,11 +142,11 @@ TEST_F(Notifications, categoryChange_notifiesEverythingOnceMore)
     AddRule(QStringLiteral("EmailContractSpecialist = 0, EmailClient = 0, CreateIssue = 0"));
     AddAcmeTraining(kNotifiedOnly);
     AddAcmeTraining(kIssueDue);
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 2);
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET Category = 'Contract Employee'"));
-    RunTask();
-    RunTask();
+    ProcessTrainingExpiry();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE Category = 'Contract Employee'")), 2);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 4);
 }
@@ -156,11 +157,11 @@ TEST_F(Notifications, twoAutomaticIssuesForOneRenewal_notifiesTwiceTwoLogRowsNot
     const qint64 id = AddAcmeTraining(kIssueDue);
     AddIssue(id, QDate(2026, 12, 20));
     AddIssue(id, QDate(2026, 12, 20), QStringLiteral("Closed"));
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 2);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 2);
     // Four result rows now (two issues times two log rows), every one skipped.
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 2);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 2);
 }
@@ -172,7 +173,7 @@ TEST_F(Notifications, failureBeforeLogRow_leavesNeitherQueueRowsNorLog)
     db.exec(QStringLiteral("CREATE TRIGGER RefuseLog BEFORE INSERT ON AutomationServer_Emails"
                            " BEGIN SELECT RAISE(ABORT, 'log is read-only today'); END"));
     try {
-        RunTask();
+        ProcessTrainingExpiry();
         FAIL() << "the refused log row went unnoticed";
     } catch (const DbError &error) {
         EXPECT_TRUE(error.message().contains(QStringLiteral("log is read-only today"))) << error.what();
@@ -182,7 +183,7 @@ TEST_F(Notifications, failureBeforeLogRow_leavesNeitherQueueRowsNorLog)
 
     // The next poll notifies it in full, exactly once.
     db.exec(QStringLiteral("DROP TRIGGER RefuseLog"));
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 }
@@ -200,7 +201,7 @@ TEST_F(Notifications, failingCertification_onlyItLeftUnnotifiedAndReported)
     db.exec(QStringLiteral("CREATE TRIGGER RefuseOne BEFORE INSERT ON AutomationServer_Emails WHEN NEW.ItemID = %1"
                            " BEGIN SELECT RAISE(ABORT, 'certification refused'); END")
                 .arg(refused));
-    TrainingExpiryOutcome done = RunTask();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     ASSERT_EQ(done.Failures.size(), 1);
     EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
     EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("certification refused")));
@@ -212,8 +213,8 @@ TEST_F(Notifications, failingCertification_onlyItLeftUnnotifiedAndReported)
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 3 * 449);
 
     db.exec(QStringLiteral("DROP TRIGGER RefuseOne"));
-    RunTask();
-    RunTask();
+    ProcessTrainingExpiry();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 450);
     EXPECT_EQ(Count(QStringLiteral("(SELECT DISTINCT ItemID FROM AutomationServer_Emails)")), 450);
     // Every certification's three rows (manager, specialists, client), none twice.
@@ -236,7 +237,7 @@ TEST_F(Notifications, apostrophesAndInjection_storedIntactNothingDeleted)
     const qint64 id = AddTraining(AddItem(QStringLiteral("Working at Height's")), person, contract, kIssueDue);
     AddIssue(id, QDate(2020, 1, 1), QStringLiteral("Closed"));   // must survive
 
-    RunTask();
+    ProcessTrainingExpiry();
     const QString description =
         QStringLiteral("Working at Height's: O'Brien, Se'an x'); DELETE FROM Issues; --  - Expires 12/20/2026");
     const QList<QVariantList> queued = db.queryRows(QStringLiteral(
@@ -255,8 +256,8 @@ TEST_F(Notifications, apostrophesAndInjection_storedIntactNothingDeleted)
 
     // A category with a quote keys the log as stored.
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET Category = 'Client''s'"));
-    RunTask();
-    RunTask();
+    ProcessTrainingExpiry();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE Category = 'Client''s'")), 1);
 }
 
@@ -265,7 +266,7 @@ TEST_F(AutomaticIssues, knownTraining_opensOneIssueWithItsValues)
     AddRule(QStringLiteral("EmailContractManager = 0, EmailContractSpecialist = 0, EmailClient = 0"));
     const qint64 id = AddAcmeTraining(kIssueDue);
     AddAcmeTraining(kNotifiedOnly);   // beyond the issue window
-    TrainingExpiryOutcome done = RunTask();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(done.IssuesCreated, 1);
     const QVariantMap issue = Row(QStringLiteral("SELECT * FROM Issues"));
     EXPECT_EQ(issue[QStringLiteral("ContractID")].toLongLong(), AcmeContract());
@@ -287,7 +288,7 @@ TEST_F(AutomaticIssues, knownTraining_opensOneIssueWithItsValues)
     EXPECT_EQ(issue[QStringLiteral("AUTO_Date")].toString(), Iso(QDate(2026, 12, 20)));
 
     // Recognised at the next poll: no second issue.
-    done = RunTask();
+    done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues")), 1);
     EXPECT_EQ(done.IssuesCreated, 0);
 }
@@ -302,7 +303,7 @@ TEST_F(AutomaticIssues, existingAndEarlierIssues_onlyNewRenewalDatesGetOne)
     AddIssue(renewedBefore, QDate(2025, 12, 1));                        // for the earlier renewal
     const qint64 manual = AddAcmeTraining(QDate(2025, 12, 2));
     AddIssue(manual, QDate(2026, 12, 2), QStringLiteral("Open"), QStringLiteral("typed in"), QStringLiteral("jsmith"));
-    TrainingExpiryOutcome done = RunTask();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(done.IssuesCreated, 2);
     const QList<QVariantList> opened = db.queryRows(QStringLiteral(
         "SELECT ItemID, Priority FROM Issues WHERE EnteredDate IS NOT NULL ORDER BY ItemID"));
@@ -324,7 +325,7 @@ TEST_F(AutomaticIssues, failingInsert_onlyItLeftUnopenedReportedAndNotCounted)
     db.exec(QStringLiteral("CREATE TRIGGER RefuseOne BEFORE INSERT ON Issues WHEN NEW.ItemID = %1"
                            " BEGIN SELECT RAISE(ABORT, 'issue refused'); END")
                 .arg(refused));
-    TrainingExpiryOutcome done = RunTask();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(done.IssuesCreated, 249);
     EXPECT_EQ(Count(QStringLiteral("Issues")), 249);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE ItemID = %1").arg(refused)), 0);
@@ -333,7 +334,7 @@ TEST_F(AutomaticIssues, failingInsert_onlyItLeftUnopenedReportedAndNotCounted)
     EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("issue refused")));
 
     db.exec(QStringLiteral("DROP TRIGGER RefuseOne"));
-    done = RunTask();
+    done = ProcessTrainingExpiry();
     EXPECT_EQ(done.IssuesCreated, 1);
     EXPECT_EQ(Count(QStringLiteral("(SELECT DISTINCT ItemID FROM Issues)")), 250);
 }
@@ -343,9 +344,9 @@ TEST_F(AutomaticIssues, createIssueNullOrOff_opensNothing)
     AddRule(QStringLiteral("CreateIssue = NULL, EmailContractManager = 0, EmailContractSpecialist = 0,"
                            " EmailClient = 0"));
     AddAcmeTraining(kIssueDue);
-    RunTask();
+    ProcessTrainingExpiry();
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET CreateIssue = 0"));
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues")), 0);
 }
 
@@ -367,7 +368,7 @@ TEST_F(AutoClose, renewedOptionalSuspendedTerminated_closedWithNoteAndCounted)
         AddPerson(QStringLiteral("O"), QVariant(), QStringLiteral("O"), QVariant()), contract, kIssueDue);
     AddIssue(optional, QDate(2026, 12, 20));
 
-    TrainingExpiryOutcome done = RunTask();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(done.IssuesClosed, 4);
     const QString note = QStringLiteral("\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)");
     const QVariantMap closed = Row(QStringLiteral("SELECT * FROM Issues WHERE ID = %1").arg(renewedIssue));
@@ -380,7 +381,7 @@ TEST_F(AutoClose, renewedOptionalSuspendedTerminated_closedWithNoteAndCounted)
               QStringLiteral("Open"));
 
     // Closed issues are not selected again: no second note.
-    done = RunTask();
+    done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Description LIKE '%AUTO CLOSED%AUTO CLOSED%'")), 0);
     EXPECT_EQ(done.IssuesClosed, 0);
 }
@@ -396,13 +397,13 @@ TEST_F(AutoClose, notAutomaticOrNoTrainingOrInactiveContract_staysOpen)
     db.exec(QStringLiteral("UPDATE ServiceContract SET Status = 'Inactive'"));
     const qint64 inactiveButDue = AddAcmeTraining(kIssueDue);
     AddIssue(inactiveButDue, QDate(2026, 12, 20));
-    TrainingExpiryOutcome done = RunTask();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open'")), 4);
     EXPECT_EQ(done.IssuesClosed, 0);
 
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET AutoCloseIssue = 0"));
     db.exec(QStringLiteral("UPDATE CustomerEmployee SET Terminated = 1"));
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open'")), 4);
 }
 
@@ -410,20 +411,20 @@ TEST_F(TaskOrder, renewal_closesIssueThenNotifiesAndOpensAgainWhenDue)
 {
     AddRule();
     const qint64 id = AddAcmeTraining(kIssueDue);
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open'")), 1);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 
     // Completed again: renews 12/10/2027, so the issue closes and nothing is due.
     db.exec(QStringLiteral("UPDATE CustomerEmployeeTraining SET CompletedDate = '2026-12-10 00:00:00' WHERE ID = %1").arg(id));
-    TrainingExpiryOutcome done = RunTask();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(done.IssuesClosed, 1);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Closed'")), 1);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 
     // A year on, the new renewal date comes within both windows.
     SetClockForTests([] { return QDateTime(QDate(2027, 11, 30), QTime(9, 0)); });
-    done = RunTask();
+    done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemKey = '2027-12-10 00:00:00'")), 1);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open' AND AUTO_Date = '2027-12-10 00:00:00'")), 1);
     EXPECT_EQ(done.IssuesCreated, 1);
@@ -434,7 +435,7 @@ TEST_F(TaskOrder, noRuleRow_doesNothingEvenWithWorkWaiting)
 {
     const qint64 id = AddAcmeTraining(kIssueDue);
     AddIssue(id, QDate(2020, 1, 1));   // would be closed by an auto-close
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 0);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open'")), 1);
@@ -448,7 +449,7 @@ TEST_F(TaskOrder, onlyAutoCloseSwitchedOn_closesButNeitherNotifiesNorOpens)
     const qint64 renewed = AddAcmeTraining(QDate(2026, 6, 1));
     AddIssue(renewed, QDate(2025, 12, 1));
     AddAcmeTraining(kIssueDue);
-    RunTask();
+    ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Closed'")), 1);
     EXPECT_EQ(Count(QStringLiteral("Issues")), 1);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);

@@ -40,11 +40,11 @@ protected:
         MailTest::TearDown();
     }
 
-    // One run of the queue; what it did is left in `sent`.
-    void sendQueue()
+    // The queue run as a cycle runs it; what it did is left in `sent`.
+    void SendQueuedEmails()
     {
         sent = {};
-        SendQueuedEmails(sent);
+        ::SendQueuedEmails(sent);
     }
     MailSendingOutcome sent;
 
@@ -121,7 +121,7 @@ TEST_F(QueueTest, emptyQueue_sendsNothingAndCountsNothing)
 {
     queue(QStringLiteral("a@client.test"), QStringLiteral("already sent"), QStringLiteral("V"),
           QStringLiteral("alerts@velmar.test"), 1);
-    sendQueue();
+    SendQueuedEmails();
     EXPECT_EQ(server->connectionCount(), 0);
     EXPECT_EQ(sent.Emails, 0);
     EXPECT_TRUE(sent.Failures.isEmpty());
@@ -134,7 +134,7 @@ TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
     const qint64 second = queue(QStringLiteral("a@client.test;"), QStringLiteral("Second\r\n. dotted line"));
     const qint64 third = queue(QStringLiteral("a@client.test;"), QStringLiteral("Third – Zürich"),
                                QStringLiteral("Last Sender"), QStringLiteral("last@velmar.test"));
-    sendQueue();
+    SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
@@ -159,7 +159,7 @@ TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrder)
     queue(QStringLiteral("b@client.test;"), QStringLiteral("b one"));
     queue(QStringLiteral("a@client.test;"), QStringLiteral("a one"));
     queue(QStringLiteral("b@client.test;"), QStringLiteral("b two"));
-    sendQueue();
+    SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 2);
@@ -179,7 +179,7 @@ TEST_F(QueueTest, listsDifferingOnlyInCase_areDifferentGroups)
     const qint64 a = queue(QStringLiteral("Ann@client.test"), QStringLiteral("one"));
     const qint64 b = queue(QStringLiteral("ann@client.test"), QStringLiteral("two"));
     const qint64 c = queue(QStringLiteral("Ann@client.test"), QStringLiteral("three"));
-    sendQueue();
+    SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 3);
@@ -200,7 +200,7 @@ TEST_F(QueueTest, sentRowsAndRowsWithoutRecipient_areNeverTouched)
     const qint64 empty = queue(QString(QLatin1String("")), QStringLiteral("nobody"));
     const qint64 null = queue(QVariant(), QStringLiteral("nobody either"));
     const qint64 queued = queue(QStringLiteral("a@client.test"), QStringLiteral("new"));
-    sendQueue();
+    SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
@@ -218,7 +218,7 @@ TEST_F(QueueTest, listOfSeveralAddresses_isOneMessageToAll)
 {
     queue(QStringLiteral("a@client.test; b@client.test;"), QStringLiteral("one"));
     queue(QStringLiteral("a@client.test; b@client.test;"), QStringLiteral("two"));
-    sendQueue();
+    SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
@@ -231,7 +231,7 @@ TEST_F(QueueTest, nullBody_addsOnlyItsBreakAndEmptyFooterKeepsTheBreaks)
     CompanySettings.AutomationServerEmailFooter.clear();
     queue(QStringLiteral("a@client.test"), QStringLiteral("one"));
     queue(QStringLiteral("a@client.test"), QVariant(), QVariant());
-    sendQueue();
+    SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
@@ -243,7 +243,7 @@ TEST_F(QueueTest, nullOrEmptySender_failsItsGroupAndMarksNothing)
 {
     for (const QVariant &sender : {QVariant(), QVariant(QString()), QVariant(QStringLiteral("  "))}) {
         const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("one"), QStringLiteral("V"), sender);
-        sendQueue();
+        SendQueuedEmails();
         EXPECT_EQ(sentFlag(id), 0);
         ASSERT_EQ(sent.Stuck.size(), 1);
         EXPECT_TRUE(sent.Stuck.first().contains(QLatin1String("sender address (EmailFrom)")));
@@ -257,7 +257,7 @@ TEST_F(QueueTest, failingGroup_staysQueuedWhileOthersAreSent)
     const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
     const qint64 refused = queue(QStringLiteral("refused@client.test"), QStringLiteral("for nobody"));
     const qint64 z = queue(QStringLiteral("z@client.test"), QStringLiteral("for z"));
-    sendQueue();
+    SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 2);
@@ -283,7 +283,7 @@ TEST_F(QueueTest, serverDown_leavesEverythingQueuedAndStopsAfterTheFirstGroup)
     start(down);
     const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
     const qint64 b = queue(QStringLiteral("b@client.test"), QStringLiteral("for b"));
-    EXPECT_NO_THROW(sendQueue());
+    EXPECT_NO_THROW(SendQueuedEmails());
     EXPECT_EQ(sentFlag(a), 0);
     EXPECT_EQ(sentFlag(b), 0);
     EXPECT_EQ(sent.Emails, 0);
@@ -305,7 +305,7 @@ TEST_F(QueueTest, refusedLogin_isReportedWithoutThePassword)
     CompanySettings.AutomationServerEmailUser = QStringLiteral("mailer");
     CompanySettings.AutomationServerEmailPassword = QStringLiteral("wrong-Pa55");
     const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("body"));
-    sendQueue();
+    SendQueuedEmails();
 
     EXPECT_EQ(sentFlag(id), 0);
     ASSERT_EQ(sent.Failures.size(), 1);
@@ -328,7 +328,7 @@ TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
         DbConnection writer;
         if (locked && writer.Open(db.connectionString()))
             writer.BeginTransaction();
-        EXPECT_NO_THROW(sendQueue());
+        EXPECT_NO_THROW(SendQueuedEmails());
         writer.Close();
         EXPECT_EQ(server->connectionCount(), 0);
         EXPECT_EQ(sentFlag(a), 0);
@@ -346,7 +346,7 @@ TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
 TEST_F(QueueTest, failingQuery_throwsDbError)
 {
     db.exec(QStringLiteral("DROP TABLE AutomationServer_EmailsSent"));
-    EXPECT_THROW(sendQueue(), DbError);
+    EXPECT_THROW(SendQueuedEmails(), DbError);
     EXPECT_EQ(server->connectionCount(), 0);
 }
 
@@ -379,7 +379,7 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
         clearQueue();
         for (int i = 0; i < 7; ++i)
             queue(QStringLiteral("list%1@client.test").arg(i), QStringLiteral("body"));
-        sendQueue();
+        SendQueuedEmails();
         SetPlainTextLoginAllowed(false);
 
         EXPECT_EQ(server->sessionEvents(QStringLiteral("auth")).count(QStringLiteral("auth")), c.logins);
@@ -411,7 +411,7 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
         clearQueue();
         const qint64 id = queue(QString::fromLatin1(c.to), QStringLiteral("body"));
         SetClockForTests([failedAt] { return failedAt; });
-        sendQueue();
+        SendQueuedEmails();
         EXPECT_EQ(sentFlag(id), 0);
         EXPECT_EQ((permanent ? sent.Stuck : sent.Failures).size(), 1);
         EXPECT_TRUE(MailQueueStatusText().contains(QStringLiteral("%1\t%2\tattempts: 1\tnext try: %3\tlast reply: ")
@@ -425,7 +425,7 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
         SetClockForTests([failedAt] { return failedAt.addSecs(5 * 60); });
         const int connections = server->connectionCount();
         if (permanent) {
-            sendQueue();
+            SendQueuedEmails();
             EXPECT_EQ(server->connectionCount(), connections);
             EXPECT_TRUE(sent.Stuck.isEmpty());
             EXPECT_EQ(sent.MailHeldBack, 1);
@@ -439,7 +439,7 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
             else
                 SetClockForTests([failedAt] { return failedAt.addSecs(10 * 60); });
         }
-        sendQueue();
+        SendQueuedEmails();
         EXPECT_EQ(sentFlag(id), 1);
         EXPECT_EQ(server->messages().size(), 1);
         EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState")).toInt(), 0);
@@ -453,7 +453,7 @@ TEST_F(QueueTest, boundedSending_stopsBetweenGroupsOnTimeOrStop)
     for (int i = 0; i < 3; ++i)
         queue(QStringLiteral("list%1@client.test").arg(i), QStringLiteral("body"));
     RequestMailStop();
-    sendQueue();
+    SendQueuedEmails();
     RequestMailStop(false);
     EXPECT_EQ(server->connectionCount(), 0);
     ASSERT_EQ(sent.Failures.size(), 1);
@@ -461,7 +461,7 @@ TEST_F(QueueTest, boundedSending_stopsBetweenGroupsOnTimeOrStop)
                                                              "stopping; 3 message(s) stay queued for the next poll"));
 
     SetMailSendingBudgetForTests(std::chrono::milliseconds(1));
-    sendQueue();
+    SendQueuedEmails();
     SetMailSendingBudgetForTests(std::chrono::milliseconds(0));
     EXPECT_LT(sent.Emails, 3);
     ASSERT_EQ(sent.Failures.size(), 1);
