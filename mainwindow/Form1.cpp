@@ -1,7 +1,7 @@
 #include "Form1.h"
 
 #include "Clock.h"
-#include "CompanySettings.h"
+#include "DesktopFrontEnd.h"
 #include "LogLine.h"
 #include "ProgramEnd.h"
 
@@ -108,16 +108,19 @@ void Form1::Form_Load()
     m_schedule.Restart();
 }
 
+Form1 *LoadForm1()
+{
+    auto *form = new Form1;
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(form, &Form1::closed, form, [form] { EndIfNoWindowLeft(form); });
+    form->Form_Load();
+    return form;
+}
+
 void Form1::Timer1_Timer()
 {
     BusyPointer busy;
-    Timer1->stop();
-    if (m_schedule.CycleDue(CompanySettings.AutomationServerPoll)) {
-        runCycleAndLog();
-        m_schedule.Restart();
-    }
-    m_schedule.TickEnded();
-    Timer1->start(PollSchedule::TickMs);
+    RunPollTick(*Timer1, m_schedule, [this] { runCycleAndLog(); });
 }
 
 void Form1::bntDoTask_Click()

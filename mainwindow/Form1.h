@@ -55,3 +55,7 @@ private:
     PollSchedule m_schedule;
     CycleResult m_lastCycle;
 };
+
+// The main window as Main shows it: deleted when closed, ending the program
+// then if no other window is left (EndIfNoWindowLeft); Form_Load has run.
+Form1 *LoadForm1();

@@ -2,7 +2,6 @@
 
 #include "Clock.h"
 #include "CompanySettings.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "Recordset.h"
 #include "TrainingExpireRule.h"
@@ -18,7 +17,6 @@ void TrainingDatabase::SetUp()
 {
     SetClockForTests([] { return kNow; });
     TrainingExpireRule = TrainingExpireRuleValues();
-    CycleCounters.Reset();
     CompanySettings = CompanySettingsValues();
     CompanySettings.Name = QStringLiteral("Velmar Services");
     CompanySettings.AutomationServerEmailFrom = QStringLiteral("alerts@velmar.example");

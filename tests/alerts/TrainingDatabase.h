@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 // A host database in a temporary file with the system's connection open on
-// it, the clock fixed at 12/7/2026 2:05:09 PM, fresh rule values and
-// counters, and a company row's sender settings. Rows are laid out in native
+// it, the clock fixed at 12/7/2026 2:05:09 PM, fresh rule values, and a
+// company row's sender settings. Rows are laid out in native
 // SQL through the fixture's own connection.
 class TrainingDatabase : public ::testing::Test
 {

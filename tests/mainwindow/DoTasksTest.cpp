@@ -48,7 +48,6 @@ TEST_F(DoTasksTest, cycleWithNothingToDo_resetsCountersAndClosesTheConnection)
     CycleCounters.Emails = 7;
     CycleCounters.IssuesCreated = 8;
     CycleCounters.IssuesClosed = 9;
-    CycleCounters.Failures = {QStringLiteral("an old failure")};
     const CycleResult result = DoTasks();
     EXPECT_EQ(result.outcome, CycleOutcome::Completed) << result.errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(result.errors.isEmpty());

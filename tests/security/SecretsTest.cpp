@@ -4,7 +4,6 @@
 
 #include "CompanySettings.h"
 #include "ConnectionString.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "MailComponent.h"
 #include "OpenDatabase.h"
@@ -172,7 +171,6 @@ protected:
         CompanySettings.AutomationServerEmailUser = MailUser;
         CompanySettings.AutomationServerEmailPassword = MailPassword;
         CompanySettings.AutomationServerEmailUseSSLTLS = true;
-        CycleCounters.Reset();
     }
     void TearDown() override
     {
@@ -185,14 +183,15 @@ protected:
     // Sends the queue; the message must fail, stay queued and leave one line.
     QString failureLine()
     {
-        SendQueuedEmails();
-        EXPECT_EQ(CycleCounters.Emails, 0);
+        MailSendingOutcome sent;
+        SendQueuedEmails(sent);
+        EXPECT_EQ(sent.Emails, 0);
         EXPECT_EQ(db.queryValue(QStringLiteral("SELECT EmailSent FROM AutomationServer_EmailsSent")).toInt(), 0);
-        if (CycleCounters.Failures.size() != 1) {
-            ADD_FAILURE() << "expected one failure line, got " << CycleCounters.Failures.size();
+        if (sent.Failures.size() != 1) {
+            ADD_FAILURE() << "expected one failure line, got " << sent.Failures.size();
             return QString();
         }
-        return CycleCounters.Failures.first();
+        return sent.Failures.first();
     }
 
     TempDatabase db;
@@ -231,13 +230,11 @@ TEST_F(MailSecretsTest, serverUnreachableOrSilentOrUntrusted_failureLineHoldsNoP
         EXPECT_TRUE(keepsNoPartOf(failureLine(), MailPassword));
     }
     {
-        CycleCounters.Reset();
         SmtpServer server(loginServer(SmtpServer::Behaviour::Silent));
         CompanySettings.AutomationServerEmailServerPort = QString::number(server.port());
         EXPECT_TRUE(keepsNoPartOf(failureLine(), MailPassword));
     }
     {
-        CycleCounters.Reset();
         qputenv("CURL_CA_BUNDLE", SmtpServer::strangerAuthorityFile().toLocal8Bit());
         SmtpServer server(loginServer());
         CompanySettings.AutomationServerEmailServerPort = QString::number(server.port());
