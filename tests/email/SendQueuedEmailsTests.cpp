@@ -1,9 +1,9 @@
 #include "MailTestSupport.h"
 
-#include "CompanySettings.h"
 #include "CycleCounters.h"
 #include "DbConnection.h"
 #include "DbError.h"
+#include "FreshCompanySettings.h"
 #include "MailQueueState.h"
 #include "Recordset.h"
 #include "SendQueuedEmails.h"
@@ -26,6 +26,7 @@ QString quoted(const QVariant &value)
 class QueueTest : public MailTest
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         MailTest::SetUp();
@@ -38,7 +39,6 @@ protected:
     {
         SharedRecordset().Close();
         DatabaseConnection().Close();
-        CompanySettings = {};
         CycleCounters.Reset();
         MailTest::TearDown();
     }

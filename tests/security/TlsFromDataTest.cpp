@@ -2,9 +2,9 @@
 // the database turns its verification off. The settings are loaded from a
 // real Company row and the queue is sent as a cycle sends it.
 
-#include "CompanySettings.h"
 #include "CycleCounters.h"
 #include "DbConnection.h"
+#include "FreshCompanySettings.h"
 #include "MailComponent.h"
 #include "SendQueuedEmails.h"
 #include "SmtpServer.h"
@@ -18,6 +18,7 @@ namespace {
 class TlsFromDataTest : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         qunsetenv("CURL_CA_BUNDLE");
@@ -31,7 +32,6 @@ protected:
     void TearDown() override
     {
         DatabaseConnection().Close();
-        CompanySettings = CompanySettingsValues();
         SetMailTimeoutsForTests({});
         qunsetenv("CURL_CA_BUNDLE");
     }
