@@ -1,8 +1,10 @@
 // The executable as an operator or a service manager runs it.
 
+#include "HostData.h"
+#include "ServerRun.h"
+#include "SmtpServer.h"
 #include "TempDatabase.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -25,23 +27,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(lockDir.isValid());
-        configPath = QDir(db.directory()).filePath(QStringLiteral("config.txt"));
-        QFile config(configPath);
-        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write("\"**** Configuration File - DO NOT Modify by hand****\"\r\n"
-                     "\"Database Location\",\"Provider=SQLite;Data Source=velmar.db\"\r\n"
-                     "\"END OF CONFIG FILE\"\r\n");
-        config.close();
+        configPath = WriteServerConfig(db.directory(), QStringLiteral("Provider=SQLite;Data Source=velmar.db"));
         db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailServer,"
                                " AutomationServerEmailServerPort) VALUES ('Acme', 5, '127.0.0.1', '1')"));
     }
 
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VELMAR_INSTANCE_LOCK_DIR"), lockDir.path());
-        return env;
-    }
+    QProcessEnvironment environment() const { return ServerEnvironment(lockDir.path()); }
     void start(QProcess &process, const QStringList &arguments,
                const QProcessEnvironment &env) const
     {
@@ -70,14 +61,7 @@ protected:
     void startHeadless(QProcess &process)
     {
         start(process, {QStringLiteral("--headless"), QStringLiteral("--config"), configPath}, environment());
-        QDeadlineTimer deadline(30000);
-        while (!headlessOutput.contains(QLatin1String("Issues Closed:")) && !deadline.hasExpired()) {
-            process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-            headlessOutput += QString::fromLocal8Bit(process.readAllStandardOutput());
-            if (process.state() == QProcess::NotRunning)
-                break;
-        }
-        ASSERT_TRUE(headlessOutput.contains(QLatin1String("Issues Closed:")))
+        ASSERT_TRUE(WaitForOutput(process, QStringLiteral("Issues Closed:"), headlessOutput))
             << headlessOutput.toStdString() << process.readAllStandardError().toStdString();
     }
     QStringList once() const { return {QStringLiteral("--once"), QStringLiteral("--config"), configPath}; }
@@ -248,4 +232,25 @@ TEST_F(ServerProcessTest, crashedCopy_doesNotBlockTheNextStart)
     ASSERT_TRUE(crashed.waitForFinished(30000));
     const Finished next = run(once());
     EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
+}
+
+// The desktop window on the demonstration database, offscreen: its first
+// cycle runs as it loads, and its log line reaches standard output too.
+TEST_F(ServerProcessTest, desktop_onTheDemoDatabase_showsItsFirstCycleLine)
+{
+    TempDatabase demo(TempDatabase::Content::SchemaAndDemo);
+    SmtpServer mail;
+    demo.exec(QStringLiteral("UPDATE Company SET AutomationServerEmailServerPort = '%1'").arg(mail.port()));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess desktop;
+    start(desktop, {QStringLiteral("--config"), WriteServerConfig(demo.directory(), demo.connectionString())}, env);
+    QString output;
+    EXPECT_TRUE(WaitForOutput(desktop, QStringLiteral("Issues Closed:"), output))
+        << output.toStdString() << desktop.readAllStandardError().toStdString();
+    EXPECT_TRUE(output.contains(QLatin1String("  - Emails: "))) << output.toStdString();
+    EXPECT_GT(demo.queryValue(QStringLiteral("SELECT COUNT(*) FROM Issues")).toInt(), 0);
+    EXPECT_FALSE(mail.messages().isEmpty());
+    desktop.kill();
+    desktop.waitForFinished(10000);
 }

@@ -1,5 +1,6 @@
 #include "ServerRun.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QSet>
 
@@ -8,6 +9,19 @@ QProcessEnvironment ServerEnvironment(const QString &lockDir)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VELMAR_INSTANCE_LOCK_DIR"), lockDir);
     return env;
+}
+
+bool WaitForOutput(QProcess &process, const QString &needle, QString &output, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!output.contains(needle) && !deadline.hasExpired()) {
+        process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        output += QString::fromLocal8Bit(process.readAllStandardOutput());
+        if (process.state() == QProcess::NotRunning)
+            break;
+    }
+    output += QString::fromLocal8Bit(process.readAllStandardOutput());
+    return output.contains(needle);
 }
 
 ServerExit RunServer(const QStringList &arguments, const QString &lockDir, int timeoutMs)
