@@ -26,8 +26,13 @@ bool WaitForOutput(QProcess &process, const QString &needle, QString &output, in
 
 ServerExit RunServer(const QStringList &arguments, const QString &lockDir, int timeoutMs)
 {
+    return RunServer(arguments, ServerEnvironment(lockDir), timeoutMs);
+}
+
+ServerExit RunServer(const QStringList &arguments, const QProcessEnvironment &env, int timeoutMs)
+{
     QProcess process;
-    process.setProcessEnvironment(ServerEnvironment(lockDir));
+    process.setProcessEnvironment(env);
     process.start(QStringLiteral(VELMAR_SERVER_BINARY), arguments);
     ServerExit result;
     if (!process.waitForStarted(10000)) {

@@ -30,6 +30,7 @@ bool WaitForOutput(QProcess &process, const QString &needle, QString &output, in
 
 // Runs the executable with arguments and waits up to timeoutMs.
 ServerExit RunServer(const QStringList &arguments, const QString &lockDir, int timeoutMs = 60000);
+ServerExit RunServer(const QStringList &arguments, const QProcessEnvironment &env, int timeoutMs = 60000);
 
 // "--once --config <configPath>".
 QStringList OnceArguments(const QString &configPath);
