@@ -1,5 +1,6 @@
 #include "SqliteBackend.h"
 
+#include "CycleLock.h"
 #include "DateValues.h"
 #include "DbError.h"
 #include "SqlServerDialect.h"
@@ -158,7 +159,7 @@ bool SqliteConnection::Open(const QString &file, QString *error, bool keepJourna
         return fail(QStringLiteral("Cannot open database file %1: %2").arg(QDir::toNativeSeparators(file), reason));
     }
     try {
-        sqlite3_busy_timeout(m_handle, BusyTimeoutMs);
+        sqlite3_busy_timeout(m_handle, LockWaitMs(BusyTimeoutMs));
         // The first read of the file: a file that is not a database fails
         // here, not at the first query of the task cycle.
         const QuerySnapshot mode = SqliteBackend::Query(*this, keepJournalMode ? QStringLiteral("PRAGMA journal_mode")

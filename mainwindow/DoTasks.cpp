@@ -48,7 +48,7 @@ CycleResult DoTasks()
 
     // Two servers on one database would notify and mail everything twice.
     QString lockFailure;
-    const CycleLockResult lock = DatabaseConnection().TakeCycleLock(CycleLockWaitMs, &lockFailure);
+    const CycleLockResult lock = DatabaseConnection().TakeCycleLock(LockWaitMs(CycleLockWaitMs), &lockFailure);
     if (lock != CycleLockResult::Taken) {
         CloseDatabase();
         if (lock == CycleLockResult::HeldElsewhere) {

@@ -1,7 +1,9 @@
 #include "Form1.h"
 
 #include "Clock.h"
+#include "CompanySettings.h"
 #include "DesktopFrontEnd.h"
+#include "HeadlessServer.h"
 #include "LogLine.h"
 #include "ProgramEnd.h"
 
@@ -85,8 +87,11 @@ void Form1::runCycleAndLog()
     // Newest first; whatever the box held, typed text included, moves down.
     QTextCursor cursor(txtResults->document());
     cursor.movePosition(QTextCursor::Start);
-    cursor.insertText(CycleLogText(m_lastCycle, CurrentDateTime()));
+    const QString logText = CycleLogText(m_lastCycle, CurrentDateTime());
+    cursor.insertText(logText);
     dropOldestResultLines();
+    // A terminal (or a check) that started the window sees the same lines.
+    WriteLogToStandardOutput(logText);
 }
 
 // Keeps the newest MostResultLines lines (about a week at a line a minute);

@@ -42,7 +42,7 @@ TEST_F(Notifications, knownCertification_queuesManagerSpecialistsClientThenLogs)
     ASSERT_EQ(queued.size(), 3);
     const QStringList recipients = {QStringLiteral("manager@velmar.example"),
                                     QStringLiteral("adam@velmar.example;zoe@velmar.example;"),
-                                    QStringLiteral("contracts@client.example")};
+                                    QStringLiteral("contracts@client.test")};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(queued[i][0].toString(), QStringLiteral("alerts@velmar.example"));
         EXPECT_EQ(queued[i][1].toString(), QStringLiteral("Velmar Services"));
@@ -90,7 +90,8 @@ TEST_F(Notifications, notRequiredOrNotWorkingOrIncomplete_neverNotifiedNorIssued
     AddAcmeTraining(QDate(2030, 1, 1));   // lays out Acme; renews far ahead
     const qint64 manager = AddStaff(QStringLiteral("m2@velmar.example"));
     const qint64 active = AddContract(QStringLiteral("Beta"), manager);
-    const qint64 inactive = AddContract(QStringLiteral("Gamma"), manager, QStringLiteral("Inactive"));
+    const qint64 inactive = AddContract(QStringLiteral("Gamma"), manager, QStringLiteral("contracts@client.test"),
+                                        QStringLiteral("Inactive"));
     const qint64 person = AddPerson(QStringLiteral("Al"), QVariant(), QStringLiteral("Ng"), QVariant());
     const qint64 required = AddItem(QStringLiteral("Forklift"));
     AddTraining(AddItem(QStringLiteral("Optional course"), 12, 1), person, active, kIssueDue);

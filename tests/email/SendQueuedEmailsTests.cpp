@@ -3,6 +3,7 @@
 #include "CompanySettings.h"
 #include "DbConnection.h"
 #include "DbError.h"
+#include "FreshCompanySettings.h"
 #include "MailQueueState.h"
 #include "Recordset.h"
 #include "SendQueuedEmails.h"
@@ -25,6 +26,7 @@ QString quoted(const QVariant &value)
 class QueueTest : public MailTest
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         MailTest::SetUp();
@@ -36,7 +38,6 @@ protected:
     {
         SharedRecordset().Close();
         DatabaseConnection().Close();
-        CompanySettings = {};
         MailTest::TearDown();
     }
 

@@ -4,6 +4,7 @@
 
 #include "CompanySettings.h"
 #include "DbConnection.h"
+#include "FreshCompanySettings.h"
 #include "MailComponent.h"
 #include "SendQueuedEmails.h"
 #include "SmtpServer.h"
@@ -17,6 +18,7 @@ namespace {
 class TlsFromDataTest : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         qunsetenv("CURL_CA_BUNDLE");
@@ -30,7 +32,6 @@ protected:
     void TearDown() override
     {
         DatabaseConnection().Close();
-        CompanySettings = CompanySettingsValues();
         SetMailTimeoutsForTests({});
         qunsetenv("CURL_CA_BUNDLE");
     }

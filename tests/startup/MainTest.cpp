@@ -1,8 +1,8 @@
-#include "CompanySettings.h"
 #include "ConfigFile.h"
 #include "DbConnection.h"
 #include "DesktopFrontEnd.h"
 #include "Form1.h"
+#include "FreshCompanySettings.h"
 #include "MailRedirect.h"
 #include "Main.h"
 #include "MessageBox.h"
@@ -28,11 +28,11 @@ namespace {
 class MainTest : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         ASSERT_TRUE(lockDir.isValid());
         qputenv("VELMAR_INSTANCE_LOCK_DIR", lockDir.path().toLocal8Bit());
-        CompanySettings = CompanySettingsValues();
         SetConfigFilePath(QDir(db.directory()).filePath(QStringLiteral("config.txt")));
         previousEnd = SetProgramEndHandler([this](int code) { endCodes.append(code); });
         InstallDesktopConnectionFailureHandler();
