@@ -33,7 +33,7 @@ void ensureTable(DbConnection &connection)
 QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinutes)
 {
     const qint64 poll = std::max(pollMinutes, 1);
-    const qint64 day = 24 * 60;
+    const qint64 day = 1440;   // minutes
     const qint64 minutes = std::min(day, poll << std::clamp(attempts, 1, 20));
     // A poll that comes a few seconds early must not retry it one poll early.
     return failedAt.addSecs(minutes * 60 - 30);
