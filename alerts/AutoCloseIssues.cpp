@@ -1,14 +1,12 @@
 #include "AutoCloseIssues.h"
 
 #include "Clock.h"
-#include "ClosesRecordset.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "Recordset.h"
 #include "TrainingExpireRule.h"
 #include "TrainingStatements.h"
 
-void AutoCloseIssues()
+void AutoCloseIssues(TrainingExpiryOutcome &outcome)
 {
     Recordset &issues = SharedRecordset();
     issues.Open(AutoCloseSelectQuery(IssueWindowDate()), DatabaseConnection());
@@ -18,7 +16,7 @@ void AutoCloseIssues()
         const QString note = AutoCloseNote(CurrentDateTime());
         // The edit time is a second reading of the clock; it may differ from the note's.
         DatabaseConnection().Execute(CloseIssueStatement(note, CurrentDateTime(), issueId));
-        IncrementCounter(CycleCounters.IssuesClosed);
+        ++outcome.IssuesClosed;
         issues.MoveNext();
     }
 }

@@ -1,8 +1,6 @@
 #include "AutomaticIssues.h"
 
 #include "Clock.h"
-#include "ClosesRecordset.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "IsolatedBatches.h"
 #include "Recordset.h"
@@ -10,13 +8,13 @@
 #include "TrainingStatements.h"
 #include "ValueText.h"
 
-void CreateAutomaticIssues()
+void CreateAutomaticIssues(TrainingExpiryOutcome &outcome)
 {
     Recordset &trainings = SharedRecordset();
     trainings.Open(AutomaticIssueSelectQuery(IssueWindowDate()), DatabaseConnection());
     const ClosesRecordset closeAtEnd(trainings);
     // Counted once committed: a rolled-back issue is opened at the next poll.
-    IsolatedBatches batches(DatabaseConnection(), [] { IncrementCounter(CycleCounters.IssuesCreated); });
+    IsolatedBatches batches(DatabaseConnection(), outcome.Failures, [&outcome] { ++outcome.IssuesCreated; });
     while (!trainings.Eof()) {
         // IssueID is the automatic issue already opened for this renewal date, or 0.
         if (ValueText(trainings.Field(QStringLiteral("IssueID"))) == QLatin1String("0")) {

@@ -1,7 +1,6 @@
 #include "ExpiryNotifications.h"
 
 #include "Clock.h"
-#include "ClosesRecordset.h"
 #include "CompanySettings.h"
 #include "DbConnection.h"
 #include "IsolatedBatches.h"
@@ -68,7 +67,7 @@ private:
 
 } // namespace
 
-void QueueExpiryNotifications()
+void QueueExpiryNotifications(TrainingExpiryOutcome &outcome)
 {
     const bool toManager = SwitchIsOn(TrainingExpireRule.EmailContractManager, QStringLiteral("EmailContractManager"));
     const bool toSpecialists =
@@ -76,7 +75,7 @@ void QueueExpiryNotifications()
     const bool toClient = SwitchIsOn(TrainingExpireRule.EmailClient, QStringLiteral("EmailClient"));
     const QString category = TrainingExpireRule.Category;
     ContractRecipients contracts;
-    IsolatedBatches batches(DatabaseConnection(), [] {});
+    IsolatedBatches batches(DatabaseConnection(), outcome.Failures, [] {});
 
     Recordset &candidates = SharedRecordset();
     candidates.Open(NotificationCandidateQuery(category, NotificationWindowDate()), DatabaseConnection());

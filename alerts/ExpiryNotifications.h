@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProcessTrainingExpiry.h"
+
 // Queues one notification per training certification coming up for renewal
 // (renewal date on or before NotificationWindowDate, required item, working
 // employee, active contract) that has no log row for the rule's Category and
@@ -9,5 +11,5 @@
 // transaction shared by up to 200 certifications, so a failure never leaves
 // part of a certification. A certification whose rows fail holds back only
 // itself: it is left for the next poll and reported in
-// CycleCounters.Failures (see IsolatedBatches).
-void QueueExpiryNotifications();
+// outcome.Failures (see IsolatedBatches).
+void QueueExpiryNotifications(TrainingExpiryOutcome &outcome);

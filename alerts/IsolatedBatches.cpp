@@ -1,6 +1,5 @@
 #include "IsolatedBatches.h"
 
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "DbError.h"
 
@@ -8,8 +7,8 @@
 #include <utility>
 
 
-IsolatedBatches::IsolatedBatches(DbConnection &connection, std::function<void()> committed)
-    : m_connection(connection), m_committed(std::move(committed))
+IsolatedBatches::IsolatedBatches(DbConnection &connection, QStringList &failures, std::function<void()> committed)
+    : m_connection(connection), m_failures(failures), m_committed(std::move(committed))
 {
     m_batch.reserve(ItemsPerCommit);
 }
@@ -80,5 +79,5 @@ void IsolatedBatches::redoOneByOne()
     }
     if (failures.size() == items.size())
         throw *firstError;
-    CycleCounters.Failures.append(failures);
+    m_failures.append(failures);
 }

@@ -19,7 +19,7 @@ class DbConnection;
 // A failure rolls back the batch it happened in; its items are then written
 // once more, each in a transaction of its own, so an item whose statement
 // always fails holds back nothing but itself. It is left for the next poll
-// and reported (one line in CycleCounters.Failures, with the database's own
+// and reported (one line in `failures`, with the database's own
 // message). When no item of the redo can be written, the fault is not
 // shown to be of single items (the connection is lost, the table refuses
 // every row): the first error is thrown, as any other failure of the task.
@@ -29,7 +29,7 @@ public:
     static constexpr int ItemsPerCommit = 200;
 
     // committed: told of each item once its transaction has committed.
-    IsolatedBatches(DbConnection &connection, std::function<void()> committed);
+    IsolatedBatches(DbConnection &connection, QStringList &failures, std::function<void()> committed);
     // Leaving without Finish() (a failure on the way) discards the batch.
     ~IsolatedBatches();
     IsolatedBatches(const IsolatedBatches &) = delete;
@@ -49,6 +49,7 @@ private:
     void redoOneByOne();
 
     DbConnection &m_connection;
+    QStringList &m_failures;
     std::function<void()> m_committed;
     QList<Item> m_batch;
     bool m_open = false;

@@ -5,15 +5,15 @@
 #include "ExpiryNotifications.h"
 #include "TrainingExpireRule.h"
 
-void ProcessTrainingExpiry()
+void ProcessTrainingExpiry(TrainingExpiryOutcome &outcome)
 {
     LoadTrainingExpireRule();
     // Closing comes before notifying, and opening last, so an issue opened in
     // one poll is first considered for closing in the next.
     if (TrainingExpireRule.AutoCloseIssue)
-        AutoCloseIssues();
+        AutoCloseIssues(outcome);
     if (EmailSwitchIsOn())
-        QueueExpiryNotifications();
+        QueueExpiryNotifications(outcome);
     if (SwitchIsOn(TrainingExpireRule.CreateIssue, QStringLiteral("CreateIssue")))
-        CreateAutomaticIssues();
+        CreateAutomaticIssues(outcome);
 }

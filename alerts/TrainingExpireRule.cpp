@@ -4,11 +4,10 @@
 #include "DbConnection.h"
 #include "Recordset.h"
 #include "SqlText.h"
+#include "ValueConversion.h"
 #include "ValueText.h"
 
-#include <cmath>
 #include <limits>
-#include <optional>
 
 TrainingExpireRuleValues TrainingExpireRule;
 
@@ -43,48 +42,6 @@ QString ValueForMessage(const QVariant &value)
     throw TrainingExpireRuleError(TrainingExpireRuleError::Kind::InvalidValue, column, ValueForMessage(value), reason);
 }
 
-// A number as the database gave it, or numeric text; nothing for other text.
-std::optional<double> NumberOf(const QVariant &value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-        return value.toBool() ? 1.0 : 0.0;
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return value.toDouble();
-    case QMetaType::QString:
-    case QMetaType::QByteArray: {
-        bool ok = false;
-        const double number = value.toString().trimmed().toDouble(&ok);   // C locale: "2.5"
-        if (ok && std::isfinite(number))
-            return number;
-        return std::nullopt;
-    }
-    default:
-        return std::nullopt;
-    }
-}
-
-// A fraction rounds to the nearest whole number, a half to the even one.
-double RoundHalfToEven(double number)
-{
-    const double below = std::floor(number);
-    const double fraction = number - below;
-    if (fraction > 0.5)
-        return below + 1;
-    if (fraction < 0.5)
-        return below;
-    return std::fmod(below, 2.0) == 0.0 ? below : below + 1;
-}
-
 qint64 WholeNumber(const QVariant &value, const QString &column, qint64 lowest, qint64 highest)
 {
     if (value.isNull())
@@ -108,24 +65,6 @@ qint64 WholeNumber(const QVariant &value, const QString &column, qint64 lowest, 
     return whole;
 }
 
-// A true/false value; nothing for text that is neither a number nor True/False.
-std::optional<bool> TruthOf(const QVariant &value)
-{
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    if (value.typeId() == QMetaType::QString) {
-        const QString text = value.toString().trimmed();
-        if (text.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
-            return true;
-        if (text.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
-            return false;
-    }
-    const std::optional<double> number = NumberOf(value);
-    if (!number)
-        return std::nullopt;
-    return *number != 0.0;
-}
-
 } // namespace
 
 QString TrainingExpireRuleQuery()
@@ -138,11 +77,7 @@ void LoadTrainingExpireRule()
 {
     Recordset &rule = SharedRecordset();
     rule.Open(TrainingExpireRuleQuery(), DatabaseConnection());
-    struct CloseAtExit
-    {
-        Recordset &recordset;
-        ~CloseAtExit() { recordset.Close(); }
-    } closeAtExit{rule};
+    const ClosesRecordset closeAtEnd(rule);
 
     if (rule.Eof())
         return;   // no rule row: the values of the last load stay in force
@@ -172,9 +107,7 @@ void LoadTrainingExpireRule()
 
 bool SwitchIsOn(const QVariant &value, const QString &column)
 {
-    if (value.isNull())
-        return false;
-    const std::optional<bool> on = TruthOf(value);
+    const std::optional<bool> on = SwitchOf(value);
     if (!on)
         Invalid(column, value, QStringLiteral("not a true/false value"));
     return *on;

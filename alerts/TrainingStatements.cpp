@@ -10,6 +10,14 @@ namespace {
 // The renewal date as the host computes it, never by this program.
 const QLatin1String kRenewDate("DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate)");
 const QLatin1String kCrLf("\r\n");
+// What the walk over the candidates and the one over the trainings due for an
+// issue both read of a training, up to its renewal date.
+const QLatin1String kTrainingColumns("SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,"
+                                     "CustomerEmployeeTraining.CompletedDate,TrainingItem.Renews,TrainingItem.Optional,"
+                                     "TrainingItem.Name,CustomerEmployee.FirstName,CustomerEmployee.MiddleName,"
+                                     "CustomerEmployee.LastName,CustomerEmployee.Suffix,"
+                                     "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,"
+                                     "Employee.Email AS ContractManagerEmail,ISNULL(tmpIssue.IssueID,0) AS IssueID,");
 
 // Whether a stored renewal date (ItemKey, AUTO_Date) names the renewal date of
 // the row. The stored value is DateText of that date, whole seconds, in a
@@ -59,13 +67,7 @@ QString CloseIssueStatement(const QString &note, const QDateTime &editedDate, co
 
 QString NotificationCandidateQuery(const QString &category, const QDate &notificationWindowDate)
 {
-    return QStringLiteral("SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,"
-                          "CustomerEmployeeTraining.CompletedDate,TrainingItem.Renews,TrainingItem.Optional,"
-                          "TrainingItem.Name,CustomerEmployee.FirstName,CustomerEmployee.MiddleName,"
-                          "CustomerEmployee.LastName,CustomerEmployee.Suffix,"
-                          "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,"
-                          "Employee.Email AS ContractManagerEmail,ISNULL(tmpIssue.IssueID,0) AS IssueID,")
-        + kRenewDate
+    return QString(kTrainingColumns) + kRenewDate
         + QStringLiteral(" AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID ")
         + QStringLiteral(" FROM CustomerEmployeeTraining "
                          "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
@@ -94,7 +96,7 @@ QString ItemDescription(const QVariant &name, const QVariant &lastName, const QV
 {
     return ValueText(name) + QStringLiteral(": ") + ValueText(lastName) + QStringLiteral(", ") + ValueText(firstName)
         + QStringLiteral(" ") + ValueText(middleName) + QStringLiteral(" ") + ValueText(suffix)
-        + QStringLiteral(" - Expires ") + DateText(renewDate);
+        + QStringLiteral(" - Expires ") + ValueText(renewDate);
 }
 
 QString NotificationBody(const QVariant &customerName, const QVariant &itemId, const QString &itemDescription)
@@ -133,7 +135,7 @@ QString LogRowStatement(const NotificationLogValues &log)
         + QStringLiteral("',N'") + SqlText(log.Category)
         + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
         + QStringLiteral("',") + IdentityText(log.ItemID, QStringLiteral("ID"))
-        + QStringLiteral(",'") + SqlText(DateText(log.RenewDate))
+        + QStringLiteral(",'") + SqlText(ValueText(log.RenewDate))
         + QStringLiteral("',") + flag(log.ContractManager)
         + QStringLiteral(",") + flag(log.ContractSpecialist)
         + QStringLiteral(",") + flag(log.Client)
@@ -142,13 +144,7 @@ QString LogRowStatement(const NotificationLogValues &log)
 
 QString AutomaticIssueSelectQuery(const QDate &issueWindowDate)
 {
-    return QStringLiteral("SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,"
-                          "CustomerEmployeeTraining.CompletedDate,TrainingItem.Renews,TrainingItem.Optional,"
-                          "TrainingItem.Name,CustomerEmployee.FirstName,CustomerEmployee.MiddleName,"
-                          "CustomerEmployee.LastName,CustomerEmployee.Suffix,"
-                          "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,"
-                          "Employee.Email AS ContractManagerEmail,ISNULL(tmpIssue.IssueID,0) AS IssueID,")
-        + kRenewDate + QStringLiteral(" AS RenewDate,ServiceContract.ID AS ContractID")
+    return QString(kTrainingColumns) + kRenewDate + QStringLiteral(" AS RenewDate,ServiceContract.ID AS ContractID")
         + QStringLiteral(" FROM CustomerEmployeeTraining "
                          "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
                          "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
@@ -174,7 +170,7 @@ QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)
         + QStringLiteral("',") + IdentityText(issue.ItemID, QStringLiteral("ID"))
         + QStringLiteral(",N'") + SqlText(issue.ItemDesc)
         + QStringLiteral("','") + SqlText(DateText(issue.IssueDate))
-        + QStringLiteral("',") + QStringLiteral("'") + SqlText(DateText(issue.DueDate))
+        + QStringLiteral("',") + QStringLiteral("'") + SqlText(ValueText(issue.DueDate))
         + QStringLiteral("',N'") + SqlText(issue.Description)
         + QStringLiteral("','") + QStringLiteral("Open")
         + QStringLiteral("','") + SqlText(ValueText(issue.Priority))
@@ -182,6 +178,6 @@ QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)
         + QStringLiteral("',") + QStringLiteral("'AUTO SERVER','")
         + SqlText(DateText(issue.EditedDate))
         + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("','") + SqlText(DateText(issue.AutoDate))
+        + QStringLiteral("','") + SqlText(ValueText(issue.AutoDate))
         + QStringLiteral("')");
 }

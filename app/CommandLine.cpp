@@ -80,5 +80,5 @@ QString UsageText()
 
 QString VersionText()
 {
-    return QStringLiteral("velmar-automation-server 1.1.0\n");
+    return QStringLiteral("velmar-automation-server " VELMAR_VERSION "\n");
 }

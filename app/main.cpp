@@ -8,11 +8,13 @@
 #include "DbConnection.h"
 #include "DesktopFrontEnd.h"
 #include "DoTasks.h"
+#include "Form1.h"
 #include "HeadlessServer.h"
 #include "LogLine.h"
 #include "Main.h"
 #include "MailComponent.h"
 #include "MailQueueState.h"
+#include "MailRedirect.h"
 #include "OpenDatabase.h"
 #include "ProcessHardening.h"
 #include "ProgramEnd.h"
@@ -117,7 +119,7 @@ int runDesktop(int argc, char **argv, const CommandLine &options)
     InstallMessageBoxPresenter();
     InstallDesktopConnectionFailureHandler();
 
-    const MainResult started = Main();
+    const MainResult started = Main(LoadForm1, MailRedirectNote());
     if (!started.keepRunning)
         return started.exitCode;
     return app.exec();

@@ -5,11 +5,9 @@
 
 #include "AutoCloseIssues.h"
 #include "AutomaticIssues.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "ExpiryNotifications.h"
 #include "OpenDatabase.h"
-#include "Recordset.h"
 #include "SendQueuedEmails.h"
 #include "TrainingExpireRule.h"
 
@@ -27,14 +25,16 @@ double Milliseconds(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
-// Runs one phase when `on` says so, timing it and reading the counters.
-PhaseResult RunPhase(const QString &name, const std::function<bool()> &on, const std::function<void()> &work)
+// Runs one phase when `on` says so, timing it and reading what the mail
+// stretch reports it sent.
+PhaseResult RunPhase(const QString &name, const std::function<bool()> &on, const std::function<void()> &work,
+                     const MailSendingOutcome &sent)
 {
     PhaseResult phase;
     phase.name = name;
     DbConnection &connection = DatabaseConnection();
     const qint64 statementsBefore = connection.statementCount();
-    const qint32 emailsBefore = CycleCounters.Emails;
+    const qint32 emailsBefore = sent.Emails;
     const double cpuBefore = ProcessCpuMilliseconds();
     QElapsedTimer timer;
     timer.start();
@@ -43,7 +43,6 @@ PhaseResult RunPhase(const QString &name, const std::function<bool()> &on, const
         if (phase.ran)
             work();
     } catch (const std::exception &error) {
-        SharedRecordset().Close();
         CloseDatabase();
         throw CycleFailed(u"%1 failed: %2"_s.arg(name, QString::fromUtf8(error.what())));
     }
@@ -51,7 +50,7 @@ PhaseResult RunPhase(const QString &name, const std::function<bool()> &on, const
     if (cpuBefore >= 0)
         phase.cpuMilliseconds = ProcessCpuMilliseconds() - cpuBefore;
     phase.statements = connection.statementCount() - statementsBefore;
-    phase.messages = CycleCounters.Emails - emailsBefore;
+    phase.messages = sent.Emails - emailsBefore;
     phase.peakRssKiB = PeakResidentKiB();
     return phase;
 }
@@ -77,26 +76,27 @@ MeasuredCycle RunMeasuredCycle(const QString &label, BenchSqlite &probe)
     if (!OpenDatabase())
         throw CycleFailed(u"OpenDatabase failed: %1"_s.arg(LastOpenDatabaseError()));
     connection.resetStatementCount();
-    CycleCounters.Reset();
+    TrainingExpiryOutcome expiry;
+    MailSendingOutcome sent;
     double total = Milliseconds(timer);
     double cpu = cpuStart >= 0 ? ProcessCpuMilliseconds() - cpuStart : -1;
 
-    const auto add = [&](PhaseResult phase) {
+    const auto add = [&](const QString &name, const std::function<bool()> &on, const std::function<void()> &work) {
+        const PhaseResult phase = RunPhase(name, on, work, sent);
         total += phase.milliseconds;
         cpu += phase.cpuMilliseconds;
         cycle.phases.append(phase);
     };
-    add(RunPhase(u"rule load"_s, Always, LoadTrainingExpireRule));
-    add(RunPhase(u"auto-close"_s, [] { return TrainingExpireRule.AutoCloseIssue; }, AutoCloseIssues));
-    add(RunPhase(u"notifications"_s, EmailSwitchIsOn, QueueExpiryNotifications));
-    add(RunPhase(u"issue creation"_s,
-                 [] { return SwitchIsOn(TrainingExpireRule.CreateIssue, u"CreateIssue"_s); },
-                 CreateAutomaticIssues));
+    add(u"rule load"_s, Always, LoadTrainingExpireRule);
+    add(u"auto-close"_s, [] { return TrainingExpireRule.AutoCloseIssue; }, [&] { AutoCloseIssues(expiry); });
+    add(u"notifications"_s, EmailSwitchIsOn, [&] { QueueExpiryNotifications(expiry); });
+    add(u"issue creation"_s, [] { return SwitchIsOn(TrainingExpireRule.CreateIssue, u"CreateIssue"_s); },
+        [&] { CreateAutomaticIssues(expiry); });
     // The counts of the notification stretch, read before the queue marks
     // anything (not part of the timed cycle).
     cycle.notified = probe.count(u"AutomationServer_Emails"_s) - logBefore;
     cycle.queueRows = probe.count(u"AutomationServer_EmailsSent"_s) - queueBefore;
-    add(RunPhase(u"queue sending"_s, Always, SendQueuedEmails));
+    add(u"queue sending"_s, Always, [&] { SendQueuedEmails(sent); });
 
     const double cpuClose = ProcessCpuMilliseconds();
     timer.restart();
@@ -108,10 +108,10 @@ MeasuredCycle RunMeasuredCycle(const QString &label, BenchSqlite &probe)
     cycle.milliseconds = total;
     cycle.cpuMilliseconds = cpuStart >= 0 ? cpu : -1;
     cycle.statements = connection.statementCount();
-    cycle.messages = CycleCounters.Emails;
-    cycle.issuesCreated = CycleCounters.IssuesCreated;
-    cycle.issuesClosed = CycleCounters.IssuesClosed;
-    cycle.failures = CycleCounters.Failures;
+    cycle.messages = sent.Emails;
+    cycle.issuesCreated = expiry.IssuesCreated;
+    cycle.issuesClosed = expiry.IssuesClosed;
+    cycle.failures = expiry.Failures + sent.Failures;
     cycle.peakRssKiB = PeakResidentKiB();
     return cycle;
 }

@@ -43,9 +43,9 @@ public:
     explicit CycleFailed(const QString &message) : std::runtime_error(message.toStdString()) {}
 };
 
-// Runs one task cycle as DoTasks does (open, reset the counters, the
-// "Training Expire" task, the queue, close), phase by phase, each phase
-// timed and counted. DBConnectionString and CompanySettings must be set.
+// Runs one task cycle as DoTasks does (open, the "Training Expire" task,
+// the queue, close), phase by phase, each phase timed and counted from what
+// the stretches report. DBConnectionString and CompanySettings must be set.
 // `probe` is a separate connection to the same file for the counts between
 // phases. Throws CycleFailed naming the phase and the error's own text.
 MeasuredCycle RunMeasuredCycle(const QString &label, BenchSqlite &probe);

@@ -5,6 +5,7 @@
 #include "DbConnection.h"
 #include "OpenDatabase.h"
 #include "SqlServerDialect.h"
+#include "SqliteConnection.h"
 #include "SqliteFunctions.h"
 #include "TrainingExpireRule.h"
 #include "TrainingStatements.h"
@@ -133,9 +134,10 @@ QueryRun RunQuery(sqlite3 *handle, const QByteArray &sql)
         QueryRun run;
         QElapsedTimer timer;
         timer.start();
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(handle, sql.constData(), int(sql.size()), &stmt, nullptr) != SQLITE_OK)
+        SqliteStatement prepared;
+        if (!prepared.Prepare(handle, sql.constData(), int(sql.size())))
             throw BenchDbError(u"preparing a diagnosed query failed: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(handle))));
+        sqlite3_stmt *const stmt = prepared.get();
         int rc;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
             ++run.rows;
@@ -147,10 +149,8 @@ QueryRun RunQuery(sqlite3 *handle, const QByteArray &sql)
                 run.checksum = (run.checksum ^ 0xff) * 1099511628211ULL;
             }
         }
-        const QString error = QString::fromUtf8(sqlite3_errmsg(handle));
-        sqlite3_finalize(stmt);
         if (rc != SQLITE_DONE)
-            throw BenchDbError(u"a diagnosed query failed: %1"_s.arg(error));
+            throw BenchDbError(u"a diagnosed query failed: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(handle))));
         run.ms = double(timer.nsecsElapsed()) / 1e6;
         if (attempt == 0 || run.ms < best.ms)
             best = run;
@@ -161,13 +161,12 @@ QueryRun RunQuery(sqlite3 *handle, const QByteArray &sql)
 QStringList QueryPlan(BenchSqlite &db, const QByteArray &sql)
 {
     QStringList plan;
-    sqlite3_stmt *stmt = nullptr;
+    SqliteStatement stmt;
     const QByteArray explain = "EXPLAIN QUERY PLAN " + sql;
-    if (sqlite3_prepare_v2(db.handle(), explain.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+    if (!stmt.Prepare(db.handle(), explain.constData()))
         return {QString::fromUtf8(sqlite3_errmsg(db.handle()))};
-    while (sqlite3_step(stmt) == SQLITE_ROW)
-        plan << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 3)));
-    sqlite3_finalize(stmt);
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW)
+        plan << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt.get(), 3)));
     return plan;
 }
 
@@ -268,17 +267,16 @@ Diagnosis DiagnoseCycleCosts(const QString &databaseFile)
     diagnosis.executeMicroseconds = double(timer.nsecsElapsed()) / 1e3 / count;
     CloseDatabase();
 
-    sqlite3_stmt *stmt = nullptr;
+    SqliteStatement stmt;
     const QByteArray noOpUtf8 = noOp.toUtf8();
-    if (sqlite3_prepare_v2(handle, noOpUtf8.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+    if (!stmt.Prepare(handle, noOpUtf8.constData()))
         throw BenchDbError(QString::fromUtf8(sqlite3_errmsg(handle)));
     timer.restart();
     for (int i = 0; i < count; ++i) {
-        sqlite3_step(stmt);
-        sqlite3_reset(stmt);
+        sqlite3_step(stmt.get());
+        sqlite3_reset(stmt.get());
     }
     diagnosis.preparedMicroseconds = double(timer.nsecsElapsed()) / 1e3 / count;
-    sqlite3_finalize(stmt);
     return diagnosis;
 }
 

@@ -5,6 +5,13 @@
 
 #include <sqlite3.h>
 
+int LockWaitMs(int usual)
+{
+    bool ok = false;
+    const int shortened = qEnvironmentVariableIntValue("VELMAR_LOCK_WAIT_MS", &ok);
+    return ok && shortened >= 0 ? shortened : usual;
+}
+
 QString CycleLockResourceName()
 {
     return QStringLiteral("Velmar Automation Server task cycle");

@@ -17,6 +17,11 @@
 // How long a cycle waits for another server's cycle to end before skipping.
 constexpr int CycleLockWaitMs = 5000;
 
+// How long to wait on a lock another server holds (the cycle lock, the
+// embedded database's write lock): `usual`, or VELMAR_LOCK_WAIT_MS where a
+// test of what happens after the wait shortens every such wait.
+int LockWaitMs(int usual);
+
 enum class CycleLockResult {
     Taken,          // this cycle holds the lock until the connection closes
     HeldElsewhere,  // another server held it for the whole wait

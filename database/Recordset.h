@@ -60,6 +60,21 @@ private:
     int m_count = 0;
 };
 
+// Closes a recordset when the walk over it ends, normally or by an error, so
+// the next query finds the shared recordset closed. The one way a routine
+// closes what it opened.
+class ClosesRecordset
+{
+public:
+    explicit ClosesRecordset(Recordset &recordset) : m_recordset(recordset) {}
+    ~ClosesRecordset() { m_recordset.Close(); }
+    ClosesRecordset(const ClosesRecordset &) = delete;
+    ClosesRecordset &operator=(const ClosesRecordset &) = delete;
+
+private:
+    Recordset &m_recordset;
+};
+
 // The one module-wide result set that the queue and the alert task open and
 // close in turn; streamed.
 Recordset &SharedRecordset();

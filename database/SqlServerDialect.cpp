@@ -15,7 +15,7 @@
 
 namespace {
 
-enum class Kind { Space, Comment, String, QuotedName, Word, Number, Punct };
+using Kind = SqlTokenKind;
 
 struct Token
 {
@@ -875,4 +875,15 @@ QString RewriteSqlServerDialect(const QString &sql, const SchemaDateColumnsSourc
 QString RewriteSqlServerDialect(const QString &sql)
 {
     return Rewriter(sql, nullptr).run();
+}
+
+QList<SqlToken> SqlTokens(const QString &sql, bool *unterminated)
+{
+    bool open = false;
+    QList<SqlToken> tokens;
+    for (const Token &token : tokenize(sql, &open))
+        tokens.append(SqlToken{token.kind, token.text});
+    if (unterminated != nullptr)
+        *unterminated = open;
+    return tokens;
 }

@@ -2,6 +2,7 @@
 
 #include "SchemaDateColumns.h"
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -47,3 +48,15 @@ QString RewriteSqlServerDialect(const QString &sql, const SchemaDateColumnsSourc
 // Without knowledge of the database: no column is a date, so only literals
 // met by DATEADD, GETDATE or CAST(... AS DATETIME) are read as dates.
 QString RewriteSqlServerDialect(const QString &sql);
+
+// The statement as the rewrite reads it: blanks, comments, string literals
+// (quotes kept, an N prefix dropped), quoted names, words, numbers, and
+// operators and brackets. `unterminated` is set when the last literal or
+// quoted name runs to the end.
+enum class SqlTokenKind { Space, Comment, String, QuotedName, Word, Number, Punct };
+struct SqlToken
+{
+    SqlTokenKind kind;
+    QString text;
+};
+QList<SqlToken> SqlTokens(const QString &sql, bool *unterminated = nullptr);

@@ -1,5 +1,6 @@
 #include "SqliteBackend.h"
 
+#include "CycleLock.h"
 #include "DateValues.h"
 #include "DbError.h"
 #include "SqlServerDialect.h"
@@ -51,29 +52,14 @@ QString sqliteMessage(sqlite3 *h)
     return message.startsWith(checkFailed) ? message.mid(checkFailed.size()) : message;
 }
 
-// Finalizes the statement on every path out of a query.
-class Statement
-{
-public:
-    Statement() = default;
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-    sqlite3_stmt **out() { return &m_stmt; }
-    sqlite3_stmt *get() const { return m_stmt; }
-
-private:
-    sqlite3_stmt *m_stmt = nullptr;
-};
-
 // True when the text after the first statement holds another statement
 // (not only blanks, ";" or comments).
 bool holdsAnotherStatement(sqlite3 *h, const char *tail)
 {
     while (tail != nullptr && *tail != '\0') {
-        Statement next;
+        SqliteStatement next;
         const char *rest = nullptr;
-        if (sqlite3_prepare_v2(h, tail, -1, next.out(), &rest) != SQLITE_OK)
+        if (!next.Prepare(h, tail, -1, &rest))
             return true;
         if (next.get() != nullptr)
             return true;
@@ -176,7 +162,7 @@ bool SqliteConnection::Open(const QString &file, QString *error, bool keepJourna
         return fail(QStringLiteral("Cannot open database file %1: %2").arg(QDir::toNativeSeparators(file), reason));
     }
     try {
-        sqlite3_busy_timeout(m_handle, BusyTimeoutMs);
+        sqlite3_busy_timeout(m_handle, LockWaitMs(BusyTimeoutMs));
         // The first read of the file: a file that is not a database fails
         // here, not at the first query of the task cycle.
         const QuerySnapshot mode = SqliteBackend::Query(*this, keepJournalMode ? QStringLiteral("PRAGMA journal_mode")
@@ -207,6 +193,18 @@ void SqliteConnection::CheckpointOnClose() noexcept
     // Passive: never waits for a reader; what a reader still needs is copied
     // at a later close.
     sqlite3_wal_checkpoint_v2(m_handle, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+}
+
+SqliteStatement::~SqliteStatement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+bool SqliteStatement::Prepare(sqlite3 *handle, const char *sql, int bytes, const char **tail)
+{
+    sqlite3_finalize(m_stmt);
+    m_stmt = nullptr;
+    return sqlite3_prepare_v2(handle, sql, bytes, &m_stmt, tail) == SQLITE_OK;
 }
 
 void SqliteConnection::Close() noexcept
@@ -406,9 +404,9 @@ void execute(sqlite3 *h, const QString &nativeSql, QHash<QByteArray, sqlite3_stm
             next = end;
             continue;
         }
-        Statement stmt;
+        SqliteStatement stmt;
         const char *tail = nullptr;
-        if (sqlite3_prepare_v2(h, next, -1, stmt.out(), &tail) != SQLITE_OK)
+        if (!stmt.Prepare(h, next, -1, &tail))
             throw DbError(sqliteMessage(h));
         next = tail;
         if (stmt.get() == nullptr)
@@ -438,7 +436,7 @@ namespace {
 // One prepared query and what its columns are.
 struct PreparedQuery
 {
-    Statement stmt;
+    SqliteStatement stmt;
     QStringList columns;
     QList<ColumnKind> kinds;
 };
@@ -447,7 +445,7 @@ void prepareQuery(sqlite3 *h, const QString &nativeSql, PreparedQuery *query)
 {
     const QByteArray utf8 = nativeSql.toUtf8();
     const char *tail = nullptr;
-    if (sqlite3_prepare_v2(h, utf8.constData(), -1, query->stmt.out(), &tail) != SQLITE_OK)
+    if (!query->stmt.Prepare(h, utf8.constData(), -1, &tail))
         throw DbError(sqliteMessage(h));
     if (query->stmt.get() == nullptr)
         throw DbError(QStringLiteral("The query text holds no statement."));

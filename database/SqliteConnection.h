@@ -38,3 +38,25 @@ private:
     sqlite3 *m_handle = nullptr;
     mutable QHash<QByteArray, sqlite3_stmt *> m_preparedInserts;
 };
+
+// One prepared statement, finalized on every path out of the code that
+// prepared it.
+class SqliteStatement
+{
+public:
+    SqliteStatement() = default;
+    ~SqliteStatement();
+    SqliteStatement(const SqliteStatement &) = delete;
+    SqliteStatement &operator=(const SqliteStatement &) = delete;
+
+    // Prepares the first statement of `sql` (`bytes` long, or up to its end
+    // when -1), finalizing the one held before; *tail, when asked for, is
+    // where the text after it starts. False when SQLite refuses it (its
+    // message is then on the handle). A text of only blanks or comments
+    // prepares to no statement: true, and get() is null.
+    bool Prepare(sqlite3 *handle, const char *sql, int bytes = -1, const char **tail = nullptr);
+    sqlite3_stmt *get() const { return m_stmt; }
+
+private:
+    sqlite3_stmt *m_stmt = nullptr;
+};

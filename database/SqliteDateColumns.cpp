@@ -2,6 +2,7 @@
 
 #include "DateValues.h"
 #include "DbError.h"
+#include "SqliteConnection.h"
 
 #include <QHash>
 #include <QMutex>
@@ -73,34 +74,25 @@ ConnectionSchema *attach(sqlite3 *handle)
     return schema;
 }
 
-class Statement
+[[noreturn]] void fail(sqlite3 *handle)
 {
-public:
-    Statement(sqlite3 *handle, const char *sql)
-    {
-        if (sqlite3_prepare_v2(handle, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-            fail(handle);
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-    sqlite3_stmt *get() const { return m_stmt; }
+    throw DbError(QStringLiteral("Cannot read the column types of the database: %1")
+                      .arg(QString::fromUtf8(sqlite3_errmsg(handle))));
+}
 
-    [[noreturn]] static void fail(sqlite3 *handle)
-    {
-        throw DbError(QStringLiteral("Cannot read the column types of the database: %1")
-                          .arg(QString::fromUtf8(sqlite3_errmsg(handle))));
-    }
-
-private:
-    sqlite3_stmt *m_stmt = nullptr;
-};
+// The statement prepared, or DbError.
+void prepare(SqliteStatement &stmt, sqlite3 *handle, const char *sql)
+{
+    if (!stmt.Prepare(handle, sql))
+        fail(handle);
+}
 
 int schemaVersion(sqlite3 *handle)
 {
-    const Statement stmt(handle, "PRAGMA schema_version");
+    SqliteStatement stmt;
+    prepare(stmt, handle, "PRAGMA schema_version");
     if (sqlite3_step(stmt.get()) != SQLITE_ROW)
-        Statement::fail(handle);
+        fail(handle);
     return sqlite3_column_int(stmt.get(), 0);
 }
 
@@ -114,9 +106,10 @@ QString textColumn(sqlite3_stmt *stmt, int column)
 
 SchemaDateColumns ReadDateColumns(sqlite3 *handle)
 {
-    const Statement stmt(handle,
-                         "SELECT m.name, p.name, p.type FROM sqlite_master AS m, pragma_table_info(m.name) AS p "
-                         "WHERE m.type = 'table'");
+    SqliteStatement stmt;
+    prepare(stmt, handle,
+            "SELECT m.name, p.name, p.type FROM sqlite_master AS m, pragma_table_info(m.name) AS p "
+            "WHERE m.type = 'table'");
     SchemaDateColumns columns;
     int rc;
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
@@ -124,7 +117,7 @@ SchemaDateColumns ReadDateColumns(sqlite3 *handle)
                           IsDateTypeName(textColumn(stmt.get(), 2)));
     }
     if (rc != SQLITE_DONE)
-        Statement::fail(handle);
+        fail(handle);
     return columns;
 }
 

@@ -1,6 +1,5 @@
 #include "MailHeaders.h"
 
-#include <QLocale>
 #include <QRandomGenerator>
 #include <QTimeZone>
 
@@ -162,15 +161,9 @@ QByteArray TextField(const QByteArray &name, const QString &text)
 
 QByteArray DateField(const QDateTime &when)
 {
-    const QLocale english = QLocale::c();
-    const int offsetMinutes = when.offsetFromUtc() / 60;
-    const int absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    const QString zone = QStringLiteral("%1%2%3")
-                             .arg(offsetMinutes < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                             .arg(absolute / 60, 2, 10, QLatin1Char('0'))
-                             .arg(absolute % 60, 2, 10, QLatin1Char('0'));
-    return "Date: " + english.toString(when, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss ")).toLatin1()
-           + zone.toLatin1();
+    // Qt writes this form with the C locale's names and a numeric offset
+    // ("+0100"), whatever the machine's language.
+    return "Date: " + when.toString(Qt::RFC2822Date).toLatin1();
 }
 
 QByteArray MessageIdField(const QString &domain)

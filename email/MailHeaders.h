@@ -16,7 +16,7 @@ QByteArray ToField(const QStringList &addresses);
 QByteArray SubjectField(const QString &subject);
 // Any field of free text ("X-Original-To"), single-line and encoded like the subject.
 QByteArray TextField(const QByteArray &name, const QString &text);
-// RFC 5322 date in English with the offset from UTC: "Mon, 07 Dec 2026 14:05:09 +0100".
+// RFC 5322 date in English with the offset from UTC: "07 Dec 2026 14:05:09 +0100".
 QByteArray DateField(const QDateTime &when);
 // A unique identifier: random part and the given domain.
 QByteArray MessageIdField(const QString &domain);

@@ -3,23 +3,20 @@
 #include "DbError.h"
 #include "Recordset.h"
 #include "SqlText.h"
+#include "ValueConversion.h"
 
 #include <algorithm>
 
 namespace {
 const QString StoredTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
-QString text(const QVariant &value)
-{
-    return value.isNull() ? QString() : value.toString();
-}
 
 MailQueueState stateOf(const Recordset &rows)
 {
     MailQueueState state;
     state.attempts = rows.Field(QStringLiteral("Attempts")).toInt();
-    state.lastReply = text(rows.Field(QStringLiteral("LastReply")));
-    state.nextTry = QDateTime::fromString(text(rows.Field(QStringLiteral("NextTry"))), StoredTimeFormat);
+    state.lastReply = FieldText(rows.Field(QStringLiteral("LastReply")));
+    state.nextTry = QDateTime::fromString(FieldText(rows.Field(QStringLiteral("NextTry"))), StoredTimeFormat);
     return state;
 }
 
@@ -36,7 +33,7 @@ void ensureTable(DbConnection &connection)
 QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinutes)
 {
     const qint64 poll = std::max(pollMinutes, 1);
-    const qint64 day = 24 * 60;
+    const qint64 day = 1440;   // minutes
     const qint64 minutes = std::min(day, poll << std::clamp(attempts, 1, 20));
     // A poll that comes a few seconds early must not retry it one poll early.
     return failedAt.addSecs(minutes * 60 - 30);
@@ -90,10 +87,10 @@ QHash<QString, MailQueueState> LoadMailQueueStates()
     ensureTable(connection);
     Recordset rows;
     rows.Open(MailQueueStatesSql(), connection);
+    const ClosesRecordset closeAtEnd(rows);
     QHash<QString, MailQueueState> states;
     for (; !rows.Eof(); rows.MoveNext())
-        states.insert(text(rows.Field(QStringLiteral("EmailTo"))), stateOf(rows));
-    rows.Close();
+        states.insert(FieldText(rows.Field(QStringLiteral("EmailTo"))), stateOf(rows));
     return states;
 }
 
@@ -122,10 +119,11 @@ QString MailQueueStatusText()
     ensureTable(connection);
     Recordset rows;
     rows.Open(MailQueueStatusSql(), connection);
+    const ClosesRecordset closeAtEnd(rows);
     QString out;
     int count = 0;
     for (; !rows.Eof(); rows.MoveNext(), ++count) {
-        const QString recipients = text(rows.Field(QStringLiteral("EmailTo"))).simplified();
+        const QString recipients = FieldText(rows.Field(QStringLiteral("EmailTo"))).simplified();
         if (rows.Field(QStringLiteral("Attempts")).isNull()) {
             out += QStringLiteral("%1\t%2\tattempts: 0\tnext try: next poll\n")
                        .arg(rows.Field(QStringLiteral("ID")).toLongLong())
@@ -140,7 +138,6 @@ QString MailQueueStatusText()
                    .arg(state.nextTry.isValid() ? state.nextTry.toString(StoredTimeFormat) : QStringLiteral("next poll"),
                         state.lastReply.simplified());
     }
-    rows.Close();
     return out + QStringLiteral("%1 unsent queue row(s)\n").arg(count);
 }
 

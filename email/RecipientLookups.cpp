@@ -2,15 +2,7 @@
 
 #include "DbConnection.h"
 #include "Recordset.h"
-
-namespace {
-
-QString text(const QVariant &value)
-{
-    return value.isNull() ? QString() : value.toString();
-}
-
-} // namespace
+#include "ValueConversion.h"
 
 QString ContractSpecialistEmailsSql(const QString &contractId)
 {
@@ -34,13 +26,13 @@ QString GetContractSpecialistEmails(const QString &contractId)
 {
     Recordset rows;
     rows.Open(ContractSpecialistEmailsSql(contractId), DatabaseConnection());
+    const ClosesRecordset closeAtEnd(rows);
     QString list;
     for (; !rows.Eof(); rows.MoveNext()) {
-        const QString email = text(rows.Field(QStringLiteral("Email")));
+        const QString email = FieldText(rows.Field(QStringLiteral("Email")));
         if (!email.isEmpty())
             list += email + QLatin1Char(';');
     }
-    rows.Close();
     return list;
 }
 
@@ -48,14 +40,14 @@ QString GetContractEmail(const QString &contractId, const QString &category)
 {
     Recordset rows;
     rows.Open(ContractEmailSql(contractId), DatabaseConnection());
+    const ClosesRecordset closeAtEnd(rows);
     QString address;
     if (!rows.Eof()) {
         if (category == QLatin1String("Contract Employee"))
-            address = text(rows.Field(QStringLiteral("EmailEmployee")));
+            address = FieldText(rows.Field(QStringLiteral("EmailEmployee")));
         else if (category == QLatin1String("Contract"))
-            address = text(rows.Field(QStringLiteral("EmailContract")));
+            address = FieldText(rows.Field(QStringLiteral("EmailContract")));
     }
-    rows.Close();
     return address;
 }
 
@@ -63,9 +55,9 @@ QString GetIssueCategory(const QString &issueId)
 {
     Recordset rows;
     rows.Open(IssueCategorySql(issueId), DatabaseConnection());
+    const ClosesRecordset closeAtEnd(rows);
     QString category;
     if (!rows.Eof())
-        category = text(rows.Field(QStringLiteral("Category")));
-    rows.Close();
+        category = FieldText(rows.Field(QStringLiteral("Category")));
     return category;
 }

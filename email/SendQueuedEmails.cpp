@@ -2,7 +2,6 @@
 
 #include "Clock.h"
 #include "CompanySettings.h"
-#include "CycleCounters.h"
 #include "DateText.h"
 #include "DbConnection.h"
 #include "DbError.h"
@@ -11,6 +10,7 @@
 #include "Recordset.h"
 #include "SendEmail.h"
 #include "SqlText.h"
+#include "ValueConversion.h"
 
 #include <QElapsedTimer>
 
@@ -27,11 +27,6 @@ std::chrono::milliseconds &budgetForTests()
 {
     static std::chrono::milliseconds budget{0};
     return budget;
-}
-
-QString text(const QVariant &value)
-{
-    return value.isNull() ? QString() : value.toString();
 }
 
 // One log line, whatever line breaks the stored list holds.
@@ -61,6 +56,8 @@ struct Group
 // What one run of the queue carries from group to group.
 struct Run
 {
+    explicit Run(MailSendingOutcome &outcome) : outcome(outcome) {}
+    MailSendingOutcome &outcome;
     MailSession session;
     QHash<QString, MailQueueState> states;
     QDateTime started = CurrentDateTime();
@@ -82,13 +79,13 @@ void recordFailure(Run &run, const QString &recipients, const MailError &error)
     if (error.kind() == MailError::Kind::Permanent) {
         state.nextTry = MailBackOffUntil(CurrentDateTime(), state.attempts, CompanySettings.AutomationServerPoll);
         if (previous.nextTry.isValid())
-            ++CycleCounters.MailHeldBack;   // stuck before: said then, not at every try
+            ++run.outcome.MailHeldBack;   // stuck before: said then, not at every try
         else
-            CycleCounters.Stuck.append(line + QStringLiteral(" (refused for good: not tried again before %1, "
+            run.outcome.Stuck.append(line + QStringLiteral(" (refused for good: not tried again before %1, "
                                                              "or when an operator asks; see --queue-status)")
                                                   .arg(state.nextTry.toString(Qt::ISODate)));
     } else {
-        CycleCounters.Failures.append(line);
+        run.outcome.Failures.append(line);
     }
     SaveMailQueueState(recipients, state);
     run.states.insert(recipients, state);
@@ -98,7 +95,7 @@ void recordFailure(Run &run, const QString &recipients, const MailError &error)
 // and queued again, in the same transaction, for the recipients it did not
 // reach: the ones deferred (4xx) go at the next poll, the ones refused for
 // good are held back from the start. The others are not mailed twice.
-void queueAgain(const Group &group, const QList<RefusedRecipient> &refused)
+void queueAgain(const Group &group, const QList<RefusedRecipient> &refused, MailSendingOutcome &outcome)
 {
     QString deferred;
     QString permanent;
@@ -121,7 +118,7 @@ void queueAgain(const Group &group, const QList<RefusedRecipient> &refused)
         connection.Execute(ForgetMailQueueStateSql(permanent));
         connection.Execute(SaveMailQueueStateSql(permanent, state));
     }
-    (deferred.isEmpty() ? CycleCounters.Stuck : CycleCounters.Failures).append(line);
+    (deferred.isEmpty() ? outcome.Stuck : outcome.Failures).append(line);
 }
 
 // Why the next group must not start, or an empty text.
@@ -141,7 +138,7 @@ void sendGroup(Group &group, Run &run)
     const auto known = run.states.constFind(group.recipients);
     const bool hadState = known != run.states.constEnd();
     if (hadState && known->heldBack(run.started)) {
-        ++CycleCounters.MailHeldBack;
+        ++run.outcome.MailHeldBack;
         group.clear();
         return;
     }
@@ -178,13 +175,13 @@ void sendGroup(Group &group, Run &run)
     QList<RefusedRecipient> refused;
     try {
         SendEmail(group.senderAddress, group.senderName, group.recipients,
-                  NotificationSubject(CompanySettings.Name), group.body, &run.session, &refused);
+                  CombinedMessageSubject(CompanySettings.Name), group.body, &run.session, &refused);
     } catch (const MailError &error) {
         connection.Rollback();
         if (error.kind() == MailError::Kind::Server) {
             // Every further message would meet the same server (and the same
             // login): one try per cycle.
-            CycleCounters.Failures.append(
+            run.outcome.Failures.append(
                 oneLine(QStringLiteral("Email to %1 not sent: %2").arg(group.recipients, error.message())));
             run.stoppedBy = QStringLiteral("the mail server failed");
         } else {
@@ -196,11 +193,11 @@ void sendGroup(Group &group, Run &run)
 
     try {
         if (!refused.isEmpty())
-            queueAgain(group, refused);
+            queueAgain(group, refused, run.outcome);
         connection.Commit();
     } catch (const DbError &error) {
         connection.Rollback();
-        CycleCounters.Failures.append(oneLine(QStringLiteral("Email to %1 was accepted by the mail server, but its "
+        run.outcome.Failures.append(oneLine(QStringLiteral("Email to %1 was accepted by the mail server, but its "
                                                              "rows could not be marked sent, so it will go out "
                                                              "again: %2")
                                                   .arg(group.recipients, error.message())));
@@ -213,7 +210,7 @@ void sendGroup(Group &group, Run &run)
         run.states.remove(group.recipients);
     }
     group.clear();
-    IncrementCounter(CycleCounters.Emails);
+    ++run.outcome.Emails;
 }
 
 } // namespace
@@ -239,7 +236,7 @@ QString QueueEmailsAgainSql(const QString &ids, const QString &recipientList)
            + QStringLiteral(") ORDER BY ID");
 }
 
-QString NotificationSubject(const QString &companyName)
+QString CombinedMessageSubject(const QString &companyName)
 {
     return QStringLiteral("Notification from ") + companyName;
 }
@@ -261,25 +258,26 @@ void RequestMailStop(bool stop) noexcept
     stopRequested.store(stop);
 }
 
-void SendQueuedEmails()
+void SendQueuedEmails(MailSendingOutcome &outcome)
 {
     Recordset &rows = SharedRecordset();
     rows.Open(QueuedEmailsSql(), DatabaseConnection());
+    const ClosesRecordset closeAtEnd(rows);
 
     // SMTP sessions live for this run only and end when it does.
-    Run run;
+    Run run(outcome);
     run.states = LoadMailQueueStates();
     run.clock.start();
     Group group;
     for (; !rows.Eof(); rows.MoveNext()) {
-        const QString recipients = text(rows.Field(QStringLiteral("EmailTo")));
+        const QString recipients = FieldText(rows.Field(QStringLiteral("EmailTo")));
         // Grouping is by exact text: letter case and spaces count.
         if (!group.recipients.isEmpty() && group.recipients != recipients)
             sendGroup(group, run);
-        group.senderAddress = text(rows.Field(QStringLiteral("EmailFrom")));
+        group.senderAddress = FieldText(rows.Field(QStringLiteral("EmailFrom")));
         group.senderMissing = group.senderMissing || group.senderAddress.trimmed().isEmpty();
-        group.senderName = text(rows.Field(QStringLiteral("EmailFromName")));
-        group.body += text(rows.Field(QStringLiteral("EmailBody"))) + LineBreak;
+        group.senderName = FieldText(rows.Field(QStringLiteral("EmailFromName")));
+        group.body += FieldText(rows.Field(QStringLiteral("EmailBody"))) + LineBreak;
         if (!group.ids.isEmpty())
             group.ids += QLatin1Char(',');
         group.ids += QString::number(rows.Field(QStringLiteral("ID")).toLongLong());
@@ -287,10 +285,9 @@ void SendQueuedEmails()
     }
     if (!group.recipients.isEmpty())
         sendGroup(group, run);
-    rows.Close();
     if (run.leftQueued > 0)
-        CycleCounters.Failures.append(QStringLiteral("Mail sending stopped for this cycle: %1; %2 message(s) stay "
-                                                     "queued for the next poll")
+        outcome.Failures.append(QStringLiteral("Mail sending stopped for this cycle: %1; %2 message(s) stay "
+                                                 "queued for the next poll")
                                           .arg(run.stoppedBy)
                                           .arg(run.leftQueued));
 }

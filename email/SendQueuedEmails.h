@@ -2,12 +2,28 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 
+// What one run of the queue did, for the cycle's counts and log. Filled as
+// the run goes: what happened before a failure that throws stays in it.
+struct MailSendingOutcome
+{
+    qint32 Emails = 0;      // messages sent and their rows marked sent
+    // Groups not sent (tried again at the next poll) and why the run stopped
+    // starting groups: one log line each.
+    QStringList Failures;
+    // Mail refused for good, one line per recipient list in the run it became
+    // stuck; later runs that hold it back or find it refused again only count
+    // it in MailHeldBack.
+    QStringList Stuck;
+    qint32 MailHeldBack = 0;
+};
+
 // Sends every queued row of AutomationServer_EmailsSent, one message per run
 // of rows with the same recipient list, marks them sent and counts the
-// messages in CycleCounters.Emails.
+// messages in outcome.Emails.
 //
 // A group is sent inside a transaction that has already marked its rows: a
 // database that refuses the mark stops the sending before any message
@@ -17,8 +33,8 @@
 // What a failure does (MailError::Kind): a failure of the server, TLS or the
 // login stops the sending for this cycle after that group (one failed login
 // per cycle); the rest stays queued and is reported in one line. A temporary
-// refusal is reported in CycleCounters.Failures and tried at the next poll. A
-// permanent one is reported once in CycleCounters.Stuck, and the list is held
+// refusal is reported in outcome.Failures and tried at the next poll. A
+// permanent one is reported once in outcome.Stuck, and the list is held
 // back (MailBackOffUntil) with the server's reply kept in
 // AutomationServer_EmailQueueState; deleting its row there asks for a retry.
 // A group that reached some of its recipients is marked sent and queued
@@ -27,7 +43,7 @@
 // The cycle starts no new group once MailSendingBudget() has passed or a stop
 // was requested; the rest waits for the next poll.
 // A failure of the query or of the state table throws (DbError).
-void SendQueuedEmails();
+void SendQueuedEmails(MailSendingOutcome &outcome);
 
 // The queued rows, grouped by recipient list and in queue order within one.
 QString QueuedEmailsSql();
@@ -37,7 +53,7 @@ QString MarkEmailsSentSql(const QString &ids, const QDateTime &sentAt);
 // (recipientList: each address followed by ";"), in queue order.
 QString QueueEmailsAgainSql(const QString &ids, const QString &recipientList);
 // The subject of every combined message.
-QString NotificationSubject(const QString &companyName);
+QString CombinedMessageSubject(const QString &companyName);
 
 // How long one cycle may go on starting new messages: the poll period (at
 // least a minute). Tests may set it; zero restores it.

@@ -20,10 +20,10 @@
 
 namespace {
 
-// What this check needs of a statement, read independently of the rewriter:
-// terminated string literals and quoted names (raw text between the
-// delimiters, doubled delimiters kept), the words outside them and the
-// number of comments.
+// What this check needs of a statement, read by the tokenizer again from the
+// rewrite's text: terminated string literals and quoted names (raw text
+// between the delimiters, doubled delimiters kept), the words and numbers
+// outside them and the number of comments.
 struct Lexed
 {
     QStringList literals;
@@ -32,59 +32,24 @@ struct Lexed
     int comments = 0;
 };
 
-bool isWordChar(QChar c)
-{
-    return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
-}
-
-// The index one past the closing delimiter, or -1 when there is none.
-qsizetype closingEnd(const QString &sql, qsizetype open, QChar close)
-{
-    for (qsizetype i = open + 1; i < sql.size(); ++i) {
-        if (sql.at(i) != close)
-            continue;
-        if (i + 1 < sql.size() && sql.at(i + 1) == close) {
-            ++i;
-            continue;
-        }
-        return i + 1;
-    }
-    return -1;
-}
-
 Lexed lex(const QString &sql)
 {
     Lexed out;
-    qsizetype i = 0;
-    const qsizetype n = sql.size();
-    while (i < n) {
-        const QChar c = sql.at(i);
-        const QChar next = i + 1 < n ? sql.at(i + 1) : QChar();
-        if (c == u'-' && next == u'-') {
-            const qsizetype end = sql.indexOf(u'\n', i);
+    bool unterminated = false;
+    const QList<SqlToken> tokens = SqlTokens(sql, &unterminated);
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const SqlToken &token = tokens.at(i);
+        const QString content = token.text.mid(1, token.text.size() - 2);
+        if (unterminated && i + 1 == tokens.size())
+            break;   // unterminated: the rest is one broken token
+        if (token.kind == SqlTokenKind::Comment)
             ++out.comments;
-            i = end < 0 ? n : end;
-        } else if (c == u'/' && next == u'*') {
-            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
-            ++out.comments;
-            i = end < 0 ? n : end + 2;
-        } else if (c == u'\'' || c == u'"' || c == u'[' || c == u'`') {
-            const QChar close = c == u'[' ? QChar(u']') : c;
-            const qsizetype end = closingEnd(sql, i, close);
-            if (end < 0)
-                break;   // unterminated: the rest is one broken token
-            const QString content = sql.mid(i + 1, end - i - 2);
-            (c == u'\'' ? out.literals : out.names).append(content);
-            i = end;
-        } else if (isWordChar(c)) {
-            qsizetype end = i;
-            while (end < n && isWordChar(sql.at(end)))
-                ++end;
-            out.words.insert(sql.mid(i, end - i).toLower());
-            i = end;
-        } else {
-            ++i;
-        }
+        else if (token.kind == SqlTokenKind::String)
+            out.literals.append(content);
+        else if (token.kind == SqlTokenKind::QuotedName)
+            out.names.append(content);
+        else if (token.kind == SqlTokenKind::Word || token.kind == SqlTokenKind::Number)
+            out.words.insert(token.text.toLower());
     }
     return out;
 }

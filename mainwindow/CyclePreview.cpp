@@ -31,6 +31,7 @@ QList<QList<QVariant>> rowsOf(const QString &sql, const QStringList &columns)
 {
     Recordset rows;
     rows.Open(sql, DatabaseConnection());
+    const ClosesRecordset closeAtEnd(rows);
     QList<QList<QVariant>> result;
     for (; !rows.Eof(); rows.MoveNext()) {
         QList<QVariant> row;
@@ -38,7 +39,6 @@ QList<QList<QVariant>> rowsOf(const QString &sql, const QStringList &columns)
             row.append(rows.Field(column));
         result.append(row);
     }
-    rows.Close();
     return result;
 }
 

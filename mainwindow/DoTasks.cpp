@@ -6,7 +6,6 @@
 #include "DbError.h"
 #include "OpenDatabase.h"
 #include "ProcessTrainingExpiry.h"
-#include "Recordset.h"
 #include "SendQueuedEmails.h"
 
 #include <exception>
@@ -28,8 +27,6 @@ QString runContained(const QString &what, Task task)
     } catch (...) {
         message = QStringLiteral("unknown failure");
     }
-    // The failed task may have left the shared result set open.
-    SharedRecordset().Close();
     return QStringLiteral("Error in %1: %2").arg(what, message);
 }
 }
@@ -51,7 +48,7 @@ CycleResult DoTasks()
 
     // Two servers on one database would notify and mail everything twice.
     QString lockFailure;
-    const CycleLockResult lock = DatabaseConnection().TakeCycleLock(CycleLockWaitMs, &lockFailure);
+    const CycleLockResult lock = DatabaseConnection().TakeCycleLock(LockWaitMs(CycleLockWaitMs), &lockFailure);
     if (lock != CycleLockResult::Taken) {
         CloseDatabase();
         if (lock == CycleLockResult::HeldElsewhere) {
@@ -64,25 +61,34 @@ CycleResult DoTasks()
         return result;
     }
 
-    const QString alertError = runContained(QStringLiteral("training expiry"), ProcessTrainingExpiry);
-    const QString sendError = runContained(QStringLiteral("sending emails"), SendQueuedEmails);
+    // A task that fails midway still reports what it did before the failure.
+    TrainingExpiryOutcome expiry;
+    const QString alertError =
+        runContained(QStringLiteral("training expiry"), [&expiry] { ProcessTrainingExpiry(expiry); });
+    MailSendingOutcome sent;
+    const QString sendError = runContained(QStringLiteral("sending emails"), [&sent] { SendQueuedEmails(sent); });
     CloseDatabase();
+    IncrementCounter(CycleCounters.IssuesClosed, expiry.IssuesClosed);
+    IncrementCounter(CycleCounters.IssuesCreated, expiry.IssuesCreated);
+    IncrementCounter(CycleCounters.Emails, sent.Emails);
 
-    // In the order they happened: the alert, the mail groups that could not
-    // be sent (they stay queued for the next cycle), the mail newly refused
-    // for good, then the sending itself.
+    // In the order they happened: the alert, the items it held back, the mail
+    // groups that could not be sent (they stay queued for the next cycle),
+    // the mail newly refused for good, then the sending itself.
     if (!alertError.isEmpty())
         result.errors.append(alertError);
-    result.errors.append(CycleCounters.Failures);
-    result.errors.append(CycleCounters.Stuck);
+    result.errors.append(expiry.Failures);
+    result.errors.append(sent.Failures);
+    result.errors.append(sent.Stuck);
     if (!sendError.isEmpty())
         result.errors.append(sendError);
     // Mail refused for good is the addresses' fault, not the server's: a
     // health check tells the two apart by the outcome.
-    const bool otherFailure = !alertError.isEmpty() || !sendError.isEmpty() || !CycleCounters.Failures.isEmpty();
+    const bool otherFailure = !alertError.isEmpty() || !sendError.isEmpty() || !expiry.Failures.isEmpty()
+                              || !sent.Failures.isEmpty();
     if (otherFailure)
         result.outcome = CycleOutcome::TaskFailed;
-    else if (!CycleCounters.Stuck.isEmpty() || CycleCounters.MailHeldBack > 0)
+    else if (!sent.Stuck.isEmpty() || sent.MailHeldBack > 0)
         result.outcome = CycleOutcome::MailStuck;
     return result;
 }

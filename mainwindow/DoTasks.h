@@ -25,6 +25,8 @@ struct CycleResult
 // first, or this one is skipped after CycleLockWaitMs), run the training
 // expiry alert, send the queued emails, close the connection (which gives the
 // lock back).
+// CycleCounters get the counts each task reports, and the result the
+// failures it reports, in order.
 // A task that fails does not stop the server: its error is recorded, the
 // shared result set is closed, and the cycle goes on with the next task (the
 // queue may hold mail from other writers); the connection is closed at the

@@ -2,6 +2,8 @@
 
 #include "Clock.h"
 #include "CompanySettings.h"
+#include "DesktopFrontEnd.h"
+#include "HeadlessServer.h"
 #include "LogLine.h"
 #include "ProgramEnd.h"
 
@@ -24,6 +26,11 @@ public:
     BusyPointer(const BusyPointer &) = delete;
     BusyPointer &operator=(const BusyPointer &) = delete;
 };
+}
+
+QString Form1::DesignCaption()
+{
+    return QStringLiteral("Velmar Automation Server " VELMAR_VERSION_SHORT);
 }
 
 Form1::Form1(QWidget *parent)
@@ -80,8 +87,11 @@ void Form1::runCycleAndLog()
     // Newest first; whatever the box held, typed text included, moves down.
     QTextCursor cursor(txtResults->document());
     cursor.movePosition(QTextCursor::Start);
-    cursor.insertText(CycleLogText(m_lastCycle, CurrentDateTime()));
+    const QString logText = CycleLogText(m_lastCycle, CurrentDateTime());
+    cursor.insertText(logText);
     dropOldestResultLines();
+    // A terminal (or a check) that started the window sees the same lines.
+    WriteLogToStandardOutput(logText);
 }
 
 // Keeps the newest MostResultLines lines (about a week at a line a minute);
@@ -103,16 +113,19 @@ void Form1::Form_Load()
     m_schedule.Restart();
 }
 
+Form1 *LoadForm1()
+{
+    auto *form = new Form1;
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(form, &Form1::closed, form, [form] { EndIfNoWindowLeft(form); });
+    form->Form_Load();
+    return form;
+}
+
 void Form1::Timer1_Timer()
 {
     BusyPointer busy;
-    Timer1->stop();
-    if (m_schedule.CycleDue(CompanySettings.AutomationServerPoll)) {
-        runCycleAndLog();
-        m_schedule.Restart();
-    }
-    m_schedule.TickEnded();
-    Timer1->start(PollSchedule::TickMs);
+    RunPollTick(*Timer1, m_schedule, [this] { runCycleAndLog(); });
 }
 
 void Form1::bntDoTask_Click()

@@ -19,7 +19,7 @@ public:
     explicit Form1(QWidget *parent = nullptr);
 
     // The design caption; Main appends " - " and the caption suffix.
-    static QString DesignCaption() { return QStringLiteral("Velmar Automation Server 1.1"); }
+    static QString DesignCaption();
 
     // Event handlers, public so start-up and tests can drive them directly.
     void Form_Load();
@@ -55,3 +55,7 @@ private:
     PollSchedule m_schedule;
     CycleResult m_lastCycle;
 };
+
+// The main window as Main shows it: deleted when closed, ending the program
+// then if no other window is left (EndIfNoWindowLeft); Form_Load has run.
+Form1 *LoadForm1();

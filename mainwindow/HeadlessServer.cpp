@@ -1,7 +1,6 @@
 #include "HeadlessServer.h"
 
 #include "Clock.h"
-#include "CompanySettings.h"
 #include "LogLine.h"
 #include "OpenDatabase.h"
 
@@ -35,13 +34,7 @@ void HeadlessServer::Stop()
 
 void HeadlessServer::Tick()
 {
-    m_timer.stop();
-    if (m_schedule.CycleDue(CompanySettings.AutomationServerPoll)) {
-        runCycle();
-        m_schedule.Restart();
-    }
-    m_schedule.TickEnded();
-    m_timer.start(PollSchedule::TickMs);
+    RunPollTick(m_timer, m_schedule, [this] { runCycle(); });
 }
 
 void WriteLogToStandardOutput(const QString &logText)

@@ -2,7 +2,10 @@
 
 #include <QtGlobal>
 
+#include <functional>
 #include <limits>
+
+class QTimer;
 
 // When the poll timer runs a cycle. The timer ticks one second after load and
 // then one minute after each tick's handler has ended; a tick runs a cycle
@@ -34,3 +37,8 @@ public:
 private:
     qint32 m_minuteCount = 1;
 };
+
+// One tick of the poll timer, the same for the window and the headless
+// server: the timer stays stopped while the tick runs its cycle (so cycles
+// never overlap) and is re-armed TickMs after the tick ends.
+void RunPollTick(QTimer &timer, PollSchedule &schedule, const std::function<void()> &runCycle);

@@ -2,74 +2,25 @@
 
 #include "DbConnection.h"
 #include "Recordset.h"
+#include "ValueConversion.h"
 
 #include <QVariant>
 
-#include <cmath>
-#include <optional>
 #include <limits>
 
 CompanySettingsValues CompanySettings;
 
 namespace {
-QString valueText(const QVariant &value)
-{
-    return value.isNull() ? QString() : value.toString();
-}
-
 [[noreturn]] void unconvertible(const QString &column, const QVariant &value, const QString &why)
 {
-    throw CompanySettingsError(column, valueText(value),
+    throw CompanySettingsError(column, FieldText(value),
                                QStringLiteral("The column %1 holds \"%2\", %3.")
-                                   .arg(column, valueText(value), why));
-}
-
-// A whole number from a number or from text that holds one; halves go to the
-// even neighbour (2.5 -> 2, 3.5 -> 4). nullopt when it is not a number.
-std::optional<double> numberOf(const QVariant &value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-        // A true flag is -1 as a number on the host.
-        return value.toBool() ? -1.0 : 0.0;
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float: {
-        bool ok = false;
-        const double number = value.toDouble(&ok);
-        return ok ? std::optional<double>(number) : std::nullopt;
-    }
-    default: {
-        bool ok = false;
-        const double number = value.toString().trimmed().toDouble(&ok);
-        if (!ok)
-            return std::nullopt;
-        return number;
-    }
-    }
-}
-
-double roundHalfToEven(double x)
-{
-    const double floor = std::floor(x);
-    const double diff = x - floor;
-    if (diff < 0.5)
-        return floor;
-    if (diff > 0.5)
-        return floor + 1;
-    return std::fmod(floor, 2.0) == 0 ? floor : floor + 1;
+                                   .arg(column, FieldText(value), why));
 }
 
 QString readText(const Recordset &rs, const QString &column)
 {
-    return valueText(rs.Field(column));
+    return FieldText(rs.Field(column));
 }
 
 qint16 readPoll(const Recordset &rs, const QString &column)
@@ -77,10 +28,10 @@ qint16 readPoll(const Recordset &rs, const QString &column)
     const QVariant value = rs.Field(column);
     if (value.isNull())
         return 0;
-    const std::optional<double> number = numberOf(value);
-    if (!number || !std::isfinite(*number))
+    const std::optional<double> number = NumberOf(value);
+    if (!number)
         unconvertible(column, value, QStringLiteral("which is not a number"));
-    const double rounded = roundHalfToEven(*number);
+    const double rounded = RoundHalfToEven(*number);
     if (rounded < std::numeric_limits<qint16>::min() || rounded > std::numeric_limits<qint16>::max())
         unconvertible(column, value, QStringLiteral("which is outside -32768 to 32767"));
     return qint16(rounded);
@@ -89,19 +40,10 @@ qint16 readPoll(const Recordset &rs, const QString &column)
 bool readFlag(const Recordset &rs, const QString &column)
 {
     const QVariant value = rs.Field(column);
-    if (value.isNull())
-        return false;
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    const QString text = value.toString().trimmed();
-    if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
-        return true;
-    if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
-        return false;
-    const std::optional<double> number = numberOf(value);
-    if (!number || std::isnan(*number))
+    const std::optional<bool> flag = SwitchOf(value);
+    if (!flag)
         unconvertible(column, value, QStringLiteral("which is neither a number nor true or false"));
-    return *number != 0;
+    return *flag;
 }
 }
 
@@ -114,10 +56,7 @@ void LoadCompanySettings()
 {
     Recordset rs;
     rs.Open(CompanySettingsSql(), DatabaseConnection());
-    struct Closer {
-        Recordset &rs;
-        ~Closer() { rs.Close(); }
-    } closer{rs};
+    const ClosesRecordset closeAtEnd(rs);
 
     const bool eof = rs.Eof();
     const bool bof = rs.Bof();

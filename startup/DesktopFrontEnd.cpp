@@ -1,6 +1,5 @@
 #include "DesktopFrontEnd.h"
 
-#include "Form1.h"
 #include "MessageBox.h"
 #include "OpenDatabase.h"
 #include "ProgramEnd.h"
@@ -13,6 +12,8 @@
 #include <QVariant>
 
 namespace {
+const char *const keepsProgram = "keepsProgramWhileOpen";
+
 int &statusWhenNoWindowLeft()
 {
     static int status = ExitOk;
@@ -48,13 +49,18 @@ void InstallDesktopConnectionFailureHandler()
     SetOpenDatabaseFailureHandler(ReportConnectionFailureOnDesktop);
 }
 
+void KeepProgramWhileOpen(QWidget *window)
+{
+    window->setProperty(keepsProgram, true);
+}
+
 void EndIfNoWindowLeft(const QWidget *closing)
 {
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (const QWidget *window : windows) {
         if (window == closing || !window->isVisible())
             continue;
-        if (qobject_cast<const Form1 *>(window) || qobject_cast<const frmDBSettings *>(window))
+        if (window->property(keepsProgram).toBool() || qobject_cast<const frmDBSettings *>(window))
             return;
     }
     EndProgram(statusWhenNoWindowLeft());

@@ -17,6 +17,9 @@ void ReportConnectionFailureOnDesktop(const QString &reason);
 // failed (only the settings window was left), otherwise 0. Main sets it.
 void SetStatusWhenNoWindowLeft(int exitStatus);
 
+// Marks the main window: while it is open, the program goes on.
+void KeepProgramWhileOpen(QWidget *window);
+
 // Ends the program when neither the main window nor the settings window is
 // left open besides `closing`, the one being closed from its title bar or
 // Exit button.

@@ -2,13 +2,11 @@
 
 #include "ConfigFile.h"
 #include "DesktopFrontEnd.h"
-#include "Form1.h"
-#include "MailRedirect.h"
 #include "StartupSequence.h"
 
-#include <QObject>
+#include <QWidget>
 
-MainResult Main()
+MainResult Main(const MainWindowLoader &loadMainWindow, const QString &captionNote)
 {
     const StartupResult started = RunStartupSequence();
     switch (started.outcome) {
@@ -24,12 +22,10 @@ MainResult Main()
     }
     SetStatusWhenNoWindowLeft(ExitOk);
 
-    auto *form = new Form1;
-    form->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(form, &Form1::closed, form, [form] { EndIfNoWindowLeft(form); });
     // The first cycle runs here, before the window is visible.
-    form->Form_Load();
-    form->show();
-    form->setWindowTitle(form->windowTitle() + QStringLiteral(" - ") + CaptionSuffix + MailRedirectNote());
-    return {true, 0, form};
+    QWidget *window = loadMainWindow();
+    KeepProgramWhileOpen(window);
+    window->show();
+    window->setWindowTitle(window->windowTitle() + QStringLiteral(" - ") + CaptionSuffix + captionNote);
+    return {true, 0, window};
 }

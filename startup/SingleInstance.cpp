@@ -6,6 +6,10 @@
 #include <QStandardPaths>
 #include <QtGlobal>
 
+#if !defined(Q_OS_WIN)
+#include <unistd.h>
+#endif
+
 namespace {
 ExclusiveFileLock &heldLock()
 {
@@ -46,7 +50,15 @@ QString InstanceLockPath()
     const QString dir = InstanceLockDirectory();
     if (dir.isEmpty())
         return QString();
-    return QDir(dir).filePath(QStringLiteral("velmar-automation-server.lock"));
+#if defined(Q_OS_WIN)
+    const QString name = QStringLiteral("velmar-automation-server.lock");
+#else
+    // Platform-specific (Unix): the user's id in the name. In a folder that
+    // several users share, a file another user's copy left behind (which
+    // this user may not open) never stands in the way of this user's lock.
+    const QString name = QStringLiteral("velmar-automation-server-%1.lock").arg(::geteuid());
+#endif
+    return QDir(dir).filePath(name);
 }
 
 bool AnotherInstanceRunning()

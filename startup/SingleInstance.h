@@ -19,5 +19,6 @@ void ReleaseInstanceLock();
 // the service's $RUNTIME_DIRECTORY, the user's runtime folder
 // ($XDG_RUNTIME_DIR; %TEMP% on Windows). Empty when the user has none.
 QString InstanceLockDirectory();
-// "<that folder>/velmar-automation-server.lock", or empty.
+// "<that folder>/velmar-automation-server-<user id>.lock" (no user id on
+// Windows, whose folder is the user's own), or empty.
 QString InstanceLockPath();

@@ -6,7 +6,6 @@
 
 #include "Clock.h"
 #include "CompanySettings.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "DbError.h"
 #include "ProcessTrainingExpiry.h"
@@ -16,6 +15,14 @@ namespace {
 const QDate kNotifiedOnly(2026, 1, 5);    // renews 1/5/2027: notification window only
 const QDate kIssueDue(2025, 12, 20);      // renews 12/20/2026: both windows
 const QString kStars(54, QLatin1Char('*'));
+
+// The task as a cycle runs it, returning what it did.
+TrainingExpiryOutcome ProcessTrainingExpiry()
+{
+    TrainingExpiryOutcome outcome;
+    ::ProcessTrainingExpiry(outcome);
+    return outcome;
+}
 }
 
 using Notifications = TrainingDatabase;
@@ -35,7 +42,7 @@ TEST_F(Notifications, knownCertification_queuesManagerSpecialistsClientThenLogs)
     ASSERT_EQ(queued.size(), 3);
     const QStringList recipients = {QStringLiteral("manager@velmar.example"),
                                     QStringLiteral("adam@velmar.example;zoe@velmar.example;"),
-                                    QStringLiteral("contracts@client.example")};
+                                    QStringLiteral("contracts@client.test")};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(queued[i][0].toString(), QStringLiteral("alerts@velmar.example"));
         EXPECT_EQ(queued[i][1].toString(), QStringLiteral("Velmar Services"));
@@ -83,7 +90,8 @@ TEST_F(Notifications, notRequiredOrNotWorkingOrIncomplete_neverNotifiedNorIssued
     AddAcmeTraining(QDate(2030, 1, 1));   // lays out Acme; renews far ahead
     const qint64 manager = AddStaff(QStringLiteral("m2@velmar.example"));
     const qint64 active = AddContract(QStringLiteral("Beta"), manager);
-    const qint64 inactive = AddContract(QStringLiteral("Gamma"), manager, QStringLiteral("Inactive"));
+    const qint64 inactive = AddContract(QStringLiteral("Gamma"), manager, QStringLiteral("contracts@client.test"),
+                                        QStringLiteral("Inactive"));
     const qint64 person = AddPerson(QStringLiteral("Al"), QVariant(), QStringLiteral("Ng"), QVariant());
     const qint64 required = AddItem(QStringLiteral("Forklift"));
     AddTraining(AddItem(QStringLiteral("Optional course"), 12, 1), person, active, kIssueDue);
@@ -96,11 +104,11 @@ TEST_F(Notifications, notRequiredOrNotWorkingOrIncomplete_neverNotifiedNorIssued
     AddTraining(required, person, qlonglong(9999), kIssueDue);   // contract row missing
     AddTraining(required, 9999, active, kIssueDue);          // employee row missing
     AddTraining(9999, person, active, kIssueDue);            // item row missing
-    ProcessTrainingExpiry();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 0);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);
     EXPECT_EQ(Count(QStringLiteral("Issues")), 0);
-    EXPECT_EQ(CycleCounters.IssuesCreated, 0);
+    EXPECT_EQ(done.IssuesCreated, 0);
 }
 
 TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
@@ -194,11 +202,10 @@ TEST_F(Notifications, failingCertification_onlyItLeftUnnotifiedAndReported)
     db.exec(QStringLiteral("CREATE TRIGGER RefuseOne BEFORE INSERT ON AutomationServer_Emails WHEN NEW.ItemID = %1"
                            " BEGIN SELECT RAISE(ABORT, 'certification refused'); END")
                 .arg(refused));
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
-    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("certification refused")));
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
+    ASSERT_EQ(done.Failures.size(), 1);
+    EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
+    EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("certification refused")));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 449);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemID = %1").arg(refused)), 0);
     const QString rowsOfRefused =
@@ -260,8 +267,8 @@ TEST_F(AutomaticIssues, knownTraining_opensOneIssueWithItsValues)
     AddRule(QStringLiteral("EmailContractManager = 0, EmailContractSpecialist = 0, EmailClient = 0"));
     const qint64 id = AddAcmeTraining(kIssueDue);
     AddAcmeTraining(kNotifiedOnly);   // beyond the issue window
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesCreated, 1);
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
+    EXPECT_EQ(done.IssuesCreated, 1);
     const QVariantMap issue = Row(QStringLiteral("SELECT * FROM Issues"));
     EXPECT_EQ(issue[QStringLiteral("ContractID")].toLongLong(), AcmeContract());
     EXPECT_EQ(issue[QStringLiteral("Category")].toString(), QString());
@@ -282,10 +289,9 @@ TEST_F(AutomaticIssues, knownTraining_opensOneIssueWithItsValues)
     EXPECT_EQ(issue[QStringLiteral("AUTO_Date")].toString(), Iso(QDate(2026, 12, 20)));
 
     // Recognised at the next poll: no second issue.
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
+    done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues")), 1);
-    EXPECT_EQ(CycleCounters.IssuesCreated, 0);
+    EXPECT_EQ(done.IssuesCreated, 0);
 }
 
 TEST_F(AutomaticIssues, existingAndEarlierIssues_onlyNewRenewalDatesGetOne)
@@ -298,8 +304,8 @@ TEST_F(AutomaticIssues, existingAndEarlierIssues_onlyNewRenewalDatesGetOne)
     AddIssue(renewedBefore, QDate(2025, 12, 1));                        // for the earlier renewal
     const qint64 manual = AddAcmeTraining(QDate(2025, 12, 2));
     AddIssue(manual, QDate(2026, 12, 2), QStringLiteral("Open"), QStringLiteral("typed in"), QStringLiteral("jsmith"));
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesCreated, 2);
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
+    EXPECT_EQ(done.IssuesCreated, 2);
     const QList<QVariantList> opened = db.queryRows(QStringLiteral(
         "SELECT ItemID, Priority FROM Issues WHERE EnteredDate IS NOT NULL ORDER BY ItemID"));
     ASSERT_EQ(opened.size(), 2);
@@ -320,19 +326,17 @@ TEST_F(AutomaticIssues, failingInsert_onlyItLeftUnopenedReportedAndNotCounted)
     db.exec(QStringLiteral("CREATE TRIGGER RefuseOne BEFORE INSERT ON Issues WHEN NEW.ItemID = %1"
                            " BEGIN SELECT RAISE(ABORT, 'issue refused'); END")
                 .arg(refused));
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesCreated, 249);
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
+    EXPECT_EQ(done.IssuesCreated, 249);
     EXPECT_EQ(Count(QStringLiteral("Issues")), 249);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE ItemID = %1").arg(refused)), 0);
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
-    EXPECT_TRUE(CycleCounters.Failures[0].contains(QStringLiteral("issue refused")));
+    ASSERT_EQ(done.Failures.size(), 1);
+    EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("training %1 ").arg(refused)));
+    EXPECT_TRUE(done.Failures[0].contains(QStringLiteral("issue refused")));
 
     db.exec(QStringLiteral("DROP TRIGGER RefuseOne"));
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesCreated, 1);
+    done = ProcessTrainingExpiry();
+    EXPECT_EQ(done.IssuesCreated, 1);
     EXPECT_EQ(Count(QStringLiteral("(SELECT DISTINCT ItemID FROM Issues)")), 250);
 }
 
@@ -365,8 +369,8 @@ TEST_F(AutoClose, renewedOptionalSuspendedTerminated_closedWithNoteAndCounted)
         AddPerson(QStringLiteral("O"), QVariant(), QStringLiteral("O"), QVariant()), contract, kIssueDue);
     AddIssue(optional, QDate(2026, 12, 20));
 
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesClosed, 4);
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
+    EXPECT_EQ(done.IssuesClosed, 4);
     const QString note = QStringLiteral("\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)");
     const QVariantMap closed = Row(QStringLiteral("SELECT * FROM Issues WHERE ID = %1").arg(renewedIssue));
     EXPECT_EQ(closed[QStringLiteral("Description")].toString(), QStringLiteral("(AUTO ISSUE) earlier") + note);
@@ -378,9 +382,9 @@ TEST_F(AutoClose, renewedOptionalSuspendedTerminated_closedWithNoteAndCounted)
               QStringLiteral("Open"));
 
     // Closed issues are not selected again: no second note.
-    ProcessTrainingExpiry();
+    done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Description LIKE '%AUTO CLOSED%AUTO CLOSED%'")), 0);
-    EXPECT_EQ(CycleCounters.IssuesClosed, 4);
+    EXPECT_EQ(done.IssuesClosed, 0);
 }
 
 TEST_F(AutoClose, notAutomaticOrNoTrainingOrInactiveContract_staysOpen)
@@ -394,9 +398,9 @@ TEST_F(AutoClose, notAutomaticOrNoTrainingOrInactiveContract_staysOpen)
     db.exec(QStringLiteral("UPDATE ServiceContract SET Status = 'Inactive'"));
     const qint64 inactiveButDue = AddAcmeTraining(kIssueDue);
     AddIssue(inactiveButDue, QDate(2026, 12, 20));
-    ProcessTrainingExpiry();
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open'")), 4);
-    EXPECT_EQ(CycleCounters.IssuesClosed, 0);
+    EXPECT_EQ(done.IssuesClosed, 0);
 
     db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET AutoCloseIssue = 0"));
     db.exec(QStringLiteral("UPDATE CustomerEmployee SET Terminated = 1"));
@@ -414,20 +418,18 @@ TEST_F(TaskOrder, renewal_closesIssueThenNotifiesAndOpensAgainWhenDue)
 
     // Completed again: renews 12/10/2027, so the issue closes and nothing is due.
     db.exec(QStringLiteral("UPDATE CustomerEmployeeTraining SET CompletedDate = '2026-12-10 00:00:00' WHERE ID = %1").arg(id));
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
-    EXPECT_EQ(CycleCounters.IssuesClosed, 1);
+    TrainingExpiryOutcome done = ProcessTrainingExpiry();
+    EXPECT_EQ(done.IssuesClosed, 1);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Closed'")), 1);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 
     // A year on, the new renewal date comes within both windows.
     SetClockForTests([] { return QDateTime(QDate(2027, 11, 30), QTime(9, 0)); });
-    CycleCounters.Reset();
-    ProcessTrainingExpiry();
+    done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemKey = '2027-12-10 00:00:00'")), 1);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Open' AND AUTO_Date = '2027-12-10 00:00:00'")), 1);
-    EXPECT_EQ(CycleCounters.IssuesCreated, 1);
-    EXPECT_EQ(CycleCounters.IssuesClosed, 0);
+    EXPECT_EQ(done.IssuesCreated, 1);
+    EXPECT_EQ(done.IssuesClosed, 0);
 }
 
 TEST_F(TaskOrder, noRuleRow_doesNothingEvenWithWorkWaiting)

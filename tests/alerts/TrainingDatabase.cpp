@@ -2,24 +2,16 @@
 
 #include "Clock.h"
 #include "CompanySettings.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "Recordset.h"
 #include "TrainingExpireRule.h"
 
 const QDateTime TrainingDatabase::kNow(QDate(2026, 12, 7), QTime(14, 5, 9));
 
-QString Literal(const QVariant &value)
-{
-    return HostData::Literal(value);
-}
-
 void TrainingDatabase::SetUp()
 {
     SetClockForTests([] { return kNow; });
     TrainingExpireRule = TrainingExpireRuleValues();
-    CycleCounters.Reset();
-    CompanySettings = CompanySettingsValues();
     CompanySettings.Name = QStringLiteral("Velmar Services");
     CompanySettings.AutomationServerEmailFrom = QStringLiteral("alerts@velmar.example");
     QString error;
@@ -33,65 +25,10 @@ void TrainingDatabase::TearDown()
     SetClockForTests({});
 }
 
-QString TrainingDatabase::Iso(const QDate &date)
-{
-    return HostData::Iso(date);
-}
-
-qint64 TrainingDatabase::Insert(const QString &nativeSql)
-{
-    return host.Insert(nativeSql);
-}
-
 void TrainingDatabase::AddRule(const QString &overrides)
 {
-    const qint64 id = Insert(QStringLiteral(
-        "INSERT INTO AutomationServer_Alert (Item, Category, EmailContractManager, EmailContractSpecialist, EmailClient,"
-        " DaysInAdvance, CreateIssue, CreateIssueDaysInAdvance, IssuePriority, AutoCloseIssue)"
-        " VALUES ('Training Expire', 'Contract', 1, 1, 1, 30, 1, 15, 'High', 1)"));
-    if (!overrides.isEmpty())
-        db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET %1 WHERE ID = %2").arg(overrides).arg(id));
-}
-
-qint64 TrainingDatabase::AddStaff(const QVariant &email)
-{
-    return host.AddStaff(email);
-}
-
-qint64 TrainingDatabase::AddContract(const QVariant &customerName, qint64 managerId, const QString &status)
-{
-    return Insert(QStringLiteral("INSERT INTO ServiceContract (ContractNumber, CustomerName, Status, PrimaryContactEmail,"
-                                 " ContractManagerID, EmailEmployee, EmailContract)"
-                                 " VALUES ('C-1', %1, %2, 'primary@client.example', %3, 'staff@client.example',"
-                                 " 'contracts@client.example')")
-                      .arg(Literal(customerName), Literal(status))
-                      .arg(managerId));
-}
-
-void TrainingDatabase::AddSpecialist(qint64 contractId, qint64 staffId)
-{
-    host.AddSpecialist(contractId, staffId);
-}
-
-qint64 TrainingDatabase::AddPerson(const QVariant &first, const QVariant &middle, const QVariant &last,
-                                   const QVariant &suffix, int suspended, int terminated)
-{
-    return host.AddPerson(first, middle, last, suffix, suspended, terminated);
-}
-
-qint64 TrainingDatabase::AddItem(const QVariant &name, int renewsMonths, int optional)
-{
-    return host.AddItem(name, renewsMonths, optional);
-}
-
-qint64 TrainingDatabase::AddTraining(qint64 itemId, qint64 personId, const QVariant &contractId, const QDate &completed)
-{
-    return Insert(QStringLiteral("INSERT INTO CustomerEmployeeTraining (Completed, CompletedDate, TrainingItemID,"
-                                 " EmployeeID, ContractID) VALUES (1, '%1', %2, %3, %4)")
-                      .arg(Iso(completed))
-                      .arg(itemId)
-                      .arg(personId)
-                      .arg(Literal(contractId)));
+    HostData::AddRule(QStringLiteral("CreateIssueDaysInAdvance = 15")
+                      + (overrides.isEmpty() ? QString() : QStringLiteral(", ") + overrides));
 }
 
 qint64 TrainingDatabase::AddIssue(qint64 trainingId, const QDate &autoDate, const QString &status,
@@ -99,11 +36,11 @@ qint64 TrainingDatabase::AddIssue(qint64 trainingId, const QDate &autoDate, cons
 {
     return Insert(QStringLiteral("INSERT INTO Issues (ContractID, Category, ItemID, ItemDesc, Description, Status,"
                                  " EnteredBy, AUTO_Item, AUTO_Date) VALUES (%1, '', %2, 'earlier issue', %3, %4, %5,"
-                                 " %6, '%7')")
+                                 " %6, %7)")
                       .arg(m_acmeContract)
                       .arg(trainingId)
                       .arg(Literal(description), Literal(status), Literal(enteredBy), Literal(autoItem),
-                           Iso(autoDate)));
+                           Literal(autoDate)));
 }
 
 qint64 TrainingDatabase::AddAcmeTraining(const QDate &completed)
@@ -116,9 +53,4 @@ qint64 TrainingDatabase::AddAcmeTraining(const QDate &completed)
         m_firstAid = AddItem(QStringLiteral("First Aid"));
     }
     return AddTraining(m_firstAid, m_acmePerson, m_acmeContract, completed);
-}
-
-qint64 TrainingDatabase::Count(const QString &tableAndCondition)
-{
-    return host.Count(tableAndCondition);
 }

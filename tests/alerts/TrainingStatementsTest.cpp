@@ -5,6 +5,7 @@
 #include "DbError.h"
 #include "NotifyExpiredWithin.h"
 #include "TrainingStatements.h"
+#include "ValueText.h"
 
 #include <gtest/gtest.h>
 
@@ -32,8 +33,8 @@ TEST(DateText, timeOfDay_showsLongTime)
 {
     EXPECT_EQ(DateText(kAfternoon), QStringLiteral("12/7/2026 2:05:09 PM"));
     EXPECT_EQ(DateText(QDateTime(QDate(2026, 3, 1), QTime(0, 0, 1))), QStringLiteral("3/1/2026 12:00:01 AM"));
-    EXPECT_EQ(DateText(QVariant(QDateTime(QDate(2026, 3, 1), QTime(12, 0)))), QStringLiteral("3/1/2026 12:00:00 PM"));
-    EXPECT_EQ(DateText(QVariant()), QString());
+    EXPECT_EQ(ValueText(QVariant(QDateTime(QDate(2026, 3, 1), QTime(12, 0)))), QStringLiteral("3/1/2026 12:00:00 PM"));
+    EXPECT_EQ(ValueText(QVariant()), QString());
 }
 
 TEST(AutoCloseStatements, knownIssue_matchesHostText)

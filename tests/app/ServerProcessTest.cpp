@@ -1,8 +1,10 @@
 // The executable as an operator or a service manager runs it.
 
+#include "HostData.h"
+#include "ServerRun.h"
+#include "SmtpServer.h"
 #include "TempDatabase.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -12,36 +14,18 @@
 #include <gtest/gtest.h>
 
 namespace {
-struct Finished
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 class ServerProcessTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(lockDir.isValid());
-        configPath = QDir(db.directory()).filePath(QStringLiteral("config.txt"));
-        QFile config(configPath);
-        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write("\"**** Configuration File - DO NOT Modify by hand****\"\r\n"
-                     "\"Database Location\",\"Provider=SQLite;Data Source=velmar.db\"\r\n"
-                     "\"END OF CONFIG FILE\"\r\n");
-        config.close();
+        configPath = WriteServerConfig(db.directory(), QStringLiteral("Provider=SQLite;Data Source=velmar.db"));
         db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailServer,"
                                " AutomationServerEmailServerPort) VALUES ('Acme', 5, '127.0.0.1', '1')"));
     }
 
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VELMAR_INSTANCE_LOCK_DIR"), lockDir.path());
-        return env;
-    }
+    QProcessEnvironment environment() const { return ServerEnvironment(lockDir.path()); }
     void start(QProcess &process, const QStringList &arguments,
                const QProcessEnvironment &env) const
     {
@@ -49,35 +33,12 @@ protected:
         process.start(QStringLiteral(VELMAR_SERVER_BINARY), arguments);
         ASSERT_TRUE(process.waitForStarted(10000)) << process.errorString().toStdString();
     }
-    Finished run(const QStringList &arguments) const { return run(arguments, environment()); }
-    Finished run(const QStringList &arguments, const QProcessEnvironment &env) const
-    {
-        QProcess process;
-        start(process, arguments, env);
-        Finished result;
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished(5000);
-            ADD_FAILURE() << "the server did not finish";
-            return result;
-        }
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        result.err = QString::fromLocal8Bit(process.readAllStandardError());
-        return result;
-    }
+    ServerExit run(const QStringList &arguments) const { return RunServer(arguments, lockDir.path()); }
     // Starts the polling server and waits for its first cycle's line.
     void startHeadless(QProcess &process)
     {
         start(process, {QStringLiteral("--headless"), QStringLiteral("--config"), configPath}, environment());
-        QDeadlineTimer deadline(30000);
-        while (!headlessOutput.contains(QLatin1String("Issues Closed:")) && !deadline.hasExpired()) {
-            process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-            headlessOutput += QString::fromLocal8Bit(process.readAllStandardOutput());
-            if (process.state() == QProcess::NotRunning)
-                break;
-        }
-        ASSERT_TRUE(headlessOutput.contains(QLatin1String("Issues Closed:")))
+        ASSERT_TRUE(WaitForOutput(process, QStringLiteral("Issues Closed:"), headlessOutput))
             << headlessOutput.toStdString() << process.readAllStandardError().toStdString();
     }
     QStringList once() const { return {QStringLiteral("--once"), QStringLiteral("--config"), configPath}; }
@@ -91,18 +52,18 @@ protected:
 
 TEST_F(ServerProcessTest, help_andVersion_printAndSucceed)
 {
-    const Finished help = run({QStringLiteral("--help")});
+    const ServerExit help = run({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith(QLatin1String("Usage: velmar-automation-server")));
     EXPECT_TRUE(help.out.contains(QLatin1String("--headless")));
-    const Finished version = run({QStringLiteral("--version")});
+    const ServerExit version = run({QStringLiteral("--version")});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, QStringLiteral("velmar-automation-server 1.1.0\n"));
 }
 
 TEST_F(ServerProcessTest, unknownOptionOrMissingValue_isAUsageError)
 {
-    const Finished unknown = run({QStringLiteral("--bogus")});
+    const ServerExit unknown = run({QStringLiteral("--bogus")});
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_TRUE(unknown.err.contains(QLatin1String("unknown option --bogus")));
     EXPECT_TRUE(unknown.err.contains(QLatin1String("Usage:")));
@@ -117,7 +78,7 @@ TEST_F(ServerProcessTest, noDisplayWithoutHeadless_saysSoAndSuggestsHeadless)
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    const Finished result = run({QStringLiteral("--config"), configPath}, env);
+    const ServerExit result = RunServer({QStringLiteral("--config"), configPath}, env);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains(QLatin1String("no display")));
     EXPECT_TRUE(result.err.contains(QLatin1String("--headless")));
@@ -125,7 +86,7 @@ TEST_F(ServerProcessTest, noDisplayWithoutHeadless_saysSoAndSuggestsHeadless)
 
 TEST_F(ServerProcessTest, once_completedCycle_printsItsLineAndExitsZero)
 {
-    const Finished result = run(once());
+    const ServerExit result = run(once());
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     const QStringList lines = result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 1) << result.out.toStdString();
@@ -136,7 +97,7 @@ TEST_F(ServerProcessTest, once_completedCycle_printsItsLineAndExitsZero)
 TEST_F(ServerProcessTest, once_unreachableDatabase_namesTheConfigFileAndExitsOne)
 {
     QFile::remove(db.path());
-    const Finished result = run(once());
+    const ServerExit result = run(once());
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains(QLatin1String(
         "Unable to connect to the database, please check the database settings and try again.")));
@@ -147,7 +108,7 @@ TEST_F(ServerProcessTest, once_unreachableDatabase_namesTheConfigFileAndExitsOne
 TEST_F(ServerProcessTest, once_failingTask_printsErrorAboveCountsAndExitsOne)
 {
     db.exec(QStringLiteral("DROP TABLE AutomationServer_Alert"));
-    const Finished result = run(once());
+    const ServerExit result = run(once());
     EXPECT_EQ(result.exitCode, 1);
     const QStringList lines = result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2) << result.out.toStdString();
@@ -159,7 +120,7 @@ TEST_F(ServerProcessTest, once_mailGroupNotSent_exitsOne)
 {
     db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody,"
                            " EmailSent) VALUES ('a@acme.example', 'b@client.example;', 's', 'b', 0)"));
-    const Finished result = run(once());
+    const ServerExit result = run(once());
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.out.contains(QLatin1String("b@client.example;"))) << result.out.toStdString();
 }
@@ -170,18 +131,20 @@ TEST_F(ServerProcessTest, once_onlyMailRefusedForGood_exitsFour_queueStatusLists
 {
     db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody,"
                            " EmailSent) VALUES ('', 'b@client.example;', 's', 'b', 0)"));
-    const Finished result = run(once());
+    const ServerExit result = run(once());
     EXPECT_EQ(result.exitCode, 4) << result.out.toStdString();
     EXPECT_TRUE(result.out.contains(QLatin1String("sender address (EmailFrom)"))) << result.out.toStdString();
     QProcessEnvironment noDisplay = environment();
     noDisplay.remove(QStringLiteral("DISPLAY"));
     noDisplay.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    const Finished status = run({QStringLiteral("--queue-status"), QStringLiteral("--config"), configPath}, noDisplay);
+    const ServerExit status =
+        RunServer({QStringLiteral("--queue-status"), QStringLiteral("--config"), configPath}, noDisplay);
     EXPECT_EQ(status.exitCode, 0) << status.err.toStdString();
     EXPECT_TRUE(status.out.contains(QLatin1String("\tb@client.example;\tattempts: 1\tnext try: ")))
         << status.out.toStdString();
     EXPECT_TRUE(status.out.contains(QLatin1String("last reply: the sender address (EmailFrom)")));
-    const Finished retry = run({QStringLiteral("--retry-now"), QStringLiteral("--config"), configPath}, noDisplay);
+    const ServerExit retry =
+        RunServer({QStringLiteral("--retry-now"), QStringLiteral("--config"), configPath}, noDisplay);
     EXPECT_EQ(retry.exitCode, 0) << retry.err.toStdString();
     EXPECT_TRUE(run({QStringLiteral("--queue-status"), QStringLiteral("--config"), configPath})
                     .out.contains(QLatin1String("\tattempts: 0\tnext try: next poll")));
@@ -190,7 +153,7 @@ TEST_F(ServerProcessTest, once_onlyMailRefusedForGood_exitsFour_queueStatusLists
 TEST_F(ServerProcessTest, once_badCompanyRow_namesColumnAndValueAndExitsOne)
 {
     db.exec(QStringLiteral("UPDATE Company SET AutomationServerPoll = 70000"));
-    const Finished result = run(once());
+    const ServerExit result = run(once());
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains(QLatin1String("AutomationServerPoll")));
     EXPECT_TRUE(result.err.contains(QLatin1String("70000")));
@@ -212,7 +175,7 @@ TEST_F(ServerProcessTest, secondCopy_isRefusedWhileTheFirstRuns_andRunsAfterIt)
     QProcess first;
     startHeadless(first);
 
-    const Finished second = run(once());
+    const ServerExit second = run(once());
     EXPECT_EQ(second.exitCode, 3);
     EXPECT_TRUE(second.err.contains(QLatin1String("This application is already running.")));
     EXPECT_TRUE(second.out.isEmpty());
@@ -231,7 +194,7 @@ TEST_F(ServerProcessTest, secondCopyWhileDatabaseIsDown_reportsTheConnectionNotT
     config.write("\"h\"\r\n\"Database Location\",\"Provider=SQLite;Data Source=gone.db\"\r\n");
     config.close();
 
-    const Finished second = run(once());
+    const ServerExit second = run(once());
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_TRUE(second.err.contains(QLatin1String("Unable to Connect")));
     EXPECT_FALSE(second.err.contains(QLatin1String("already running")));
@@ -246,6 +209,27 @@ TEST_F(ServerProcessTest, crashedCopy_doesNotBlockTheNextStart)
     startHeadless(crashed);
     crashed.kill();   // SIGKILL: no chance to release the lock
     ASSERT_TRUE(crashed.waitForFinished(30000));
-    const Finished next = run(once());
+    const ServerExit next = run(once());
     EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
+}
+
+// The desktop window on the demonstration database, offscreen: its first
+// cycle runs as it loads, and its log line reaches standard output too.
+TEST_F(ServerProcessTest, desktop_onTheDemoDatabase_showsItsFirstCycleLine)
+{
+    TempDatabase demo(TempDatabase::Content::SchemaAndDemo);
+    SmtpServer mail;
+    demo.exec(QStringLiteral("UPDATE Company SET AutomationServerEmailServerPort = '%1'").arg(mail.port()));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess desktop;
+    start(desktop, {QStringLiteral("--config"), WriteServerConfig(demo.directory(), demo.connectionString())}, env);
+    QString output;
+    EXPECT_TRUE(WaitForOutput(desktop, QStringLiteral("Issues Closed:"), output))
+        << output.toStdString() << desktop.readAllStandardError().toStdString();
+    EXPECT_TRUE(output.contains(QLatin1String("  - Emails: "))) << output.toStdString();
+    EXPECT_GT(demo.queryValue(QStringLiteral("SELECT COUNT(*) FROM Issues")).toInt(), 0);
+    EXPECT_FALSE(mail.messages().isEmpty());
+    desktop.kill();
+    desktop.waitForFinished(10000);
 }

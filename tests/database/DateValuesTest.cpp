@@ -3,7 +3,7 @@
 // the system's connection and written as the system writes them, whatever
 // the machine's time zone.
 #include "DateArithmetic.h"
-#include "DateText.h"
+#include "ValueText.h"
 #include "DateValues.h"
 #include "EmbeddedFixture.h"
 #include "Recordset.h"
@@ -284,25 +284,25 @@ TEST_F(StoredDates, midnightAndAfternoon_readBackAndWriteAsTheSystemWritesDates)
 {
     const QVariant midnight = readBack(QStringLiteral("IssueDate"), QStringLiteral("2027-01-05 00:00:00"));
     ASSERT_EQ(midnight.typeId(), QMetaType::QDateTime);
-    EXPECT_EQ(DateText(midnight), QStringLiteral("1/5/2027"));
+    EXPECT_EQ(ValueText(midnight), QStringLiteral("1/5/2027"));
     const QVariant afternoon = readBack(QStringLiteral("EnteredDate"), QStringLiteral("2026-12-07 14:05:09"));
     ASSERT_EQ(afternoon.typeId(), QMetaType::QDateTime);
-    EXPECT_EQ(DateText(afternoon), QStringLiteral("12/7/2026 2:05:09 PM"));
-    EXPECT_EQ(DateText(readBack(QStringLiteral("EditedDate"), QStringLiteral("2026-12-07 00:00:01"))),
+    EXPECT_EQ(ValueText(afternoon), QStringLiteral("12/7/2026 2:05:09 PM"));
+    EXPECT_EQ(ValueText(readBack(QStringLiteral("EditedDate"), QStringLiteral("2026-12-07 00:00:01"))),
               QStringLiteral("12/7/2026 12:00:01 AM"));
-    EXPECT_EQ(DateText(readBack(QStringLiteral("DueDate"), QStringLiteral("2028-02-29"))), QStringLiteral("2/29/2028"));
+    EXPECT_EQ(ValueText(readBack(QStringLiteral("DueDate"), QStringLiteral("2028-02-29"))), QStringLiteral("2/29/2028"));
     // Text in a date column that is no date stays text (a host column
     // without the embedded schema's check).
     db.exec(QStringLiteral("PRAGMA ignore_check_constraints = ON"));
     const QVariant word = readBack(QStringLiteral("DueDate"), QStringLiteral("soon"));
     EXPECT_EQ(word.typeId(), QMetaType::QString);
-    EXPECT_EQ(DateText(word), QStringLiteral("soon"));
+    EXPECT_EQ(ValueText(word), QStringLiteral("soon"));
 
     // A computed date (the renewal date of the system's queries) reads the same.
     const QVariant renewal = scalar(QStringLiteral("SELECT DATEADD(Month, 12, '2026-01-05')"));
     ASSERT_EQ(renewal.typeId(), QMetaType::QDateTime);
-    EXPECT_EQ(DateText(renewal), QStringLiteral("1/5/2027"));
-    EXPECT_EQ(DateText(scalar(QStringLiteral("SELECT DATEADD(Month, 12, '12/7/2025 2:05:09 PM')"))),
+    EXPECT_EQ(ValueText(renewal), QStringLiteral("1/5/2027"));
+    EXPECT_EQ(ValueText(scalar(QStringLiteral("SELECT DATEADD(Month, 12, '12/7/2025 2:05:09 PM')"))),
               QStringLiteral("12/7/2026 2:05:09 PM"));
 }
 
@@ -339,11 +339,11 @@ TEST_F(StoredDates, zoneSkippingMidnight_datesReadAndStepAsStored)
 
     const QVariant skipped = readBack(QStringLiteral("IssueDate"), QStringLiteral("2026-03-08 00:00:00"));
     ASSERT_EQ(skipped.typeId(), QMetaType::QDateTime);
-    EXPECT_EQ(DateText(skipped), QStringLiteral("3/8/2026"));
+    EXPECT_EQ(ValueText(skipped), QStringLiteral("3/8/2026"));
     const QVariant renewal = scalar(QStringLiteral("SELECT DATEADD(Month, 12, '2025-03-08')"));
     ASSERT_EQ(renewal.typeId(), QMetaType::QDateTime);
-    EXPECT_EQ(DateText(renewal), QStringLiteral("3/8/2026"));
-    EXPECT_EQ(DateText(scalar(QStringLiteral("SELECT DATEADD(Minute, 30, '3/8/2026')"))),
+    EXPECT_EQ(ValueText(renewal), QStringLiteral("3/8/2026"));
+    EXPECT_EQ(ValueText(scalar(QStringLiteral("SELECT DATEADD(Minute, 30, '3/8/2026')"))),
               QStringLiteral("3/8/2026 12:30:00 AM"));
     connection.Execute(QStringLiteral("UPDATE Issues SET DueDate = '3/8/2026 12:30:00 AM'"));
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT DueDate FROM Issues")).toString(), QStringLiteral("2026-03-08 00:30:00"));

@@ -1,4 +1,8 @@
+#include "MailHeaders.h"
 #include "MailTestSupport.h"
+
+#include <QLocale>
+#include <QTimeZone>
 
 using Behaviour = SmtpServer::Behaviour;
 using Tls = SmtpServer::Tls;
@@ -41,6 +45,19 @@ QByteArray headerBlock(const ReceivedMail &mail)
 } // namespace
 
 // --- what arrives --------------------------------------------------------
+
+TEST(MailDateField, englishNamesAndNumericOffsetWhateverTheLocale)
+{
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const struct { int offsetSeconds; const char *field; } cases[] = {
+        {3600, "Date: 07 Dec 2026 14:05:09 +0100"},
+        {-19800, "Date: 07 Dec 2026 14:05:09 -0530"},
+        {0, "Date: 07 Dec 2026 14:05:09 +0000"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(DateField(QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9), QTimeZone(c.offsetSeconds))), c.field);
+    QLocale::setDefault(before);
+}
 
 TEST_F(MailTest, plainMessage_arrivesAsProperInternetMessage)
 {

@@ -1,6 +1,6 @@
 #include "MailTestSupport.h"
 
-#include "CompanySettings.h"
+#include "FreshCompanySettings.h"
 #include "SendEmail.h"
 
 namespace {
@@ -8,17 +8,12 @@ namespace {
 class SendEmailTest : public MailTest
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         MailTest::SetUp();
-        CompanySettings = {};
         CompanySettings.AutomationServerEmailServer = QStringLiteral("127.0.0.1");
         CompanySettings.AutomationServerEmailServerPort = QString::number(server.port());
-    }
-    void TearDown() override
-    {
-        CompanySettings = {};
-        MailTest::TearDown();
     }
 
     void send(const QString &list)

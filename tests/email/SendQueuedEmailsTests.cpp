@@ -1,9 +1,9 @@
 #include "MailTestSupport.h"
 
 #include "CompanySettings.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "DbError.h"
+#include "FreshCompanySettings.h"
 #include "MailQueueState.h"
 #include "Recordset.h"
 #include "SendQueuedEmails.h"
@@ -26,22 +26,28 @@ QString quoted(const QVariant &value)
 class QueueTest : public MailTest
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         MailTest::SetUp();
         start(SmtpServer::Options{});
         QString error;
         ASSERT_TRUE(DatabaseConnection().Open(db.connectionString(), &error)) << error.toStdString();
-        CycleCounters.Reset();
     }
     void TearDown() override
     {
         SharedRecordset().Close();
         DatabaseConnection().Close();
-        CompanySettings = {};
-        CycleCounters.Reset();
         MailTest::TearDown();
     }
+
+    // The queue run as a cycle runs it; what it did is left in `sent`.
+    void SendQueuedEmails()
+    {
+        sent = {};
+        ::SendQueuedEmails(sent);
+    }
+    MailSendingOutcome sent;
 
     void start(const SmtpServer::Options &options)
     {
@@ -109,7 +115,7 @@ TEST(QueueStatements, textsAreExactlyTheQueueDialogue)
                              "WHERE ID IN (4,7,9)"));
     EXPECT_EQ(MarkEmailsSentSql(QStringLiteral("12"), QDateTime(QDate(2027, 1, 5), QTime(0, 0))),
               QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='1/5/2027' WHERE ID IN (12)"));
-    EXPECT_EQ(NotificationSubject(QStringLiteral("O'Neil & Co")), QStringLiteral("Notification from O'Neil & Co"));
+    EXPECT_EQ(CombinedMessageSubject(QStringLiteral("O'Neil & Co")), QStringLiteral("Notification from O'Neil & Co"));
 }
 
 TEST_F(QueueTest, emptyQueue_sendsNothingAndCountsNothing)
@@ -118,8 +124,8 @@ TEST_F(QueueTest, emptyQueue_sendsNothingAndCountsNothing)
           QStringLiteral("alerts@velmar.test"), 1);
     SendQueuedEmails();
     EXPECT_EQ(server->connectionCount(), 0);
-    EXPECT_EQ(CycleCounters.Emails, 0);
-    EXPECT_TRUE(CycleCounters.Failures.isEmpty());
+    EXPECT_EQ(sent.Emails, 0);
+    EXPECT_TRUE(sent.Failures.isEmpty());
 }
 
 TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
@@ -146,7 +152,7 @@ TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
         EXPECT_EQ(sentFlag(id), 1) << id;
         EXPECT_EQ(dateSent(id).toDateTime(), sentAt) << id;
     }
-    EXPECT_EQ(CycleCounters.Emails, 1);
+    EXPECT_EQ(sent.Emails, 1);
 }
 
 TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrder)
@@ -162,7 +168,7 @@ TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrder)
     EXPECT_EQ(mails.at(0).body, combined({"a one"}));
     EXPECT_EQ(mails.at(1).recipients, QStringList{QStringLiteral("b@client.test")});
     EXPECT_EQ(mails.at(1).body, combined({"b one", "b two"}));
-    EXPECT_EQ(CycleCounters.Emails, 2);
+    EXPECT_EQ(sent.Emails, 2);
     // One run, one SMTP session, ended with the run.
     EXPECT_EQ(server->connectionCount(), 1);
     EXPECT_EQ(server->waitForClosedConnections(1, 5000), 1);
@@ -185,7 +191,7 @@ TEST_F(QueueTest, listsDifferingOnlyInCase_areDifferentGroups)
     EXPECT_EQ(mails.at(2).body, combined({"three"}));
     for (qint64 id : {a, b, c})
         EXPECT_EQ(sentFlag(id), 1);
-    EXPECT_EQ(CycleCounters.Emails, 3);
+    EXPECT_EQ(sent.Emails, 3);
 }
 
 TEST_F(QueueTest, sentRowsAndRowsWithoutRecipient_areNeverTouched)
@@ -231,18 +237,17 @@ TEST_F(QueueTest, nullBody_addsOnlyItsBreakAndEmptyFooterKeepsTheBreaks)
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
     EXPECT_EQ(mails.first().body, QByteArray("one\r\n\r\n\r\n\r\n\r\n"));
-    EXPECT_EQ(CycleCounters.Emails, 1);
+    EXPECT_EQ(sent.Emails, 1);
 }
 
 TEST_F(QueueTest, nullOrEmptySender_failsItsGroupAndMarksNothing)
 {
     for (const QVariant &sender : {QVariant(), QVariant(QString()), QVariant(QStringLiteral("  "))}) {
         const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("one"), QStringLiteral("V"), sender);
-        CycleCounters.Reset();
         SendQueuedEmails();
         EXPECT_EQ(sentFlag(id), 0);
-        ASSERT_EQ(CycleCounters.Stuck.size(), 1);
-        EXPECT_TRUE(CycleCounters.Stuck.first().contains(QLatin1String("sender address (EmailFrom)")));
+        ASSERT_EQ(sent.Stuck.size(), 1);
+        EXPECT_TRUE(sent.Stuck.first().contains(QLatin1String("sender address (EmailFrom)")));
         clearQueue();
     }
     EXPECT_EQ(server->connectionCount(), 0);
@@ -263,10 +268,10 @@ TEST_F(QueueTest, failingGroup_staysQueuedWhileOthersAreSent)
     EXPECT_EQ(sentFlag(refused), 0);
     EXPECT_TRUE(dateSent(refused).isNull());
     EXPECT_EQ(sentFlag(z), 1);
-    EXPECT_EQ(CycleCounters.Emails, 2);
-    EXPECT_TRUE(CycleCounters.Failures.isEmpty());
-    ASSERT_EQ(CycleCounters.Stuck.size(), 1);
-    const QString line = CycleCounters.Stuck.first();
+    EXPECT_EQ(sent.Emails, 2);
+    EXPECT_TRUE(sent.Failures.isEmpty());
+    ASSERT_EQ(sent.Stuck.size(), 1);
+    const QString line = sent.Stuck.first();
     EXPECT_TRUE(line.startsWith(QStringLiteral("Email to refused@client.test not sent: "))) << line.toStdString();
     EXPECT_TRUE(line.contains(QStringLiteral("550"))) << line.toStdString();
     EXPECT_FALSE(line.contains(QLatin1Char('\n')));
@@ -282,10 +287,10 @@ TEST_F(QueueTest, serverDown_leavesEverythingQueuedAndStopsAfterTheFirstGroup)
     EXPECT_NO_THROW(SendQueuedEmails());
     EXPECT_EQ(sentFlag(a), 0);
     EXPECT_EQ(sentFlag(b), 0);
-    EXPECT_EQ(CycleCounters.Emails, 0);
-    ASSERT_EQ(CycleCounters.Failures.size(), 2);
-    EXPECT_TRUE(CycleCounters.Failures.at(0).startsWith(QStringLiteral("Email to a@client.test not sent: ")));
-    EXPECT_EQ(CycleCounters.Failures.at(1), QStringLiteral("Mail sending stopped for this cycle: the mail server "
+    EXPECT_EQ(sent.Emails, 0);
+    ASSERT_EQ(sent.Failures.size(), 2);
+    EXPECT_TRUE(sent.Failures.at(0).startsWith(QStringLiteral("Email to a@client.test not sent: ")));
+    EXPECT_EQ(sent.Failures.at(1), QStringLiteral("Mail sending stopped for this cycle: the mail server "
                                                            "failed; 1 message(s) stay queued for the next poll"));
 }
 
@@ -304,9 +309,9 @@ TEST_F(QueueTest, refusedLogin_isReportedWithoutThePassword)
     SendQueuedEmails();
 
     EXPECT_EQ(sentFlag(id), 0);
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_TRUE(CycleCounters.Failures.first().contains(QStringLiteral("535"))) << CycleCounters.Failures.first().toStdString();
-    EXPECT_FALSE(CycleCounters.Failures.first().contains(QStringLiteral("wrong-Pa55")));
+    ASSERT_EQ(sent.Failures.size(), 1);
+    EXPECT_TRUE(sent.Failures.first().contains(QStringLiteral("535"))) << sent.Failures.first().toStdString();
+    EXPECT_FALSE(sent.Failures.first().contains(QStringLiteral("wrong-Pa55")));
 }
 
 // The mark is taken before the message leaves: a queue that refuses it, or
@@ -315,7 +320,6 @@ TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
 {
     for (const bool locked : {false, true}) {
         SCOPED_TRACE(locked ? "anotherWriterHoldsTheLock" : "triggerRefusesTheUpdate");
-        CycleCounters.Reset();
         db.exec(QStringLiteral("DROP TRIGGER IF EXISTS queue_frozen"));
         if (!locked)
             db.exec(QStringLiteral("CREATE TRIGGER queue_frozen BEFORE UPDATE ON AutomationServer_EmailsSent "
@@ -329,9 +333,9 @@ TEST_F(QueueTest, queueThatCannotBeMarked_sendsNothingAndSaysWhy)
         writer.Close();
         EXPECT_EQ(server->connectionCount(), 0);
         EXPECT_EQ(sentFlag(a), 0);
-        EXPECT_EQ(CycleCounters.Emails, 0);
-        ASSERT_EQ(CycleCounters.Failures.size(), 1);
-        const QString line = CycleCounters.Failures.first();
+        EXPECT_EQ(sent.Emails, 0);
+        ASSERT_EQ(sent.Failures.size(), 1);
+        const QString line = sent.Failures.first();
         EXPECT_TRUE(line.startsWith(QLatin1String("Mail sending stopped for this cycle: the queue rows cannot be "
                                                   "marked sent, so no message is sent")))
             << line.toStdString();
@@ -376,7 +380,6 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
         clearQueue();
         for (int i = 0; i < 7; ++i)
             queue(QStringLiteral("list%1@client.test").arg(i), QStringLiteral("body"));
-        CycleCounters.Reset();
         SendQueuedEmails();
         SetPlainTextLoginAllowed(false);
 
@@ -385,10 +388,10 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
         EXPECT_EQ(int(server->messages().size()), c.sent);
         EXPECT_EQ(db.queryValue(QStringLiteral("SELECT SUM(EmailSent) FROM AutomationServer_EmailsSent")).toInt(), c.sent);
         if (c.sent == 0) {
-            ASSERT_EQ(CycleCounters.Failures.size(), 2);
-            EXPECT_TRUE(CycleCounters.Failures.first().contains(QLatin1String(c.failure)))
-                << CycleCounters.Failures.first().toStdString();
-            EXPECT_TRUE(CycleCounters.Failures.last().contains(QLatin1String("6 message(s) stay queued")));
+            ASSERT_EQ(sent.Failures.size(), 2);
+            EXPECT_TRUE(sent.Failures.first().contains(QLatin1String(c.failure)))
+                << sent.Failures.first().toStdString();
+            EXPECT_TRUE(sent.Failures.last().contains(QLatin1String("6 message(s) stay queued")));
         }
     }
 }
@@ -409,10 +412,9 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
         clearQueue();
         const qint64 id = queue(QString::fromLatin1(c.to), QStringLiteral("body"));
         SetClockForTests([failedAt] { return failedAt; });
-        CycleCounters.Reset();
         SendQueuedEmails();
         EXPECT_EQ(sentFlag(id), 0);
-        EXPECT_EQ((permanent ? CycleCounters.Stuck : CycleCounters.Failures).size(), 1);
+        EXPECT_EQ((permanent ? sent.Stuck : sent.Failures).size(), 1);
         EXPECT_TRUE(MailQueueStatusText().contains(QStringLiteral("%1\t%2\tattempts: 1\tnext try: %3\tlast reply: ")
                                                        .arg(id)
                                                        .arg(QString::fromLatin1(c.to),
@@ -422,13 +424,12 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
 
         // The next poll: a refused list is not tried, nor reported again.
         SetClockForTests([failedAt] { return failedAt.addSecs(5 * 60); });
-        CycleCounters.Reset();
         const int connections = server->connectionCount();
         if (permanent) {
             SendQueuedEmails();
             EXPECT_EQ(server->connectionCount(), connections);
-            EXPECT_TRUE(CycleCounters.Stuck.isEmpty());
-            EXPECT_EQ(CycleCounters.MailHeldBack, 1);
+            EXPECT_TRUE(sent.Stuck.isEmpty());
+            EXPECT_EQ(sent.MailHeldBack, 1);
             // The address is mended (the server now takes it).
             SmtpServer::Options mended;
             mended.behaviour = SmtpServer::Behaviour::AcceptAll;
@@ -456,15 +457,14 @@ TEST_F(QueueTest, boundedSending_stopsBetweenGroupsOnTimeOrStop)
     SendQueuedEmails();
     RequestMailStop(false);
     EXPECT_EQ(server->connectionCount(), 0);
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_EQ(CycleCounters.Failures.first(), QStringLiteral("Mail sending stopped for this cycle: the server is "
+    ASSERT_EQ(sent.Failures.size(), 1);
+    EXPECT_EQ(sent.Failures.first(), QStringLiteral("Mail sending stopped for this cycle: the server is "
                                                              "stopping; 3 message(s) stay queued for the next poll"));
 
-    CycleCounters.Reset();
     SetMailSendingBudgetForTests(std::chrono::milliseconds(1));
     SendQueuedEmails();
     SetMailSendingBudgetForTests(std::chrono::milliseconds(0));
-    EXPECT_LT(CycleCounters.Emails, 3);
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_TRUE(CycleCounters.Failures.first().contains(QLatin1String("time for sending")));
+    EXPECT_LT(sent.Emails, 3);
+    ASSERT_EQ(sent.Failures.size(), 1);
+    EXPECT_TRUE(sent.Failures.first().contains(QLatin1String("time for sending")));
 }

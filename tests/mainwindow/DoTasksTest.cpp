@@ -1,7 +1,7 @@
-#include "CompanySettings.h"
 #include "CycleCounters.h"
 #include "DbConnection.h"
 #include "DoTasks.h"
+#include "FreshCompanySettings.h"
 #include "OpenDatabase.h"
 #include "Recordset.h"
 #include "SmtpServer.h"
@@ -13,11 +13,11 @@ namespace {
 class DoTasksTest : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         DBConnectionString = db.connectionString();
         SetOpenDatabaseFailureHandler([this](const QString &reason) { connectionFailures.append(reason); });
-        CompanySettings = CompanySettingsValues();
         CompanySettings.Name = QStringLiteral("Acme");
         CompanySettings.AutomationServerEmailServer = QStringLiteral("127.0.0.1");
         CycleCounters.Reset();
@@ -48,7 +48,6 @@ TEST_F(DoTasksTest, cycleWithNothingToDo_resetsCountersAndClosesTheConnection)
     CycleCounters.Emails = 7;
     CycleCounters.IssuesCreated = 8;
     CycleCounters.IssuesClosed = 9;
-    CycleCounters.Failures = {QStringLiteral("an old failure")};
     const CycleResult result = DoTasks();
     EXPECT_EQ(result.outcome, CycleOutcome::Completed) << result.errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(result.errors.isEmpty());

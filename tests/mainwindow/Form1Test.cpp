@@ -1,9 +1,9 @@
 #include "Clock.h"
-#include "CompanySettings.h"
 #include "CycleCounters.h"
+#include "DateText.h"
 #include "DbConnection.h"
 #include "Form1.h"
-#include "DateText.h"
+#include "FreshCompanySettings.h"
 #include "LogLine.h"
 #include "OpenDatabase.h"
 #include "ProgramEnd.h"
@@ -26,10 +26,10 @@ namespace {
 class Form1Test : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         DBConnectionString = db.connectionString();
-        CompanySettings = CompanySettingsValues();
         CycleCounters.Reset();
         SetOpenDatabaseFailureHandler([this](const QString &) {
             ++connectionFailures;

@@ -1,5 +1,5 @@
-#include "CompanySettings.h"
 #include "DbConnection.h"
+#include "FreshCompanySettings.h"
 #include "HeadlessServer.h"
 #include "OpenDatabase.h"
 #include "TempDatabase.h"
@@ -10,11 +10,8 @@ namespace {
 class HeadlessServerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        DBConnectionString = db.connectionString();
-        CompanySettings = CompanySettingsValues();
-    }
+    FreshCompanySettings freshSettings;
+    void SetUp() override { DBConnectionString = db.connectionString(); }
     void TearDown() override { CloseDatabase(); }
 
     TempDatabase db;

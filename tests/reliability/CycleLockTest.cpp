@@ -91,6 +91,7 @@ protected:
 TEST_F(LockedCycle, anotherServerHoldsTheLock_cycleIsSkippedWithALogLineAndTouchesNothing)
 {
     SqliteLockHolder otherServer(EmbeddedCycleLockPath(db.path()));
+    const ShortLockWaits shortWaits;
     const QString log = Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::Skipped);
     const QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);

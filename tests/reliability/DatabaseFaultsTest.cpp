@@ -95,6 +95,7 @@ TEST_F(DatabaseFaults, writeLockedByAnotherProcessPastTheBusyTimeout_nothingHalf
     // Readers are not blocked (WAL): the cycle gets half-way, to its first
     // write, and waits there for the busy timeout.
     SqliteLockHolder otherWriter(db.path(), QStringLiteral("BEGIN IMMEDIATE"));
+    const ShortLockWaits shortWaits;
     const QString log = Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);
     ASSERT_EQ(last.errors.size(), 1) << log.toStdString();

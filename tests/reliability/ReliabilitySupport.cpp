@@ -1,9 +1,9 @@
 #include "ReliabilitySupport.h"
 
 #include "Clock.h"
-#include "CompanySettings.h"
 #include "CycleCounters.h"
 #include "DbConnection.h"
+#include "FreshCompanySettings.h"
 #include "LogLine.h"
 #include "MailComponent.h"
 #include "OpenDatabase.h"
@@ -23,7 +23,6 @@ void CycleTest::SetUp()
     ShortMailTimeouts(false);
     SetClockForTests([] { return kNow; });
     TrainingExpireRule = TrainingExpireRuleValues();
-    CompanySettings = CompanySettingsValues();
     CycleCounters.Reset();
     DBConnectionString = db.connectionString();
     SetOpenDatabaseFailureHandler([this](const QString &reason) { connectionFailures.append(reason); });
@@ -37,7 +36,6 @@ void CycleTest::TearDown()
     SetMailTimeoutsForTests({});
     SetClockForTests({});
     qunsetenv("CURL_CA_BUNDLE");
-    CompanySettings = CompanySettingsValues();
     CycleCounters.Reset();
 }
 

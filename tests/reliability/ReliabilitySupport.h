@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DoTasks.h"
+#include "FreshCompanySettings.h"
 #include "HostData.h"
 #include "ServerRun.h"
 #include "SmtpServer.h"
@@ -25,6 +26,7 @@
 class CycleTest : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     static const QDateTime kNow;
     static QDate Today() { return kNow.date(); }
 
@@ -99,6 +101,15 @@ public:
 private:
     QProcess m_process;
     bool m_holding = false;
+};
+
+// Waits on another server's lock (the cycle lock, the write lock) cut to a
+// fraction of a second for the tests of what follows such a wait, in this
+// process and the servers it starts; the usual waits again at the end of scope.
+struct ShortLockWaits
+{
+    ShortLockWaits() { qputenv("VELMAR_LOCK_WAIT_MS", "300"); }
+    ~ShortLockWaits() { qunsetenv("VELMAR_LOCK_WAIT_MS"); }
 };
 
 // Texts in failure messages as text.

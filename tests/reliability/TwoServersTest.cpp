@@ -131,6 +131,7 @@ TEST_F(TwoServers, otherServerHoldsTheLockThroughout_oneShotExitsThreeAndDoesNot
 {
     addWork(1, 2, QStringLiteral("held"));
     SqliteLockHolder otherServer(EmbeddedCycleLockPath(db.path()));
+    const ShortLockWaits shortWaits;
     const ServerExit skipped = RunServer(OnceArguments(config), machineA.path());
     EXPECT_EQ(skipped.exitCode, 3) << skipped.err.toStdString();
     const QStringList lines = skipped.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);

@@ -5,10 +5,10 @@
 
 #include "ConfigFile.h"
 #include "OpenDatabase.h"
+#include "ServerRun.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -241,62 +241,33 @@ TEST_F(ConfigFileBadInputTest, writtenFile_isOwnerOnlyWhateverTheUmaskAndTheOldF
 
 // --- Through the server itself ---------------------------------------------------
 
-namespace {
-
-struct Finished
-{
-    int exitCode = -1;
-    QString err;
-};
-
-Finished runOnce(const QString &configPath, const QString &lockDir)
-{
-    QProcess server;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VELMAR_INSTANCE_LOCK_DIR"), lockDir);
-    server.setProcessEnvironment(env);
-    server.start(QStringLiteral(VELMAR_SERVER_BINARY), {QStringLiteral("--once"), QStringLiteral("--config"), configPath});
-    Finished finished;
-    if (!server.waitForFinished(60000)) {
-        server.kill();
-        server.waitForFinished(5000);
-        ADD_FAILURE() << "the server did not finish";
-        return finished;
-    }
-    finished.exitCode = server.exitStatus() == QProcess::NormalExit ? server.exitCode() : -1;
-    finished.err = QString::fromLocal8Bit(server.readAllStandardError());
-    return finished;
-}
-
-} // namespace
-
 TEST_F(ConfigFileBadInputTest, server_withBadConfigFile_exitsOneWithTheMessageAndTheReason)
 {
     QTemporaryDir lockDir;
     ASSERT_TRUE(lockDir.isValid());
     const QString connectionFailed = QStringLiteral("Unable to connect to the database");
 
-    Finished finished = runOnce(path, lockDir.path());
+    ServerExit finished = RunServer(OnceArguments(path), lockDir.path());
     EXPECT_EQ(finished.exitCode, 1);
     EXPECT_TRUE(finished.err.contains(connectionFailed)) << finished.err.toStdString();
     EXPECT_TRUE(finished.err.contains(QLatin1String("does not exist"))) << finished.err.toStdString();
 
     write("\"" + QByteArray(1 << 20, 'q'));
-    finished = runOnce(path, lockDir.path());
+    finished = RunServer(OnceArguments(path), lockDir.path());
     EXPECT_EQ(finished.exitCode, 1);
     EXPECT_TRUE(finished.err.contains(connectionFailed)) << finished.err.toStdString();
     EXPECT_TRUE(finished.err.contains(QLatin1String("holds no connection string"))) << finished.err.toStdString();
 
     for (quint32 seed : {7u, 8u}) {
         write(garbage(32768, seed));
-        finished = runOnce(path, lockDir.path());
+        finished = RunServer(OnceArguments(path), lockDir.path());
         EXPECT_EQ(finished.exitCode, 1) << "seed " << seed;
         EXPECT_TRUE(finished.err.contains(connectionFailed)) << finished.err.left(2000).toStdString();
     }
 
     // A connection string to a database file that is not there.
     write(savedFile("Provider=SQLite;Data Source=no-such.db"));
-    finished = runOnce(path, lockDir.path());
+    finished = RunServer(OnceArguments(path), lockDir.path());
     EXPECT_EQ(finished.exitCode, 1);
     EXPECT_TRUE(finished.err.contains(connectionFailed)) << finished.err.toStdString();
     EXPECT_TRUE(finished.err.contains(QLatin1String("no-such.db"))) << finished.err.toStdString();

@@ -2,20 +2,18 @@
 // the system's words and the driver's), the reasons start-up prints, the mail
 // failure lines of a cycle and the server's own output.
 
-#include "CompanySettings.h"
 #include "ConnectionString.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
+#include "FreshCompanySettings.h"
+#include "HostData.h"
 #include "MailComponent.h"
 #include "OpenDatabase.h"
 #include "SendQueuedEmails.h"
+#include "ServerRun.h"
 #include "SmtpServer.h"
 #include "TempDatabase.h"
 
-#include <QDir>
 #include <QRegularExpression>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -124,23 +122,14 @@ TEST(DatabaseSecrets, serverThatCannotConnect_printsNoPassword)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString config = dir.filePath(QStringLiteral("config.txt"));
-    QFile file(config);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("\"**** Configuration File - DO NOT Modify by hand****\"\r\n"
-               "\"Database Location\",\"Driver={No Such Driver 99};Server=db1;UID=sa;PWD=Printed-Vortex-3598\"\r\n"
-               "\"END OF CONFIG FILE\"\r\n");
-    file.close();
-
-    QProcess server;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VELMAR_INSTANCE_LOCK_DIR"), dir.path());
-    server.setProcessEnvironment(env);
-    server.start(QStringLiteral(VELMAR_SERVER_BINARY), {QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"),
-                                                       QStringLiteral("--config"), config});
-    ASSERT_TRUE(server.waitForFinished(60000)) << "the server did not finish";
-    const QString output = QString::fromLocal8Bit(server.readAllStandardOutput() + server.readAllStandardError());
-    EXPECT_EQ(server.exitCode(), 1) << output.toStdString();
+    const QString config = WriteServerConfig(
+        dir.path(), QStringLiteral("Driver={No Such Driver 99};Server=db1;UID=sa;PWD=Printed-Vortex-3598"));
+    const ServerExit server = RunServer({QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"),
+                                         QStringLiteral("--config"), config},
+                                        dir.path());
+    ASSERT_TRUE(server.finished) << "the server did not finish";
+    const QString output = server.out + server.err;
+    EXPECT_EQ(server.exitCode, 1) << output.toStdString();
     EXPECT_TRUE(output.contains(QLatin1String("Unable to connect"))) << output.toStdString();
     EXPECT_TRUE(keepsNoPartOf(output, QStringLiteral("Printed-Vortex-3598")));
 }
@@ -157,6 +146,7 @@ const QString MailPassword = QStringLiteral("Smtp:Secret/Nova%20-4609");
 class MailSecretsTest : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         qputenv("CURL_CA_BUNDLE", SmtpServer::testAuthorityFile().toLocal8Bit());
@@ -166,18 +156,15 @@ protected:
                                " 'client@client.test;', 's', 'Training expires soon.', 0)"));
         QString error;
         ASSERT_TRUE(DatabaseConnection().Open(db.connectionString(), &error)) << error.toStdString();
-        CompanySettings = CompanySettingsValues();
         CompanySettings.Name = QStringLiteral("Velmar");
         CompanySettings.AutomationServerEmailServer = QStringLiteral("127.0.0.1");
         CompanySettings.AutomationServerEmailUser = MailUser;
         CompanySettings.AutomationServerEmailPassword = MailPassword;
         CompanySettings.AutomationServerEmailUseSSLTLS = true;
-        CycleCounters.Reset();
     }
     void TearDown() override
     {
         DatabaseConnection().Close();
-        CompanySettings = CompanySettingsValues();
         SetMailTimeoutsForTests({});
         qunsetenv("CURL_CA_BUNDLE");
     }
@@ -185,14 +172,15 @@ protected:
     // Sends the queue; the message must fail, stay queued and leave one line.
     QString failureLine()
     {
-        SendQueuedEmails();
-        EXPECT_EQ(CycleCounters.Emails, 0);
+        MailSendingOutcome sent;
+        SendQueuedEmails(sent);
+        EXPECT_EQ(sent.Emails, 0);
         EXPECT_EQ(db.queryValue(QStringLiteral("SELECT EmailSent FROM AutomationServer_EmailsSent")).toInt(), 0);
-        if (CycleCounters.Failures.size() != 1) {
-            ADD_FAILURE() << "expected one failure line, got " << CycleCounters.Failures.size();
+        if (sent.Failures.size() != 1) {
+            ADD_FAILURE() << "expected one failure line, got " << sent.Failures.size();
             return QString();
         }
-        return CycleCounters.Failures.first();
+        return sent.Failures.first();
     }
 
     TempDatabase db;
@@ -231,13 +219,11 @@ TEST_F(MailSecretsTest, serverUnreachableOrSilentOrUntrusted_failureLineHoldsNoP
         EXPECT_TRUE(keepsNoPartOf(failureLine(), MailPassword));
     }
     {
-        CycleCounters.Reset();
         SmtpServer server(loginServer(SmtpServer::Behaviour::Silent));
         CompanySettings.AutomationServerEmailServerPort = QString::number(server.port());
         EXPECT_TRUE(keepsNoPartOf(failureLine(), MailPassword));
     }
     {
-        CycleCounters.Reset();
         qputenv("CURL_CA_BUNDLE", SmtpServer::strangerAuthorityFile().toLocal8Bit());
         SmtpServer server(loginServer());
         CompanySettings.AutomationServerEmailServerPort = QString::number(server.port());
@@ -247,40 +233,20 @@ TEST_F(MailSecretsTest, serverUnreachableOrSilentOrUntrusted_failureLineHoldsNoP
 
 namespace {
 
-// A careless server that repeats the login it refused, encoded and decoded
-// (echo_smtp.py); stopped when it goes out of scope.
-class EchoingSmtpServer
+// A careless server that repeats the login it refused, encoded and decoded.
+SmtpServer::Options echoingServer()
 {
-public:
-    EchoingSmtpServer()
-    {
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral(VELMAR_SOURCE_DIR "/tests/security/echo_smtp.py")});
-        if (m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000))
-            m_port = QString::fromLatin1(m_process.readLine()).trimmed();
-    }
-    ~EchoingSmtpServer()
-    {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-    QString port() const { return m_port; }
-
-private:
-    QProcess m_process;
-    QString m_port;
-};
+    SmtpServer::Options options = loginServer(SmtpServer::Behaviour::EchoLogin);
+    options.tls = SmtpServer::Tls::None;
+    return options;
+}
 
 } // namespace
 
 TEST_F(MailSecretsTest, serverThatRepeatsTheLogin_failureLineHoldsNoPassword)
 {
-    EchoingSmtpServer echo;
-    ASSERT_FALSE(echo.port().isEmpty());
-    CompanySettings.AutomationServerEmailServerPort = echo.port();
+    SmtpServer echo(echoingServer());
+    CompanySettings.AutomationServerEmailServerPort = QString::number(echo.port());
     CompanySettings.AutomationServerEmailUseSSLTLS = false;
 
     // The server offers no STARTTLS: only an explicit allowance lets the
@@ -298,32 +264,21 @@ TEST_F(MailSecretsTest, serverThatRepeatsTheLogin_failureLineHoldsNoPassword)
 
 TEST(ServerSecrets, cycleWithRefusedLogin_printsNoPasswordOnEitherStream)
 {
-    EchoingSmtpServer echo;
-    ASSERT_FALSE(echo.port().isEmpty());
+    SmtpServer echo(echoingServer());
     TempDatabase db;
     db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailServer,"
                            " AutomationServerEmailServerPort, AutomationServerEmailUser, AutomationServerEmailPassword,"
                            " AutomationServerEmailUseSSLTLS) VALUES ('Velmar', 5, '127.0.0.1', '")
-            + echo.port() + QStringLiteral("', 'mailer', 'Row-Secret-Photon-5710', 0);"
+            + QString::number(echo.port()) + QStringLiteral("', 'mailer', 'Row-Secret-Photon-5710', 0);"
                                            "INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailBody, EmailSent)"
                                            " VALUES ('alerts@velmar.test', 'client@client.test;', 'b', 0)"));
-    const QString config = QDir(db.directory()).filePath(QStringLiteral("config.txt"));
-    QFile file(config);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("\"**** Configuration File - DO NOT Modify by hand****\"\r\n"
-               "\"Database Location\",\"Provider=SQLite;Data Source=velmar.db\"\r\n"
-               "\"END OF CONFIG FILE\"\r\n");
-    file.close();
-
-    QProcess server;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VELMAR_INSTANCE_LOCK_DIR"), db.directory());
-    server.setProcessEnvironment(env);
-    server.start(QStringLiteral(VELMAR_SERVER_BINARY), {QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"),
-                                                       QStringLiteral("--config"), config});
-    ASSERT_TRUE(server.waitForFinished(60000)) << "the server did not finish";
-    const QString output = QString::fromLocal8Bit(server.readAllStandardOutput() + server.readAllStandardError());
-    EXPECT_EQ(server.exitCode(), 1) << output.toStdString();
+    const QString config = WriteServerConfig(db.directory(), QStringLiteral("Provider=SQLite;Data Source=velmar.db"));
+    const ServerExit server = RunServer({QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"),
+                                         QStringLiteral("--config"), config},
+                                        db.directory());
+    ASSERT_TRUE(server.finished) << "the server did not finish";
+    const QString output = server.out + server.err;
+    EXPECT_EQ(server.exitCode, 1) << output.toStdString();
     EXPECT_TRUE(output.contains(QLatin1String("535"))) << output.toStdString();
     EXPECT_TRUE(keepsNoPartOf(output, QStringLiteral("Row-Secret-Photon-5710")));
 }

@@ -1,84 +1,46 @@
 #include "SqlShape.h"
 
+#include "SqlServerDialect.h"
+
 namespace {
 
-bool isWordChar(QChar c)
+// Each token's shape, and the undoubled content of each string literal.
+QList<QPair<QString, QString>> shaped(const QString &sql)
 {
-    return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
-}
-
-// One past the closing delimiter (a doubled one stands for itself), or -1.
-qsizetype quotedEnd(const QString &sql, qsizetype open, QChar close)
-{
-    for (qsizetype i = open + 1; i < sql.size(); ++i) {
-        if (sql.at(i) != close)
-            continue;
-        if (i + 1 < sql.size() && sql.at(i + 1) == close) {
-            ++i;
-            continue;
-        }
-        return i + 1;
-    }
-    return -1;
-}
-
-struct Token
-{
-    QString shape;
-    QString literal;   // the undoubled content of a string literal
-};
-
-QList<Token> tokens(const QString &sql)
-{
-    QList<Token> out;
-    qsizetype i = 0;
-    const qsizetype n = sql.size();
-    while (i < n) {
-        const QChar c = sql.at(i);
-        const QChar next = i + 1 < n ? sql.at(i + 1) : QChar();
-        if (c.isSpace()) {
-            ++i;
-        } else if ((c == u'-' && next == u'-') || (c == u'/' && next == u'*')) {
+    bool unterminated = false;
+    const QList<SqlToken> tokens = SqlTokens(sql, &unterminated);
+    QList<QPair<QString, QString>> out;
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const SqlToken &token = tokens.at(i);
+        const bool last = i + 1 == tokens.size();
+        switch (token.kind) {
+        case SqlTokenKind::Space:
+            break;
+        case SqlTokenKind::Comment:
             out.append({QStringLiteral("<comment>"), QString()});
-            break;   // whatever follows is hidden from the parser or broken
-        } else if (c == u'\'' || ((c == u'N' || c == u'n') && next == u'\'')) {
-            const qsizetype open = c == u'\'' ? i : i + 1;
-            const qsizetype end = quotedEnd(sql, open, u'\'');
-            if (end < 0) {
+            break;
+        case SqlTokenKind::String:
+            if (unterminated && last) {
                 out.append({QStringLiteral("<unterminated literal>"), QString()});
                 break;
             }
-            QString content = sql.mid(open + 1, end - open - 2);
-            content.replace(QLatin1String("''"), QLatin1String("'"));
-            out.append({QStringLiteral("<text>"), content});
-            i = end;
-        } else if (c == u'[' || c == u'"') {
-            const qsizetype end = quotedEnd(sql, i, c == u'[' ? QChar(u']') : c);
-            if (end < 0) {
-                out.append({QStringLiteral("<unterminated name>"), QString()});
-                break;
-            }
-            out.append({QStringLiteral("name:") + sql.mid(i, end - i).toUpper(), QString()});
-            i = end;
-        } else if (c.isDigit()) {
-            qsizetype end = i;
-            while (end < n && (sql.at(end).isDigit() || sql.at(end) == u'.'))
-                ++end;
+            out.append({QStringLiteral("<text>"), token.text.mid(1, token.text.size() - 2).replace(QLatin1String("''"),
+                                                                                                   QLatin1String("'"))});
+            break;
+        case SqlTokenKind::QuotedName:
+            out.append({unterminated && last ? QStringLiteral("<unterminated name>")
+                                             : QStringLiteral("name:") + token.text.toUpper(),
+                        QString()});
+            break;
+        case SqlTokenKind::Number:
             out.append({QStringLiteral("<number>"), QString()});
-            i = end;
-        } else if (isWordChar(c)) {
-            qsizetype end = i;
-            while (end < n && isWordChar(sql.at(end)))
-                ++end;
-            out.append({sql.mid(i, end - i).toUpper(), QString()});
-            i = end;
-        } else {
-            static const QStringList pairs = {QStringLiteral("<="), QStringLiteral(">="), QStringLiteral("<>"),
-                                              QStringLiteral("!="), QStringLiteral("||")};
-            const QString two = sql.mid(i, 2);
-            const qsizetype length = pairs.contains(two) ? 2 : 1;
-            out.append({sql.mid(i, length), QString()});
-            i += length;
+            break;
+        case SqlTokenKind::Word:
+            out.append({token.text.toUpper(), QString()});
+            break;
+        case SqlTokenKind::Punct:
+            out.append({token.text, QString()});
+            break;
         }
     }
     return out;
@@ -89,17 +51,17 @@ QList<Token> tokens(const QString &sql)
 QStringList SqlShape(const QString &sql)
 {
     QStringList shape;
-    for (const Token &token : tokens(sql))
-        shape.append(token.shape);
+    for (const auto &token : shaped(sql))
+        shape.append(token.first);
     return shape;
 }
 
 QStringList SqlStringLiterals(const QString &sql)
 {
     QStringList literals;
-    for (const Token &token : tokens(sql)) {
-        if (token.shape == QLatin1String("<text>"))
-            literals.append(token.literal);
+    for (const auto &token : shaped(sql)) {
+        if (token.first == QLatin1String("<text>"))
+            literals.append(token.second);
     }
     return literals;
 }

@@ -3,8 +3,8 @@
 // real Company row and the queue is sent as a cycle sends it.
 
 #include "CompanySettings.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
+#include "FreshCompanySettings.h"
 #include "MailComponent.h"
 #include "SendQueuedEmails.h"
 #include "SmtpServer.h"
@@ -18,6 +18,7 @@ namespace {
 class TlsFromDataTest : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         qunsetenv("CURL_CA_BUNDLE");
@@ -31,7 +32,6 @@ protected:
     void TearDown() override
     {
         DatabaseConnection().Close();
-        CompanySettings = CompanySettingsValues();
         SetMailTimeoutsForTests({});
         qunsetenv("CURL_CA_BUNDLE");
     }
@@ -51,12 +51,13 @@ protected:
     // Runs the queue as a cycle does; true when the row was marked sent.
     bool sendQueue()
     {
-        CycleCounters.Reset();
-        SendQueuedEmails();
+        sent = {};
+        SendQueuedEmails(sent);
         return db.queryValue(QStringLiteral("SELECT EmailSent FROM AutomationServer_EmailsSent")).toInt() == 1;
     }
 
     TempDatabase db;
+    MailSendingOutcome sent;
 };
 
 SmtpServer::Options startTls()
@@ -77,9 +78,9 @@ TEST_F(TlsFromDataTest, secureOnWithUntrustedCertificate_sendsNothing_untilTheAu
     // Nobody vouches for the server's certificate on this machine.
     EXPECT_FALSE(sendQueue());
     EXPECT_TRUE(server.messages().isEmpty());
-    ASSERT_EQ(CycleCounters.Failures.size(), 1);
-    EXPECT_TRUE(CycleCounters.Failures.first().contains(QLatin1String("certificate"), Qt::CaseInsensitive))
-        << CycleCounters.Failures.first().toStdString();
+    ASSERT_EQ(sent.Failures.size(), 1);
+    EXPECT_TRUE(sent.Failures.first().contains(QLatin1String("certificate"), Qt::CaseInsensitive))
+        << sent.Failures.first().toStdString();
 
     // An authority the administrator did not install for this server.
     qputenv("CURL_CA_BUNDLE", SmtpServer::strangerAuthorityFile().toLocal8Bit());
@@ -89,7 +90,7 @@ TEST_F(TlsFromDataTest, secureOnWithUntrustedCertificate_sendsNothing_untilTheAu
     // The same row goes out once the machine trusts the server's authority:
     // the certificate, not the settings, stopped the message.
     qputenv("CURL_CA_BUNDLE", SmtpServer::testAuthorityFile().toLocal8Bit());
-    EXPECT_TRUE(sendQueue()) << CycleCounters.Failures.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(sendQueue()) << sent.Failures.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(server.messages().size(), 1);
 }
 
@@ -109,7 +110,7 @@ TEST_F(TlsFromDataTest, serverNamesThatTryToCarryOptions_neverReachAnUnverifiedS
         SCOPED_TRACE(name.toStdString());
         companyRow(name, port, QStringLiteral("1"));
         EXPECT_FALSE(sendQueue());
-        EXPECT_EQ(CycleCounters.Failures.size(), 1);
+        EXPECT_EQ(sent.Failures.size(), 1);
     }
     EXPECT_TRUE(server.messages().isEmpty());
 }

@@ -1,5 +1,5 @@
-#include "CompanySettings.h"
 #include "DbError.h"
+#include "FreshCompanySettings.h"
 #include "OpenDatabase.h"
 #include "TempDatabase.h"
 
@@ -9,11 +9,8 @@ namespace {
 class CompanySettingsTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        CompanySettings = CompanySettingsValues();
-        DBConnectionString = db.connectionString();
-    }
+    FreshCompanySettings freshSettings;
+    void SetUp() override { DBConnectionString = db.connectionString(); }
     void TearDown() override { CloseDatabase(); }
 
     void load()

@@ -1,9 +1,8 @@
-#include "CompanySettings.h"
 #include "ConfigFile.h"
-#include "CycleCounters.h"
 #include "DbConnection.h"
 #include "DesktopFrontEnd.h"
 #include "Form1.h"
+#include "FreshCompanySettings.h"
 #include "MailRedirect.h"
 #include "Main.h"
 #include "MessageBox.h"
@@ -29,11 +28,11 @@ namespace {
 class MainTest : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         ASSERT_TRUE(lockDir.isValid());
         qputenv("VELMAR_INSTANCE_LOCK_DIR", lockDir.path().toLocal8Bit());
-        CompanySettings = CompanySettingsValues();
         SetConfigFilePath(QDir(db.directory()).filePath(QStringLiteral("config.txt")));
         previousEnd = SetProgramEndHandler([this](int code) { endCodes.append(code); });
         InstallDesktopConnectionFailureHandler();
@@ -92,7 +91,7 @@ TEST_F(MainTest, repeatedConnectionFailures_showTheMessageEachTimeAndOneSettings
 
 TEST_F(MainTest, missingConfigFile_leavesOnlyTheSettingsWindow_whoseExitEndsTheProgramAsFailed)
 {
-    const MainResult result = Main();
+    const MainResult result = Main(LoadForm1, MailRedirectNote());
     EXPECT_TRUE(result.keepRunning);
     EXPECT_EQ(result.mainWindow, nullptr);
     ASSERT_EQ(recorder.messages.size(), 1);
@@ -114,8 +113,8 @@ TEST_F(MainTest, reachableDatabase_runsTheFirstCycleThenShowsTheWindowWithSuffix
         config.write("\"h\"\r\n\"Database Location\",\"Provider=SQLite;Data Source=velmar.db\"\r\n"
                      "\"END OF CONFIG FILE\",\"North Plant\"\r\n");
     }
-    const MainResult result = Main();
-    mainWindow = result.mainWindow;
+    const MainResult result = Main(LoadForm1, MailRedirectNote());
+    mainWindow = qobject_cast<Form1 *>(result.mainWindow);
     ASSERT_TRUE(result.keepRunning);
     ASSERT_NE(mainWindow, nullptr);
     EXPECT_TRUE(mainWindow->isVisible());
@@ -135,8 +134,8 @@ TEST_F(MainTest, reachableDatabase_runsTheFirstCycleThenShowsTheWindowWithSuffix
 TEST_F(MainTest, emptyCaptionSuffix_leavesCaptionEndingInDash)
 {
     ASSERT_TRUE(WriteConfigFile(db.connectionString()));
-    const MainResult result = Main();
-    mainWindow = result.mainWindow;
+    const MainResult result = Main(LoadForm1, MailRedirectNote());
+    mainWindow = qobject_cast<Form1 *>(result.mainWindow);
     ASSERT_NE(mainWindow, nullptr);
     EXPECT_EQ(mainWindow->windowTitle(), QStringLiteral("Velmar Automation Server 1.1 - "));
 }
@@ -145,9 +144,9 @@ TEST_F(MainTest, redirectedMail_isNamedInTheCaptionAndTheLogLine)
 {
     ASSERT_TRUE(WriteConfigFile(db.connectionString()));
     SetMailRedirect(QStringLiteral("tester@redirect.test"));
-    const MainResult result = Main();
+    const MainResult result = Main(LoadForm1, MailRedirectNote());
     SetMailRedirect(QString());
-    mainWindow = result.mainWindow;
+    mainWindow = qobject_cast<Form1 *>(result.mainWindow);
     ASSERT_NE(mainWindow, nullptr);
     EXPECT_TRUE(mainWindow->windowTitle().endsWith(QLatin1String(" - MAIL REDIRECTED TO tester@redirect.test")));
     EXPECT_TRUE(mainWindow->txtResults->toPlainText().trimmed().endsWith(
@@ -157,8 +156,8 @@ TEST_F(MainTest, redirectedMail_isNamedInTheCaptionAndTheLogLine)
 TEST_F(MainTest, settingsWindowExitWhileMainWindowRuns_keepsTheProgram_thenClosingMainEndsIt)
 {
     ASSERT_TRUE(WriteConfigFile(db.connectionString()));
-    const MainResult result = Main();
-    mainWindow = result.mainWindow;
+    const MainResult result = Main(LoadForm1, MailRedirectNote());
+    mainWindow = qobject_cast<Form1 *>(result.mainWindow);
     ASSERT_NE(mainWindow, nullptr);
 
     // A later cycle cannot connect: message and settings window, both open.
@@ -178,7 +177,7 @@ TEST_F(MainTest, badCompanySettings_endWithMessageNamingColumnAndValue)
 {
     ASSERT_TRUE(WriteConfigFile(db.connectionString()));
     db.exec(QStringLiteral("UPDATE Company SET AutomationServerPoll = 'every hour'"));
-    const MainResult result = Main();
+    const MainResult result = Main(LoadForm1, MailRedirectNote());
     EXPECT_FALSE(result.keepRunning);
     EXPECT_NE(result.exitCode, 0);
     EXPECT_EQ(result.mainWindow, nullptr);

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 TEST(ServiceSandboxTest, relativeDatabaseInTheStateFolder_runsACycle_withEveryLockInTheServicesOwnFolders)
 {
     TempDatabase state;
@@ -34,6 +36,6 @@ TEST(ServiceSandboxTest, relativeDatabaseInTheStateFolder_runsACycle_withEveryLo
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains(QLatin1String("Issues Closed: 0"))) << run.out.toStdString();
     EXPECT_TRUE(QFile::exists(state.path() + QStringLiteral(".cycle-lock")));
-    EXPECT_TRUE(QFile::exists(QDir(runtime.path()).filePath(QStringLiteral("velmar-automation-server.lock"))));
+    EXPECT_TRUE(QFile::exists(QDir(runtime.path()).filePath(QStringLiteral("velmar-automation-server-%1.lock").arg(::geteuid()))));
     EXPECT_EQ(QDir(etc.path()).entryList(QDir::Files), QStringList{QStringLiteral("config.txt")});
 }

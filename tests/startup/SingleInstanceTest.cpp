@@ -78,7 +78,7 @@ TEST_F(SingleInstanceTest, filesThatNoLiveCopyHolds_neverBlockAStart)
         {QString(), QByteArray::number(QCoreApplication::applicationPid()) + "\nvelmar-automation-server\nhost\n"},
         {QStringLiteral(".rmlock"), QByteArray("1\n")}};
     for (const auto &[suffix, content] : leftovers) {
-        QFile file(dir.filePath(QStringLiteral("velmar-automation-server.lock") + suffix));
+        QFile file(InstanceLockPath() + suffix);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         file.close();
         EXPECT_FALSE(AnotherInstanceRunning()) << file.fileName().toStdString() << ": " << content.toStdString();
@@ -101,7 +101,7 @@ TEST_F(SingleInstanceTest, lockFolder_isTheServicesOrTheUsersOwn_neverTheSharedT
     EXPECT_EQ(folder.ownerId(), ::geteuid());
     EXPECT_FALSE(folder.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther));
     EXPECT_FALSE(AnotherInstanceRunning());
-    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("velmar-automation-server.lock"))));
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("velmar-automation-server-%1.lock").arg(::geteuid()))));
     qputenv("XDG_RUNTIME_DIR", previousRuntime);
 }
 #endif

@@ -1,9 +1,9 @@
-#include "CompanySettings.h"
 #include "ConfigFile.h"
 #include "DbConnection.h"
+#include "ExclusiveFileLock.h"
+#include "FreshCompanySettings.h"
 #include "MessageBox.h"
 #include "OpenDatabase.h"
-#include "ExclusiveFileLock.h"
 #include "SingleInstance.h"
 #include "StartupSequence.h"
 #include "TempDatabase.h"
@@ -19,11 +19,11 @@ namespace {
 class StartupSequenceTest : public ::testing::Test
 {
 protected:
+    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         ASSERT_TRUE(lockDir.isValid());
         qputenv("VELMAR_INSTANCE_LOCK_DIR", lockDir.path().toLocal8Bit());
-        CompanySettings = CompanySettingsValues();
         SetConfigFilePath(QDir(db.directory()).filePath(QStringLiteral("config.txt")));
         SetOpenDatabaseFailureHandler([this](const QString &reason) { failures.append(reason); });
         db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll) VALUES ('Acme', 5)"));

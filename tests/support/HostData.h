@@ -25,7 +25,8 @@ public:
 
     qint64 AddStaff(const QVariant &email);
     // Client addresses: EmailContract and EmailEmployee.
-    qint64 AddContract(const QVariant &customerName, qint64 managerId, const QVariant &emailContract,
+    qint64 AddContract(const QVariant &customerName, qint64 managerId,
+                       const QVariant &emailContract = QStringLiteral("contracts@client.test"),
                        const QString &status = QStringLiteral("Active"),
                        const QVariant &emailEmployee = QStringLiteral("people@client.test"));
     void AddSpecialist(qint64 contractId, qint64 staffId);

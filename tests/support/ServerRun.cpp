@@ -1,5 +1,6 @@
 #include "ServerRun.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QSet>
 
@@ -10,10 +11,28 @@ QProcessEnvironment ServerEnvironment(const QString &lockDir)
     return env;
 }
 
+bool WaitForOutput(QProcess &process, const QString &needle, QString &output, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!output.contains(needle) && !deadline.hasExpired()) {
+        process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        output += QString::fromLocal8Bit(process.readAllStandardOutput());
+        if (process.state() == QProcess::NotRunning)
+            break;
+    }
+    output += QString::fromLocal8Bit(process.readAllStandardOutput());
+    return output.contains(needle);
+}
+
 ServerExit RunServer(const QStringList &arguments, const QString &lockDir, int timeoutMs)
 {
+    return RunServer(arguments, ServerEnvironment(lockDir), timeoutMs);
+}
+
+ServerExit RunServer(const QStringList &arguments, const QProcessEnvironment &env, int timeoutMs)
+{
     QProcess process;
-    process.setProcessEnvironment(ServerEnvironment(lockDir));
+    process.setProcessEnvironment(env);
     process.start(QStringLiteral(VELMAR_SERVER_BINARY), arguments);
     ServerExit result;
     if (!process.waitForStarted(10000)) {

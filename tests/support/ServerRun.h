@@ -3,6 +3,7 @@
 #include "SmtpServer.h"
 
 #include <QHash>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -23,8 +24,13 @@ struct ServerExit
 // lock moved into lockDir (each test, or each simulated machine, its own).
 QProcessEnvironment ServerEnvironment(const QString &lockDir);
 
+// Reads the process's standard output onto `output` until it holds `needle`,
+// the process ends or timeoutMs pass; true when it holds it.
+bool WaitForOutput(QProcess &process, const QString &needle, QString &output, int timeoutMs = 30000);
+
 // Runs the executable with arguments and waits up to timeoutMs.
 ServerExit RunServer(const QStringList &arguments, const QString &lockDir, int timeoutMs = 60000);
+ServerExit RunServer(const QStringList &arguments, const QProcessEnvironment &env, int timeoutMs = 60000);
 
 // "--once --config <configPath>".
 QStringList OnceArguments(const QString &configPath);

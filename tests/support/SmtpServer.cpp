@@ -106,6 +106,7 @@ QString behaviourName(SmtpServer::Behaviour behaviour)
     case SmtpServer::Behaviour::DropInData: return QStringLiteral("drop-data");
     case SmtpServer::Behaviour::Silent: return QStringLiteral("silent");
     case SmtpServer::Behaviour::NotListening: return QStringLiteral("closed");
+    case SmtpServer::Behaviour::EchoLogin: return QStringLiteral("echo-login");
     }
     return QString();
 }

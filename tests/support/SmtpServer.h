@@ -46,6 +46,7 @@ public:
         DropInData,      // closes the connection after 354
         Silent,          // accepts connections, never says a word
         NotListening,    // nothing listens on the port
+        EchoLogin,       // offers AUTH without TLS, refuses every login repeating what it got
     };
     struct Options
     {

@@ -14,6 +14,11 @@ that is not encrypted) to connections.log.
 Recipients whose local part starts with "refuse" are always refused (550),
 those starting with "defer" deferred (450), those starting with "later"
 deferred the first time only, except with --behaviour accept-all.
+
+With --behaviour echo-login (and --user) AUTH is offered without TLS and
+every login is refused with a reply that repeats what the client sent,
+encoded and decoded: a careless server that would put a password into the
+client's error text.
 """
 import argparse
 import asyncio
@@ -176,7 +181,7 @@ def main():
     parser.add_argument("--password")
     parser.add_argument("--behaviour", default="accept",
                         choices=["accept", "reject-data", "reject-sender", "drop-data", "silent",
-                                 "closed", "accept-all", "defer-data", "greet-421"])
+                                 "closed", "accept-all", "defer-data", "greet-421", "echo-login"])
     parser.add_argument("--idle-timeout", type=float, default=300.0)
     parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
@@ -214,6 +219,12 @@ def main():
         expected = LoginPassword(args.user.encode(), (args.password or "").encode())
 
         def authenticator(server, session, envelope, mechanism, auth_data):
+            if args.behaviour == "echo-login":
+                sent = [b"\0" + auth_data.login + b"\0" + auth_data.password] if mechanism == "PLAIN" \
+                    else [auth_data.login, auth_data.password]
+                echo = " ".join("%s (%s)" % (base64.b64encode(s).decode(), s.decode("utf-8", "replace").replace("\0", " "))
+                                for s in sent)
+                return AuthResult(success=False, handled=False, message="535 5.7.8 Login refused for " + echo)
             ok = isinstance(auth_data, LoginPassword) and auth_data == expected
             return AuthResult(success=ok, handled=False)
 

@@ -1,11 +1,17 @@
-// The system's own statement texts, fragment by fragment as the task cycle
-// builds them, run against the embedded schema: the whole dialect at work on
-// the statements that matter, including the de-duplication that rests on
+// The system's own statement texts, as the task cycle builds them, run
+// against the embedded schema: the whole dialect at work on the statements
+// that matter, including the de-duplication that rests on
 // CAST(DATEADD(...) AS VarChar) equalling a stored date.
+#include "CompanySettings.h"
 #include "DateText.h"
-#include "EmbeddedFixture.h"
+#include "ValueText.h"
+#include "DbConnection.h"
+#include "RecipientLookups.h"
 #include "Recordset.h"
-#include "SqlText.h"
+#include "SendQueuedEmails.h"
+#include "TrainingDatabase.h"
+#include "TrainingExpireRule.h"
+#include "TrainingStatements.h"
 
 #include <QDateTime>
 
@@ -13,114 +19,16 @@
 
 namespace {
 
-const QString Kind = QStringLiteral("Training Expire");
-
-QString ruleQuery()
-{
-    return QStringLiteral("SELECT * FROM AutomationServer_Alert WHERE Item = '") + Kind + QStringLiteral("'");
-}
-
-QString candidateQuery(const QString &category, const QDate &notificationWindowDate)
-{
-    return QStringLiteral("SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,CustomerEmployeeTraining.CompletedDate,TrainingItem.Renews,TrainingItem.Optional,TrainingItem.Name,CustomerEmployee.FirstName,CustomerEmployee.MiddleName,CustomerEmployee.LastName,CustomerEmployee.Suffix,ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,Employee.Email AS ContractManagerEmail,ISNULL(tmpIssue.IssueID,0) AS IssueID,DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID ")
-        + QStringLiteral(" FROM CustomerEmployeeTraining LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID ")
-        + QStringLiteral(" LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
-        + Kind + QStringLiteral("') tmpIssue ")
-        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS VarChar)=tmpIssue.AUTO_Date ")
-        + QStringLiteral(" LEFT JOIN (SELECT ID AS EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = '")
-        + SqlText(category) + QStringLiteral("' AND Item = '") + Kind
-        + QStringLiteral("') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND CAST(DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS VarChar)=PrevEmails.ItemKey ")
-        + QStringLiteral(" WHERE ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) <= '")
-        + DateText(notificationWindowDate)
-        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0");
-}
-
-QString queueInsert(const QString &from, const QString &fromName, const QString &to, const QString &subject,
-                    const QString &body)
-{
-    return QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,EmailBody,EmailSent) ")
-        + QStringLiteral(" VALUES (N'") + SqlText(from) + QStringLiteral("',N'") + SqlText(fromName) + QStringLiteral("',N'")
-        + SqlText(to) + QStringLiteral("',N'") + SqlText(subject) + QStringLiteral("',N'") + SqlText(body)
-        + QStringLiteral("',0)");
-}
-
-QString logInsert(const QDateTime &now, const QString &category, const QVariant &id, const QVariant &renewDate)
-{
-    return QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,ContractManager,ContractSpecialist,Client) ")
-        + QStringLiteral(" VALUES ('") + DateText(now) + QStringLiteral("',N'") + SqlText(category) + QStringLiteral("','")
-        + Kind + QStringLiteral("',") + id.toString() + QStringLiteral(",'") + DateText(renewDate)
-        + QStringLiteral("',1,1,0)");
-}
-
-QString issueQuery(const QDate &issueWindowDate)
-{
-    return QStringLiteral("SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,CustomerEmployeeTraining.CompletedDate,TrainingItem.Renews,TrainingItem.Optional,TrainingItem.Name,CustomerEmployee.FirstName,CustomerEmployee.MiddleName,CustomerEmployee.LastName,CustomerEmployee.Suffix,ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,Employee.Email AS ContractManagerEmail,ISNULL(tmpIssue.IssueID,0) AS IssueID,DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS RenewDate,ServiceContract.ID AS ContractID")
-        + QStringLiteral(" FROM CustomerEmployeeTraining LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
-        + Kind + QStringLiteral("') tmpIssue ")
-        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND CAST(DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS VarChar)=tmpIssue.AUTO_Date ")
-        + QStringLiteral(" WHERE ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) <= '")
-        + DateText(issueWindowDate)
-        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0");
-}
-
-QString issueInsert(const QVariant &contractId, const QVariant &itemId, const QString &itemDesc, const QDate &today,
-                    const QVariant &renewDate, const QDateTime &now)
-{
-    return QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,Status,Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date)")
-        + QStringLiteral(" VALUES (") + contractId.toString() + QStringLiteral(",N'") + QStringLiteral("',")
-        + itemId.toString() + QStringLiteral(",N'") + SqlText(itemDesc) + QStringLiteral("','") + DateText(today)
-        + QStringLiteral("',") + QStringLiteral("'") + DateText(renewDate) + QStringLiteral("',N'")
-        + SqlText(QStringLiteral("(AUTO ISSUE) ") + itemDesc) + QStringLiteral("','") + QStringLiteral("Open")
-        + QStringLiteral("','") + QStringLiteral("High") + QStringLiteral("','AUTO SERVER','") + DateText(now)
-        + QStringLiteral("',") + QStringLiteral("'AUTO SERVER','") + DateText(now) + QStringLiteral("','") + Kind
-        + QStringLiteral("','") + DateText(renewDate) + QStringLiteral("')");
-}
-
-QString autoCloseQuery(const QDate &issueWindowDate)
-{
-    return QStringLiteral("SELECT CustomerEmployeeTraining.*,TrainingItem.Renews,TrainingItem.Optional,I1.IssueID FROM (SELECT ID AS IssueID,ItemID,Status FROM Issues WHERE Status='Open' AND EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
-        + Kind
-        + QStringLiteral("') I1 LEFT JOIN CustomerEmployeeTraining ON I1.ItemID = CustomerEmployeeTraining.ID LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID ")
-        + QStringLiteral(" WHERE ((DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) > '")
-        + DateText(issueWindowDate) + QStringLiteral("')")
-        + QStringLiteral(" OR TrainingItem.Optional=1 OR CustomerEmployee.Suspended=1 OR CustomerEmployee.Terminated=1) AND I1.Status='Open'");
-}
-
-QString closeIssue(const QDateTime &now, const QVariant &issueId)
-{
-    const QString note = QStringLiteral("\r\n\r\n(AUTO CLOSED ") + DateText(now) + QStringLiteral(")");
-    return QStringLiteral("UPDATE Issues SET Description = CAST(Description AS nvarchar(max)) + N'") + note + QStringLiteral("',Status = '")
-        + QStringLiteral("Closed") + QStringLiteral("',EditedBy='AUTO SERVER',EditedDate='") + DateText(now)
-        + QStringLiteral("' WHERE ID = ") + issueId.toString();
-}
-
-QString queueQuery()
-{
-    return QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 AND EmailTo<>'' ORDER BY EmailTo,ID");
-}
-
-QString markSent(const QDateTime &now, const QString &ids)
-{
-    return QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='") + DateText(now)
-        + QStringLiteral("' WHERE ID IN (") + ids + QStringLiteral(")");
-}
-
-QString specialistLookup(const QString &contractId)
-{
-    return QStringLiteral("SELECT Email FROM ServiceContractSpecialist LEFT JOIN Employee ON ServiceContractSpecialist.EmployeeID = Employee.ID WHERE ServiceContractSpecialist.ServiceContractID = ")
-        + contractId + QStringLiteral(" ORDER BY Email");
-}
-
 // Today is Monday 7 December 2026 in this data set.
 const QDate Today(2026, 12, 7);
 const QDateTime Now(QDate(2026, 12, 7), QTime(14, 5, 9));
 
-class HostStatements : public EmbeddedFixture
+class HostStatements : public TrainingDatabase
 {
 protected:
     void SetUp() override
     {
-        EmbeddedFixture::SetUp();
+        TrainingDatabase::SetUp();
         db.exec(QStringLiteral(R"(
 INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailFrom) VALUES ('Velmar Training Services', 1, 'alerts@example.com');
 INSERT INTO AutomationServer_Alert (Item, Category, EmailContractManager, EmailContractSpecialist, EmailClient,
@@ -159,7 +67,12 @@ INSERT INTO CustomerEmployeeTraining (ID, Completed, CompletedDate, TrainingItem
     // ID -> row of the candidate query, through the shared recordset.
     QMap<int, QVariantMap> candidates()
     {
-        return rowsById(candidateQuery(QStringLiteral("Contract"), Today.addDays(30)));
+        return rowsById(NotificationCandidateQuery(QStringLiteral("Contract"), Today.addDays(30)));
+    }
+
+    void queue(const QString &to, const QString &subject, const QString &body)
+    {
+        connection.Execute(QueueRowStatement(QStringLiteral("alerts@example.com"), QStringLiteral("Velmar"), to, subject, body));
     }
 
     QMap<int, QVariantMap> rowsById(const QString &sql, const QString &idColumn = QStringLiteral("ID"))
@@ -177,6 +90,8 @@ INSERT INTO CustomerEmployeeTraining (ID, Completed, CompletedDate, TrainingItem
         rs.Close();
         return rows;
     }
+
+    DbConnection &connection = DatabaseConnection();
 };
 
 } // namespace
@@ -184,11 +99,11 @@ INSERT INTO CustomerEmployeeTraining (ID, Completed, CompletedDate, TrainingItem
 TEST_F(HostStatements, companyAndRuleQueries_returnTheirRows)
 {
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT TOP 1 * FROM Company"), connection);
+    rs.Open(CompanySettingsSql(), connection);
     ASSERT_FALSE(rs.Eof() && rs.Bof());
     EXPECT_EQ(rs.Field(QStringLiteral("Name")).toString(), QStringLiteral("Velmar Training Services"));
     EXPECT_EQ(rs.Field(QStringLiteral("AutomationServerPoll")).toInt(), 1);
-    rs.Open(ruleQuery(), connection);
+    rs.Open(TrainingExpireRuleQuery(), connection);
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.Field(QStringLiteral("Category")).toString(), QStringLiteral("Contract"));
     EXPECT_EQ(rs.Field(QStringLiteral("CreateIssueDaysInAdvance")).toInt(), 14);
@@ -210,19 +125,17 @@ TEST_F(HostStatements, candidateQuery_selectsDueRequiredTrainingOfWorkingEmploye
         EXPECT_EQ(row.value(QStringLiteral("IssueID")).toString(), QStringLiteral("0"));
     }
     // The window is inclusive: 5 January is in when the window ends on it.
-    EXPECT_TRUE(rowsById(candidateQuery(QStringLiteral("Contract"), QDate(2027, 1, 5))).contains(1));
-    EXPECT_FALSE(rowsById(candidateQuery(QStringLiteral("Contract"), QDate(2027, 1, 4))).contains(1));
+    EXPECT_TRUE(rowsById(NotificationCandidateQuery(QStringLiteral("Contract"), QDate(2027, 1, 5))).contains(1));
+    EXPECT_FALSE(rowsById(NotificationCandidateQuery(QStringLiteral("Contract"), QDate(2027, 1, 4))).contains(1));
 }
 
 TEST_F(HostStatements, loggedNotification_isFoundAgainForTheSameRenewalDateOnly)
 {
     const QMap<int, QVariantMap> before = candidates();
     for (const QVariantMap &row : before) {
-        connection.Execute(queueInsert(QStringLiteral("alerts@example.com"), QStringLiteral("Velmar Training Services"),
-                                       QStringLiteral("manager@example.com"),
-                                       QStringLiteral("O'Hara - subject"), QStringLiteral("Client: O'Hara\r\n")));
-        connection.Execute(logInsert(Now, QStringLiteral("Contract"), row.value(QStringLiteral("ID")),
-                                     row.value(QStringLiteral("RenewDate"))));
+        queue(QStringLiteral("manager@example.com"), QStringLiteral("O'Hara - subject"), QStringLiteral("Client: O'Hara\r\n"));
+        connection.Execute(LogRowStatement({Now, QStringLiteral("Contract"), row.value(QStringLiteral("ID")),
+                                            row.value(QStringLiteral("RenewDate")), true, true, false}));
     }
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT ItemKey FROM AutomationServer_Emails WHERE ItemID=2")).toString(),
               QStringLiteral("2026-12-10 14:30:00"));
@@ -237,7 +150,7 @@ TEST_F(HostStatements, loggedNotification_isFoundAgainForTheSameRenewalDateOnly)
         EXPECT_NE(row.value(QStringLiteral("EmailID")).toString(), QStringLiteral("0"));
 
     // Another category does not see these log rows.
-    for (const QVariantMap &row : rowsById(candidateQuery(QStringLiteral("Contract Employee"), Today.addDays(30))))
+    for (const QVariantMap &row : rowsById(NotificationCandidateQuery(QStringLiteral("Contract Employee"), Today.addDays(30))))
         EXPECT_EQ(row.value(QStringLiteral("EmailID")).toInt(), 0);
 
     // Renewed training: a new renewal date, no log row for it yet.
@@ -248,15 +161,16 @@ TEST_F(HostStatements, loggedNotification_isFoundAgainForTheSameRenewalDateOnly)
 TEST_F(HostStatements, automaticIssues_areOpenedOncePerRenewalDateAndClosedWhenRenewed)
 {
     const QDate issueWindow = Today.addDays(14);
-    const QMap<int, QVariantMap> due = rowsById(issueQuery(issueWindow));
+    const QMap<int, QVariantMap> due = rowsById(AutomaticIssueSelectQuery(issueWindow));
     ASSERT_EQ(due.keys(), (QList<int>{2, 3}));
     for (const QVariantMap &row : due) {
         ASSERT_EQ(row.value(QStringLiteral("IssueID")).toString(), QStringLiteral("0"));
         const QString desc = row.value(QStringLiteral("Name")).toString() + QStringLiteral(": ")
             + row.value(QStringLiteral("LastName")).toString() + QStringLiteral(" - Expires ")
-            + DateText(row.value(QStringLiteral("RenewDate")));
-        connection.Execute(issueInsert(row.value(QStringLiteral("ContractID")), row.value(QStringLiteral("ID")), desc,
-                                       Today, row.value(QStringLiteral("RenewDate")), Now));
+            + ValueText(row.value(QStringLiteral("RenewDate")));
+        const QVariant renewal = row.value(QStringLiteral("RenewDate"));
+        connection.Execute(AutomaticIssueInsertStatement({row.value(QStringLiteral("ContractID")), row.value(QStringLiteral("ID")), desc, Today,
+                                                          renewal, QStringLiteral("(AUTO ISSUE) ") + desc, QStringLiteral("High"), Now, Now, renewal}));
     }
     EXPECT_EQ(db.queryRows(QStringLiteral("SELECT ItemID, AUTO_Date, DueDate, IssueDate, Status FROM Issues ORDER BY ItemID")),
               (QList<QVariantList>{
@@ -266,68 +180,67 @@ TEST_F(HostStatements, automaticIssues_areOpenedOncePerRenewalDateAndClosedWhenR
               QStringLiteral("First Aid: O'Brien - Expires 12/10/2026 2:30:00 PM"));
 
     // Found again: no second issue for the same renewal date.
-    for (const QVariantMap &row : rowsById(issueQuery(issueWindow)))
+    for (const QVariantMap &row : rowsById(AutomaticIssueSelectQuery(issueWindow)))
         EXPECT_NE(row.value(QStringLiteral("IssueID")).toString(), QStringLiteral("0"));
     // The notification query sees the issues too.
     EXPECT_NE(candidates()[2].value(QStringLiteral("IssueID")).toInt(), 0);
 
     // Nothing to close while the training is still due.
-    EXPECT_TRUE(rowsById(autoCloseQuery(issueWindow), QStringLiteral("IssueID")).isEmpty());
+    EXPECT_TRUE(rowsById(AutoCloseSelectQuery(issueWindow), QStringLiteral("IssueID")).isEmpty());
 
     // Record 2 renewed: its issue is selected and closed with a note.
     db.exec(QStringLiteral("UPDATE CustomerEmployeeTraining SET CompletedDate='2026-12-01 00:00:00' WHERE ID=2"));
-    const QMap<int, QVariantMap> toClose = rowsById(autoCloseQuery(issueWindow), QStringLiteral("IssueID"));
+    const QMap<int, QVariantMap> toClose = rowsById(AutoCloseSelectQuery(issueWindow), QStringLiteral("IssueID"));
     ASSERT_EQ(toClose.size(), 1);
     const int issueId = toClose.firstKey();
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT ItemID FROM Issues WHERE ID=%1").arg(issueId)).toInt(), 2);
-    connection.Execute(closeIssue(Now, issueId));
+    connection.Execute(CloseIssueStatement(AutoCloseNote(Now), Now, issueId));
     const QVariantMap closed = db.queryRow(QStringLiteral("SELECT * FROM Issues WHERE ID=%1").arg(issueId));
     EXPECT_EQ(closed.value(QStringLiteral("Status")).toString(), QStringLiteral("Closed"));
     EXPECT_EQ(closed.value(QStringLiteral("EditedDate")).toString(), QStringLiteral("2026-12-07 14:05:09"));
     EXPECT_TRUE(closed.value(QStringLiteral("Description")).toString().endsWith(
         QStringLiteral("\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)")));
-    EXPECT_TRUE(rowsById(autoCloseQuery(issueWindow), QStringLiteral("IssueID")).isEmpty());
+    EXPECT_TRUE(rowsById(AutoCloseSelectQuery(issueWindow), QStringLiteral("IssueID")).isEmpty());
 
     // The suspended employee's issue is closed too.
     db.exec(QStringLiteral("UPDATE CustomerEmployee SET Suspended=1 WHERE ID=2"));
-    EXPECT_EQ(rowsById(autoCloseQuery(issueWindow), QStringLiteral("IssueID")).size(), 1);
+    EXPECT_EQ(rowsById(AutoCloseSelectQuery(issueWindow), QStringLiteral("IssueID")).size(), 1);
 }
 
 TEST_F(HostStatements, queue_isReadInRecipientOrderAndMarkedSent)
 {
     for (const QString &to : {QStringLiteral("b@example.com"), QStringLiteral("a@example.com"), QString(),
                               QStringLiteral("b@example.com")})
-        connection.Execute(queueInsert(QStringLiteral("alerts@example.com"), QStringLiteral("Velmar"), to,
-                                       QStringLiteral("s"), QStringLiteral("body")));
+        queue(to, QStringLiteral("s"), QStringLiteral("body"));
     db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES (NULL, 0)"));
-    const QuerySnapshot queued = connection.Query(queueQuery());
+    const QuerySnapshot queued = connection.Query(QueuedEmailsSql());
     QStringList order;
     for (const QList<QVariant> &row : queued.rows)
         order << row[queued.columns.indexOf(QStringLiteral("EmailTo"))].toString()
                      + QLatin1Char('#') + row[queued.columns.indexOf(QStringLiteral("ID"))].toString();
     EXPECT_EQ(order, (QStringList{QStringLiteral("a@example.com#2"), QStringLiteral("b@example.com#1"),
                                   QStringLiteral("b@example.com#4")}));
-    connection.Execute(markSent(Now, QStringLiteral("1,4")));
+    connection.Execute(MarkEmailsSentSql(QStringLiteral("1,4"), Now));
     EXPECT_EQ(db.queryRows(QStringLiteral("SELECT ID, DateSent FROM AutomationServer_EmailsSent WHERE EmailSent=1 ORDER BY ID")),
               (QList<QVariantList>{{1, QStringLiteral("2026-12-07 14:05:09")}, {4, QStringLiteral("2026-12-07 14:05:09")}}));
 }
 
 TEST_F(HostStatements, lookups_returnSpecialistsContractAndIssueRows)
 {
-    const QuerySnapshot specialists = connection.Query(specialistLookup(QStringLiteral("1")));
+    const QuerySnapshot specialists = connection.Query(ContractSpecialistEmailsSql(QStringLiteral("1")));
     ASSERT_EQ(specialists.rows.size(), 2);
     EXPECT_TRUE(specialists.rows[0][0].isNull());   // Null sorts first
     EXPECT_EQ(specialists.rows[1][0].toString(), QStringLiteral("specialist@example.com"));
-    EXPECT_TRUE(connection.Query(specialistLookup(QStringLiteral("2"))).rows.isEmpty());
+    EXPECT_TRUE(connection.Query(ContractSpecialistEmailsSql(QStringLiteral("2"))).rows.isEmpty());
 
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT * FROM ServiceContract WHERE ID = 1"), connection);
+    rs.Open(ContractEmailSql(QStringLiteral("1")), connection);
     EXPECT_EQ(rs.Field(QStringLiteral("EmailContract")).toString(), QStringLiteral("contract@example.org"));
     EXPECT_EQ(rs.Field(QStringLiteral("EmailEmployee")).toString(), QStringLiteral("staff@example.org"));
-    rs.Open(QStringLiteral("SELECT * FROM Issues WHERE ID = 99"), connection);
+    rs.Open(IssueCategorySql(QStringLiteral("99")), connection);
     EXPECT_TRUE(rs.Eof() && rs.Bof());
     // An empty identity leaves the WHERE clause broken: the database says so.
-    EXPECT_THROW(rs.Open(QStringLiteral("SELECT * FROM Issues WHERE ID = "), connection), DbError);
+    EXPECT_THROW(rs.Open(IssueCategorySql(QString()), connection), DbError);
 }
 
 namespace {
@@ -360,22 +273,22 @@ TEST_F(DemoData, hasWorkInEveryWindowRelativeToToday)
 {
     const QDate today = QDate::currentDate();
     // Overdue (1, 2), due within 14 days (3, 4, 5), within 30 days (6, 7, 8).
-    EXPECT_EQ(ids(candidateQuery(QStringLiteral("Contract"), today.addDays(30))), (QList<int>{1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(ids(issueQuery(today.addDays(14))), (QList<int>{1, 2, 3, 4, 5}));
-    EXPECT_EQ(ids(candidateQuery(QStringLiteral("Contract"), today.addDays(-1))), (QList<int>{1, 2}));
+    EXPECT_EQ(ids(NotificationCandidateQuery(QStringLiteral("Contract"), today.addDays(30))), (QList<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(ids(AutomaticIssueSelectQuery(today.addDays(14))), (QList<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(ids(NotificationCandidateQuery(QStringLiteral("Contract"), today.addDays(-1))), (QList<int>{1, 2}));
 }
 
 TEST_F(DemoData, companyRuleAndPeopleAreAsDescribed)
 {
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT TOP 1 * FROM Company"), connection);
+    rs.Open(CompanySettingsSql(), connection);
     EXPECT_EQ(rs.Field(QStringLiteral("AutomationServerEmailServer")).toString(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(rs.Field(QStringLiteral("AutomationServerEmailServerPort")).toString(), QStringLiteral("2525"));
     EXPECT_EQ(rs.Field(QStringLiteral("AutomationServerEmailUseSSLTLS")).toInt(), 0);
     EXPECT_TRUE(rs.Field(QStringLiteral("AutomationServerEmailFooter")).toString().contains(QStringLiteral("\r\n")));
     for (const QString &column : rs.ColumnNames())
         EXPECT_FALSE(rs.Field(column).isNull()) << column.toStdString();
-    rs.Open(ruleQuery(), connection);
+    rs.Open(TrainingExpireRuleQuery(), connection);
     EXPECT_EQ(rs.RecordCount(), 1);
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM CustomerEmployee")).toInt(), 12);
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM ServiceContract WHERE Status='active'")).toInt(), 3);

@@ -1,7 +1,6 @@
 #include "DateText.h"
 
 #include <QLocale>
-#include <QVariant>
 
 namespace {
 const QLocale &usEnglish()
@@ -25,15 +24,4 @@ QString DateText(const QDate &value)
     if (!value.isValid())
         return QString();
     return usEnglish().toString(value, QStringLiteral("M/d/yyyy"));
-}
-
-QString DateText(const QVariant &value)
-{
-    if (value.isNull())
-        return QString();
-    if (value.typeId() == QMetaType::QDateTime)
-        return DateText(value.toDateTime());
-    if (value.typeId() == QMetaType::QDate)
-        return DateText(value.toDate());
-    return value.toString();
 }

@@ -2,6 +2,7 @@
 
 #include "DateText.h"
 #include "DbError.h"
+#include "ValueConversion.h"
 
 #include <QRegularExpression>
 
@@ -9,12 +10,15 @@
 
 QString ValueText(const QVariant &value)
 {
+    // A Null keeps its column's type (a Null bit is a Bool variant): it is
+    // recognised before the type is looked at.
     if (value.isNull())
         return QString();
     switch (value.typeId()) {
     case QMetaType::QDateTime:
+        return DateText(value.toDateTime());
     case QMetaType::QDate:
-        return DateText(value);
+        return DateText(value.toDate());
     case QMetaType::Bool:
         return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
     case QMetaType::Double:
@@ -26,7 +30,7 @@ QString ValueText(const QVariant &value)
         return QString::number(number, 'g', 15);
     }
     default:
-        return value.toString();
+        return FieldText(value);
     }
 }
 

@@ -10,6 +10,3 @@
 // SQL Server sessions are pinned to read this form (SET DATEFORMAT mdy).
 QString DateText(const QDateTime &value);
 QString DateText(const QDate &value);
-// A database value: a date-time or date as above; Null as empty text;
-// anything else by its text form.
-QString DateText(const QVariant &value);
