@@ -1,10 +1,10 @@
-#include "AutoCloseIssues.h"
+#include "alerts/AutoCloseIssues.h"
 
-#include "Clock.h"
-#include "DbConnection.h"
-#include "Recordset.h"
-#include "TrainingExpireRule.h"
-#include "TrainingStatements.h"
+#include "alerts/TrainingExpireRule.h"
+#include "alerts/TrainingStatements.h"
+#include "database/Clock.h"
+#include "database/DbConnection.h"
+#include "database/Recordset.h"
 
 void AutoCloseIssues(TrainingExpiryOutcome &outcome)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProcessTrainingExpiry.h"
+#include "alerts/ProcessTrainingExpiry.h"
 
 // Closes every open automatic "Training Expire" issue that no longer applies
 // (training renewed beyond IssueWindowDate, item optional, employee suspended

@@ -1,12 +1,12 @@
-#include "AutomaticIssues.h"
+#include "alerts/AutomaticIssues.h"
 
-#include "Clock.h"
-#include "DbConnection.h"
-#include "IsolatedBatches.h"
-#include "Recordset.h"
-#include "TrainingExpireRule.h"
-#include "TrainingStatements.h"
-#include "ValueText.h"
+#include "alerts/IsolatedBatches.h"
+#include "alerts/TrainingExpireRule.h"
+#include "alerts/TrainingStatements.h"
+#include "database/Clock.h"
+#include "database/DbConnection.h"
+#include "database/Recordset.h"
+#include "database/ValueText.h"
 
 void CreateAutomaticIssues(TrainingExpiryOutcome &outcome)
 {
@@ -21,11 +21,11 @@ void CreateAutomaticIssues(TrainingExpiryOutcome &outcome)
             const QVariant renewDate = trainings.Field(QStringLiteral("RenewDate"));
             AutomaticIssueValues issue;
             issue.ItemID = trainings.Field(QStringLiteral("ID"));
-            issue.ItemDesc = ItemDescription(trainings.Field(QStringLiteral("Name")),
-                                             trainings.Field(QStringLiteral("LastName")),
-                                             trainings.Field(QStringLiteral("FirstName")),
-                                             trainings.Field(QStringLiteral("MiddleName")),
-                                             trainings.Field(QStringLiteral("Suffix")), renewDate);
+            issue.ItemDesc =
+                ItemDescription(trainings.Field(QStringLiteral("Name")), trainings.Field(QStringLiteral("LastName")),
+                                trainings.Field(QStringLiteral("FirstName")),
+                                trainings.Field(QStringLiteral("MiddleName")),
+                                trainings.Field(QStringLiteral("Suffix")), renewDate);
             issue.IssueDate = Today();
             issue.DueDate = renewDate;
             issue.Description = QStringLiteral("(AUTO ISSUE) ") + issue.ItemDesc;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProcessTrainingExpiry.h"
+#include "alerts/ProcessTrainingExpiry.h"
 
 // Opens one automatic issue for every required training of an active
 // contract's working employee whose renewal date is on or before

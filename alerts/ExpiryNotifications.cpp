@@ -1,14 +1,14 @@
-#include "ExpiryNotifications.h"
+#include "alerts/ExpiryNotifications.h"
 
-#include "Clock.h"
-#include "CompanySettings.h"
-#include "DbConnection.h"
-#include "IsolatedBatches.h"
-#include "Recordset.h"
-#include "RecipientLookups.h"
-#include "TrainingExpireRule.h"
-#include "TrainingStatements.h"
-#include "ValueText.h"
+#include "alerts/IsolatedBatches.h"
+#include "alerts/TrainingExpireRule.h"
+#include "alerts/TrainingStatements.h"
+#include "database/Clock.h"
+#include "database/DbConnection.h"
+#include "database/Recordset.h"
+#include "database/ValueText.h"
+#include "email/RecipientLookups.h"
+#include "startup/CompanySettings.h"
 
 #include <QHash>
 #include <QStringList>
@@ -17,7 +17,7 @@ namespace {
 
 struct Notification
 {
-    QStringList recipients;   // manager, specialists, client, each only when it has an address
+    QStringList recipients; // manager, specialists, client, each only when it has an address
     QString subject;
     QString body;
     NotificationLogValues log;
@@ -62,7 +62,7 @@ public:
 
 private:
     QHash<QString, QString> m_specialists;
-    QHash<QString, QString> m_clients;   // for the one Category of this run
+    QHash<QString, QString> m_clients; // for the one Category of this run
 };
 
 } // namespace
@@ -88,11 +88,11 @@ void QueueExpiryNotifications(TrainingExpiryOutcome &outcome)
         const QVariant id = candidates.Field(QStringLiteral("ID"));
         const QVariant customerName = candidates.Field(QStringLiteral("CustomerName"));
         const QVariant renewDate = candidates.Field(QStringLiteral("RenewDate"));
-        const QString itemDescription = ItemDescription(candidates.Field(QStringLiteral("Name")),
-                                                        candidates.Field(QStringLiteral("LastName")),
-                                                        candidates.Field(QStringLiteral("FirstName")),
-                                                        candidates.Field(QStringLiteral("MiddleName")),
-                                                        candidates.Field(QStringLiteral("Suffix")), renewDate);
+        const QString itemDescription =
+            ItemDescription(candidates.Field(QStringLiteral("Name")), candidates.Field(QStringLiteral("LastName")),
+                            candidates.Field(QStringLiteral("FirstName")),
+                            candidates.Field(QStringLiteral("MiddleName")), candidates.Field(QStringLiteral("Suffix")),
+                            renewDate);
         Notification notification;
         notification.body = NotificationBody(customerName, id, itemDescription);
         notification.subject = NotificationSubject(customerName, itemDescription);
@@ -102,7 +102,8 @@ void QueueExpiryNotifications(TrainingExpiryOutcome &outcome)
             if (!manager.isEmpty())
                 notification.recipients.append(manager);
         }
-        const QString contractId = IdentityText(candidates.Field(QStringLiteral("ContractID")), QStringLiteral("ContractID"));
+        const QString contractId =
+            IdentityText(candidates.Field(QStringLiteral("ContractID")), QStringLiteral("ContractID"));
         if (toSpecialists) {
             const QString specialists = contracts.Specialists(contractId);
             if (!specialists.isEmpty())

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProcessTrainingExpiry.h"
+#include "alerts/ProcessTrainingExpiry.h"
 
 // Queues one notification per training certification coming up for renewal
 // (renewal date on or before NotificationWindowDate, required item, working

@@ -1,11 +1,10 @@
-#include "IsolatedBatches.h"
+#include "alerts/IsolatedBatches.h"
 
-#include "DbConnection.h"
-#include "DbError.h"
+#include "database/DbConnection.h"
+#include "database/DbError.h"
 
 #include <optional>
 #include <utility>
-
 
 IsolatedBatches::IsolatedBatches(DbConnection &connection, QStringList &failures, std::function<void()> committed)
     : m_connection(connection), m_failures(failures), m_committed(std::move(committed))

@@ -1,8 +1,8 @@
-#include "NotifyExpiredWithin.h"
+#include "alerts/NotifyExpiredWithin.h"
 
-#include "Clock.h"
-#include "DateText.h"
-#include "SqlText.h"
+#include "database/Clock.h"
+#include "database/DateText.h"
+#include "database/SqlText.h"
 
 namespace {
 std::optional<int> &setting()
@@ -10,7 +10,7 @@ std::optional<int> &setting()
     static std::optional<int> days;
     return days;
 }
-}
+} // namespace
 
 void SetNotifyExpiredWithinDays(std::optional<int> days)
 {
@@ -31,6 +31,6 @@ QString RenewalLowerBoundCondition()
 {
     if (!setting())
         return QString();
-    return QStringLiteral(" AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) >= '")
-        + SqlText(DateText(OldestRenewalDate())) + QStringLiteral("'");
+    return QStringLiteral(" AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) >= '") +
+        SqlText(DateText(OldestRenewalDate())) + QStringLiteral("'");
 }

@@ -1,9 +1,9 @@
-#include "ProcessTrainingExpiry.h"
+#include "alerts/ProcessTrainingExpiry.h"
 
-#include "AutoCloseIssues.h"
-#include "AutomaticIssues.h"
-#include "ExpiryNotifications.h"
-#include "TrainingExpireRule.h"
+#include "alerts/AutoCloseIssues.h"
+#include "alerts/AutomaticIssues.h"
+#include "alerts/ExpiryNotifications.h"
+#include "alerts/TrainingExpireRule.h"
 
 void ProcessTrainingExpiry(TrainingExpiryOutcome &outcome)
 {

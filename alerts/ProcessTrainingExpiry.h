@@ -7,7 +7,7 @@
 struct TrainingExpiryOutcome
 {
     qint32 IssuesClosed = 0;
-    qint32 IssuesCreated = 0;   // counted once committed
+    qint32 IssuesCreated = 0; // counted once committed
     // Certifications and issues held back for the next poll (IsolatedBatches),
     // one log line each.
     QStringList Failures;

@@ -1,11 +1,11 @@
-#include "TrainingExpireRule.h"
+#include "alerts/TrainingExpireRule.h"
 
-#include "Clock.h"
-#include "DbConnection.h"
-#include "Recordset.h"
-#include "SqlText.h"
-#include "ValueConversion.h"
-#include "ValueText.h"
+#include "database/Clock.h"
+#include "database/DbConnection.h"
+#include "database/Recordset.h"
+#include "database/SqlText.h"
+#include "database/ValueConversion.h"
+#include "database/ValueText.h"
 
 #include <limits>
 
@@ -18,12 +18,9 @@ QString TrainingExpireAlertKind()
 
 TrainingExpireRuleError::TrainingExpireRuleError(Kind kind, const QString &column, const QString &value,
                                                  const QString &reason)
-    : std::runtime_error(QStringLiteral("AutomationServer_Alert.%1 = %2: %3").arg(column, value, reason).toStdString())
-    , ErrorKind(kind)
-    , Column(column)
-    , Value(value)
-{
-}
+    : std::runtime_error(QStringLiteral("AutomationServer_Alert.%1 = %2: %3").arg(column, value, reason).toStdString()),
+      ErrorKind(kind), Column(column), Value(value)
+{}
 
 QString TrainingExpireRuleError::message() const
 {
@@ -55,13 +52,15 @@ qint64 WholeNumber(const QVariant &value, const QString &column, qint64 lowest, 
             Invalid(column, value, QStringLiteral("not a number"));
         const double rounded = RoundHalfToEven(*number);
         if (rounded < double(lowest) || rounded > double(highest))
-            throw TrainingExpireRuleError(TrainingExpireRuleError::Kind::Overflow, column, ValueForMessage(value),
-                                          QStringLiteral("overflow, the value must lie in %1..%2").arg(lowest).arg(highest));
+            throw TrainingExpireRuleError(
+                TrainingExpireRuleError::Kind::Overflow, column, ValueForMessage(value),
+                QStringLiteral("overflow, the value must lie in %1..%2").arg(lowest).arg(highest));
         whole = qint64(rounded);
     }
     if (whole < lowest || whole > highest)
-        throw TrainingExpireRuleError(TrainingExpireRuleError::Kind::Overflow, column, ValueForMessage(value),
-                                      QStringLiteral("overflow, the value must lie in %1..%2").arg(lowest).arg(highest));
+        throw TrainingExpireRuleError(
+            TrainingExpireRuleError::Kind::Overflow, column, ValueForMessage(value),
+            QStringLiteral("overflow, the value must lie in %1..%2").arg(lowest).arg(highest));
     return whole;
 }
 
@@ -69,8 +68,8 @@ qint64 WholeNumber(const QVariant &value, const QString &column, qint64 lowest, 
 
 QString TrainingExpireRuleQuery()
 {
-    return QStringLiteral("SELECT * FROM AutomationServer_Alert WHERE Item = '") + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("'");
+    return QStringLiteral("SELECT * FROM AutomationServer_Alert WHERE Item = '") + SqlText(TrainingExpireAlertKind()) +
+        QStringLiteral("'");
 }
 
 void LoadTrainingExpireRule()
@@ -80,7 +79,7 @@ void LoadTrainingExpireRule()
     const ClosesRecordset closeAtEnd(rule);
 
     if (rule.Eof())
-        return;   // no rule row: the values of the last load stay in force
+        return; // no rule row: the values of the last load stay in force
 
     // Column by column, so a failing column leaves the ones before it loaded.
     const QVariant category = rule.Field(QStringLiteral("Category"));
@@ -90,15 +89,18 @@ void LoadTrainingExpireRule()
     TrainingExpireRule.EmailContractManager = rule.Field(QStringLiteral("EmailContractManager"));
     TrainingExpireRule.EmailContractSpecialist = rule.Field(QStringLiteral("EmailContractSpecialist"));
     TrainingExpireRule.EmailClient = rule.Field(QStringLiteral("EmailClient"));
-    TrainingExpireRule.DaysInAdvance = qint32(WholeNumber(rule.Field(QStringLiteral("DaysInAdvance")),
-        QStringLiteral("DaysInAdvance"), std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
+    TrainingExpireRule.DaysInAdvance =
+        qint32(WholeNumber(rule.Field(QStringLiteral("DaysInAdvance")), QStringLiteral("DaysInAdvance"),
+                           std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
     TrainingExpireRule.CreateIssue = rule.Field(QStringLiteral("CreateIssue"));
-    TrainingExpireRule.CreateIssueDaysInAdvance = qint16(WholeNumber(rule.Field(QStringLiteral("CreateIssueDaysInAdvance")),
-        QStringLiteral("CreateIssueDaysInAdvance"), std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max()));
+    TrainingExpireRule.CreateIssueDaysInAdvance = qint16(
+        WholeNumber(rule.Field(QStringLiteral("CreateIssueDaysInAdvance")), QStringLiteral("CreateIssueDaysInAdvance"),
+                    std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max()));
     TrainingExpireRule.IssuePriority = rule.Field(QStringLiteral("IssuePriority"));
     const QVariant autoClose = rule.Field(QStringLiteral("AutoCloseIssue"));
     if (autoClose.isNull())
-        Invalid(QStringLiteral("AutoCloseIssue"), autoClose, QStringLiteral("a true/false value is needed, the column is Null"));
+        Invalid(QStringLiteral("AutoCloseIssue"), autoClose,
+                QStringLiteral("a true/false value is needed, the column is Null"));
     const std::optional<bool> closes = TruthOf(autoClose);
     if (!closes)
         Invalid(QStringLiteral("AutoCloseIssue"), autoClose, QStringLiteral("not a true/false value"));
@@ -117,7 +119,8 @@ bool EmailSwitchIsOn()
 {
     // Evaluated in full, left to right, so a bad value in any switch is reported.
     const bool manager = SwitchIsOn(TrainingExpireRule.EmailContractManager, QStringLiteral("EmailContractManager"));
-    const bool specialist = SwitchIsOn(TrainingExpireRule.EmailContractSpecialist, QStringLiteral("EmailContractSpecialist"));
+    const bool specialist =
+        SwitchIsOn(TrainingExpireRule.EmailContractSpecialist, QStringLiteral("EmailContractSpecialist"));
     const bool client = SwitchIsOn(TrainingExpireRule.EmailClient, QStringLiteral("EmailClient"));
     return manager || specialist || client;
 }

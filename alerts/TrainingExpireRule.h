@@ -40,7 +40,7 @@ public:
     TrainingExpireRuleError(Kind kind, const QString &column, const QString &value, const QString &reason);
     Kind ErrorKind;
     QString Column;
-    QString Value;   // the value as read, "Null" for Null
+    QString Value; // the value as read, "Null" for Null
     QString message() const;
 };
 

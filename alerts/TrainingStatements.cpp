@@ -1,10 +1,10 @@
-#include "TrainingStatements.h"
+#include "alerts/TrainingStatements.h"
 
-#include "DateText.h"
-#include "NotifyExpiredWithin.h"
-#include "SqlText.h"
-#include "TrainingExpireRule.h"
-#include "ValueText.h"
+#include "alerts/NotifyExpiredWithin.h"
+#include "alerts/TrainingExpireRule.h"
+#include "database/DateText.h"
+#include "database/SqlText.h"
+#include "database/ValueText.h"
 
 namespace {
 // The renewal date as the host computes it, never by this program.
@@ -30,25 +30,25 @@ const QLatin1String kTrainingColumns("SELECT CustomerEmployeeTraining.ID,Custome
 // failing the whole query.
 QString RenewDateMatches(const QString &storedKey)
 {
-    return QStringLiteral("CONVERT(VarChar(19),") + kRenewDate + QStringLiteral(",120)=CONVERT(VarChar(19),TRY_CONVERT(datetime,")
-        + storedKey + QStringLiteral("),120)");
+    return QStringLiteral("CONVERT(VarChar(19),") + kRenewDate +
+        QStringLiteral(",120)=CONVERT(VarChar(19),TRY_CONVERT(datetime,") + storedKey + QStringLiteral("),120)");
 }
-}
+} // namespace
 
 QString AutoCloseSelectQuery(const QDate &issueWindowDate)
 {
-    return QStringLiteral("SELECT CustomerEmployeeTraining.*,TrainingItem.Renews,TrainingItem.Optional,I1.IssueID FROM "
-                          "(SELECT ID AS IssueID,ItemID,Status FROM Issues WHERE Status='Open' AND EnteredBy = 'AUTO SERVER' "
-                          "AND AUTO_Item = '")
-        + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("') I1 LEFT JOIN CustomerEmployeeTraining ON I1.ItemID = CustomerEmployeeTraining.ID "
-                         "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
-                         "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID ")
-        + QStringLiteral(" WHERE ((") + kRenewDate + QStringLiteral(" > '")
-        + SqlText(DateText(issueWindowDate))
-        + QStringLiteral("')")
-        + QStringLiteral(" OR TrainingItem.Optional=1 OR CustomerEmployee.Suspended=1 OR CustomerEmployee.Terminated=1) "
-                         "AND I1.Status='Open'");
+    return QStringLiteral(
+               "SELECT CustomerEmployeeTraining.*,TrainingItem.Renews,TrainingItem.Optional,I1.IssueID FROM "
+               "(SELECT ID AS IssueID,ItemID,Status FROM Issues WHERE Status='Open' AND EnteredBy = 'AUTO SERVER' "
+               "AND AUTO_Item = '") +
+        SqlText(TrainingExpireAlertKind()) +
+        QStringLiteral("') I1 LEFT JOIN CustomerEmployeeTraining ON I1.ItemID = CustomerEmployeeTraining.ID "
+                       "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
+                       "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID ") +
+        QStringLiteral(" WHERE ((") + kRenewDate + QStringLiteral(" > '") + SqlText(DateText(issueWindowDate)) +
+        QStringLiteral("')") +
+        QStringLiteral(" OR TrainingItem.Optional=1 OR CustomerEmployee.Suspended=1 OR CustomerEmployee.Terminated=1) "
+                       "AND I1.Status='Open'");
 }
 
 QString AutoCloseNote(const QDateTime &closedAt)
@@ -58,54 +58,50 @@ QString AutoCloseNote(const QDateTime &closedAt)
 
 QString CloseIssueStatement(const QString &note, const QDateTime &editedDate, const QVariant &issueId)
 {
-    return QStringLiteral("UPDATE Issues SET Description = CAST(Description AS nvarchar(max)) + N'") + SqlText(note)
-        + QStringLiteral("',Status = '") + QStringLiteral("Closed")
-        + QStringLiteral("',EditedBy='AUTO SERVER',EditedDate='")
-        + SqlText(DateText(editedDate))
-        + QStringLiteral("' WHERE ID = ") + IdentityText(issueId, QStringLiteral("IssueID"));
+    return QStringLiteral("UPDATE Issues SET Description = CAST(Description AS nvarchar(max)) + N'") + SqlText(note) +
+        QStringLiteral("',Status = '") + QStringLiteral("Closed") +
+        QStringLiteral("',EditedBy='AUTO SERVER',EditedDate='") + SqlText(DateText(editedDate)) +
+        QStringLiteral("' WHERE ID = ") + IdentityText(issueId, QStringLiteral("IssueID"));
 }
 
 QString NotificationCandidateQuery(const QString &category, const QDate &notificationWindowDate)
 {
-    return QString(kTrainingColumns) + kRenewDate
-        + QStringLiteral(" AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID ")
-        + QStringLiteral(" FROM CustomerEmployeeTraining "
-                         "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
-                         "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
-                         "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID "
-                         "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID ")
-        + QStringLiteral(" LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
-        + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("') tmpIssue ")
-        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") + RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date"))
-        + QStringLiteral(" ")
-        + QStringLiteral(" LEFT JOIN (SELECT ID AS EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = '")
-        + SqlText(category)
-        + QStringLiteral("' AND Item = '")
-        + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND ")
-        + RenewDateMatches(QStringLiteral("PrevEmails.ItemKey")) + QStringLiteral(" ")
-        + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
-        + SqlText(DateText(notificationWindowDate))
-        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0")
-        + RenewalLowerBoundCondition();
+    return QString(kTrainingColumns) + kRenewDate +
+        QStringLiteral(" AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID ") +
+        QStringLiteral(" FROM CustomerEmployeeTraining "
+                       "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
+                       "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
+                       "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID "
+                       "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID ") +
+        QStringLiteral(
+               " LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '") +
+        SqlText(TrainingExpireAlertKind()) + QStringLiteral("') tmpIssue ") +
+        QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") +
+        RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date")) + QStringLiteral(" ") +
+        QStringLiteral(
+               " LEFT JOIN (SELECT ID AS EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = '") +
+        SqlText(category) + QStringLiteral("' AND Item = '") + SqlText(TrainingExpireAlertKind()) +
+        QStringLiteral("') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND ") +
+        RenewDateMatches(QStringLiteral("PrevEmails.ItemKey")) + QStringLiteral(" ") +
+        QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '") +
+        SqlText(DateText(notificationWindowDate)) +
+        QStringLiteral(
+               "' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0") +
+        RenewalLowerBoundCondition();
 }
 
 QString ItemDescription(const QVariant &name, const QVariant &lastName, const QVariant &firstName,
                         const QVariant &middleName, const QVariant &suffix, const QVariant &renewDate)
 {
-    return ValueText(name) + QStringLiteral(": ") + ValueText(lastName) + QStringLiteral(", ") + ValueText(firstName)
-        + QStringLiteral(" ") + ValueText(middleName) + QStringLiteral(" ") + ValueText(suffix)
-        + QStringLiteral(" - Expires ") + ValueText(renewDate);
+    return ValueText(name) + QStringLiteral(": ") + ValueText(lastName) + QStringLiteral(", ") + ValueText(firstName) +
+        QStringLiteral(" ") + ValueText(middleName) + QStringLiteral(" ") + ValueText(suffix) +
+        QStringLiteral(" - Expires ") + ValueText(renewDate);
 }
 
 QString NotificationBody(const QVariant &customerName, const QVariant &itemId, const QString &itemDescription)
 {
-    return QStringLiteral("Client: ") + ValueText(customerName) + kCrLf
-        + QStringLiteral("Item ID: ") + ValueText(itemId) + kCrLf
-        + itemDescription + kCrLf
-        + kCrLf
-        + QString(54, QLatin1Char('*')) + kCrLf;
+    return QStringLiteral("Client: ") + ValueText(customerName) + kCrLf + QStringLiteral("Item ID: ") +
+        ValueText(itemId) + kCrLf + itemDescription + kCrLf + kCrLf + QString(54, QLatin1Char('*')) + kCrLf;
 }
 
 QString NotificationSubject(const QVariant &customerName, const QString &itemDescription)
@@ -117,67 +113,56 @@ QString QueueRowStatement(const QString &emailFrom, const QString &emailFromName
                           const QString &subject, const QString &body)
 {
     return QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
-                          "EmailBody,EmailSent) ")
-        + QStringLiteral(" VALUES (N'") + SqlText(emailFrom)
-        + QStringLiteral("',N'") + SqlText(emailFromName)
-        + QStringLiteral("',N'") + SqlText(emailTo)
-        + QStringLiteral("',N'") + SqlText(subject)
-        + QStringLiteral("',N'") + SqlText(body)
-        + QStringLiteral("',0)");
+                          "EmailBody,EmailSent) ") +
+        QStringLiteral(" VALUES (N'") + SqlText(emailFrom) + QStringLiteral("',N'") + SqlText(emailFromName) +
+        QStringLiteral("',N'") + SqlText(emailTo) + QStringLiteral("',N'") + SqlText(subject) + QStringLiteral("',N'") +
+        SqlText(body) + QStringLiteral("',0)");
 }
 
 QString LogRowStatement(const NotificationLogValues &log)
 {
     const auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
     return QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,"
-                          "ContractManager,ContractSpecialist,Client) ")
-        + QStringLiteral(" VALUES ('") + SqlText(DateText(log.EmailDate))
-        + QStringLiteral("',N'") + SqlText(log.Category)
-        + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("',") + IdentityText(log.ItemID, QStringLiteral("ID"))
-        + QStringLiteral(",'") + SqlText(ValueText(log.RenewDate))
-        + QStringLiteral("',") + flag(log.ContractManager)
-        + QStringLiteral(",") + flag(log.ContractSpecialist)
-        + QStringLiteral(",") + flag(log.Client)
-        + QStringLiteral(")");
+                          "ContractManager,ContractSpecialist,Client) ") +
+        QStringLiteral(" VALUES ('") + SqlText(DateText(log.EmailDate)) + QStringLiteral("',N'") +
+        SqlText(log.Category) + QStringLiteral("','") + SqlText(TrainingExpireAlertKind()) + QStringLiteral("',") +
+        IdentityText(log.ItemID, QStringLiteral("ID")) + QStringLiteral(",'") + SqlText(ValueText(log.RenewDate)) +
+        QStringLiteral("',") + flag(log.ContractManager) + QStringLiteral(",") + flag(log.ContractSpecialist) +
+        QStringLiteral(",") + flag(log.Client) + QStringLiteral(")");
 }
 
 QString AutomaticIssueSelectQuery(const QDate &issueWindowDate)
 {
-    return QString(kTrainingColumns) + kRenewDate + QStringLiteral(" AS RenewDate,ServiceContract.ID AS ContractID")
-        + QStringLiteral(" FROM CustomerEmployeeTraining "
-                         "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
-                         "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
-                         "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID "
-                         "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID "
-                         "LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
-        + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("') tmpIssue ")
-        + QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") + RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date"))
-        + QStringLiteral(" ")
-        + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '")
-        + SqlText(DateText(issueWindowDate))
-        + QStringLiteral("' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0")
-        + RenewalLowerBoundCondition();
+    return QString(kTrainingColumns) + kRenewDate + QStringLiteral(" AS RenewDate,ServiceContract.ID AS ContractID") +
+        QStringLiteral(
+               " FROM CustomerEmployeeTraining "
+               "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
+               "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
+               "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID "
+               "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID "
+               "LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '") +
+        SqlText(TrainingExpireAlertKind()) + QStringLiteral("') tmpIssue ") +
+        QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") +
+        RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date")) + QStringLiteral(" ") +
+        QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '") +
+        SqlText(DateText(issueWindowDate)) +
+        QStringLiteral(
+               "' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0") +
+        RenewalLowerBoundCondition();
 }
 
 QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)
 {
     return QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,"
-                          "Status,Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date)")
-        + QStringLiteral(" VALUES (") + IdentityText(issue.ContractID, QStringLiteral("ContractID"))
-        + QStringLiteral(",N'") + QString()   // automatic issues carry no category
-        + QStringLiteral("',") + IdentityText(issue.ItemID, QStringLiteral("ID"))
-        + QStringLiteral(",N'") + SqlText(issue.ItemDesc)
-        + QStringLiteral("','") + SqlText(DateText(issue.IssueDate))
-        + QStringLiteral("',") + QStringLiteral("'") + SqlText(ValueText(issue.DueDate))
-        + QStringLiteral("',N'") + SqlText(issue.Description)
-        + QStringLiteral("','") + QStringLiteral("Open")
-        + QStringLiteral("','") + SqlText(ValueText(issue.Priority))
-        + QStringLiteral("','AUTO SERVER','") + SqlText(DateText(issue.EnteredDate))
-        + QStringLiteral("',") + QStringLiteral("'AUTO SERVER','")
-        + SqlText(DateText(issue.EditedDate))
-        + QStringLiteral("','") + SqlText(TrainingExpireAlertKind())
-        + QStringLiteral("','") + SqlText(ValueText(issue.AutoDate))
-        + QStringLiteral("')");
+                          "Status,Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date)") +
+        QStringLiteral(" VALUES (") + IdentityText(issue.ContractID, QStringLiteral("ContractID")) +
+        QStringLiteral(",N'") + QString() // automatic issues carry no category
+        + QStringLiteral("',") + IdentityText(issue.ItemID, QStringLiteral("ID")) + QStringLiteral(",N'") +
+        SqlText(issue.ItemDesc) + QStringLiteral("','") + SqlText(DateText(issue.IssueDate)) + QStringLiteral("',") +
+        QStringLiteral("'") + SqlText(ValueText(issue.DueDate)) + QStringLiteral("',N'") + SqlText(issue.Description) +
+        QStringLiteral("','") + QStringLiteral("Open") + QStringLiteral("','") + SqlText(ValueText(issue.Priority)) +
+        QStringLiteral("','AUTO SERVER','") + SqlText(DateText(issue.EnteredDate)) + QStringLiteral("',") +
+        QStringLiteral("'AUTO SERVER','") + SqlText(DateText(issue.EditedDate)) + QStringLiteral("','") +
+        SqlText(TrainingExpireAlertKind()) + QStringLiteral("','") + SqlText(ValueText(issue.AutoDate)) +
+        QStringLiteral("')");
 }

@@ -56,7 +56,7 @@ struct AutomaticIssueValues
     QDate IssueDate;
     QVariant DueDate;
     QString Description;
-    QVariant Priority;        // the rule's IssuePriority as read; Null is empty text
+    QVariant Priority; // the rule's IssuePriority as read; Null is empty text
     QDateTime EnteredDate;
     QDateTime EditedDate;
     QVariant AutoDate;

@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
 CommandLine ParseCommandLine(const QStringList &arguments)
 {
@@ -46,36 +46,36 @@ CommandLine ParseCommandLine(const QStringList &arguments)
 
 QString UsageText()
 {
-    return QStringLiteral(
-        "Usage: velmar-automation-server [--headless | --once | --preview] [--config FILE]\n"
-        "       [--redirect-mail ADDRESS] [--notify-expired-within DAYS]\n"
-        "\n"
-        "Runs the training-expiry alerts and sends the queued emails of the\n"
-        "host database, once at start and then every AutomationServerPoll minutes.\n"
-        "\n"
-        "Options:\n"
-        "  --headless     run without windows: log lines on standard output,\n"
-        "                 messages on standard error; SIGTERM or SIGINT ends it\n"
-        "  --once         start up, run one cycle, print its log, and exit:\n"
-        "                 0 when the cycle completed, 1 when it failed, 3 when\n"
-        "                 another server was running a cycle on the database,\n"
-        "                 4 when its only failures were mail refused for good\n"
-        "  --queue-status print every unsent queued email with its recipient\n"
-        "                 list, attempts, the mail server's last reply and the\n"
-        "                 next try, and exit (no display needed)\n"
-        "  --retry-now    let the mail held back after a refusal be tried at\n"
-        "                 the next poll, and exit\n"
-        "  --allow-plain-auth  send the SMTP login even over a connection the\n"
-        "                 server does not encrypt (no STARTTLS offered)\n"
-        "  --config FILE  read the connection string from FILE instead of\n"
-        "                 config.txt beside the executable\n"
-        "  --help         show this text and exit\n"
-        "  --version      show the version and exit\n"
-        "%1"
-        "\n"
-        "Exit status: 0 ended normally, 1 a start-up or cycle failure,\n"
-        "2 a usage error, 3 another copy is already running, 4 (--once) mail\n"
-        "refused for good is held back.\n").arg(OperatorOptionsUsage());
+    return QStringLiteral("Usage: velmar-automation-server [--headless | --once | --preview] [--config FILE]\n"
+                          "       [--redirect-mail ADDRESS] [--notify-expired-within DAYS]\n"
+                          "\n"
+                          "Runs the training-expiry alerts and sends the queued emails of the\n"
+                          "host database, once at start and then every AutomationServerPoll minutes.\n"
+                          "\n"
+                          "Options:\n"
+                          "  --headless     run without windows: log lines on standard output,\n"
+                          "                 messages on standard error; SIGTERM or SIGINT ends it\n"
+                          "  --once         start up, run one cycle, print its log, and exit:\n"
+                          "                 0 when the cycle completed, 1 when it failed, 3 when\n"
+                          "                 another server was running a cycle on the database,\n"
+                          "                 4 when its only failures were mail refused for good\n"
+                          "  --queue-status print every unsent queued email with its recipient\n"
+                          "                 list, attempts, the mail server's last reply and the\n"
+                          "                 next try, and exit (no display needed)\n"
+                          "  --retry-now    let the mail held back after a refusal be tried at\n"
+                          "                 the next poll, and exit\n"
+                          "  --allow-plain-auth  send the SMTP login even over a connection the\n"
+                          "                 server does not encrypt (no STARTTLS offered)\n"
+                          "  --config FILE  read the connection string from FILE instead of\n"
+                          "                 config.txt beside the executable\n"
+                          "  --help         show this text and exit\n"
+                          "  --version      show the version and exit\n"
+                          "%1"
+                          "\n"
+                          "Exit status: 0 ended normally, 1 a start-up or cycle failure,\n"
+                          "2 a usage error, 3 another copy is already running, 4 (--once) mail\n"
+                          "refused for good is held back.\n")
+        .arg(OperatorOptionsUsage());
 }
 
 QString VersionText()

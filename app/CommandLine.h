@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OperatorOptions.h"
+#include "app/OperatorOptions.h"
 
 #include <QString>
 #include <QStringList>
@@ -8,16 +8,16 @@
 // The options of the server's executable.
 struct CommandLine
 {
-    bool headless = false;   // no windows; log on standard output
-    bool once = false;       // one cycle, then exit with its outcome
+    bool headless = false; // no windows; log on standard output
+    bool once = false;     // one cycle, then exit with its outcome
     bool help = false;
     bool version = false;
-    bool queueStatus = false;      // list the unsent mail and why, then exit
-    bool retryNow = false;         // forget the mail back-offs, then exit
-    bool allowPlainAuth = false;   // the SMTP login may cross an unencrypted session
-    QString configFile;      // empty: config.txt beside the executable
+    bool queueStatus = false;    // list the unsent mail and why, then exit
+    bool retryNow = false;       // forget the mail back-offs, then exit
+    bool allowPlainAuth = false; // the SMTP login may cross an unencrypted session
+    QString configFile;          // empty: config.txt beside the executable
     OperatorOptions operatorOptions;
-    QString error;           // not empty: the arguments were not understood
+    QString error; // not empty: the arguments were not understood
 };
 
 // `arguments` without the program name.

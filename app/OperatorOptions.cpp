@@ -1,7 +1,7 @@
-#include "OperatorOptions.h"
+#include "app/OperatorOptions.h"
 
-#include "MailRedirect.h"
-#include "NotifyExpiredWithin.h"
+#include "alerts/NotifyExpiredWithin.h"
+#include "email/MailRedirect.h"
 
 #include <QRegularExpression>
 
@@ -62,25 +62,24 @@ bool ParseOperatorOption(const QStringList &arguments, qsizetype &i, OperatorOpt
 
 QString OperatorOptionsUsage()
 {
-    return QStringLiteral(
-        "  --preview      run one cycle against the database and print what it\n"
-        "                 would do (digests per recipient list, automatic issues\n"
-        "                 opened and closed, totals); every change is rolled\n"
-        "                 back and no mail server is contacted; implies --once\n"
-        "  --redirect-mail ADDRESS\n"
-        "                 send every message to ADDRESS alone, naming the original\n"
-        "                 recipients in its first line and an X-Original-To field;\n"
-        "                 the window caption and every log line say so\n"
-        "  --notify-expired-within DAYS\n"
-        "                 leave certifications whose renewal date lies more than\n"
-        "                 DAYS before today without notification or issue\n"
-        "\n"
+    return QStringLiteral("  --preview      run one cycle against the database and print what it\n"
+                          "                 would do (digests per recipient list, automatic issues\n"
+                          "                 opened and closed, totals); every change is rolled\n"
+                          "                 back and no mail server is contacted; implies --once\n"
+                          "  --redirect-mail ADDRESS\n"
+                          "                 send every message to ADDRESS alone, naming the original\n"
+                          "                 recipients in its first line and an X-Original-To field;\n"
+                          "                 the window caption and every log line say so\n"
+                          "  --notify-expired-within DAYS\n"
+                          "                 leave certifications whose renewal date lies more than\n"
+                          "                 DAYS before today without notification or issue\n"
+                          "\n"
 
-        "First start on a production database: look first, then hold the backlog:\n"
-        "  velmar-automation-server --preview --notify-expired-within 30\n"
-        "  velmar-automation-server --headless --notify-expired-within 30\n"
-        "A restored copy on a test machine:\n"
-        "  velmar-automation-server --redirect-mail tester@example.test\n");
+                          "First start on a production database: look first, then hold the backlog:\n"
+                          "  velmar-automation-server --preview --notify-expired-within 30\n"
+                          "  velmar-automation-server --headless --notify-expired-within 30\n"
+                          "A restored copy on a test machine:\n"
+                          "  velmar-automation-server --redirect-mail tester@example.test\n");
 }
 
 void ApplyOperatorOptions(const OperatorOptions &options)

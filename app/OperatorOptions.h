@@ -9,9 +9,9 @@
 // server behaves exactly as it always has.
 struct OperatorOptions
 {
-    bool preview = false;                        // --preview
-    QString redirectMail;                        // --redirect-mail ADDRESS
-    std::optional<int> notifyExpiredWithinDays;  // --notify-expired-within DAYS
+    bool preview = false;                       // --preview
+    QString redirectMail;                       // --redirect-mail ADDRESS
+    std::optional<int> notifyExpiredWithinDays; // --notify-expired-within DAYS
 };
 
 // Reads the operator option at arguments[i] (advancing i past its value).

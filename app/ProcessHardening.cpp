@@ -1,4 +1,4 @@
-#include "ProcessHardening.h"
+#include "app/ProcessHardening.h"
 
 #include <QtGlobal>
 
@@ -18,8 +18,6 @@ void DisableCoreDumps()
 #endif
 }
 #else
-void DisableCoreDumps()
-{
-}
+void DisableCoreDumps() {}
 #endif
 // ---- end of platform part --------------------------------------------------

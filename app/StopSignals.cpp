@@ -1,4 +1,4 @@
-#include "StopSignals.h"
+#include "app/StopSignals.h"
 
 #include <QtGlobal>
 
@@ -6,7 +6,7 @@
 // The handler only writes a byte to a socket pair; the event loop sees the
 // socket become readable and calls onStop like any other event.
 #ifdef Q_OS_UNIX
-#include "SendQueuedEmails.h"
+#include "email/SendQueuedEmails.h"
 
 #include <QSocketNotifier>
 
@@ -27,7 +27,7 @@ extern "C" void onStopSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(signalSockets[0], &byte, 1);
     errno = savedErrno;
 }
-}
+} // namespace
 
 void WatchStopSignals(std::function<void()> onStop)
 {
@@ -49,8 +49,6 @@ void WatchStopSignals(std::function<void()> onStop)
     ::sigaction(SIGINT, &action, nullptr);
 }
 #else
-void WatchStopSignals(std::function<void()>)
-{
-}
+void WatchStopSignals(std::function<void()>) {}
 #endif
 // ---- end of POSIX signal handling -----------------------------------------

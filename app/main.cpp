@@ -1,26 +1,26 @@
 // The server's executable: the desktop window by default, or without windows
 // (--headless, --once) for a server machine.
 
-#include "Clock.h"
-#include "CommandLine.h"
-#include "ConfigFile.h"
-#include "CyclePreview.h"
-#include "DbConnection.h"
-#include "DesktopFrontEnd.h"
-#include "DoTasks.h"
-#include "Form1.h"
-#include "HeadlessServer.h"
-#include "LogLine.h"
-#include "Main.h"
-#include "MailComponent.h"
-#include "MailQueueState.h"
-#include "MailRedirect.h"
-#include "OpenDatabase.h"
-#include "ProcessHardening.h"
-#include "ProgramEnd.h"
-#include "StartupSequence.h"
-#include "SendQueuedEmails.h"
-#include "StopSignals.h"
+#include "startup/Main.h"
+#include "app/CommandLine.h"
+#include "app/ProcessHardening.h"
+#include "app/StopSignals.h"
+#include "database/Clock.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "email/MailComponent.h"
+#include "email/MailQueueState.h"
+#include "email/MailRedirect.h"
+#include "email/SendQueuedEmails.h"
+#include "mainwindow/CyclePreview.h"
+#include "mainwindow/DoTasks.h"
+#include "mainwindow/Form1.h"
+#include "mainwindow/HeadlessServer.h"
+#include "mainwindow/LogLine.h"
+#include "startup/ConfigFile.h"
+#include "startup/DesktopFrontEnd.h"
+#include "startup/ProgramEnd.h"
+#include "startup/StartupSequence.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -65,8 +65,9 @@ int runQueueCommand(int argc, char **argv, const CommandLine &options)
     try {
         writeTo(stdout, options.retryNow ? RetryMailNowText() : MailQueueStatusText());
     } catch (const std::exception &error) {
-        writeTo(stderr, QStringLiteral("velmar-automation-server: the mail queue could not be read: %1\n")
-                            .arg(QString::fromUtf8(error.what())));
+        writeTo(stderr,
+                QStringLiteral("velmar-automation-server: the mail queue could not be read: %1\n")
+                    .arg(QString::fromUtf8(error.what())));
         status = ExitFailure;
     }
     CloseDatabase();
@@ -80,11 +81,11 @@ int runWithoutWindows(int argc, char **argv, const CommandLine &options)
     // Messages keep the default presenter: standard error.
     SetOpenDatabaseFailureHandler(ReportConnectionFailureHeadless);
     if (options.operatorOptions.preview)
-        DatabaseConnection().HoldChanges();   // from the first connection on
+        DatabaseConnection().HoldChanges(); // from the first connection on
 
     const StartupResult started = RunStartupSequence();
     if (started.outcome == StartupOutcome::ConnectionFailed)
-        return ExitFailure;   // no settings window to wait on
+        return ExitFailure; // no settings window to wait on
     if (started.outcome == StartupOutcome::Ended)
         return started.exitCode;
 
@@ -94,7 +95,7 @@ int runWithoutWindows(int argc, char **argv, const CommandLine &options)
         const CycleResult cycle = DoTasks();
         WriteLogToStandardOutput(CycleLogText(cycle, CurrentDateTime()));
         if (cycle.outcome == CycleOutcome::Skipped)
-            return ExitAlreadyRunning;   // another server is running this database's cycle
+            return ExitAlreadyRunning; // another server is running this database's cycle
         if (cycle.outcome == CycleOutcome::MailStuck)
             return ExitMailStuck;
         return cycle.outcome == CycleOutcome::Completed ? ExitOk : ExitFailure;
@@ -124,7 +125,7 @@ int runDesktop(int argc, char **argv, const CommandLine &options)
         return started.exitCode;
     return app.exec();
 }
-}
+} // namespace
 
 int main(int argc, char **argv)
 {

@@ -1,4 +1,4 @@
-#include "BenchReport.h"
+#include "bench/BenchReport.h"
 
 #include <QJsonArray>
 #include <QLocale>
@@ -126,22 +126,25 @@ QString MarkdownForSize(const SizeRun &run, const BenchTargets &targets)
     const auto cpu = [](double ms) { return ms < 0 ? u"n/a"_s : Fixed(ms, 0); };
     for (const MeasuredCycle &cycle : run.cycles) {
         for (const PhaseResult &phase : cycle.phases)
-            md += u"| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n"_s.arg(
-                cycle.label, phase.ran ? phase.name : phase.name + u" (off)"_s, Fixed(phase.milliseconds, 1),
-                cpu(phase.cpuMilliseconds), Number(phase.statements), Number(phase.messages), Mib(phase.peakRssKiB));
-        md += u"| %1 | **whole cycle** | **%2** | **%3** | **%4** | **%5** | **%6** |\n"_s.arg(
-            cycle.label, Fixed(cycle.milliseconds, 1), cpu(cycle.cpuMilliseconds), Number(cycle.statements),
-            Number(cycle.messages), Mib(cycle.peakRssKiB));
+            md += u"| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n"_s.arg(cycle.label,
+                                                                  phase.ran ? phase.name : phase.name + u" (off)"_s,
+                                                                  Fixed(phase.milliseconds, 1),
+                                                                  cpu(phase.cpuMilliseconds), Number(phase.statements),
+                                                                  Number(phase.messages), Mib(phase.peakRssKiB));
+        md += u"| %1 | **whole cycle** | **%2** | **%3** | **%4** | **%5** | **%6** |\n"_s
+                  .arg(cycle.label, Fixed(cycle.milliseconds, 1), cpu(cycle.cpuMilliseconds), Number(cycle.statements),
+                       Number(cycle.messages), Mib(cycle.peakRssKiB));
     }
     md += u"\n| Cycle | Notified | Queue rows | Issues created | Issues closed | Send failures |\n"
           "|---|---:|---:|---:|---:|---:|\n"_s;
     for (const MeasuredCycle &cycle : run.cycles)
         md += u"| %1 | %2 | %3 | %4 | %5 | %6 |\n"_s.arg(cycle.label, Number(cycle.notified), Number(cycle.queueRows),
-                                                       Number(cycle.issuesCreated), Number(cycle.issuesClosed),
-                                                       Number(cycle.failures.size()));
+                                                         Number(cycle.issuesCreated), Number(cycle.issuesClosed),
+                                                         Number(cycle.failures.size()));
     md += u"\nRenewed before the third cycle: %1 trainings, %2 of them with an open automatic issue. "
-          "Messages the sink received during the cycles: %3.\n\n"_s
-              .arg(Number(run.renewed), Number(run.renewedWithOpenIssue), Number(run.sinkMessages));
+          "Messages the sink received during the cycles: %3.\n\n"_s.arg(Number(run.renewed),
+                                                                        Number(run.renewedWithOpenIssue),
+                                                                        Number(run.sinkMessages));
 
     if (run.cycles.size() < 2)
         return md;
@@ -153,12 +156,14 @@ QString MarkdownForSize(const SizeRun &run, const BenchTargets &targets)
     const double wholePerNotified = first.notified ? double(first.statements) / first.notified : 0;
     const double peakMib = double(PeakRssKiB(run)) / 1024.0;
     md += u"| Figure | Value | Target | Met |\n|---|---:|---:|---|\n"_s;
-    md += u"| First cycle: notified certifications per second, end to end | %1 | >= %2 | %3 |\n"_s.arg(
-        Fixed(notifiedRate, 0), Fixed(targets.notifiedPerSecond, 0), Verdict(notifiedRate >= targets.notifiedPerSecond));
+    md += u"| First cycle: notified certifications per second, end to end | %1 | >= %2 | %3 |\n"_s
+              .arg(Fixed(notifiedRate, 0), Fixed(targets.notifiedPerSecond, 0),
+                   Verdict(notifiedRate >= targets.notifiedPerSecond));
     md += u"| Set-based reference (%1 statements, one transaction), ms | %2 | | |\n"_s.arg(run.reference.statements)
               .arg(Fixed(run.reference.milliseconds, 1));
-    md += u"| Notification + issue stretches / reference | %1x | <= %2x | %3 |\n"_s.arg(
-        Fixed(ratio, 2), Fixed(targets.referenceRatio, 1), Verdict(ratio > 0 && ratio <= targets.referenceRatio));
+    md += u"| Notification + issue stretches / reference | %1x | <= %2x | %3 |\n"_s
+              .arg(Fixed(ratio, 2), Fixed(targets.referenceRatio, 1),
+                   Verdict(ratio > 0 && ratio <= targets.referenceRatio));
     md += u"| Reference wrote the same rows as the cycles (queue %1, log %2, issues %3) | %4 | same | %5 |\n"_s
               .arg(Number(run.reference.queueRows), Number(run.reference.logRows), Number(run.reference.issues),
                    run.referenceDifferences.isEmpty() ? u"same"_s : run.referenceDifferences.join(u"; "_s),
@@ -167,17 +172,22 @@ QString MarkdownForSize(const SizeRun &run, const BenchTargets &targets)
     // statement, a query, a statement, or the statements of one batch) in
     // one call, as SQL Server does: its count is the round trips that server
     // would see. Computed, not measured on a network.
-    md += u"| Round trips per notified certification, notification stretch (SQL Server path, computed) | %1 | | |\n"_s.arg(
-        Fixed(perNotified, 2));
-    md += u"| Round trips per notified certification, whole first cycle (SQL Server path, computed) | %1 | <= %2 | %3 |\n"_s
-              .arg(Fixed(wholePerNotified, 2), Fixed(targets.roundTripsPerNotified, 1),
-                   Verdict(wholePerNotified <= targets.roundTripsPerNotified));
-    md += u"| Network time of the first cycle at %1 ms per round trip (computed), s | %2 | | |\n"_s.arg(
-        Fixed(targets.msPerRoundTrip, 1), Fixed(double(first.statements) * targets.msPerRoundTrip / 1000.0, 1));
-    md += u"| Second cycle (nothing new), ms | %1 | < %2 | %3 |\n"_s.arg(
-        Fixed(second.milliseconds, 1), Fixed(targets.secondCycleMs, 0), Verdict(second.milliseconds < targets.secondCycleMs));
-    md += u"| Peak resident memory, MiB | %1 | < %2 | %3 |\n\n"_s.arg(
-        Fixed(peakMib, 1), Fixed(targets.peakRssMiB, 0), Verdict(peakMib >= 0 && peakMib < targets.peakRssMiB));
+    md += u"| Round trips per notified certification, notification stretch (SQL Server path, computed) | %1 | | |\n"_s
+              .arg(Fixed(perNotified, 2));
+    md +=
+        u"| Round trips per notified certification, whole first cycle (SQL Server path, computed) | %1 | <= %2 | %3 |\n"_s
+            .arg(Fixed(wholePerNotified, 2), Fixed(targets.roundTripsPerNotified, 1),
+                 Verdict(wholePerNotified <= targets.roundTripsPerNotified));
+    md += u"| Network time of the first cycle at %1 ms per round trip (computed), s | %2 | | |\n"_s
+              .arg(Fixed(targets.msPerRoundTrip, 1),
+                   Fixed(double(first.statements) * targets.msPerRoundTrip / 1000.0, 1));
+    md += u"| Second cycle (nothing new), ms | %1 | < %2 | %3 |\n"_s.arg(Fixed(second.milliseconds, 1),
+                                                                         Fixed(targets.secondCycleMs, 0),
+                                                                         Verdict(second.milliseconds <
+                                                                                 targets.secondCycleMs));
+    md += u"| Peak resident memory, MiB | %1 | < %2 | %3 |\n\n"_s.arg(Fixed(peakMib, 1), Fixed(targets.peakRssMiB, 0),
+                                                                      Verdict(peakMib >= 0 &&
+                                                                              peakMib < targets.peakRssMiB));
     md += MarkdownForDiagnosis(run.diagnosis);
     return md;
 }
@@ -188,9 +198,9 @@ QString MarkdownForSmtp(const QList<SmtpRate> &rates, const BenchTargets &target
                  "|---|---|---:|---:|---:|---:|\n"_s;
     for (const SmtpRate &rate : rates)
         md += u"| %1 | %2 | %3 | %4 | %5 | %6 |\n"_s.arg(rate.secure ? u"STARTTLS"_s : u"plain"_s,
-                                                       rate.reuse ? u"reused"_s : u"fresh per message"_s,
-                                                       Number(rate.messages), Fixed(rate.seconds, 3),
-                                                       Fixed(rate.perSecond(), 0), Number(rate.sinkConnections));
+                                                         rate.reuse ? u"reused"_s : u"fresh per message"_s,
+                                                         Number(rate.messages), Fixed(rate.seconds, 3),
+                                                         Fixed(rate.perSecond(), 0), Number(rate.sinkConnections));
     const auto gain = [&](bool secure) {
         double reused = 0, fresh = 0;
         for (const SmtpRate &rate : rates)
@@ -200,8 +210,9 @@ QString MarkdownForSmtp(const QList<SmtpRate> &rates, const BenchTargets &target
     };
     md += u"\n| Figure | Value | Target | Met |\n|---|---:|---:|---|\n"_s;
     md += u"| Reuse gain, plain | %1x | | |\n"_s.arg(Fixed(gain(false), 1));
-    md += u"| Reuse gain, STARTTLS | %1x | >= %2x | %3 |\n\n"_s.arg(Fixed(gain(true), 1), Fixed(targets.smtpReuseGain, 0),
-                                                                 Verdict(gain(true) >= targets.smtpReuseGain));
+    md +=
+        u"| Reuse gain, STARTTLS | %1x | >= %2x | %3 |\n\n"_s.arg(Fixed(gain(true), 1), Fixed(targets.smtpReuseGain, 0),
+                                                                  Verdict(gain(true) >= targets.smtpReuseGain));
     return md;
 }
 
@@ -233,12 +244,13 @@ QJsonObject JsonForSize(const SizeRun &run)
         {u"renewed"_s, run.renewed},
         {u"renewedWithOpenIssue"_s, run.renewedWithOpenIssue},
         {u"sinkMessages"_s, run.sinkMessages},
-        {u"reference"_s, QJsonObject{{u"milliseconds"_s, run.reference.milliseconds},
-                                     {u"statements"_s, run.reference.statements},
-                                     {u"queueRows"_s, run.reference.queueRows},
-                                     {u"logRows"_s, run.reference.logRows},
-                                     {u"issues"_s, run.reference.issues},
-                                     {u"differences"_s, QJsonArray::fromStringList(run.referenceDifferences)}}},
+        {u"reference"_s,
+         QJsonObject{{u"milliseconds"_s, run.reference.milliseconds},
+                     {u"statements"_s, run.reference.statements},
+                     {u"queueRows"_s, run.reference.queueRows},
+                     {u"logRows"_s, run.reference.logRows},
+                     {u"issues"_s, run.reference.issues},
+                     {u"differences"_s, QJsonArray::fromStringList(run.referenceDifferences)}}},
         {u"diagnosis"_s, DiagnosisJson(run.diagnosis)},
         {u"notifiedPerSecond"_s, NotifiedPerSecond(run)},
         {u"referenceRatio"_s, ReferenceRatio(run)},

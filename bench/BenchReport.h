@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CycleRunner.h"
-#include "Diagnosis.h"
-#include "SetBasedReference.h"
-#include "SmtpThroughput.h"
+#include "bench/CycleRunner.h"
+#include "bench/Diagnosis.h"
+#include "bench/SetBasedReference.h"
+#include "bench/SmtpThroughput.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -14,10 +14,10 @@ struct SizeRun
 {
     qint64 records = 0;
     qint64 seed = 0;
-    QJsonObject generated;            // the generator's summary
-    QList<MeasuredCycle> cycles;        // first, second, after renewals
-    qint64 renewed = 0;               // trainings renewed before the third cycle
-    qint64 renewedWithOpenIssue = 0;  // of those, trainings whose automatic issue was open
+    QJsonObject generated;           // the generator's summary
+    QList<MeasuredCycle> cycles;     // first, second, after renewals
+    qint64 renewed = 0;              // trainings renewed before the third cycle
+    qint64 renewedWithOpenIssue = 0; // of those, trainings whose automatic issue was open
     ReferenceResult reference;
     QStringList referenceDifferences; // rows the cycles and the reference wrote differently
     qint64 sinkMessages = 0;          // messages the sink received during the cycles
@@ -32,8 +32,8 @@ struct BenchTargets
     double secondCycleMs = 1000;
     double peakRssMiB = 150;
     double roundTripsPerNotified = 1.5;
-    double peakRssGrowth = 1.3;          // largest size over the smallest
-    double msPerRoundTrip = 0.5;         // network time assumed per round trip
+    double peakRssGrowth = 1.3;  // largest size over the smallest
+    double msPerRoundTrip = 0.5; // network time assumed per round trip
     double smtpReuseGain = 5;
 };
 

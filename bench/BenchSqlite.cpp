@@ -1,4 +1,4 @@
-#include "BenchSqlite.h"
+#include "bench/BenchSqlite.h"
 
 #include <QFile>
 #include <QSqlDriver>

@@ -1,15 +1,15 @@
-#include "CycleRunner.h"
+#include "bench/CycleRunner.h"
 
-#include "BenchSqlite.h"
-#include "PeakMemory.h"
+#include "bench/BenchSqlite.h"
+#include "bench/PeakMemory.h"
 
-#include "AutoCloseIssues.h"
-#include "AutomaticIssues.h"
-#include "DbConnection.h"
-#include "ExpiryNotifications.h"
-#include "OpenDatabase.h"
-#include "SendQueuedEmails.h"
-#include "TrainingExpireRule.h"
+#include "alerts/AutoCloseIssues.h"
+#include "alerts/AutomaticIssues.h"
+#include "alerts/ExpiryNotifications.h"
+#include "alerts/TrainingExpireRule.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "email/SendQueuedEmails.h"
 
 #include <QElapsedTimer>
 
@@ -88,9 +88,11 @@ MeasuredCycle RunMeasuredCycle(const QString &label, BenchSqlite &probe)
         cycle.phases.append(phase);
     };
     add(u"rule load"_s, Always, LoadTrainingExpireRule);
-    add(u"auto-close"_s, [] { return TrainingExpireRule.AutoCloseIssue; }, [&] { AutoCloseIssues(expiry); });
+    add(
+        u"auto-close"_s, [] { return TrainingExpireRule.AutoCloseIssue; }, [&] { AutoCloseIssues(expiry); });
     add(u"notifications"_s, EmailSwitchIsOn, [&] { QueueExpiryNotifications(expiry); });
-    add(u"issue creation"_s, [] { return SwitchIsOn(TrainingExpireRule.CreateIssue, u"CreateIssue"_s); },
+    add(
+        u"issue creation"_s, [] { return SwitchIsOn(TrainingExpireRule.CreateIssue, u"CreateIssue"_s); },
         [&] { CreateAutomaticIssues(expiry); });
     // The counts of the notification stretch, read before the queue marks
     // anything (not part of the timed cycle).

@@ -12,7 +12,7 @@ class BenchSqlite;
 struct PhaseResult
 {
     QString name;
-    bool ran = false;            // false when the rule switched the phase off
+    bool ran = false; // false when the rule switched the phase off
     double milliseconds = 0;
     double cpuMilliseconds = -1; // CPU time of this process in the phase (-1: unknown)
     qint64 statements = 0;       // queries and statements the server sent (DbConnection's count)
@@ -23,18 +23,18 @@ struct PhaseResult
 struct MeasuredCycle
 {
     QString label;
-    QList<PhaseResult> phases;   // rule load, auto-close, notifications, issue creation, queue sending
-    double milliseconds = 0;     // the whole cycle: open, the phases, close
+    QList<PhaseResult> phases; // rule load, auto-close, notifications, issue creation, queue sending
+    double milliseconds = 0;   // the whole cycle: open, the phases, close
     double cpuMilliseconds = -1;
     qint64 statements = 0;
     qint64 messages = 0;
     qint64 peakRssKiB = -1;
     // What the cycle did, read from the database between phases (not timed).
-    qint64 notified = 0;         // log rows written: certifications notified
+    qint64 notified = 0; // log rows written: certifications notified
     qint64 queueRows = 0;
     qint64 issuesCreated = 0;
     qint64 issuesClosed = 0;
-    QStringList failures;        // groups the queue could not send
+    QStringList failures; // groups the queue could not send
 };
 
 class CycleFailed : public std::runtime_error

@@ -1,14 +1,14 @@
-#include "Diagnosis.h"
+#include "bench/Diagnosis.h"
 
-#include "BenchSqlite.h"
+#include "bench/BenchSqlite.h"
 
-#include "DbConnection.h"
-#include "OpenDatabase.h"
-#include "SqlServerDialect.h"
-#include "SqliteConnection.h"
-#include "SqliteFunctions.h"
-#include "TrainingExpireRule.h"
-#include "TrainingStatements.h"
+#include "alerts/TrainingExpireRule.h"
+#include "alerts/TrainingStatements.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "database/SqlServerDialect.h"
+#include "database/SqliteConnection.h"
+#include "database/SqliteFunctions.h"
 
 #include <QElapsedTimer>
 #include <QLocale>
@@ -76,8 +76,8 @@ int Digits(const unsigned char *text, int count)
 // task's queries, which use Month only.
 void IntegerDateAdd(sqlite3_context *context, int, sqlite3_value **argv)
 {
-    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL
-        || sqlite3_value_type(argv[2]) == SQLITE_NULL) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL ||
+        sqlite3_value_type(argv[2]) == SQLITE_NULL) {
         sqlite3_result_null(context);
         return;
     }
@@ -136,7 +136,8 @@ QueryRun RunQuery(sqlite3 *handle, const QByteArray &sql)
         timer.start();
         SqliteStatement prepared;
         if (!prepared.Prepare(handle, sql.constData(), int(sql.size())))
-            throw BenchDbError(u"preparing a diagnosed query failed: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(handle))));
+            throw BenchDbError(
+                u"preparing a diagnosed query failed: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(handle))));
         sqlite3_stmt *const stmt = prepared.get();
         int rc;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -246,7 +247,8 @@ Diagnosis DiagnoseCycleCosts(const QString &databaseFile)
 
     if (sqlite3_create_function_v2(handle, "DATEADD", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &IntegerDateAdd,
                                    nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw BenchDbError(u"registering the integer DATEADD failed: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(handle))));
+        throw BenchDbError(
+            u"registering the integer DATEADD failed: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(handle))));
     for (qsizetype i = 0; i < queries.size(); ++i) {
         const QueryRun run = RunQuery(handle, RewriteSqlServerDialect(queries.at(i).second).toUtf8());
         diagnosis.queries[i].integerMs = run.ms;
@@ -289,9 +291,9 @@ QString MarkdownForDiagnosis(const Diagnosis &diagnosis)
                  "|---|---:|---:|---:|---:|---|---|\n"_s;
     for (const QueryTiming &q : diagnosis.queries)
         md += u"| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n"_s.arg(q.name, english.toString(q.rows), ms(q.systemMs),
-                                                            ms(q.tzSetMs), ms(q.integerMs),
-                                                            q.sameResults ? u"yes"_s : u"**NO**"_s,
-                                                            q.plan.join(u"; "_s));
+                                                              ms(q.tzSetMs), ms(q.integerMs),
+                                                              q.sameResults ? u"yes"_s : u"**NO**"_s,
+                                                              q.plan.join(u"; "_s));
     md += u"\nOne DATEADD call: %1 µs as built, %2 µs integer-only. One no-op statement through "
           "DbConnection::Execute (rewrite, prepare, step): %3 µs; as a reused prepared statement: %4 µs.\n\n"_s
               .arg(english.toString(diagnosis.dateAddMicroseconds, 'f', 2),

@@ -13,19 +13,19 @@ struct QueryTiming
 {
     QString name;
     qint64 rows = 0;
-    double systemMs = 0;        // as the server runs it
-    double tzSetMs = -1;        // same, with TZ set (Linux only; -1 elsewhere)
-    double integerMs = 0;       // with the integer-only DATEADD
-    bool sameResults = false;   // the integer DATEADD returned the very same rows
-    QStringList plan;           // EXPLAIN QUERY PLAN
+    double systemMs = 0;      // as the server runs it
+    double tzSetMs = -1;      // same, with TZ set (Linux only; -1 elsewhere)
+    double integerMs = 0;     // with the integer-only DATEADD
+    bool sameResults = false; // the integer DATEADD returned the very same rows
+    QStringList plan;         // EXPLAIN QUERY PLAN
 };
 
 struct Diagnosis
 {
     QList<QueryTiming> queries;
-    double executeMicroseconds = 0;    // one no-op statement through DbConnection::Execute
-    double preparedMicroseconds = 0;   // the same as a reused prepared statement
-    double dateAddMicroseconds = 0;    // one call of the backend's DATEADD
+    double executeMicroseconds = 0;  // one no-op statement through DbConnection::Execute
+    double preparedMicroseconds = 0; // the same as a reused prepared statement
+    double dateAddMicroseconds = 0;  // one call of the backend's DATEADD
     double integerDateAddMicroseconds = 0;
 };
 

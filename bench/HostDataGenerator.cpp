@@ -1,4 +1,4 @@
-#include "HostDataGenerator.h"
+#include "bench/HostDataGenerator.h"
 
 #include <QDateTime>
 #include <QSet>
@@ -36,23 +36,21 @@ const HostTable *GeneratedHostData::table(const QString &name) const
 
 namespace {
 
-const QStringList kFirstNames = {
-    u"James"_s, u"Mary"_s, u"Robert"_s, u"Patricia"_s, u"John"_s, u"Jennifer"_s, u"Michael"_s,
-    u"Linda"_s, u"David"_s, u"Elizabeth"_s, u"William"_s, u"Barbara"_s, u"Richard"_s, u"Susan"_s,
-    u"Joseph"_s, u"Jessica"_s, u"Thomas"_s, u"Sarah"_s, u"Zoë"_s, u"José"_s, u"Siobhán"_s,
-    u"Karen"_s, u"Daniel"_s, u"Nancy"_s};
+const QStringList kFirstNames = {u"James"_s,   u"Mary"_s,  u"Robert"_s,  u"Patricia"_s,  u"John"_s,    u"Jennifer"_s,
+                                 u"Michael"_s, u"Linda"_s, u"David"_s,   u"Elizabeth"_s, u"William"_s, u"Barbara"_s,
+                                 u"Richard"_s, u"Susan"_s, u"Joseph"_s,  u"Jessica"_s,   u"Thomas"_s,  u"Sarah"_s,
+                                 u"Zoë"_s,     u"José"_s,  u"Siobhán"_s, u"Karen"_s,     u"Daniel"_s,  u"Nancy"_s};
 const QStringList kMiddleNames = {u"A"_s, u"B"_s, u"C"_s, u"J"_s, u"Lee"_s, u"Marie"_s, u"Q"_s, u"Ann"_s};
-const QStringList kLastNames = {
-    u"Smith"_s, u"Johnson"_s, u"Williams"_s, u"Brown"_s, u"Jones"_s, u"Garcia"_s, u"Miller"_s,
-    u"Davis"_s, u"Rodriguez"_s, u"Martinez"_s, u"O'Brien"_s, u"D'Souza"_s, u"Müller"_s, u"Nguyen"_s,
-    u"Wilson"_s, u"Anderson"_s, u"Taylor"_s, u"Thomas"_s, u"Moore"_s, u"Jackson"_s, u"Martin"_s,
-    u"Lee"_s, u"Thompson"_s, u"White"_s};
+const QStringList kLastNames = {u"Smith"_s,  u"Johnson"_s, u"Williams"_s,  u"Brown"_s,    u"Jones"_s,    u"Garcia"_s,
+                                u"Miller"_s, u"Davis"_s,   u"Rodriguez"_s, u"Martinez"_s, u"O'Brien"_s,  u"D'Souza"_s,
+                                u"Müller"_s, u"Nguyen"_s,  u"Wilson"_s,    u"Anderson"_s, u"Taylor"_s,   u"Thomas"_s,
+                                u"Moore"_s,  u"Jackson"_s, u"Martin"_s,    u"Lee"_s,      u"Thompson"_s, u"White"_s};
 const QStringList kSuffixes = {u"Jr"_s, u"Sr"_s, u"II"_s, u"III"_s};
-const QStringList kCustomerWords = {
-    u"Northern"_s, u"Harbour"_s, u"Summit"_s, u"Pioneer"_s, u"O'Neill"_s, u"Granite"_s, u"Riverside"_s,
-    u"Atlas"_s, u"Beacon"_s, u"Cedar"_s, u"Delta"_s, u"Evergreen"_s};
-const QStringList kCustomerKinds = {
-    u"Logistics"_s, u"Engineering"_s, u"Foods"_s, u"Construction"_s, u"Chemicals"_s, u"Health"_s};
+const QStringList kCustomerWords = {u"Northern"_s, u"Harbour"_s, u"Summit"_s,    u"Pioneer"_s,
+                                    u"O'Neill"_s,  u"Granite"_s, u"Riverside"_s, u"Atlas"_s,
+                                    u"Beacon"_s,   u"Cedar"_s,   u"Delta"_s,     u"Evergreen"_s};
+const QStringList kCustomerKinds = {u"Logistics"_s,    u"Engineering"_s, u"Foods"_s,
+                                    u"Construction"_s, u"Chemicals"_s,   u"Health"_s};
 
 struct TrainingItemDef
 {
@@ -93,19 +91,17 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
     GeneratedHostData data;
 
     HostTable company{u"Company"_s,
-                      {u"Name"_s, u"Address1"_s, u"Address2"_s, u"City"_s, u"State"_s, u"Zip"_s,
-                       u"Phone"_s, u"Fax"_s, u"Email"_s, u"Website"_s, u"AutomationServerPoll"_s,
-                       u"AutomationServerEmailFrom"_s, u"AutomationServerEmailServer"_s,
-                       u"AutomationServerEmailServerPort"_s, u"AutomationServerEmailUser"_s,
-                       u"AutomationServerEmailPassword"_s, u"AutomationServerEmailUseSSLTLS"_s,
-                       u"AutomationServerEmailFooter"_s},
+                      {u"Name"_s, u"Address1"_s, u"Address2"_s, u"City"_s, u"State"_s, u"Zip"_s, u"Phone"_s, u"Fax"_s,
+                       u"Email"_s, u"Website"_s, u"AutomationServerPoll"_s, u"AutomationServerEmailFrom"_s,
+                       u"AutomationServerEmailServer"_s, u"AutomationServerEmailServerPort"_s,
+                       u"AutomationServerEmailUser"_s, u"AutomationServerEmailPassword"_s,
+                       u"AutomationServerEmailUseSSLTLS"_s, u"AutomationServerEmailFooter"_s},
                       false,
                       {}};
-    company.rows.append({u"Velmar Bench Training"_s, u"1 Bench Street"_s, QVariant(), u"Springfield"_s,
-                         u"IL"_s, u"62701"_s, u"555-0100"_s, QVariant(), u"office@velmar-bench.example"_s,
-                         u"https://velmar-bench.example"_s, 1, u"alerts@velmar-bench.example"_s,
-                         u"127.0.0.1"_s, QString::number(options.smtpPort), u""_s, u""_s,
-                         options.smtpSecure ? 1 : 0,
+    company.rows.append({u"Velmar Bench Training"_s, u"1 Bench Street"_s, QVariant(), u"Springfield"_s, u"IL"_s,
+                         u"62701"_s, u"555-0100"_s, QVariant(), u"office@velmar-bench.example"_s,
+                         u"https://velmar-bench.example"_s, 1, u"alerts@velmar-bench.example"_s, u"127.0.0.1"_s,
+                         QString::number(options.smtpPort), u""_s, u""_s, options.smtpSecure ? 1 : 0,
                          u"Velmar Bench Training - automatic notification, do not reply."_s});
     data.tables.append(company);
 
@@ -128,8 +124,7 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
         const QString last = Pick(random, kLastNames);
         QVariant email;
         if (manager || !random.chance(0.05)) {
-            staffEmail[id] =
-                u"%1.%2@velmar-bench.example"_s.arg(manager ? u"manager"_s : u"specialist"_s).arg(id);
+            staffEmail[id] = u"%1.%2@velmar-bench.example"_s.arg(manager ? u"manager"_s : u"specialist"_s).arg(id);
             email = staffEmail[id];
         }
         staff.rows.append({id, first, last, email});
@@ -144,8 +139,8 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
     // Contracts: a few inactive ones; every contract has its manager and its
     // client addresses (the rule's category "Contract" picks EmailContract).
     HostTable contracts{u"ServiceContract"_s,
-                        {u"ID"_s, u"CustomerName"_s, u"Status"_s, u"PrimaryContactEmail"_s,
-                         u"ContractManagerID"_s, u"EmailEmployee"_s, u"EmailContract"_s},
+                        {u"ID"_s, u"CustomerName"_s, u"Status"_s, u"PrimaryContactEmail"_s, u"ContractManagerID"_s,
+                         u"EmailEmployee"_s, u"EmailContract"_s},
                         true,
                         {}};
     QList<bool> contractActive(options.contracts + 1, false);
@@ -154,8 +149,7 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
     for (int id = 1; id <= options.contracts; ++id) {
         const bool active = !random.chance(0.02);
         const int manager = 1 + random.below(kManagers);
-        const QString customer =
-            u"%1 %2 %3"_s.arg(Pick(random, kCustomerWords), Pick(random, kCustomerKinds)).arg(id);
+        const QString customer = u"%1 %2 %3"_s.arg(Pick(random, kCustomerWords), Pick(random, kCustomerKinds)).arg(id);
         const QString client = u"client.contract%1@customer%1.example"_s.arg(id);
         contractActive[id] = active;
         contractManager[id] = manager;
@@ -167,10 +161,7 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
     data.tables.append(contracts);
 
     // Specialists: 0 to 3 distinct ones per contract.
-    HostTable specialists{u"ServiceContractSpecialist"_s,
-                          {u"ID"_s, u"ServiceContractID"_s, u"EmployeeID"_s},
-                          true,
-                          {}};
+    HostTable specialists{u"ServiceContractSpecialist"_s, {u"ID"_s, u"ServiceContractID"_s, u"EmployeeID"_s}, true, {}};
     QList<QString> specialistList(options.contracts + 1);
     qint64 specialistRowId = 0;
     for (int contract = 1; contract <= options.contracts; ++contract) {
@@ -187,9 +178,8 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
             if (!staffEmail[employee].isEmpty())
                 addresses.append(staffEmail[employee]);
         }
-        std::sort(addresses.begin(), addresses.end(), [](const QString &a, const QString &b) {
-            return a.compare(b, Qt::CaseInsensitive) < 0;
-        });
+        std::sort(addresses.begin(), addresses.end(),
+                  [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
         for (const QString &address : addresses)
             specialistList[contract] += address + u';';
     }
@@ -199,8 +189,8 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
     // suspended or terminated, middle names and suffixes often Null.
     const qint64 employeeCount = (options.records + 4) / 5;
     HostTable people{u"CustomerEmployee"_s,
-                     {u"ID"_s, u"FirstName"_s, u"MiddleName"_s, u"LastName"_s, u"Suffix"_s,
-                      u"Suspended"_s, u"Terminated"_s},
+                     {u"ID"_s, u"FirstName"_s, u"MiddleName"_s, u"LastName"_s, u"Suffix"_s, u"Suspended"_s,
+                      u"Terminated"_s},
                      true,
                      {}};
     QList<int> personContract(employeeCount + 1, 0);
@@ -210,11 +200,10 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
         const bool terminated = random.chance(0.02);
         personContract[id] = 1 + random.below(options.contracts);
         personWorking[id] = !suspended && !terminated;
-        people.rows.append({id, Pick(random, kFirstNames),
-                            random.chance(0.6) ? QVariant(Pick(random, kMiddleNames)) : QVariant(),
-                            Pick(random, kLastNames),
-                            random.chance(0.08) ? QVariant(Pick(random, kSuffixes)) : QVariant(),
-                            suspended ? 1 : 0, terminated ? 1 : 0});
+        people.rows.append(
+            {id, Pick(random, kFirstNames), random.chance(0.6) ? QVariant(Pick(random, kMiddleNames)) : QVariant(),
+             Pick(random, kLastNames), random.chance(0.08) ? QVariant(Pick(random, kSuffixes)) : QVariant(),
+             suspended ? 1 : 0, terminated ? 1 : 0});
     }
     data.tables.append(people);
 
@@ -222,8 +211,8 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
     // issue window or are overdue, 5 % more within the notification window,
     // 1 % were never completed, the rest renew later.
     HostTable trainings{u"CustomerEmployeeTraining"_s,
-                        {u"ID"_s, u"Completed"_s, u"CompletedDate"_s, u"TrainingItemID"_s,
-                         u"EmployeeID"_s, u"ContractID"_s},
+                        {u"ID"_s, u"Completed"_s, u"CompletedDate"_s, u"TrainingItemID"_s, u"EmployeeID"_s,
+                         u"ContractID"_s},
                         true,
                         {}};
     HostTable emailLog{u"AutomationServer_Emails"_s,
@@ -232,14 +221,14 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
                        true,
                        {}};
     HostTable queue{u"AutomationServer_EmailsSent"_s,
-                    {u"ID"_s, u"EmailFrom"_s, u"EmailFromName"_s, u"EmailTo"_s, u"EmailSubject"_s,
-                     u"EmailBody"_s, u"EmailSent"_s, u"DateSent"_s},
+                    {u"ID"_s, u"EmailFrom"_s, u"EmailFromName"_s, u"EmailTo"_s, u"EmailSubject"_s, u"EmailBody"_s,
+                     u"EmailSent"_s, u"DateSent"_s},
                     true,
                     {}};
     HostTable issues{u"Issues"_s,
-                     {u"ID"_s, u"ContractID"_s, u"Category"_s, u"ItemID"_s, u"ItemDesc"_s, u"IssueDate"_s,
-                      u"DueDate"_s, u"Description"_s, u"Status"_s, u"Priority"_s, u"EnteredBy"_s,
-                      u"EnteredDate"_s, u"EditedBy"_s, u"EditedDate"_s, u"AUTO_Item"_s, u"AUTO_Date"_s},
+                     {u"ID"_s, u"ContractID"_s, u"Category"_s, u"ItemID"_s, u"ItemDesc"_s, u"IssueDate"_s, u"DueDate"_s,
+                      u"Description"_s, u"Status"_s, u"Priority"_s, u"EnteredBy"_s, u"EnteredDate"_s, u"EditedBy"_s,
+                      u"EditedDate"_s, u"AUTO_Item"_s, u"AUTO_Date"_s},
                      true,
                      {}};
     QSet<QString> recipientLists;
@@ -253,13 +242,13 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
         if (band >= 0.01) {
             QDate target;
             if (band < 0.06)
-                target = today.addDays(-180 + random.below(195));            // overdue .. today+14
+                target = today.addDays(-180 + random.below(195)); // overdue .. today+14
             else if (band < 0.11)
-                target = today.addDays(15 + random.below(16));               // today+15 .. today+30
+                target = today.addDays(15 + random.below(16)); // today+15 .. today+30
             else
                 target = today.addDays(31 + random.below(item.renews * 30 - 31));
             const QDate completed = target.addMonths(-item.renews);
-            renewal = completed.addMonths(item.renews);                     // month ends clamp as the server does
+            renewal = completed.addMonths(item.renews); // month ends clamp as the server does
             completedDate = Midnight(completed);
 
             // History: earlier renewals of this record were notified and
@@ -269,21 +258,22 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
                 emailLog.rows.append({qint64(emailLog.rows.size() + 1), previous.addDays(-30).addSecs(9 * 3600 + 5),
                                       u"Contract"_s, u"Training Expire"_s, id, previous, 1, 1, 1});
                 queue.rows.append({qint64(queue.rows.size() + 1), u"alerts@velmar-bench.example"_s,
-                                   u"Velmar Bench Training"_s, u"manager.%1@velmar-bench.example"_s.arg(contractManager[contract]),
+                                   u"Velmar Bench Training"_s,
+                                   u"manager.%1@velmar-bench.example"_s.arg(contractManager[contract]),
                                    u"Earlier notification %1"_s.arg(id), u"Item ID: %1\r\n"_s.arg(id), 1,
                                    previous.addDays(-30).addSecs(9 * 3600 + 7)});
                 if (random.chance(0.5))
                     issues.rows.append({qint64(issues.rows.size() + 1), contract, u""_s, id,
                                         u"%1 (earlier renewal)"_s.arg(item.name), Midnight(completed.addDays(-14)),
-                                        previous, u"(AUTO ISSUE) earlier renewal\r\n\r\n(AUTO CLOSED)"_s,
-                                        u"Closed"_s, u"High"_s, u"AUTO SERVER"_s, previous.addDays(-14),
-                                        u"AUTO SERVER"_s, previous, u"Training Expire"_s, previous});
+                                        previous, u"(AUTO ISSUE) earlier renewal\r\n\r\n(AUTO CLOSED)"_s, u"Closed"_s,
+                                        u"High"_s, u"AUTO SERVER"_s, previous.addDays(-14), u"AUTO SERVER"_s, previous,
+                                        u"Training Expire"_s, previous});
             }
         }
         trainings.rows.append({id, completedDate.isNull() ? 0 : 1, completedDate, item.id, person, contract});
 
-        if (!renewal.isValid() || item.optional || !contractActive[contract] || !personWorking[person]
-            || renewal > notificationWindow)
+        if (!renewal.isValid() || item.optional || !contractActive[contract] || !personWorking[person] ||
+            renewal > notificationWindow)
             continue;
         ++data.expected.notifiable;
         if (renewal <= issueWindow)
@@ -307,11 +297,10 @@ GeneratedHostData GenerateHostData(const GeneratedHostDataOptions &options)
     for (qint64 n = 0; n < manualIssues; ++n) {
         const qint64 item = 1 + qint64(random.next() % quint64(options.records));
         const QDateTime when = Midnight(today.addDays(-random.below(400))).addSecs(10 * 3600);
-        issues.rows.append({qint64(issues.rows.size() + 1), 1 + random.below(options.contracts),
-                            u"Training"_s, item, u"Follow-up on training record %1"_s.arg(item), when,
-                            when.addDays(30), u"Customer asked about renewal."_s,
-                            random.chance(0.5) ? u"Open"_s : u"Closed"_s, u"Normal"_s, u"jsmith"_s, when,
-                            u"jsmith"_s, when, QVariant(), QVariant()});
+        issues.rows.append({qint64(issues.rows.size() + 1), 1 + random.below(options.contracts), u"Training"_s, item,
+                            u"Follow-up on training record %1"_s.arg(item), when, when.addDays(30),
+                            u"Customer asked about renewal."_s, random.chance(0.5) ? u"Open"_s : u"Closed"_s,
+                            u"Normal"_s, u"jsmith"_s, when, u"jsmith"_s, when, QVariant(), QVariant()});
     }
 
     data.tables.append(trainings);

@@ -15,13 +15,13 @@ struct HostTable
 {
     QString name;
     QStringList columns;
-    bool identity = false;           // first column is an identity the script must insert explicitly
-    QList<QVariantList> rows;        // Null = QVariant(); dates as QDate or QDateTime
+    bool identity = false;    // first column is an identity the script must insert explicitly
+    QList<QVariantList> rows; // Null = QVariant(); dates as QDate or QDateTime
 };
 
 struct GeneratedHostDataOptions
 {
-    qint64 records = 10000;          // CustomerEmployeeTraining rows
+    qint64 records = 10000; // CustomerEmployeeTraining rows
     quint64 seed = 1;
     QDate today;
     int contracts = 500;
@@ -33,12 +33,12 @@ struct GeneratedHostDataOptions
 // themselves (never by the server's SQL), so a run can be checked against it.
 struct GeneratedHostDataExpectation
 {
-    qint64 notifiable = 0;           // certifications inside the notification window
-    qint64 issueWindow = 0;          // of those, inside the issue window (automatic issues)
-    qint64 managerRows = 0;          // queue rows per recipient kind
+    qint64 notifiable = 0;  // certifications inside the notification window
+    qint64 issueWindow = 0; // of those, inside the issue window (automatic issues)
+    qint64 managerRows = 0; // queue rows per recipient kind
     qint64 specialistRows = 0;
     qint64 clientRows = 0;
-    qint64 recipientLists = 0;       // distinct recipient lists among the queue rows = digests
+    qint64 recipientLists = 0; // distinct recipient lists among the queue rows = digests
 };
 
 struct GeneratedHostData
@@ -58,8 +58,8 @@ class BenchRandom
 public:
     explicit BenchRandom(quint64 seed) : m_state(seed) {}
     quint64 next();
-    int below(int bound);                      // 0 .. bound-1
-    double unit();                             // [0, 1)
+    int below(int bound); // 0 .. bound-1
+    double unit();        // [0, 1)
     bool chance(double probability) { return unit() < probability; }
 
 private:

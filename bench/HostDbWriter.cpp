@@ -1,6 +1,6 @@
-#include "HostDbWriter.h"
+#include "bench/HostDbWriter.h"
 
-#include "BenchSqlite.h"
+#include "bench/BenchSqlite.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -81,15 +81,16 @@ void WriteSqliteDatabase(const GeneratedHostData &data, const QString &schemaFil
             for (qsizetype i = 0; i < table.columns.size(); ++i)
                 marks.append(u"?"_s);
             QSqlQuery insert(db);
-            const QString sql = u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(table.name, table.columns.join(u','),
-                                                                          marks.join(u','));
+            const QString sql =
+                u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(table.name, table.columns.join(u','), marks.join(u','));
             if (!insert.prepare(sql))
                 throw HostDbWriteError(u"preparing \"%1\" failed: %2"_s.arg(sql, insert.lastError().text()));
             for (const QVariantList &row : table.rows) {
                 for (qsizetype i = 0; i < row.size(); ++i)
                     insert.bindValue(int(i), SqliteValue(row.at(i)));
                 if (!insert.exec())
-                    throw HostDbWriteError(u"inserting into %1 failed: %2"_s.arg(table.name, insert.lastError().text()));
+                    throw HostDbWriteError(
+                        u"inserting into %1 failed: %2"_s.arg(table.name, insert.lastError().text()));
             }
         }
         connection.exec(u"COMMIT"_s, u"COMMIT"_s);
@@ -118,8 +119,8 @@ void WriteTsqlScript(const GeneratedHostData &data, const QString &outFile)
             continue;
         if (table.identity)
             out += "SET IDENTITY_INSERT " + table.name.toUtf8() + " ON;\r\n";
-        const QByteArray head = "INSERT INTO " + table.name.toUtf8() + " (" + table.columns.join(u',').toUtf8()
-                                + ") VALUES\r\n";
+        const QByteArray head =
+            "INSERT INTO " + table.name.toUtf8() + " (" + table.columns.join(u',').toUtf8() + ") VALUES\r\n";
         for (qsizetype first = 0; first < table.rows.size(); first += 1000) {
             out += head;
             const qsizetype last = std::min(first + 1000, table.rows.size());

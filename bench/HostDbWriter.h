@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HostDataGenerator.h"
+#include "bench/HostDataGenerator.h"
 
 #include <QString>
 

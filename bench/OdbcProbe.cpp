@@ -1,10 +1,10 @@
-#include "OdbcProbe.h"
+#include "bench/OdbcProbe.h"
 
-#include "AdoToOdbc.h"
-#include "DbConnection.h"
-#include "DbError.h"
-#include "OdbcBackend.h"
-#include "TrainingStatements.h"
+#include "alerts/TrainingStatements.h"
+#include "database/AdoToOdbc.h"
+#include "database/DbConnection.h"
+#include "database/DbError.h"
+#include "database/OdbcBackend.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,8 +35,8 @@ QString ProbeSqliteOdbcDriver(const QString &workDir)
         return md + u"Not installed: nothing measured.\n\n"_s;
     md += u"| Connection string adds | Two INSERTs in one text | The queue row INSERT as the cycle writes it | "
           "Calls for ExecuteAll of 3 statements |\n|---|---|---|---:|\n"_s;
-    const QString insert = QueueRowStatement(u"from@example.com"_s, u"Velmar"_s, u"to@example.com"_s, u"Subject"_s,
-                                             u"Body"_s);
+    const QString insert =
+        QueueRowStatement(u"from@example.com"_s, u"Velmar"_s, u"to@example.com"_s, u"Subject"_s, u"Body"_s);
     for (const QString &option : {QString(), u"StepAPI=1"_s, u"StepAPI=0"_s}) {
         const QString file = QDir(workDir).filePath(u"odbc-probe.db"_s);
         QFile::remove(file);
@@ -52,8 +52,8 @@ QString ProbeSqliteOdbcDriver(const QString &workDir)
         });
         const QString cycleText = Outcome([&] { OdbcBackend::Execute(connection.database(), insert); });
         connection.resetStatementCount();
-        connection.ExecuteAll({u"INSERT INTO t VALUES ('a')"_s, u"INSERT INTO t VALUES ('b')"_s,
-                               u"INSERT INTO t VALUES ('c')"_s});
+        connection.ExecuteAll(
+            {u"INSERT INTO t VALUES ('a')"_s, u"INSERT INTO t VALUES ('b')"_s, u"INSERT INTO t VALUES ('c')"_s});
         md += u"| %1 | %2 | %3 | %4 |\n"_s.arg(option.isEmpty() ? u"(nothing)"_s : option, two, cycleText)
                   .arg(connection.statementCount());
         connection.Close();

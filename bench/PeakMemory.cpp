@@ -1,4 +1,4 @@
-#include "PeakMemory.h"
+#include "bench/PeakMemory.h"
 
 // Platform-specific: getrusage() is POSIX; Linux reports ru_maxrss in KiB,
 // macOS in bytes. Elsewhere the figures are reported as unknown.
@@ -9,7 +9,8 @@
 qint64 PeakResidentKiB()
 {
 #ifdef Q_OS_UNIX
-    struct rusage usage {};
+    struct rusage usage
+    {};
     if (getrusage(RUSAGE_SELF, &usage) != 0)
         return -1;
 #ifdef Q_OS_MACOS
@@ -25,7 +26,8 @@ qint64 PeakResidentKiB()
 double ProcessCpuMilliseconds()
 {
 #ifdef Q_OS_UNIX
-    struct rusage usage {};
+    struct rusage usage
+    {};
     if (getrusage(RUSAGE_SELF, &usage) != 0)
         return -1;
     const auto ms = [](const timeval &t) { return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0; };

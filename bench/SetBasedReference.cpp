@@ -1,6 +1,6 @@
-#include "SetBasedReference.h"
+#include "bench/SetBasedReference.h"
 
-#include "BenchSqlite.h"
+#include "bench/BenchSqlite.h"
 
 #include <QElapsedTimer>
 #include <QSqlError>
@@ -105,9 +105,9 @@ WHERE d.RenewDate <= %2 AND NOT EXISTS (SELECT 1 FROM AutomationServer_Emails l
     const QString queueInsert = u"INSERT INTO AutomationServer_EmailsSent "
                                 "(EmailFrom,EmailFromName,EmailTo,EmailSubject,EmailBody,EmailSent) "_s;
     if (manager)
-        sql << queueInsert + u"SELECT %1, %2, n.ManagerEmail, n.Subject, n.Body, 0 FROM RefNotify n "
-                             "WHERE n.ManagerEmail IS NOT NULL AND n.ManagerEmail <> '' ORDER BY n.ID"_s
-                                 .arg(from, fromName);
+        sql << queueInsert +
+                u"SELECT %1, %2, n.ManagerEmail, n.Subject, n.Body, 0 FROM RefNotify n "
+                "WHERE n.ManagerEmail IS NOT NULL AND n.ManagerEmail <> '' ORDER BY n.ID"_s.arg(from, fromName);
     if (specialists)
         sql << queueInsert + uR"(SELECT %1, %2, s.List, n.Subject, n.Body, 0 FROM RefNotify n
 JOIN (SELECT ServiceContractID, group_concat(Email || ';', '') AS List
@@ -116,13 +116,15 @@ JOIN (SELECT ServiceContractID, group_concat(Email || ';', '') AS List
             WHERE p.Email IS NOT NULL AND p.Email <> '' ORDER BY cs.ServiceContractID, p.Email)
       GROUP BY ServiceContractID) s ON s.ServiceContractID = n.ContractID
 ORDER BY n.ID)"_s.arg(from, fromName);
-    const QString clientColumn = category == u"Contract"_s            ? u"EmailContract"_s
-                                 : category == u"Contract Employee"_s ? u"EmailEmployee"_s
-                                                                      : QString();
+    const QString clientColumn = category == u"Contract"_s ? u"EmailContract"_s
+        : category == u"Contract Employee"_s               ? u"EmailEmployee"_s
+                                                           : QString();
     if (client && !clientColumn.isEmpty())
-        sql << queueInsert + uR"(SELECT %1, %2, c.%3, n.Subject, n.Body, 0 FROM RefNotify n
-JOIN ServiceContract c ON c.ID = n.ContractID WHERE c.%3 IS NOT NULL AND c.%3 <> '' ORDER BY n.ID)"_s
-                                 .arg(from, fromName, clientColumn);
+        sql << queueInsert +
+                uR"(SELECT %1, %2, c.%3, n.Subject, n.Body, 0 FROM RefNotify n
+JOIN ServiceContract c ON c.ID = n.ContractID WHERE c.%3 IS NOT NULL AND c.%3 <> '' ORDER BY n.ID)"_s.arg(from,
+                                                                                                          fromName,
+                                                                                                          clientColumn);
     if (manager || specialists || client)
         sql << uR"(INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,ContractManager,ContractSpecialist,Client)
 SELECT %1, %2, 'Training Expire', n.ID, n.RenewDate, %3, %4, %5 FROM RefNotify n ORDER BY n.ID)"_s
@@ -186,10 +188,11 @@ QStringList CompareWrittenRows(BenchSqlite &cycleDb, const QString &referenceFil
     const QList<Check> checks = {
         {u"queue rows"_s, u"AutomationServer_EmailsSent"_s, u"EmailFrom,EmailFromName,EmailTo,EmailSubject,EmailBody"_s,
          baseline.queueId},
-        {u"log rows"_s, u"AutomationServer_Emails"_s, u"Category,Item,ItemID,ItemKey,ContractManager,ContractSpecialist,Client"_s,
-         baseline.logId},
+        {u"log rows"_s, u"AutomationServer_Emails"_s,
+         u"Category,Item,ItemID,ItemKey,ContractManager,ContractSpecialist,Client"_s, baseline.logId},
         {u"automatic issues"_s, u"Issues"_s,
-         u"ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Priority,EnteredBy,AUTO_Item,AUTO_Date"_s, baseline.issueId},
+         u"ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Priority,EnteredBy,AUTO_Item,AUTO_Date"_s,
+         baseline.issueId},
     };
     QStringList differences;
     cycleDb.exec(u"ATTACH DATABASE %1 AS ref"_s.arg(Quoted(referenceFile)), u"ATTACH the reference"_s);
@@ -206,7 +209,8 @@ QStringList CompareWrittenRows(BenchSqlite &cycleDb, const QString &referenceFil
             if (onlyCycle || onlyReference) {
                 QSqlQuery sample(cycleDb.db());
                 QString example;
-                if (sample.exec(u"SELECT * FROM (%1 EXCEPT %2) LIMIT 1"_s.arg(cycleRows, referenceRows)) && sample.next()) {
+                if (sample.exec(u"SELECT * FROM (%1 EXCEPT %2) LIMIT 1"_s.arg(cycleRows, referenceRows)) &&
+                    sample.next()) {
                     QStringList values;
                     for (int i = 0; i < sample.record().count(); ++i)
                         values << sample.value(i).toString().left(80);

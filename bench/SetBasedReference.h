@@ -15,8 +15,8 @@ struct ReferenceSettings
 {
     QDate today;
     QDateTime now;
-    QString emailFrom;           // CompanySettings.AutomationServerEmailFrom
-    QString companyName;         // CompanySettings.Name
+    QString emailFrom;   // CompanySettings.AutomationServerEmailFrom
+    QString companyName; // CompanySettings.Name
 };
 
 struct ReferenceResult

@@ -1,4 +1,4 @@
-#include "SmtpSink.h"
+#include "bench/SmtpSink.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -24,7 +24,8 @@ SmtpSink::SmtpSink(const QString &program, const QString &certFile, const QStrin
     QByteArray line;
     while (!line.endsWith('\n')) {
         if (!m_process.waitForReadyRead(15000))
-            throw SmtpSinkError(u"the SMTP sink %1 did not report its port: %2"_s.arg(program, m_process.errorString()));
+            throw SmtpSinkError(
+                u"the SMTP sink %1 did not report its port: %2"_s.arg(program, m_process.errorString()));
         line += m_process.readLine();
     }
     const QList<QByteArray> words = line.trimmed().split(' ');
@@ -32,7 +33,8 @@ SmtpSink::SmtpSink(const QString &program, const QString &certFile, const QStrin
     if (words.size() == 2 && words.at(0) == "READY")
         m_port = words.at(1).toInt(&ok);
     if (!ok)
-        throw SmtpSinkError(u"the SMTP sink said \"%1\" instead of READY <port>"_s.arg(QString::fromUtf8(line.trimmed())));
+        throw SmtpSinkError(
+            u"the SMTP sink said \"%1\" instead of READY <port>"_s.arg(QString::fromUtf8(line.trimmed())));
 }
 
 SmtpSink::~SmtpSink()
@@ -53,7 +55,7 @@ SmtpSink::Counts SmtpSink::stop()
     bool asked = false;
     const bool connected = control.waitForConnected(5000);
     if (connected && control.waitForReadyRead(5000)) {
-        control.readAll();   // the greeting
+        control.readAll(); // the greeting
         control.write("XSTOP\r\n");
         while (control.waitForReadyRead(5000)) {
             if (control.peek(4) == "221 ") {
@@ -86,10 +88,12 @@ void MakeLoopbackCertificate(const QString &certFile, const QString &keyFile)
 {
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, keyFile,
-                                 u"-out"_s, certFile, u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=127.0.0.1"_s,
-                                 u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s});
+    openssl.start(u"openssl"_s,
+                  {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, keyFile, u"-out"_s,
+                   certFile, u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=127.0.0.1"_s, u"-addext"_s,
+                   u"subjectAltName=IP:127.0.0.1"_s});
     if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
-        throw SmtpSinkError(u"openssl could not make a test certificate: %1 %2"_s.arg(
-            openssl.errorString(), QString::fromUtf8(openssl.readAll())));
+        throw SmtpSinkError(
+            u"openssl could not make a test certificate: %1 %2"_s.arg(openssl.errorString(),
+                                                                      QString::fromUtf8(openssl.readAll())));
 }

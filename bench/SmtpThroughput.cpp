@@ -1,10 +1,10 @@
-#include "SmtpThroughput.h"
+#include "bench/SmtpThroughput.h"
 
-#include "SmtpSink.h"
+#include "bench/SmtpSink.h"
 
-#include "CompanySettings.h"
-#include "MailComponent.h"
-#include "SendEmail.h"
+#include "email/MailComponent.h"
+#include "email/SendEmail.h"
+#include "startup/CompanySettings.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,15 +20,20 @@ QString DigestBody()
 {
     QString body;
     for (int n = 0; n < 10; ++n)
-        body += u"Client: Harbour Logistics %1 Ltd\r\nItem ID: %2\r\nFirst Aid: O'Brien, Zoë Q  - Expires 1/5/2027\r\n\r\n"
-                "******************************************************\r\n"_s.arg(n).arg(1000 + n);
+        body +=
+            u"Client: Harbour Logistics %1 Ltd\r\nItem ID: %2\r\nFirst Aid: O'Brien, Zoë Q  - Expires 1/5/2027\r\n\r\n"
+            "******************************************************\r\n"_s.arg(n)
+                .arg(1000 + n);
     return body + u"\r\n\r\n\r\nVelmar Bench Training - automatic notification, do not reply."_s;
 }
 
 class RestoreSettings
 {
 public:
-    RestoreSettings() : m_settings(CompanySettings), m_bundle(qgetenv("CURL_CA_BUNDLE")), m_hadBundle(qEnvironmentVariableIsSet("CURL_CA_BUNDLE")) {}
+    RestoreSettings()
+        : m_settings(CompanySettings), m_bundle(qgetenv("CURL_CA_BUNDLE")),
+          m_hadBundle(qEnvironmentVariableIsSet("CURL_CA_BUNDLE"))
+    {}
     ~RestoreSettings()
     {
         CompanySettings = m_settings;
@@ -62,7 +67,7 @@ SmtpRate Measure(const QString &sinkProgram, const QString &cert, const QString 
     QElapsedTimer timer;
     timer.start();
     if (reuse) {
-        MailSession session;   // ends with QUIT inside the timed span
+        MailSession session; // ends with QUIT inside the timed span
         for (int n = 0; n < messages; ++n)
             SendEmail(u"alerts@velmar-bench.example"_s, u"Velmar Bench Training"_s,
                       u"manager.%1@velmar-bench.example;"_s.arg(n % 40), u"Notification from Velmar Bench Training"_s,

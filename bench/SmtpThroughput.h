@@ -11,9 +11,9 @@ struct SmtpRate
     bool secure = false;
     bool reuse = false;
     int messages = 0;
-    double seconds = 0;           // the median of the repetitions
-    qint64 sinkMessages = 0;      // what the sink counted: must equal `messages`
-    qint64 sinkConnections = 0;   // 1 with reuse, `messages` without
+    double seconds = 0;         // the median of the repetitions
+    qint64 sinkMessages = 0;    // what the sink counted: must equal `messages`
+    qint64 sinkConnections = 0; // 1 with reuse, `messages` without
     double perSecond() const { return seconds > 0 ? messages / seconds : 0; }
 };
 

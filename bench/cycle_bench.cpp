@@ -3,18 +3,18 @@
 // a set-based reference for the database work, and SMTP session reuse.
 // Each size (and the SMTP measurement) runs in a child process of its own,
 // so every peak-memory figure belongs to that run alone.
-#include "BenchReport.h"
-#include "BenchSqlite.h"
-#include "CycleRunner.h"
-#include "OdbcProbe.h"
-#include "SetBasedReference.h"
-#include "SmtpSink.h"
-#include "SmtpThroughput.h"
+#include "bench/BenchReport.h"
+#include "bench/BenchSqlite.h"
+#include "bench/CycleRunner.h"
+#include "bench/OdbcProbe.h"
+#include "bench/SetBasedReference.h"
+#include "bench/SmtpSink.h"
+#include "bench/SmtpThroughput.h"
 
-#include "Clock.h"
-#include "CompanySettings.h"
-#include "DbConnection.h"
-#include "OpenDatabase.h"
+#include "database/Clock.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "startup/CompanySettings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -48,8 +48,8 @@ struct Options
     QString jsonFile;
     QString generator = QStringLiteral(VELMAR_BENCH_GENERATOR);
     QString sinkProgram = QStringLiteral(VELMAR_BENCH_SINK);
-    qint64 childSize = 0;    // internal: measure this size only
-    int childSmtp = 0;       // internal: measure SMTP rates only
+    qint64 childSize = 0; // internal: measure this size only
+    int childSmtp = 0;    // internal: measure SMTP rates only
 };
 
 void Print(const QString &text)
@@ -92,8 +92,9 @@ QByteArray RunProgram(const QString &program, const QStringList &arguments, int 
         throw std::runtime_error(u"%1 did not finish in %2 s"_s.arg(program).arg(timeoutMs / 1000).toStdString());
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        throw std::runtime_error(
-            u"%1 %2 failed with exit status %3"_s.arg(program, arguments.join(u' ')).arg(process.exitCode()).toStdString());
+        throw std::runtime_error(u"%1 %2 failed with exit status %3"_s.arg(program, arguments.join(u' '))
+                                     .arg(process.exitCode())
+                                     .toStdString());
     return process.readAllStandardOutput();
 }
 
@@ -104,14 +105,14 @@ qint64 RenewTrainings(BenchSqlite &db, qint64 count, qint64 *withOpenIssue)
     const QString today = u"'"_s + Today().toString(u"yyyy-MM-dd"_s) + u" 00:00:00'"_s;
     db.exec(u"UPDATE CustomerEmployeeTraining SET CompletedDate = %1, Completed = 1 WHERE ID IN "
             "(SELECT DISTINCT ItemID FROM Issues WHERE Status = 'Open' AND EnteredBy = 'AUTO SERVER' "
-            "AND AUTO_Item = 'Training Expire' ORDER BY ItemID LIMIT %2)"_s.arg(today).arg(count),
+            "AND AUTO_Item = 'Training Expire' ORDER BY ItemID LIMIT %2)"_s.arg(today)
+                .arg(count),
             u"renewing trainings with open issues"_s);
     *withOpenIssue = db.scalar(u"SELECT changes()"_s).toLongLong();
     qint64 renewed = *withOpenIssue;
     if (renewed < count) {
         db.exec(u"UPDATE CustomerEmployeeTraining SET CompletedDate = %1, Completed = 1 WHERE ID IN "
-                "(SELECT ID FROM CustomerEmployeeTraining WHERE CompletedDate < %1 ORDER BY ID LIMIT %2)"_s
-                    .arg(today)
+                "(SELECT ID FROM CustomerEmployeeTraining WHERE CompletedDate < %1 ORDER BY ID LIMIT %2)"_s.arg(today)
                     .arg(count - renewed),
                 u"renewing further trainings"_s);
         renewed += db.scalar(u"SELECT changes()"_s).toLongLong();
@@ -131,8 +132,8 @@ SizeRun MeasureSize(const Options &options, qint64 records, const QString &workD
 
     SmtpSink sink(options.sinkProgram);
     RunProgram(options.generator,
-               {u"--records"_s, QString::number(records), u"--seed"_s, QString::number(options.seed), u"--out"_s, hostDb,
-                u"--smtp-port"_s, QString::number(sink.port()), u"--today"_s, Today().toString(Qt::ISODate),
+               {u"--records"_s, QString::number(records), u"--seed"_s, QString::number(options.seed), u"--out"_s,
+                hostDb, u"--smtp-port"_s, QString::number(sink.port()), u"--today"_s, Today().toString(Qt::ISODate),
                 u"--summary"_s, summary},
                600000);
     run.generated = ReadJson(summary);
@@ -223,9 +224,10 @@ int RunChild(const Options &options)
         json = JsonForSize(run);
     } else {
         const QList<SmtpRate> rates = MeasureSmtpRates(options.sinkProgram, workDir, options.childSmtp);
-        Print(u"### SMTP session reuse (%1 messages of about 2 KB each per row, median of 3 interleaved runs)\n\n"_s
-                  .arg(options.childSmtp)
-              + MarkdownForSmtp(rates, targets));
+        Print(
+            u"### SMTP session reuse (%1 messages of about 2 KB each per row, median of 3 interleaved runs)\n\n"_s.arg(
+                options.childSmtp) +
+            MarkdownForSmtp(rates, targets));
         json = JsonForSmtp(rates);
     }
     if (!options.jsonFile.isEmpty())
@@ -238,10 +240,11 @@ int RunParent(const Options &options, const QStringList &originalArguments)
     QTemporaryDir partsDir;
     if (!partsDir.isValid())
         throw std::runtime_error("cannot create a temporary directory");
-    QString markdown = u"## Cycle benchmark\n\nMachine: %1. Date: %2. Command: `%3`. Build: %4. SMTP sink: %5. "
-                       "Load average at the start: %6.\n\n"_s.arg(
-        MachineLine(), QDateTime::currentDateTime().toString(Qt::ISODate), originalArguments.join(u' '),
-        QStringLiteral(VELMAR_BUILD_TYPE), QFileInfo(options.sinkProgram).fileName(), LoadAverage());
+    QString markdown =
+        u"## Cycle benchmark\n\nMachine: %1. Date: %2. Command: `%3`. Build: %4. SMTP sink: %5. "
+        "Load average at the start: %6.\n\n"_s.arg(MachineLine(), QDateTime::currentDateTime().toString(Qt::ISODate),
+                                                   originalArguments.join(u' '), QStringLiteral(VELMAR_BUILD_TYPE),
+                                                   QFileInfo(options.sinkProgram).fileName(), LoadAverage());
     Print(markdown);
     QJsonArray sizes;
     QJsonObject smtp;
@@ -254,7 +257,8 @@ int RunParent(const Options &options, const QStringList &originalArguments)
             arguments << u"--keep"_s;
         if (options.sinkProgram.endsWith(u".py"_s))
             arguments << u"--python-sink"_s;
-        const QString section = QString::fromUtf8(RunProgram(QCoreApplication::applicationFilePath(), arguments, 3600000));
+        const QString section =
+            QString::fromUtf8(RunProgram(QCoreApplication::applicationFilePath(), arguments, 3600000));
         Print(section);
         markdown += section;
         return ReadJson(part);
@@ -299,7 +303,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(u"Measures task cycles of the Velmar Automation Server on generated host databases."_s);
+    parser.setApplicationDescription(
+        u"Measures task cycles of the Velmar Automation Server on generated host databases."_s);
     parser.addHelpOption();
     parser.addOptions({
         {u"records"_s, u"Comma-separated sizes in training records (default 10000,100000)."_s, u"LIST"_s},
@@ -327,8 +332,7 @@ int main(int argc, char *argv[])
         return value;
     };
     for (const QString &size : parser.value(u"records"_s).isEmpty() ? QStringList{u"10000"_s, u"100000"_s}
-                                                                     : parser.value(u"records"_s).split(u','))
-    {
+                                                                    : parser.value(u"records"_s).split(u',')) {
         bool valid = false;
         const qint64 value = size.trimmed().toLongLong(&valid);
         ok = ok && valid && value > 0;

@@ -1,7 +1,7 @@
 // Lays out a host database of a given size for the benchmark and the smoke
 // test, and optionally the same rows as a T-SQL script.
-#include "HostDataGenerator.h"
-#include "HostDbWriter.h"
+#include "bench/HostDataGenerator.h"
+#include "bench/HostDbWriter.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -79,8 +79,8 @@ int main(int argc, char *argv[])
     if (!parser.isSet(u"out"_s))
         return Fail(u"--out FILE is required"_s);
     const QString out = parser.value(u"out"_s);
-    const QString schema = parser.isSet(u"schema"_s) ? parser.value(u"schema"_s)
-                                                     : QStringLiteral(VELMAR_SOURCE_DIR "/schema/sqlite.sql");
+    const QString schema =
+        parser.isSet(u"schema"_s) ? parser.value(u"schema"_s) : QStringLiteral(VELMAR_SOURCE_DIR "/schema/sqlite.sql");
 
     QElapsedTimer timer;
     timer.start();
@@ -109,9 +109,8 @@ int main(int argc, char *argv[])
     }
     const GeneratedHostDataExpectation &e = data.expected;
     stdOut << "Expected first cycle: " << e.notifiable << " notified, " << e.issueWindow << " issues, "
-           << (e.managerRows + e.specialistRows + e.clientRows) << " queue rows (" << e.managerRows
-           << " manager, " << e.specialistRows << " specialists, " << e.clientRows << " client), "
-           << e.recipientLists << " digests\n";
+           << (e.managerRows + e.specialistRows + e.clientRows) << " queue rows (" << e.managerRows << " manager, "
+           << e.specialistRows << " specialists, " << e.clientRows << " client), " << e.recipientLists << " digests\n";
     stdOut.flush();
 
     if (parser.isSet(u"summary"_s)) {
@@ -130,8 +129,7 @@ int main(int argc, char *argv[])
                          {u"digests"_s, e.recipientLists}}},
         };
         QFile file(parser.value(u"summary"_s));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || file.write(QJsonDocument(summary).toJson()) < 0)
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(QJsonDocument(summary).toJson()) < 0)
             return Fail(u"cannot write the summary %1: %2"_s.arg(file.fileName(), file.errorString()));
     }
     return 0;

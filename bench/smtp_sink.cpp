@@ -129,10 +129,9 @@ private:
             return false;
         } else if (verb == "XSTOP") {
             --m_counts.connections;
-            const QByteArray counts = "COUNT " + QByteArray::number(m_counts.messages) + ' '
-                                      + QByteArray::number(m_counts.connections) + ' '
-                                      + QByteArray::number(m_counts.recipients) + ' '
-                                      + QByteArray::number(m_counts.bytes);
+            const QByteArray counts = "COUNT " + QByteArray::number(m_counts.messages) + ' ' +
+                QByteArray::number(m_counts.connections) + ' ' + QByteArray::number(m_counts.recipients) + ' ' +
+                QByteArray::number(m_counts.bytes);
             std::printf("%s\n", counts.constData());
             std::fflush(stdout);
             reply("221 " + counts + "\r\n");

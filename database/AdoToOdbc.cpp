@@ -1,6 +1,6 @@
-#include "AdoToOdbc.h"
+#include "database/AdoToOdbc.h"
 
-#include "ConnectionString.h"
+#include "database/ConnectionString.h"
 
 #include <QRegularExpression>
 
@@ -58,7 +58,7 @@ struct Output
 {
     bool freeTds = false;
     QStringList items;
-    QString unwritable;   // the first key whose value cannot be written
+    QString unwritable; // the first key whose value cannot be written
     void add(const QString &key, const QString &value)
     {
         const QString written = odbcValue(value, freeTds);
@@ -72,8 +72,8 @@ struct Output
 
 bool IsSqlServerOleDbProvider(const QString &provider)
 {
-    static const QRegularExpression providers(
-        QStringLiteral(R"(^(SQLOLEDB|SQLNCLI\d*|MSOLEDBSQL\d*)(\.\d+)?$)"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression providers(QStringLiteral(R"(^(SQLOLEDB|SQLNCLI\d*|MSOLEDBSQL\d*)(\.\d+)?$)"),
+                                              QRegularExpression::CaseInsensitiveOption);
     return providers.match(provider.trimmed()).hasMatch();
 }
 
@@ -94,11 +94,15 @@ QString BestSqlServerOdbcDriver(const QStringList &installedDrivers)
         const auto it = std::find_if(installedDrivers.cbegin(), installedDrivers.cend(), predicate);
         return it == installedDrivers.cend() ? QString() : it->trimmed();
     };
-    best = find([](const QString &d) { return d.trimmed().startsWith(QLatin1String("SQL Server Native Client"), Qt::CaseInsensitive); });
+    best = find([](const QString &d) {
+        return d.trimmed().startsWith(QLatin1String("SQL Server Native Client"), Qt::CaseInsensitive);
+    });
     if (best.isEmpty())
         best = find([](const QString &d) { return isFreeTds(d); });
     if (best.isEmpty())
-        best = find([](const QString &d) { return d.trimmed().compare(QLatin1String("SQL Server"), Qt::CaseInsensitive) == 0; });
+        best = find([](const QString &d) {
+            return d.trimmed().compare(QLatin1String("SQL Server"), Qt::CaseInsensitive) == 0;
+        });
     return best;
 }
 
@@ -132,37 +136,39 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
     }
     auto refuse = [&](const ConnectionStringItem &item, const QString &why) {
         if (error != nullptr)
-            *error = QStringLiteral("The connection string keyword \"%1\" cannot be used with the ODBC driver \"%2\": %3")
-                         .arg(item.key.trimmed(), driver, why);
+            *error =
+                QStringLiteral("The connection string keyword \"%1\" cannot be used with the ODBC driver \"%2\": %3")
+                    .arg(item.key.trimmed(), driver, why);
         return QString();
     };
     bool encryptGiven = false;
     for (const ConnectionStringItem &item : items) {
         const QString key = item.key.trimmed().toLower();
         const QString &value = item.value;
-        if (key == u"provider" || key == u"persist security info" || key == u"connect timeout"
-            || key == u"connection timeout" || key == u"timeout" || key == u"auto translate"
-            || key == u"use procedure for prepare" || key == u"tag with column collation when possible"
-            || key == u"packet size" || key == u"locale identifier" || key == u"general timeout"
-            || (freeTds && (key == u"current language" || key == u"language"))) {
+        if (key == u"provider" || key == u"persist security info" || key == u"connect timeout" ||
+            key == u"connection timeout" || key == u"timeout" || key == u"auto translate" ||
+            key == u"use procedure for prepare" || key == u"tag with column collation when possible" ||
+            key == u"packet size" || key == u"locale identifier" || key == u"general timeout" ||
+            (freeTds && (key == u"current language" || key == u"language"))) {
             // ADO/OLE DB only, or set by the connection itself (the login
             // time-out is 10 s, the session language is pinned after login).
             continue;
         }
         if (key == u"network library" || key == u"network") {
             if (value.trimmed().compare(QLatin1String("DBMSSOCN"), Qt::CaseInsensitive) == 0)
-                continue;   // TCP/IP, the only network here
+                continue; // TCP/IP, the only network here
             return refuse(item, QStringLiteral("only TCP/IP (DBMSSOCN) reaches SQL Server from this system."));
         }
-        if (key == u"data source" || key == u"server" || key == u"address" || key == u"addr"
-            || key == u"network address") {
+        if (key == u"data source" || key == u"server" || key == u"address" || key == u"addr" ||
+            key == u"network address") {
             QString server = value.trimmed();
-            if (server.startsWith(QLatin1String("np:"), Qt::CaseInsensitive)
-                || server.startsWith(QLatin1String("lpc:"), Qt::CaseInsensitive))
-                return refuse(item, QStringLiteral("named pipes and shared memory exist only on Windows; "
-                                                   "give the server's host name (and port) for TCP/IP."));
+            if (server.startsWith(QLatin1String("np:"), Qt::CaseInsensitive) ||
+                server.startsWith(QLatin1String("lpc:"), Qt::CaseInsensitive))
+                return refuse(item,
+                              QStringLiteral("named pipes and shared memory exist only on Windows; "
+                                             "give the server's host name (and port) for TCP/IP."));
             if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
-                server = server.mid(4);   // FreeTDS rejects it; TCP is all there is here
+                server = server.mid(4); // FreeTDS rejects it; TCP is all there is here
             const qsizetype comma = server.indexOf(QLatin1Char(','));
             const QString port = comma >= 0 ? server.mid(comma + 1).trimmed() : QString();
             QString host = comma >= 0 ? server.left(comma).trimmed() : server;
@@ -174,7 +180,8 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
                 out.add(QStringLiteral("Server"), host);
                 out.add(QStringLiteral("Port"), port);
             } else {
-                out.add(QStringLiteral("Server"), host + instance + (port.isEmpty() ? QString() : QLatin1Char(',') + port));
+                out.add(QStringLiteral("Server"),
+                        host + instance + (port.isEmpty() ? QString() : QLatin1Char(',') + port));
             }
         } else if (key == u"initial catalog" || key == u"database") {
             out.add(QStringLiteral("Database"), value);
@@ -186,10 +193,11 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
             if (!isTrue(value))
                 continue;
             if (freeTds)
-                return refuse(item, QStringLiteral("Windows authentication from Linux needs Kerberos (a ticket from "
-                                                   "kinit for a domain account), which this translation does not set "
-                                                   "up. Give User ID and Password of a SQL Server login instead, or "
-                                                   "write an ODBC string with Trusted_Connection=yes for Kerberos."));
+                return refuse(item,
+                              QStringLiteral("Windows authentication from Linux needs Kerberos (a ticket from "
+                                             "kinit for a domain account), which this translation does not set "
+                                             "up. Give User ID and Password of a SQL Server login instead, or "
+                                             "write an ODBC string with Trusted_Connection=yes for Kerberos."));
             out.add(QStringLiteral("Trusted_Connection"), QStringLiteral("yes"));
         } else if (key == u"application name" || key == u"app") {
             out.add(QStringLiteral("APP"), value);
@@ -207,18 +215,20 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
             // FreeTDS checks a certificate only against the CA file that
             // freetds.conf names; without one it trusts it, as asked here.
             if (!freeTds)
-                out.add(QStringLiteral("TrustServerCertificate"), isTrue(value) ? QStringLiteral("yes") : QStringLiteral("no"));
+                out.add(QStringLiteral("TrustServerCertificate"),
+                        isTrue(value) ? QStringLiteral("yes") : QStringLiteral("no"));
         } else if (key == u"current language" || key == u"language") {
             out.add(QStringLiteral("Language"), value);
         } else if (key == u"command timeout") {
-            out.add(QStringLiteral("Command Timeout"), value);   // the statement time-out, read by the backend
+            out.add(QStringLiteral("Command Timeout"), value); // the statement time-out, read by the backend
         } else if (key == u"failover partner" && !freeTds) {
             out.add(QStringLiteral("Failover_Partner"), value);
         } else if ((key == u"multisubnetfailover" || key == u"applicationintent") && !freeTds) {
             out.add(item.key.trimmed(), value);
         } else {
-            return refuse(item, QStringLiteral("this translation has no ODBC keyword for it. Remove it, or write "
-                                               "the ODBC connection string (Driver=...) yourself."));
+            return refuse(item,
+                          QStringLiteral("this translation has no ODBC keyword for it. Remove it, or write "
+                                         "the ODBC connection string (Driver=...) yourself."));
         }
     }
     // Driver 18 encrypts by default and then refuses a server without a

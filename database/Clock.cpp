@@ -1,4 +1,4 @@
-#include "Clock.h"
+#include "database/Clock.h"
 
 namespace {
 std::function<QDateTime()> &clockSource()
@@ -6,7 +6,7 @@ std::function<QDateTime()> &clockSource()
     static std::function<QDateTime()> source;
     return source;
 }
-}
+} // namespace
 
 QDateTime CurrentDateTime()
 {

@@ -9,4 +9,4 @@
 // whole seconds. Tests may replace the source; nothing else does.
 QDateTime CurrentDateTime();
 QDate Today();
-void SetClockForTests(std::function<QDateTime()> source);   // empty: the real clock
+void SetClockForTests(std::function<QDateTime()> source); // empty: the real clock

@@ -1,4 +1,4 @@
-#include "ConnectionString.h"
+#include "database/ConnectionString.h"
 
 #include <QRegularExpression>
 
@@ -24,7 +24,7 @@ QString readQuoted(const QString &text, qsizetype &pos, QChar close)
         value += c;
         ++pos;
     }
-    return value;   // unterminated: the rest of the text
+    return value; // unterminated: the rest of the text
 }
 
 } // namespace
@@ -109,7 +109,8 @@ QString MaskPasswords(const QString &text)
     // A quote or brace that never closes runs to the end of the text, as the
     // reader takes it, so all of it is masked.
     static const QRegularExpression password(
-        QStringLiteral(R"(((?:^|[;\s])(?:Password|PWD)\s*=\s*)("(?:[^"]|"")*"?|'(?:[^']|'')*'?|\{(?:[^}]|\}\})*\}?|[^;]*))"),
+        QStringLiteral(
+            R"(((?:^|[;\s])(?:Password|PWD)\s*=\s*)("(?:[^"]|"")*"?|'(?:[^']|'')*'?|\{(?:[^}]|\}\})*\}?|[^;]*))"),
         QRegularExpression::CaseInsensitiveOption);
     QString masked = text;
     masked.replace(password, QStringLiteral("\\1***"));

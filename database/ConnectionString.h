@@ -10,7 +10,7 @@ struct ConnectionStringItem
 {
     QString key;
     QString value;
-    QString raw;   // "key=value" exactly as written, quotes and braces kept
+    QString raw; // "key=value" exactly as written, quotes and braces kept
 };
 
 // Splits "key=value;key=value" as ADO and ODBC write it. Values may stand in

@@ -1,4 +1,4 @@
-#include "CycleLock.h"
+#include "database/CycleLock.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -23,9 +23,9 @@ constexpr int CycleLockWaitMs = 5000;
 int LockWaitMs(int usual);
 
 enum class CycleLockResult {
-    Taken,          // this cycle holds the lock until the connection closes
-    HeldElsewhere,  // another server held it for the whole wait
-    Failed,         // the lock could not be asked for (reason given)
+    Taken,         // this cycle holds the lock until the connection closes
+    HeldElsewhere, // another server held it for the whole wait
+    Failed,        // the lock could not be asked for (reason given)
 };
 
 // The application lock's resource name.
@@ -56,5 +56,5 @@ public:
     bool IsHeld() const { return m_handle != nullptr; }
 
 private:
-    void *m_handle = nullptr;   // sqlite3*
+    void *m_handle = nullptr; // sqlite3*
 };

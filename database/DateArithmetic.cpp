@@ -1,4 +1,4 @@
-#include "DateArithmetic.h"
+#include "database/DateArithmetic.h"
 
 #include <QString>
 
@@ -13,23 +13,22 @@ struct UnitName
 };
 
 constexpr UnitName UnitNames[] = {
-    {"year", DateUnit::Year},       {"yy", DateUnit::Year},         {"yyyy", DateUnit::Year},
-    {"quarter", DateUnit::Quarter}, {"qq", DateUnit::Quarter},      {"q", DateUnit::Quarter},
-    {"month", DateUnit::Month},     {"mm", DateUnit::Month},        {"m", DateUnit::Month},
-    {"day", DateUnit::Day},         {"dd", DateUnit::Day},          {"d", DateUnit::Day},
-    {"dayofyear", DateUnit::Day},   {"dy", DateUnit::Day},          {"y", DateUnit::Day},
-    {"weekday", DateUnit::Day},     {"dw", DateUnit::Day},          {"w", DateUnit::Day},
-    {"week", DateUnit::Week},       {"wk", DateUnit::Week},         {"ww", DateUnit::Week},
-    {"hour", DateUnit::Hour},       {"hh", DateUnit::Hour},         {"minute", DateUnit::Minute},
-    {"mi", DateUnit::Minute},       {"n", DateUnit::Minute},        {"second", DateUnit::Second},
-    {"ss", DateUnit::Second},       {"s", DateUnit::Second},        {"millisecond", DateUnit::Millisecond},
+    {"year", DateUnit::Year},       {"yy", DateUnit::Year},    {"yyyy", DateUnit::Year},
+    {"quarter", DateUnit::Quarter}, {"qq", DateUnit::Quarter}, {"q", DateUnit::Quarter},
+    {"month", DateUnit::Month},     {"mm", DateUnit::Month},   {"m", DateUnit::Month},
+    {"day", DateUnit::Day},         {"dd", DateUnit::Day},     {"d", DateUnit::Day},
+    {"dayofyear", DateUnit::Day},   {"dy", DateUnit::Day},     {"y", DateUnit::Day},
+    {"weekday", DateUnit::Day},     {"dw", DateUnit::Day},     {"w", DateUnit::Day},
+    {"week", DateUnit::Week},       {"wk", DateUnit::Week},    {"ww", DateUnit::Week},
+    {"hour", DateUnit::Hour},       {"hh", DateUnit::Hour},    {"minute", DateUnit::Minute},
+    {"mi", DateUnit::Minute},       {"n", DateUnit::Minute},   {"second", DateUnit::Second},
+    {"ss", DateUnit::Second},       {"s", DateUnit::Second},   {"millisecond", DateUnit::Millisecond},
     {"ms", DateUnit::Millisecond},
 };
 
 // Matches an ASCII keyword; anything else (other letters, other scripts) is
 // no keyword.
-template <typename Char, typename CodeOf>
-DateUnit unitOf(const Char *text, qsizetype length, CodeOf codeOf)
+template<typename Char, typename CodeOf> DateUnit unitOf(const Char *text, qsizetype length, CodeOf codeOf)
 {
     auto blank = [&](qsizetype i) {
         const int c = codeOf(text[i]);
@@ -70,7 +69,7 @@ constexpr qint64 LastDay = 2932896;
 bool addMonths(qint64 number, qint64 unitMonths, const DateFields &date, DateFields *result)
 {
     if (number > 120000 || number < -120000)
-        return false;   // more than the calendar's 9999 years
+        return false; // more than the calendar's 9999 years
     const qint64 months = number * unitMonths;
     const qint64 index = qint64(date.year) * 12 + (date.month - 1) + months;
     const qint64 year = floorDiv(index, 12);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DateValues.h"
+#include "database/DateValues.h"
 
 #include <QStringView>
 

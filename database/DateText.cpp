@@ -1,4 +1,4 @@
-#include "DateText.h"
+#include "database/DateText.h"
 
 #include <QLocale>
 
@@ -8,7 +8,7 @@ const QLocale &usEnglish()
     static const QLocale locale(QLocale::English, QLocale::UnitedStates);
     return locale;
 }
-}
+} // namespace
 
 QString DateText(const QDateTime &value)
 {

@@ -1,4 +1,4 @@
-#include "DateValues.h"
+#include "database/DateValues.h"
 
 namespace {
 
@@ -14,16 +14,14 @@ inline int codeOf(char c)
     return static_cast<unsigned char>(c);
 }
 
-template <typename Char>
-bool isDigit(Char c)
+template<typename Char> bool isDigit(Char c)
 {
     const int code = codeOf(c);
     return code >= '0' && code <= '9';
 }
 
 // The number in text[from, from + count), all ASCII digits; -1 otherwise.
-template <typename Char>
-int digitsAt(const Char *text, qsizetype from, qsizetype count)
+template<typename Char> int digitsAt(const Char *text, qsizetype from, qsizetype count)
 {
     int value = 0;
     for (qsizetype i = from; i < from + count; ++i) {
@@ -34,22 +32,20 @@ int digitsAt(const Char *text, qsizetype from, qsizetype count)
     return value;
 }
 
-template <typename Char>
-bool isChar(Char c, char expected)
+template<typename Char> bool isChar(Char c, char expected)
 {
     return codeOf(c) == static_cast<unsigned char>(expected);
 }
 
 bool validTime(const DateFields &f)
 {
-    return f.hour >= 0 && f.hour < 24 && f.minute >= 0 && f.minute < 60 && f.second >= 0 && f.second < 60
-        && f.msec >= 0 && f.msec < 1000;
+    return f.hour >= 0 && f.hour < 24 && f.minute >= 0 && f.minute < 60 && f.second >= 0 && f.second < 60 &&
+        f.msec >= 0 && f.msec < 1000;
 }
 
 // YYYY-MM-DD[( |T)HH:MM[:SS[.f{1,}]]]: digits past the third of the
 // fraction are read and dropped.
-template <typename Char>
-bool parseIso(const Char *text, qsizetype length, DateFields *out)
+template<typename Char> bool parseIso(const Char *text, qsizetype length, DateFields *out)
 {
     if (length != 10 && length != 16 && length < 19)
         return false;
@@ -103,8 +99,8 @@ bool parseIso(const Char *text, qsizetype length, DateFields *out)
 
 bool IsDateTypeName(const QString &declaredType)
 {
-    return declaredType.contains(QLatin1String("DATE"), Qt::CaseInsensitive)
-        || declaredType.contains(QLatin1String("TIME"), Qt::CaseInsensitive);
+    return declaredType.contains(QLatin1String("DATE"), Qt::CaseInsensitive) ||
+        declaredType.contains(QLatin1String("TIME"), Qt::CaseInsensitive);
 }
 
 bool IsLeapYear(int year)
@@ -122,8 +118,8 @@ int DaysInMonth(int year, int month)
 
 bool IsValidDateFields(const DateFields &f)
 {
-    return f.year >= 1 && f.year <= 9999 && f.month >= 1 && f.month <= 12 && f.day >= 1
-        && f.day <= DaysInMonth(f.year, f.month) && validTime(f);
+    return f.year >= 1 && f.year <= 9999 && f.month >= 1 && f.month <= 12 && f.day >= 1 &&
+        f.day <= DaysInMonth(f.year, f.month) && validTime(f);
 }
 
 bool ParseIsoDateFields(const char *text, qsizetype length, DateFields *fields)
@@ -176,7 +172,7 @@ bool ParseSystemDateFields(QStringView text, DateFields *fields)
         f.second = number(2, 2);
         if (f.second < 0 || !literal(' ') || n - at != 2)
             return false;
-        const int half = codeOf(s[at]) | 0x20;   // ASCII letters in lower case
+        const int half = codeOf(s[at]) | 0x20; // ASCII letters in lower case
         if ((half != 'a' && half != 'p') || (codeOf(s[at + 1]) | 0x20) != 'm')
             return false;
         if (hour12 < 1 || hour12 > 12)

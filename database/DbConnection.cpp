@@ -1,10 +1,10 @@
-#include "DbConnection.h"
+#include "database/DbConnection.h"
 
-#include "AdoToOdbc.h"
-#include "ConnectionString.h"
-#include "HeldChanges.h"
-#include "OdbcBackend.h"
-#include "SqliteBackend.h"
+#include "database/AdoToOdbc.h"
+#include "database/ConnectionString.h"
+#include "database/HeldChanges.h"
+#include "database/OdbcBackend.h"
+#include "database/SqliteBackend.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -45,10 +45,7 @@ QString ConnectionBaseDirectory()
     return baseDirectory().isEmpty() ? QDir::currentPath() : baseDirectory();
 }
 
-DbConnection::DbConnection()
-    : m_name(nextConnectionName())
-{
-}
+DbConnection::DbConnection() : m_name(nextConnectionName()) {}
 
 DbConnection::~DbConnection()
 {
@@ -58,7 +55,7 @@ DbConnection::~DbConnection()
 bool DbConnection::Open(const QString &connectionString, QString *error)
 {
     if (m_heldOpen && IsOpen())
-        return true;   // a preview keeps its one connection and transaction
+        return true; // a preview keeps its one connection and transaction
     Close();
     const QString text = connectionString.trimmed();
     if (text.isEmpty()) {
@@ -85,10 +82,11 @@ bool DbConnection::Open(const QString &connectionString, QString *error)
             // Items go on as written: a braced value may hold ";".
             return openOdbc(JoinRawItems(items, {QStringLiteral("Provider")}), error);
         }
-        setError(error, QStringLiteral("Provider cannot be found: \"%1\". Supported are SQLite "
-                                       "(Provider=SQLite;Data Source=FILE), the SQL Server providers "
-                                       "(SQLOLEDB, SQLNCLI11, MSOLEDBSQL) and ODBC strings (Driver=... or DSN=...).")
-                            .arg(provider));
+        setError(error,
+                 QStringLiteral("Provider cannot be found: \"%1\". Supported are SQLite "
+                                "(Provider=SQLite;Data Source=FILE), the SQL Server providers "
+                                "(SQLOLEDB, SQLNCLI11, MSOLEDBSQL) and ODBC strings (Driver=... or DSN=...).")
+                     .arg(provider));
         return false;
     }
     // Everything else goes to the ODBC driver manager as it stands; what it
@@ -117,8 +115,8 @@ bool DbConnection::openSqlite(const QString &connectionString, QString *error)
     m_sqliteFile = file;
     try {
         const QuerySnapshot mode = SqliteBackend::Query(m_sqlite, QStringLiteral("PRAGMA journal_mode"));
-        m_sqliteWal = !mode.rows.isEmpty() && !mode.rows.first().isEmpty()
-                      && mode.rows.first().first().toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+        m_sqliteWal = !mode.rows.isEmpty() && !mode.rows.first().isEmpty() &&
+            mode.rows.first().first().toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
     } catch (const DbError &e) {
         Close();
         setError(error, e.message());
@@ -183,7 +181,7 @@ void DbConnection::DiscardHeldChanges() noexcept
 void DbConnection::Close()
 {
     if (m_heldOpen && IsOpen())
-        return;   // the preview's connection ends with DiscardHeldChanges
+        return; // the preview's connection ends with DiscardHeldChanges
     m_heldOpen = false;
     releaseCycleLock();
     m_sqliteFile.clear();
@@ -225,9 +223,8 @@ CycleLockResult DbConnection::TakeCycleLock(int waitMs, QString *reason)
     try {
         const QuerySnapshot result = OdbcBackend::Query(m_db, SqlServerCycleLockSql(waitMs));
         bool number = false;
-        const int granted = result.rows.isEmpty() || result.rows.first().isEmpty()
-                                ? -999
-                                : result.rows.first().first().toInt(&number);
+        const int granted =
+            result.rows.isEmpty() || result.rows.first().isEmpty() ? -999 : result.rows.first().first().toInt(&number);
         if (number && granted >= 0) {
             m_serverLockHeld = true;
             return CycleLockResult::Taken;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CycleLock.h"
-#include "DbError.h"
-#include "SqliteConnection.h"
+#include "database/CycleLock.h"
+#include "database/DbError.h"
+#include "database/SqliteConnection.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -141,17 +141,17 @@ private:
     void executeSqlite(const QString &nativeSql);
 
     QString m_name;
-    QSqlDatabase m_db;                     // the ODBC backend's connection
-    SqliteConnection m_sqlite;             // the embedded backend's own connection
+    QSqlDatabase m_db;         // the ODBC backend's connection
+    SqliteConnection m_sqlite; // the embedded backend's own connection
     Backend m_backend = Backend::None;
-    QString m_sqliteFile;                  // the embedded backend's database file
-    bool m_sqliteWal = false;              // its journal is a write-ahead log
+    QString m_sqliteFile;     // the embedded backend's database file
+    bool m_sqliteWal = false; // its journal is a write-ahead log
     EmbeddedCycleLock m_embeddedLock;
-    bool m_serverLockHeld = false;         // the SQL Server application lock
+    bool m_serverLockHeld = false; // the SQL Server application lock
     qint64 m_statementCount = 0;
     bool m_holdChanges = false;
-    bool m_heldOpen = false;               // the outer transaction is open
-    int m_heldDepth = 0;                   // savepoints open inside it
+    bool m_heldOpen = false; // the outer transaction is open
+    int m_heldDepth = 0;     // savepoints open inside it
 };
 
 // The shared connection object, created on first use, living until the end.

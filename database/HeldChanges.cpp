@@ -1,4 +1,4 @@
-#include "HeldChanges.h"
+#include "database/HeldChanges.h"
 
 HeldChangesSql HeldChangesStatements(bool sqlite, int depth)
 {

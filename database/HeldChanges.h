@@ -9,11 +9,11 @@
 // texts, so tests can read what a SQL Server would be sent.
 struct HeldChangesSql
 {
-    QStringList begin;        // the outer transaction
-    QString discard;          // rolls all of it back
-    QStringList savepoint;    // a nested BeginTransaction
-    QStringList release;      // its Commit
-    QStringList rollBackTo;   // its Rollback
+    QStringList begin;      // the outer transaction
+    QString discard;        // rolls all of it back
+    QStringList savepoint;  // a nested BeginTransaction
+    QStringList release;    // its Commit
+    QStringList rollBackTo; // its Rollback
 };
 
 // depth: 1 for the first nested transaction, 2 for one begun inside it.

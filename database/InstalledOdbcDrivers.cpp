@@ -1,4 +1,4 @@
-#include "AdoToOdbc.h"
+#include "database/AdoToOdbc.h"
 
 // The driver manager's list of drivers (unixODBC, or odbc32 on Windows).
 #if defined(VELMAR_HAVE_ODBC_API)
@@ -20,8 +20,8 @@ QStringList InstalledOdbcDrivers()
     SQLSMALLINT descriptionLength = 0;
     SQLSMALLINT attributesLength = 0;
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (SQL_SUCCEEDED(SQLDrivers(env, direction, description, sizeof(description), &descriptionLength,
-                                    attributes, sizeof(attributes), &attributesLength))) {
+    while (SQL_SUCCEEDED(SQLDrivers(env, direction, description, sizeof(description), &descriptionLength, attributes,
+                                    sizeof(attributes), &attributesLength))) {
         drivers.append(QString::fromLocal8Bit(reinterpret_cast<const char *>(description)));
         direction = SQL_FETCH_NEXT;
     }

@@ -1,7 +1,7 @@
-#include "OdbcBackend.h"
+#include "database/OdbcBackend.h"
 
-#include "ConnectionString.h"
-#include "DbError.h"
+#include "database/ConnectionString.h"
+#include "database/DbError.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -60,8 +60,8 @@ QString fromWide(const SQLWCHAR *text, qsizetype length)
 struct Diagnostics
 {
     QString text;
-    bool timedOut = false;     // HYT00 / HYT01 (S1T00 in ODBC 2 terms)
-    bool linkLost = false;     // 08xxx: the session is gone
+    bool timedOut = false; // HYT00 / HYT01 (S1T00 in ODBC 2 terms)
+    bool linkLost = false; // 08xxx: the session is gone
 };
 
 Diagnostics diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
@@ -78,7 +78,8 @@ Diagnostics diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
         if (!SQL_SUCCEEDED(rc))
             break;
         const QString sqlState = fromWide(state, 5);
-        d.timedOut = d.timedOut || sqlState.startsWith(QLatin1String("HYT")) || sqlState.startsWith(QLatin1String("S1T"));
+        d.timedOut =
+            d.timedOut || sqlState.startsWith(QLatin1String("HYT")) || sqlState.startsWith(QLatin1String("S1T"));
         d.linkLost = d.linkLost || sqlState.startsWith(QLatin1String("08"));
         const qsizetype shown = qMin<qsizetype>(length, qsizetype(std::size(message)) - 1);
         messages.append(QStringLiteral("%1 (SQLSTATE %2)").arg(fromWide(message, shown).trimmed(), sqlState));
@@ -159,8 +160,7 @@ public:
     // Runs the rest of the batch: an error in a later statement shows only here.
     void drain()
     {
-        while (check(SQLMoreResults(m_handle)) != SQL_NO_DATA) {
-        }
+        while (check(SQLMoreResults(m_handle)) != SQL_NO_DATA) {}
     }
 
 private:
@@ -220,8 +220,7 @@ QVariant readBinary(Statement &st, SQLUSMALLINT index, const QString &name)
     return bytes;
 }
 
-template<typename T>
-bool readFixed(Statement &st, SQLUSMALLINT index, SQLSMALLINT cType, T &value, const QString &name)
+template<typename T> bool readFixed(Statement &st, SQLUSMALLINT index, SQLSMALLINT cType, T &value, const QString &name)
 {
     SQLLEN indicator = 0;
     st.check(SQLGetData(st.handle(), index, cType, &value, sizeof(T), &indicator),
@@ -270,8 +269,8 @@ QVariant readValue(Statement &st, SQLUSMALLINT index, const Column &column)
         SQL_TIMESTAMP_STRUCT v{};
         if (!readFixed(st, index, SQL_C_TYPE_TIMESTAMP, v, column.name))
             return QVariant();
-        return QDateTime(QDate(v.year, v.month, v.day),
-                         QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000)), Qt::UTC);
+        return QDateTime(QDate(v.year, v.month, v.day), QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000)),
+                         Qt::UTC);
     }
     case SQL_BINARY:
     case SQL_VARBINARY:
@@ -303,8 +302,9 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcCo
         bool number = false;
         statementTimeout = ConnectionStringValue(items, StatementTimeoutKey).trimmed().toInt(&number);
         if (!number || statementTimeout < 0)
-            return fail(QStringLiteral("Command Timeout must be a whole number of seconds (0: no time-out), not \"%1\".")
-                            .arg(ConnectionStringValue(items, StatementTimeoutKey)));
+            return fail(
+                QStringLiteral("Command Timeout must be a whole number of seconds (0: no time-out), not \"%1\".")
+                    .arg(ConnectionStringValue(items, StatementTimeoutKey)));
     }
     statementTimeouts().insert(connectionName, statementTimeout);
 
@@ -313,7 +313,8 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcCo
         return fail(QStringLiteral("The ODBC database driver (QODBC) is not available."));
     // FreeTDS reads the last keyword only when it is closed by ";".
     QString text = JoinRawItems(items, {StatementTimeoutKey}) + QLatin1Char(';');
-    if (ConnectionStringValue(items, QStringLiteral("Driver")).contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive)) {
+    if (ConnectionStringValue(items, QStringLiteral("Driver"))
+            .contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive)) {
         // Without these, a silent server can hold the login for ever and
         // names outside ASCII depend on the process locale.
         if (!HasConnectionStringKey(items, QStringLiteral("TDS_Version")))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DbConnection.h"
+#include "database/DbConnection.h"
 
 #include <QSqlDatabase>
 #include <QString>

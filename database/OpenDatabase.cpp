@@ -1,6 +1,6 @@
-#include "OpenDatabase.h"
+#include "database/OpenDatabase.h"
 
-#include "DbConnection.h"
+#include "database/DbConnection.h"
 
 QString DBConnectionString;
 

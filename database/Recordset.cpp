@@ -1,6 +1,6 @@
-#include "Recordset.h"
+#include "database/Recordset.h"
 
-#include "DbConnection.h"
+#include "database/DbConnection.h"
 
 namespace {
 
@@ -11,10 +11,7 @@ DbError closedError()
 
 } // namespace
 
-Recordset::Recordset(Reading reading)
-    : m_reading(reading)
-{
-}
+Recordset::Recordset(Reading reading) : m_reading(reading) {}
 
 Recordset::~Recordset() = default;
 
@@ -89,7 +86,8 @@ QVariant Recordset::Field(const QString &name) const
             throw DbError(QStringLiteral("Item cannot be found in the collection: no column named \"%1\".").arg(name));
     }
     if (!m_hasRow)
-        throw DbError(QStringLiteral("Either BOF or EOF is True: there is no current row to read \"%1\" from.").arg(name));
+        throw DbError(
+            QStringLiteral("Either BOF or EOF is True: there is no current row to read \"%1\" from.").arg(name));
     return m_rows->value(it.value());
 }
 

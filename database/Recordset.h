@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DbError.h"
+#include "database/DbError.h"
 
 #include <QHash>
 #include <QList>
@@ -37,8 +37,8 @@ public:
     void Close();
     bool IsOpen() const { return m_open; }
 
-    bool Eof() const;   // past the last row (or no rows)
-    bool Bof() const;   // before the first row (only when there are no rows)
+    bool Eof() const; // past the last row (or no rows)
+    bool Bof() const; // before the first row (only when there are no rows)
     void MoveNext();
 
     // The current row's value of the named column. Throws DbError when the
@@ -52,8 +52,8 @@ private:
     Reading m_reading;
     bool m_open = false;
     QStringList m_columns;
-    QHash<QString, int> m_index;   // lower-cased name -> first column of that name
-    QHash<QString, int> m_exact;   // that column's name as spelled -> the same column
+    QHash<QString, int> m_index; // lower-cased name -> first column of that name
+    QHash<QString, int> m_exact; // that column's name as spelled -> the same column
     std::unique_ptr<QueryStream> m_rows;
     bool m_hasRow = false;
     bool m_anyRow = false;

@@ -1,4 +1,4 @@
-#include "SchemaDateColumns.h"
+#include "database/SchemaDateColumns.h"
 
 void SchemaDateColumns::AddColumn(const QString &table, const QString &column, bool isDate)
 {

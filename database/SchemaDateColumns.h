@@ -19,5 +19,5 @@ public:
     bool IsDateColumnOfAnyTable(const QString &column) const;
 
 private:
-    QHash<QString, QSet<QString>> m_dateColumns;   // lower-case table -> its lower-case date columns
+    QHash<QString, QSet<QString>> m_dateColumns; // lower-case table -> its lower-case date columns
 };

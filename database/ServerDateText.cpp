@@ -1,6 +1,6 @@
-#include "ServerDateText.h"
+#include "database/ServerDateText.h"
 
-#include "DateArithmetic.h"
+#include "database/DateArithmetic.h"
 
 #include <QRegularExpression>
 

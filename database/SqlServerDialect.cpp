@@ -1,8 +1,8 @@
-#include "SqlServerDialect.h"
+#include "database/SqlServerDialect.h"
 
-#include "ServerDateText.h"
+#include "database/ServerDateText.h"
 
-#include "DateValues.h"
+#include "database/DateValues.h"
 
 #include <QHash>
 #include <QList>
@@ -21,22 +21,22 @@ struct Token
 {
     Kind kind;
     QString text;
-    QString prefix;   // inserted before the token by a rewrite
-    QString suffix;   // inserted after it
+    QString prefix; // inserted before the token by a rewrite
+    QString suffix; // inserted after it
 };
 
 // "$" starts a word too: "$CAST" is one name (a parameter to SQLite), never
 // the function CAST.
 bool isWordStart(QChar c)
 {
-    return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#')
-        || c == QLatin1Char('$');
+    return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#') ||
+        c == QLatin1Char('$');
 }
 
 bool isWordChar(QChar c)
 {
-    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#')
-        || c == QLatin1Char('$');
+    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#') ||
+        c == QLatin1Char('$');
 }
 
 // Reads from the opening delimiter to the closing one; a doubled closing
@@ -89,8 +89,8 @@ QList<Token> tokenize(const QString &sql, bool *unterminated)
             // N'text': SQLite has no national literals; the text is the same.
             // Right after a literal, name or number the prefix was what kept
             // the two apart ('a'N'b'); a blank keeps them apart instead.
-            const bool joined = !tokens.isEmpty() && tokens.constLast().kind != Kind::Space
-                && tokens.constLast().kind != Kind::Punct && tokens.constLast().kind != Kind::Comment;
+            const bool joined = !tokens.isEmpty() && tokens.constLast().kind != Kind::Space &&
+                tokens.constLast().kind != Kind::Punct && tokens.constLast().kind != Kind::Comment;
             ++i;
             add(Kind::String, quotedEnd(sql, i, QLatin1Char('\''), unterminated));
             if (joined)
@@ -149,18 +149,18 @@ bool isPunct(const Token &t, QLatin1String punct)
 // Words that can never be an operand of "+".
 bool isKeyword(const Token &t)
 {
-    static const QSet<QString> keywords = {
-        QStringLiteral("select"), QStringLiteral("from"), QStringLiteral("where"), QStringLiteral("and"),
-        QStringLiteral("or"), QStringLiteral("not"), QStringLiteral("on"), QStringLiteral("as"),
-        QStringLiteral("join"), QStringLiteral("left"), QStringLiteral("right"), QStringLiteral("inner"),
-        QStringLiteral("outer"), QStringLiteral("cross"), QStringLiteral("full"), QStringLiteral("in"),
-        QStringLiteral("is"), QStringLiteral("like"), QStringLiteral("between"), QStringLiteral("case"),
-        QStringLiteral("when"), QStringLiteral("then"), QStringLiteral("else"), QStringLiteral("end"),
-        QStringLiteral("set"), QStringLiteral("values"), QStringLiteral("by"), QStringLiteral("order"),
-        QStringLiteral("group"), QStringLiteral("having"), QStringLiteral("union"), QStringLiteral("all"),
-        QStringLiteral("distinct"), QStringLiteral("top"), QStringLiteral("into"), QStringLiteral("insert"),
-        QStringLiteral("update"), QStringLiteral("delete"), QStringLiteral("exists"), QStringLiteral("asc"),
-        QStringLiteral("desc"), QStringLiteral("limit"), QStringLiteral("escape")};
+    static const QSet<QString> keywords =
+        {QStringLiteral("select"),   QStringLiteral("from"),   QStringLiteral("where"),   QStringLiteral("and"),
+         QStringLiteral("or"),       QStringLiteral("not"),    QStringLiteral("on"),      QStringLiteral("as"),
+         QStringLiteral("join"),     QStringLiteral("left"),   QStringLiteral("right"),   QStringLiteral("inner"),
+         QStringLiteral("outer"),    QStringLiteral("cross"),  QStringLiteral("full"),    QStringLiteral("in"),
+         QStringLiteral("is"),       QStringLiteral("like"),   QStringLiteral("between"), QStringLiteral("case"),
+         QStringLiteral("when"),     QStringLiteral("then"),   QStringLiteral("else"),    QStringLiteral("end"),
+         QStringLiteral("set"),      QStringLiteral("values"), QStringLiteral("by"),      QStringLiteral("order"),
+         QStringLiteral("group"),    QStringLiteral("having"), QStringLiteral("union"),   QStringLiteral("all"),
+         QStringLiteral("distinct"), QStringLiteral("top"),    QStringLiteral("into"),    QStringLiteral("insert"),
+         QStringLiteral("update"),   QStringLiteral("delete"), QStringLiteral("exists"),  QStringLiteral("asc"),
+         QStringLiteral("desc"),     QStringLiteral("limit"),  QStringLiteral("escape")};
     return t.kind == Kind::Word && keywords.contains(t.text.toLower());
 }
 
@@ -168,9 +168,7 @@ class Rewriter
 {
 public:
     Rewriter(const QString &sql, const SchemaDateColumnsSource *schema)
-        : m_original(sql)
-        , m_tokens(tokenize(sql, &m_unterminated))
-        , m_schemaSource(schema)
+        : m_original(sql), m_tokens(tokenize(sql, &m_unterminated)), m_schemaSource(schema)
     {
         for (int i = 0; i < m_tokens.size(); ++i) {
             if (m_tokens[i].kind != Kind::Space && m_tokens[i].kind != Kind::Comment)
@@ -238,7 +236,7 @@ private:
                 DateFields date;
                 DateFields rounded;
                 if (!ParseStoredDateFields(literalContent(t), &date) || !RoundToDatetime(date, &rounded))
-                    continue;   // past 9999-12-31 once rounded: left for the conversion to refuse
+                    continue; // past 9999-12-31 once rounded: left for the conversion to refuse
                 t.text = QLatin1Char('\'') + IsoDateTimeText(rounded) + QLatin1Char('\'');
             }
         }
@@ -289,15 +287,15 @@ private:
     {
         for (int s = 0; s + 1 < count(); ++s) {
             const bool fromList = isWord(sig(s), QLatin1String("FROM"));
-            if (!fromList && !isWord(sig(s), QLatin1String("JOIN")) && !isWord(sig(s), QLatin1String("UPDATE"))
-                && !isWord(sig(s), QLatin1String("INTO")))
+            if (!fromList && !isWord(sig(s), QLatin1String("JOIN")) && !isWord(sig(s), QLatin1String("UPDATE")) &&
+                !isWord(sig(s), QLatin1String("INTO")))
                 continue;
             int k = s + 1;
             while (k < count()) {
                 QString table;
                 int e = -1;
                 if (isPunct(sig(k), QLatin1String("(")) && m_match[k] > 0) {
-                    e = m_match[k] + 1;   // a derived table
+                    e = m_match[k] + 1; // a derived table
                 } else if ((e = dottedNameEnd(k)) > 0) {
                     table = nameText(sig(e - 1));
                     m_tables.append(table);
@@ -380,8 +378,8 @@ private:
     bool isDateCall(int f) const
     {
         const Token &name = m_tokens[m_sig[f]];
-        if (name.kind != Kind::Word || f + 1 >= count() || !isPunct(m_tokens[m_sig[f + 1]], QLatin1String("("))
-            || m_match[f + 1] < 0)
+        if (name.kind != Kind::Word || f + 1 >= count() || !isPunct(m_tokens[m_sig[f + 1]], QLatin1String("(")) ||
+            m_match[f + 1] < 0)
             return false;
         if (isWord(name, QLatin1String("DATEADD")) || isWord(name, QLatin1String("GETDATE")))
             return true;
@@ -398,8 +396,8 @@ private:
 
     static bool isComparison(const Token &t)
     {
-        static const QStringList operators = {QStringLiteral("="), QStringLiteral("<>"), QStringLiteral("!="),
-                                              QStringLiteral("<"), QStringLiteral("<="), QStringLiteral(">"),
+        static const QStringList operators = {QStringLiteral("="),  QStringLiteral("<>"), QStringLiteral("!="),
+                                              QStringLiteral("<"),  QStringLiteral("<="), QStringLiteral(">"),
                                               QStringLiteral(">="), QStringLiteral("!<"), QStringLiteral("!>")};
         return t.kind == Kind::Punct && operators.contains(t.text);
     }
@@ -439,7 +437,7 @@ private:
             date = true;
         } else if ((end = dottedNameEnd(start)) > 0) {
             if (end < count() && isPunct(sig(end), QLatin1String("(")))
-                return false;   // another function
+                return false; // another function
             date = isDateColumnIfAlone(start, end);
         } else {
             return false;
@@ -481,7 +479,7 @@ private:
             if (isPunct(sig(low), QLatin1String(")")) && m_match[low] > 0) {
                 low = m_match[low];
                 if (isName(sig(low - 1)))
-                    --low;   // a call, not a bracketed expression
+                    --low; // a call, not a bracketed expression
             }
             if (low >= 1 && isWord(sig(low - 1), QLatin1String("BETWEEN")))
                 between = low - 1;
@@ -549,8 +547,8 @@ private:
             if (isWord(sig(k), QLatin1String("INTO")))
                 ++k;
             const int tableEnd = dottedNameEnd(k);
-            if (tableEnd < 0 || tableEnd >= count() || !isPunct(sig(tableEnd), QLatin1String("("))
-                || m_match[tableEnd] < 0)
+            if (tableEnd < 0 || tableEnd >= count() || !isPunct(sig(tableEnd), QLatin1String("(")) ||
+                m_match[tableEnd] < 0)
                 continue;
             const QString table = nameText(sig(tableEnd - 1));
             QStringList columns;
@@ -564,8 +562,8 @@ private:
                 const QList<QPair<int, int>> values = listItems(k);
                 for (int i = 0; i < values.size() && i < columns.size(); ++i) {
                     const auto [first, last] = values.at(i);
-                    if (last - first == 1 && isSystemDateLiteral(sig(first)) && !columns.at(i).isEmpty()
-                        && schema().IsDateColumn(table, columns.at(i)))
+                    if (last - first == 1 && isSystemDateLiteral(sig(first)) && !columns.at(i).isEmpty() &&
+                        schema().IsDateColumn(table, columns.at(i)))
                         found.insert(first);
                 }
                 k = m_match[k] + 1;
@@ -610,8 +608,8 @@ private:
                 sig(s).text = QStringLiteral("ifnull");
             } else if (isWord(sig(s), QLatin1String("CONVERT")) || isWord(sig(s), QLatin1String("TRY_CONVERT"))) {
                 quoteTypeArgument(s + 1);
-            } else if (isWord(sig(s), QLatin1String("DATEADD")) && s + 3 < count() && sig(s + 2).kind == Kind::Word
-                       && isPunct(sig(s + 3), QLatin1String(",")) && intervalWord.match(sig(s + 2).text).hasMatch()) {
+            } else if (isWord(sig(s), QLatin1String("DATEADD")) && s + 3 < count() && sig(s + 2).kind == Kind::Word &&
+                       isPunct(sig(s + 3), QLatin1String(",")) && intervalWord.match(sig(s + 2).text).hasMatch()) {
                 sig(s + 2).text = QLatin1Char('\'') + sig(s + 2).text + QLatin1Char('\'');
                 nameTheRow(s + 1);
             }
@@ -624,7 +622,8 @@ private:
     void nameTheRow(int open)
     {
         const QList<QPair<int, int>> args = listItems(open);
-        if (args.size() != 3 || args[2].second - args[2].first != 3 || !isPunct(sig(args[2].first + 1), QLatin1String(".")))
+        if (args.size() != 3 || args[2].second - args[2].first != 3 ||
+            !isPunct(sig(args[2].first + 1), QLatin1String(".")))
             return;
         const int q = args[2].first;
         if (!isName(sig(q)) || !isName(sig(q + 2)))
@@ -640,7 +639,7 @@ private:
                 table = t;
         }
         if (table.isEmpty())
-            return;   // a derived table's column: no row to name
+            return; // a derived table's column: no row to name
         QString named = table + QLatin1Char('.') + nameText(sig(q + 2));
         named.replace(QLatin1Char('\''), QLatin1String("''"));
         sig(q + 2).suffix = QStringLiteral(",'%1',%2.rowid").arg(named, sig(q).text) + sig(q + 2).suffix;
@@ -660,10 +659,11 @@ private:
             return;
         // Only "type" and "type(n)": anything else is left for SQLite to reject.
         const int length = comma - open - 1;
-        if (sig(open + 1).kind != Kind::Word
-            || !(length == 1
-                 || (length == 4 && isPunct(sig(open + 2), QLatin1String("(")) && isPunct(sig(open + 4), QLatin1String(")"))
-                     && (sig(open + 3).kind == Kind::Number || isWord(sig(open + 3), QLatin1String("MAX"))))))
+        if (sig(open + 1).kind != Kind::Word ||
+            !(length == 1 ||
+              (length == 4 && isPunct(sig(open + 2), QLatin1String("(")) &&
+               isPunct(sig(open + 4), QLatin1String(")")) &&
+               (sig(open + 3).kind == Kind::Number || isWord(sig(open + 3), QLatin1String("MAX"))))))
             return;
         QString type;
         for (int k = open + 1; k < comma; ++k) {
@@ -705,15 +705,15 @@ private:
             // Only the plain shapes "AS type)" and "AS type(n))" are
             // rewritten: anything else is left for SQLite to judge, so no
             // text of the statement is dropped.
-            const bool sized = as + 5 == close && isPunct(sig(as + 2), QLatin1String("("))
-                && isPunct(sig(as + 4), QLatin1String(")"))
-                && (sig(as + 3).kind == Kind::Number || isWord(sig(as + 3), QLatin1String("MAX")));
+            const bool sized = as + 5 == close && isPunct(sig(as + 2), QLatin1String("(")) &&
+                isPunct(sig(as + 4), QLatin1String(")")) &&
+                (sig(as + 3).kind == Kind::Number || isWord(sig(as + 3), QLatin1String("MAX")));
             if (as + 2 != close && !sized)
                 continue;
             const QString type = sig(as + 1).text.toLower();
             static const QSet<QString> textTypes = {QStringLiteral("varchar"), QStringLiteral("nvarchar"),
-                                                    QStringLiteral("char"), QStringLiteral("nchar"),
-                                                    QStringLiteral("text"), QStringLiteral("ntext"),
+                                                    QStringLiteral("char"),    QStringLiteral("nchar"),
+                                                    QStringLiteral("text"),    QStringLiteral("ntext"),
                                                     QStringLiteral("sysname")};
             static const QSet<QString> dateTypes = {QStringLiteral("datetime"), QStringLiteral("smalldatetime"),
                                                     QStringLiteral("datetime2")};
@@ -726,15 +726,16 @@ private:
                     else if (isWord(size, QLatin1String("MAX")))
                         length = 0;
                 }
-                const bool meetsDate = (close + 1 < count() && isComparison(sig(close + 1)) && isDateOperandAt(close + 2))
-                    || (s >= 1 && isComparison(sig(s - 1)) && isDateOperandBefore(s - 1));
+                const bool meetsDate =
+                    (close + 1 < count() && isComparison(sig(close + 1)) && isDateOperandAt(close + 2)) ||
+                    (s >= 1 && isComparison(sig(s - 1)) && isDateOperandBefore(s - 1));
                 sig(as + 1).text = QStringLiteral("TEXT");
                 for (int k = as + 2; k < close; ++k)
                     sig(k).text.clear();
-                sig(s).prefix += meetsDate ? QStringLiteral("CONVERT('datetime',VARCHAR_OF(")
-                                           : QStringLiteral("VARCHAR_OF(");
-                sig(close).suffix = QStringLiteral(",%1)").arg(length) + (meetsDate ? QStringLiteral(")") : QString())
-                    + sig(close).suffix;
+                sig(s).prefix +=
+                    meetsDate ? QStringLiteral("CONVERT('datetime',VARCHAR_OF(") : QStringLiteral("VARCHAR_OF(");
+                sig(close).suffix = QStringLiteral(",%1)").arg(length) + (meetsDate ? QStringLiteral(")") : QString()) +
+                    sig(close).suffix;
             } else if (dateTypes.contains(type)) {
                 sig(s).text = QStringLiteral("DATEADD");
                 sig(open).suffix += QStringLiteral("'day',0,");
@@ -757,9 +758,9 @@ private:
             return m_match[s] < 0 ? -1 : m_match[s] + 1;
         if ((t.kind == Kind::Word && !isKeyword(t)) || t.kind == Kind::QuotedName) {
             int e = s + 1;
-            while (e + 1 < count() && isPunct(m_tokens[m_sig[e]], QLatin1String("."))
-                   && (m_tokens[m_sig[e + 1]].kind == Kind::Word || m_tokens[m_sig[e + 1]].kind == Kind::QuotedName
-                       || isPunct(m_tokens[m_sig[e + 1]], QLatin1String("*"))))
+            while (e + 1 < count() && isPunct(m_tokens[m_sig[e]], QLatin1String(".")) &&
+                   (m_tokens[m_sig[e + 1]].kind == Kind::Word || m_tokens[m_sig[e + 1]].kind == Kind::QuotedName ||
+                    isPunct(m_tokens[m_sig[e + 1]], QLatin1String("*"))))
                 e += 2;
             if (e < count() && isPunct(m_tokens[m_sig[e]], QLatin1String("(")) && m_match[e] > 0)
                 e = m_match[e] + 1;
@@ -815,7 +816,7 @@ private:
             else if (s + 1 < count() && isPunct(sig(s + 1), QLatin1String("(")) && m_match[s + 1] > 0)
                 countEnd = m_match[s + 1] + 1;
             if (countEnd < 0 || (countEnd < count() && isWord(sig(countEnd), QLatin1String("PERCENT"))))
-                continue;   // left for SQLite to reject with its own message
+                continue; // left for SQLite to reject with its own message
 
             // The count moves as written, blanks and comments included:
             // "(5 - -1)" must not become "(5--1)".
@@ -854,15 +855,15 @@ private:
     QString m_original;
     bool m_unterminated = false;
     QList<Token> m_tokens;
-    QList<int> m_sig;     // indexes of the tokens that are not blanks or comments
-    QList<int> m_match;   // per significant token: its matching bracket, or -1
+    QList<int> m_sig;   // indexes of the tokens that are not blanks or comments
+    QList<int> m_match; // per significant token: its matching bracket, or -1
 
     const SchemaDateColumnsSource *m_schemaSource = nullptr;
     SchemaDateColumns m_schema;
     bool m_schemaLoaded = false;
     bool m_tablesCollected = false;
-    QStringList m_tables;                 // the tables the statement names
-    QHash<QString, QString> m_aliases;    // lower-case alias -> its table ("" for a derived table)
+    QStringList m_tables;              // the tables the statement names
+    QHash<QString, QString> m_aliases; // lower-case alias -> its table ("" for a derived table)
 };
 
 } // namespace

@@ -1,11 +1,11 @@
-#include "SqliteBackend.h"
+#include "database/SqliteBackend.h"
 
-#include "CycleLock.h"
-#include "DateValues.h"
-#include "DbError.h"
-#include "SqlServerDialect.h"
-#include "SqliteDateColumns.h"
-#include "SqliteFunctions.h"
+#include "database/CycleLock.h"
+#include "database/DateValues.h"
+#include "database/DbError.h"
+#include "database/SqlServerDialect.h"
+#include "database/SqliteDateColumns.h"
+#include "database/SqliteFunctions.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -157,16 +157,18 @@ bool SqliteConnection::Open(const QString &file, QString *error, bool keepJourna
     // is an error, never a new empty database.
     const QByteArray path = QDir::toNativeSeparators(info.absoluteFilePath()).toUtf8();
     if (sqlite3_open_v2(path.constData(), &m_handle, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        const QString reason = m_handle != nullptr ? sqliteMessage(m_handle)
-                                                   : QStringLiteral("the file cannot be opened for reading and writing");
+        const QString reason = m_handle != nullptr
+            ? sqliteMessage(m_handle)
+            : QStringLiteral("the file cannot be opened for reading and writing");
         return fail(QStringLiteral("Cannot open database file %1: %2").arg(QDir::toNativeSeparators(file), reason));
     }
     try {
         sqlite3_busy_timeout(m_handle, LockWaitMs(BusyTimeoutMs));
         // The first read of the file: a file that is not a database fails
         // here, not at the first query of the task cycle.
-        const QuerySnapshot mode = SqliteBackend::Query(*this, keepJournalMode ? QStringLiteral("PRAGMA journal_mode")
-                                                                               : QStringLiteral("PRAGMA journal_mode=WAL"));
+        const QuerySnapshot mode = SqliteBackend::Query(*this,
+                                                        keepJournalMode ? QStringLiteral("PRAGMA journal_mode")
+                                                                        : QStringLiteral("PRAGMA journal_mode=WAL"));
         Q_UNUSED(mode);
         SqliteBackend::Execute(*this, QStringLiteral("PRAGMA synchronous=NORMAL"));
         if (!keepJournalMode) {
@@ -316,7 +318,8 @@ bool parseSimpleInsert(const char *start, QByteArray *key, QList<Literal> *value
                 ++q;
             // Up to 18 digits: always within 64 bits, and nothing that SQLite
             // would read as a real number.
-            if (q == digits || q - digits > 18 || *q == '.' || std::isalnum(static_cast<unsigned char>(*q)) || *q == '_')
+            if (q == digits || q - digits > 18 || *q == '.' || std::isalnum(static_cast<unsigned char>(*q)) ||
+                *q == '_')
                 return false;
             value.kind = Literal::Kind::Integer;
             value.integer = QByteArray(p, q - p).toLongLong();
@@ -361,9 +364,10 @@ bool executeSimpleInsert(sqlite3 *h, QHash<QByteArray, sqlite3_stmt *> &prepared
                 sqlite3_finalize(old);
             prepared.clear();
         }
-        if (sqlite3_prepare_v3(h, key.constData(), int(key.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+        if (sqlite3_prepare_v3(h, key.constData(), int(key.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) !=
+            SQLITE_OK) {
             sqlite3_finalize(stmt);
-            return false;   // prepared as written instead, which reports the error
+            return false; // prepared as written instead, which reports the error
         }
         if (sqlite3_bind_parameter_count(stmt) != values.size()) {
             sqlite3_finalize(stmt);
@@ -410,10 +414,9 @@ void execute(sqlite3 *h, const QString &nativeSql, QHash<QByteArray, sqlite3_stm
             throw DbError(sqliteMessage(h));
         next = tail;
         if (stmt.get() == nullptr)
-            continue;   // whitespace or a comment
+            continue; // whitespace or a comment
         int rc;
-        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-        }
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {}
         if (rc != SQLITE_DONE)
             throw DbError(sqliteMessage(h));
     }
@@ -503,7 +506,7 @@ private:
             throw DbError(sqliteMessage(m_connection.handle()));
     }
 
-    SqliteConnection m_connection;   // declared first: closed after the statement is finalized
+    SqliteConnection m_connection; // declared first: closed after the statement is finalized
     PreparedQuery m_query;
     bool m_hasRow = false;
     bool m_atFirst = true;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DbConnection.h"
-#include "SqliteConnection.h"
+#include "database/DbConnection.h"
+#include "database/SqliteConnection.h"
 
 #include <QSqlDatabase>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "SqliteDateColumns.h"
+#include "database/SqliteDateColumns.h"
 
-#include "DateValues.h"
-#include "DbError.h"
-#include "SqliteConnection.h"
+#include "database/DateValues.h"
+#include "database/DbError.h"
+#include "database/SqliteConnection.h"
 
 #include <QHash>
 #include <QMutex>
@@ -66,8 +66,7 @@ ConnectionSchema *attach(sqlite3 *handle)
     schema->handle = handle;
     // On failure SQLite calls forget() itself, which deletes the entry.
     if (sqlite3_create_function_v2(handle, "velmar_schema_cache", 0, SQLITE_UTF8, schema, &holder, nullptr, nullptr,
-                                   &forget)
-        != SQLITE_OK)
+                                   &forget) != SQLITE_OK)
         return nullptr;
     const QMutexLocker lock(&schemasMutex());
     schemas().insert(handle, schema);

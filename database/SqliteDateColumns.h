@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SchemaDateColumns.h"
+#include "database/SchemaDateColumns.h"
 
 struct sqlite3;
 

@@ -1,8 +1,8 @@
-#include "SqliteFunctions.h"
+#include "database/SqliteFunctions.h"
 
-#include "DateArithmetic.h"
-#include "DateValues.h"
-#include "ServerDateText.h"
+#include "database/DateArithmetic.h"
+#include "database/DateValues.h"
+#include "database/ServerDateText.h"
 
 #include <sqlite3.h>
 
@@ -71,8 +71,8 @@ void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
         resultError(context, QStringLiteral("DATEADD needs an interval (Month, Day, Year...)."));
         return;
     }
-    const DateUnit unit = DateUnitOf(reinterpret_cast<const char *>(sqlite3_value_text(argv[0])),
-                                     sqlite3_value_bytes(argv[0]));
+    const DateUnit unit =
+        DateUnitOf(reinterpret_cast<const char *>(sqlite3_value_text(argv[0])), sqlite3_value_bytes(argv[0]));
     if (unit == DateUnit::Unknown) {
         resultError(context, QStringLiteral("'%1' is not a recognized dateadd option.").arg(textOf(argv[0])));
         return;
@@ -92,9 +92,10 @@ void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
     case DateArgument::NoDate:
         // The rewrite hands over the column and the row: name the record.
         if (argc == 5)
-            resultError(context, QStringLiteral("Conversion failed when converting date and/or time from character "
-                                                "string: %1 of the row with rowid %2 holds '%3'.")
-                                     .arg(textOf(argv[3]), textOf(argv[4]), textOf(argv[2])));
+            resultError(context,
+                        QStringLiteral("Conversion failed when converting date and/or time from character "
+                                       "string: %1 of the row with rowid %2 holds '%3'.")
+                            .arg(textOf(argv[3]), textOf(argv[4]), textOf(argv[2])));
         else
             resultError(context, kDateConversionFailed);
         return;
@@ -146,9 +147,9 @@ void textOfValue(sqlite3_context *context, sqlite3_value *value, int style, int 
 // The length of "varchar(19)", 30 for a bare "varchar", 0 for "(max)".
 bool textTypeLength(const QString &type, int *length)
 {
-    static const QRegularExpression shape(QRegularExpression::anchoredPattern(
-        QStringLiteral("\\s*n?(?:var)?char\\s*(?:\\(\\s*(\\d+|max)\\s*\\))?\\s*")),
-        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression shape(QRegularExpression::anchoredPattern(QStringLiteral(
+                                              "\\s*n?(?:var)?char\\s*(?:\\(\\s*(\\d+|max)\\s*\\))?\\s*")),
+                                          QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = shape.match(type);
     if (!m.hasMatch())
         return false;
@@ -251,16 +252,17 @@ QDateTime AddDateInterval(const QString &interval, qint64 number, const QDateTim
 
 QString RegisterSqlServerFunctions(sqlite3 *handle)
 {
-    if (sqlite3_create_function_v2(handle, "DATEADD", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                   &dateAdd, nullptr, nullptr, nullptr) != SQLITE_OK
-        || sqlite3_create_function_v2(handle, "DATEADD", 5, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                      &dateAdd, nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (sqlite3_create_function_v2(handle, "DATEADD", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &dateAdd, nullptr,
+                                   nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_create_function_v2(handle, "DATEADD", 5, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &dateAdd, nullptr,
+                                   nullptr, nullptr) != SQLITE_OK)
         return QStringLiteral("Cannot register DATEADD: %1").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
-    if (sqlite3_create_function_v2(handle, "GETDATE", 0, SQLITE_UTF8, nullptr, &getDate, nullptr, nullptr,
-                                   nullptr) != SQLITE_OK)
+    if (sqlite3_create_function_v2(handle, "GETDATE", 0, SQLITE_UTF8, nullptr, &getDate, nullptr, nullptr, nullptr) !=
+        SQLITE_OK)
         return QStringLiteral("Cannot register GETDATE: %1").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
     if (sqlite3_create_collation_v2(handle, "NOCASE", SQLITE_UTF8, nullptr, &compareAsSqlServer, nullptr) != SQLITE_OK)
-        return QStringLiteral("Cannot register the NOCASE collation: %1").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
+        return QStringLiteral("Cannot register the NOCASE collation: %1")
+            .arg(QString::fromUtf8(sqlite3_errmsg(handle)));
     struct Function
     {
         const char *name;
@@ -268,12 +270,12 @@ QString RegisterSqlServerFunctions(sqlite3 *handle)
         void (*call)(sqlite3_context *, int, sqlite3_value **);
     };
     static constexpr Function kConversions[] = {
-        {"CONVERT", 2, &convertOrFail},     {"CONVERT", 3, &convertOrFail},  {"TRY_CONVERT", 2, &convertOrNull},
+        {"CONVERT", 2, &convertOrFail},     {"CONVERT", 3, &convertOrFail}, {"TRY_CONVERT", 2, &convertOrNull},
         {"TRY_CONVERT", 3, &convertOrNull}, {"VARCHAR_OF", 2, &varcharOf},
     };
     for (const Function &f : kConversions) {
-        if (sqlite3_create_function_v2(handle, f.name, f.arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                       f.call, nullptr, nullptr, nullptr) != SQLITE_OK)
+        if (sqlite3_create_function_v2(handle, f.name, f.arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, f.call,
+                                       nullptr, nullptr, nullptr) != SQLITE_OK)
             return QStringLiteral("Cannot register %1: %2")
                 .arg(QLatin1String(f.name), QString::fromUtf8(sqlite3_errmsg(handle)));
     }

@@ -1,4 +1,4 @@
-#include "ValueConversion.h"
+#include "database/ValueConversion.h"
 
 #include <cmath>
 
@@ -30,7 +30,7 @@ std::optional<double> NumberOf(const QVariant &value)
     case QMetaType::QString:
     case QMetaType::QByteArray: {
         bool ok = false;
-        number = value.toString().trimmed().toDouble(&ok);   // C locale: "2.5"
+        number = value.toString().trimmed().toDouble(&ok); // C locale: "2.5"
         if (!ok)
             return std::nullopt;
         break;

@@ -1,8 +1,8 @@
-#include "ValueText.h"
+#include "database/ValueText.h"
 
-#include "DateText.h"
-#include "DbError.h"
-#include "ValueConversion.h"
+#include "database/DateText.h"
+#include "database/DbError.h"
+#include "database/ValueConversion.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
-#include "MailComponent.h"
+#include "email/MailComponent.h"
 
-#include "Clock.h"
-#include "MailHeaders.h"
+#include "database/Clock.h"
+#include "email/MailHeaders.h"
 
 #include <QHostInfo>
 #include <QRegularExpression>
@@ -60,8 +60,7 @@ void append(List &list, const QByteArray &item)
 
 // Every option is checked: a library that cannot honour one (say, the
 // certificate check) must not send anyway.
-template <typename Value>
-void set(CURL *curl, CURLoption option, Value value)
+template<typename Value> void set(CURL *curl, CURLoption option, Value value)
 {
     const CURLcode result = curl_easy_setopt(curl, option, value);
     if (result != CURLE_OK)
@@ -75,8 +74,8 @@ void set(CURL *curl, CURLoption option, Value value)
 bool isSafeAddress(const QString &address)
 {
     for (QChar c : address) {
-        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || c == QLatin1Char('<') || c == QLatin1Char('>')
-            || c == QLatin1Char(','))
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || c == QLatin1Char('<') || c == QLatin1Char('>') ||
+            c == QLatin1Char(','))
             return false;
     }
     return true;
@@ -162,7 +161,8 @@ struct Upload
 };
 
 // Where a failure leaves the next message: see MailError::Kind.
-MailError::Kind failureKind(CURLcode result, const QByteArray &reply, const QList<QPair<QByteArray, QByteArray>> &refused)
+MailError::Kind failureKind(CURLcode result, const QByteArray &reply,
+                            const QList<QPair<QByteArray, QByteArray>> &refused)
 {
     switch (result) {
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -221,10 +221,7 @@ struct ServerReplies
         return length;
     }
 
-    QString reason() const
-    {
-        return QString::fromUtf8(lastError).simplified();
-    }
+    QString reason() const { return QString::fromUtf8(lastError).simplified(); }
 };
 
 // Pairs each RCPT TO command with the server's reply to it, so that a
@@ -232,9 +229,9 @@ struct ServerReplies
 // commands are kept; nothing else the client sends (credentials) is stored.
 struct RecipientReplies
 {
-    QByteArray pendingRecipient;   // the address of the RCPT awaiting its reply
+    QByteArray pendingRecipient; // the address of the RCPT awaiting its reply
     QByteArray current;
-    QList<QPair<QByteArray, QByteArray>> refused;   // address, reply
+    QList<QPair<QByteArray, QByteArray>> refused; // address, reply
 
     static int observe(CURL *, curl_infotype type, char *data, size_t size, void *self)
     {
@@ -247,8 +244,8 @@ struct RecipientReplies
             if (command.left(8).toUpper() == "RCPT TO:") {
                 const qsizetype open = command.indexOf('<');
                 const qsizetype close = command.indexOf('>', open + 1);
-                replies->pendingRecipient = open >= 0 && close > open ? command.mid(open + 1, close - open - 1)
-                                                                      : command.mid(8).trimmed();
+                replies->pendingRecipient =
+                    open >= 0 && close > open ? command.mid(open + 1, close - open - 1) : command.mid(8).trimmed();
             }
         } else if (type == CURLINFO_HEADER_IN && !replies->pendingRecipient.isEmpty()) {
             for (const QByteArray &raw : text.split('\n')) {
@@ -320,10 +317,7 @@ MailSession::~MailSession()
     curl_share_cleanup(static_cast<CURLSH *>(m_share));
 }
 
-MailComponent::MailComponent(MailSession *session)
-    : m_session(session)
-{
-}
+MailComponent::MailComponent(MailSession *session) : m_session(session) {}
 
 MailComponent::~MailComponent() = default;
 
@@ -405,7 +399,8 @@ void MailComponent::Send()
     if (m_recipients.isEmpty()) {
         if (m_unusable.isEmpty())
             throw MailError(QStringLiteral("The message has no recipient."), MailError::Kind::Permanent);
-        throw MailError(QStringLiteral("The message has no usable recipient: %1").arg(m_unusable.join(QLatin1String("; "))),
+        throw MailError(QStringLiteral("The message has no usable recipient: %1")
+                            .arg(m_unusable.join(QLatin1String("; "))),
                         MailError::Kind::Permanent);
     }
     if (m_host.isEmpty() || !isSafeHost(m_host))
@@ -445,15 +440,14 @@ void MailComponent::Send()
 
     // One text part: a plain text/plain message, no multipart wrapping.
     Upload upload;
-    upload.data = DateField(CurrentDateTime()) + "\r\n" + FromField(m_senderName, senderAddress) + "\r\n"
-                  + ToField(m_recipients) + "\r\n" + SubjectField(m_subject) + "\r\n"
-                  + MessageIdField(senderDomain.isEmpty() ? clientName(senderDomain) : senderDomain)
-                  + "\r\nMIME-Version: 1.0\r\n";
+    upload.data = DateField(CurrentDateTime()) + "\r\n" + FromField(m_senderName, senderAddress) + "\r\n" +
+        ToField(m_recipients) + "\r\n" + SubjectField(m_subject) + "\r\n" +
+        MessageIdField(senderDomain.isEmpty() ? clientName(senderDomain) : senderDomain) + "\r\nMIME-Version: 1.0\r\n";
     for (const QByteArray &field : std::as_const(m_extraFields))
         upload.data += field + "\r\n";
     upload.data += "Content-Type: text/plain; charset=UTF-8\r\n"
-                    "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
-                   + QuotedPrintable(MailBodyText(m_body));
+                   "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+        QuotedPrintable(MailBodyText(m_body));
     // A body that does not end with a line break ends with a soft one, so
     // the line break before the final "." adds nothing to it.
     if (!upload.data.endsWith('\n'))

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "MailError.h"
+#include "email/MailError.h"
 
-#include <QString>
 #include <QList>
+#include <QString>
 #include <QStringList>
 
 #include <chrono>
@@ -21,7 +21,7 @@ public:
     MailSession(const MailSession &) = delete;
     MailSession &operator=(const MailSession &) = delete;
 
-    void *handle() const { return m_share; }   // the CURLSH the messages share
+    void *handle() const { return m_share; } // the CURLSH the messages share
 
 private:
     void *m_share = nullptr;
@@ -48,7 +48,7 @@ private:
 struct RefusedRecipient
 {
     QString address;
-    QString reason;   // the server's reply ("450 4.2.1 Mailbox busy"), or why it was not sent to
+    QString reason; // the server's reply ("450 4.2.1 Mailbox busy"), or why it was not sent to
 };
 
 class MailComponent
@@ -94,7 +94,7 @@ private:
     QString m_host;
     int m_port = 25;
     bool m_secure = false;
-    bool m_implicitTls = false;   // "smtps://" in the host setting
+    bool m_implicitTls = false; // "smtps://" in the host setting
     QString m_userName;
     QString m_password;
     QStringList m_recipients;

@@ -25,7 +25,8 @@ public:
     };
 
     explicit MailError(const QString &message, Kind kind = Kind::Server, bool timedOut = false)
-        : std::runtime_error(message.toStdString()), m_message(message), m_kind(kind), m_timedOut(timedOut) {}
+        : std::runtime_error(message.toStdString()), m_message(message), m_kind(kind), m_timedOut(timedOut)
+    {}
     QString message() const { return m_message; }
     Kind kind() const { return m_kind; }
     // The server did not answer within the time limits.

@@ -1,4 +1,4 @@
-#include "MailHeaders.h"
+#include "email/MailHeaders.h"
 
 #include <QRandomGenerator>
 #include <QTimeZone>
@@ -170,8 +170,8 @@ QByteArray MessageIdField(const QString &domain)
 {
     quint64 random[2];
     QRandomGenerator::system()->fillRange(random);
-    const QByteArray unique = QByteArray::number(random[0], 16) + QByteArray::number(random[1], 16) + "."
-                              + QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+    const QByteArray unique = QByteArray::number(random[0], 16) + QByteArray::number(random[1], 16) + "." +
+        QByteArray::number(QDateTime::currentMSecsSinceEpoch());
     return "Message-ID: <" + unique + "@" + domain.toLatin1() + ">";
 }
 

@@ -1,15 +1,14 @@
-#include "MailQueueState.h"
+#include "email/MailQueueState.h"
 
-#include "DbError.h"
-#include "Recordset.h"
-#include "SqlText.h"
-#include "ValueConversion.h"
+#include "database/DbError.h"
+#include "database/Recordset.h"
+#include "database/SqlText.h"
+#include "database/ValueConversion.h"
 
 #include <algorithm>
 
 namespace {
 const QString StoredTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-
 
 MailQueueState stateOf(const Recordset &rows)
 {
@@ -28,12 +27,12 @@ void ensureTable(DbConnection &connection)
         connection.Execute(CreateMailQueueStateSql(connection.backend()));
     }
 }
-}
+} // namespace
 
 QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinutes)
 {
     const qint64 poll = std::max(pollMinutes, 1);
-    const qint64 day = 1440;   // minutes
+    const qint64 day = 1440; // minutes
     const qint64 minutes = std::min(day, poll << std::clamp(attempts, 1, 20));
     // A poll that comes a few seconds early must not retry it one poll early.
     return failedAt.addSecs(minutes * 60 - 30);
@@ -58,15 +57,15 @@ QString MailQueueStatesSql()
 
 QString ForgetMailQueueStateSql(const QString &recipients)
 {
-    return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState WHERE EmailTo=N'") + SqlText(recipients)
-           + QLatin1Char('\'');
+    return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState WHERE EmailTo=N'") + SqlText(recipients) +
+        QLatin1Char('\'');
 }
 
 QString SaveMailQueueStateSql(const QString &recipients, const MailQueueState &state)
 {
     const QString nextTry = state.nextTry.isValid()
-                                ? QLatin1Char('\'') + state.nextTry.toString(StoredTimeFormat) + QLatin1Char('\'')
-                                : QStringLiteral("NULL");
+        ? QLatin1Char('\'') + state.nextTry.toString(StoredTimeFormat) + QLatin1Char('\'')
+        : QStringLiteral("NULL");
     return QStringLiteral("INSERT INTO AutomationServer_EmailQueueState (EmailTo,Attempts,LastReply,NextTry) "
                           "VALUES (N'%1',%2,N'%3',%4)")
         .arg(SqlText(recipients))
@@ -131,12 +130,13 @@ QString MailQueueStatusText()
             continue;
         }
         const MailQueueState state = stateOf(rows);
-        out += QStringLiteral("%1\t%2\tattempts: %3\tnext try: %4\tlast reply: %5\n")
-                   .arg(rows.Field(QStringLiteral("ID")).toLongLong())
-                   .arg(recipients)
-                   .arg(state.attempts)
-                   .arg(state.nextTry.isValid() ? state.nextTry.toString(StoredTimeFormat) : QStringLiteral("next poll"),
-                        state.lastReply.simplified());
+        out +=
+            QStringLiteral("%1\t%2\tattempts: %3\tnext try: %4\tlast reply: %5\n")
+                .arg(rows.Field(QStringLiteral("ID")).toLongLong())
+                .arg(recipients)
+                .arg(state.attempts)
+                .arg(state.nextTry.isValid() ? state.nextTry.toString(StoredTimeFormat) : QStringLiteral("next poll"),
+                     state.lastReply.simplified());
     }
     return out + QStringLiteral("%1 unsent queue row(s)\n").arg(count);
 }

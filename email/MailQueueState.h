@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DbConnection.h"
+#include "database/DbConnection.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -12,9 +12,9 @@
 // One row per recipient list (the exact EmailTo text of its queue rows).
 struct MailQueueState
 {
-    int attempts = 0;      // failed tries since the list last went out
-    QString lastReply;     // the failure, in the mail server's own words
-    QDateTime nextTry;     // permanent refusal: not tried before then; invalid: at the next poll
+    int attempts = 0;  // failed tries since the list last went out
+    QString lastReply; // the failure, in the mail server's own words
+    QDateTime nextTry; // permanent refusal: not tried before then; invalid: at the next poll
     bool heldBack(const QDateTime &now) const { return nextTry.isValid() && now < nextTry; }
 };
 

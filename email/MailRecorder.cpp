@@ -1,4 +1,4 @@
-#include "MailRecorder.h"
+#include "email/MailRecorder.h"
 
 namespace {
 MailRecorder *active = nullptr;

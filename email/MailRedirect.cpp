@@ -1,6 +1,6 @@
-#include "MailRedirect.h"
+#include "email/MailRedirect.h"
 
-#include "MailHeaders.h"
+#include "email/MailHeaders.h"
 
 #include <QStringList>
 
@@ -23,7 +23,7 @@ QStringList addressesOf(const QString &recipientList)
     }
     return addresses;
 }
-}
+} // namespace
 
 void SetMailRedirect(const QString &address)
 {
@@ -44,7 +44,8 @@ RoutedMail RouteMail(const QString &recipientList, const QString &body)
 {
     if (redirectAddress().isEmpty())
         return {recipientList, body, {}};
-    return {redirectAddress(), OriginalRecipientsLine(recipientList) + QStringLiteral("\r\n\r\n") + body,
+    return {redirectAddress(),
+            OriginalRecipientsLine(recipientList) + QStringLiteral("\r\n\r\n") + body,
             {TextField("X-Original-To", addressesOf(recipientList).join(QStringLiteral(", ")))}};
 }
 

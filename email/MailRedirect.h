@@ -15,9 +15,9 @@ QString MailRedirectAddress();
 // Where one message goes and what it carries.
 struct RoutedMail
 {
-    QString recipientList;              // ";"-separated, as SendEmail takes it
+    QString recipientList; // ";"-separated, as SendEmail takes it
     QString body;
-    QList<QByteArray> extraFields;      // complete header fields
+    QList<QByteArray> extraFields; // complete header fields
 };
 RoutedMail RouteMail(const QString &recipientList, const QString &body);
 

@@ -1,15 +1,15 @@
-#include "RecipientLookups.h"
+#include "email/RecipientLookups.h"
 
-#include "DbConnection.h"
-#include "Recordset.h"
-#include "ValueConversion.h"
+#include "database/DbConnection.h"
+#include "database/Recordset.h"
+#include "database/ValueConversion.h"
 
 QString ContractSpecialistEmailsSql(const QString &contractId)
 {
     return QStringLiteral("SELECT Email FROM ServiceContractSpecialist LEFT JOIN Employee ON "
                           "ServiceContractSpecialist.EmployeeID = Employee.ID WHERE "
-                          "ServiceContractSpecialist.ServiceContractID = ")
-           + contractId + QStringLiteral(" ORDER BY Email");
+                          "ServiceContractSpecialist.ServiceContractID = ") +
+        contractId + QStringLiteral(" ORDER BY Email");
 }
 
 QString ContractEmailSql(const QString &contractId)

@@ -1,9 +1,9 @@
-#include "SendEmail.h"
+#include "email/SendEmail.h"
 
-#include "CompanySettings.h"
-#include "MailComponent.h"
-#include "MailRecorder.h"
-#include "MailRedirect.h"
+#include "email/MailComponent.h"
+#include "email/MailRecorder.h"
+#include "email/MailRedirect.h"
+#include "startup/CompanySettings.h"
 
 #include <QRegularExpression>
 
@@ -20,20 +20,19 @@ int MailPortNumber(const QString &portText)
     const double value = text.toDouble(&ok);
     // Half-way fractions go to the even neighbour (the default rounding mode).
     const double rounded = ok ? std::nearbyint(value) : 0.0;
-    if (!ok || !std::isfinite(rounded) || rounded < double(std::numeric_limits<qint32>::min())
-        || rounded > double(std::numeric_limits<qint32>::max()))
+    if (!ok || !std::isfinite(rounded) || rounded < double(std::numeric_limits<qint32>::min()) ||
+        rounded > double(std::numeric_limits<qint32>::max()))
         throw MailError(QStringLiteral("The mail server port \"%1\" is out of range.").arg(portText));
     return int(rounded);
 }
 
 void SendEmail(const QString &senderAddress, const QString &senderName, const QString &recipientList,
-               const QString &subject, const QString &body, MailSession *session,
-               QList<RefusedRecipient> *refused)
+               const QString &subject, const QString &body, MailSession *session, QList<RefusedRecipient> *refused)
 {
     if (recipientList.isEmpty())
         return;
     if (RecordInsteadOfSending({senderAddress, senderName, recipientList, subject, body}))
-        return;   // a preview: shown, never sent
+        return; // a preview: shown, never sent
     const RoutedMail routed = RouteMail(recipientList, body);
 
     MailComponent mail(session);

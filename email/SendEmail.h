@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MailComponent.h"
-#include "MailError.h"
+#include "email/MailComponent.h"
+#include "email/MailError.h"
 
 #include <QList>
 #include <QString>

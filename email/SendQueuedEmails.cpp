@@ -1,16 +1,16 @@
-#include "SendQueuedEmails.h"
+#include "email/SendQueuedEmails.h"
 
-#include "Clock.h"
-#include "CompanySettings.h"
-#include "DateText.h"
-#include "DbConnection.h"
-#include "DbError.h"
-#include "MailComponent.h"
-#include "MailQueueState.h"
-#include "Recordset.h"
-#include "SendEmail.h"
-#include "SqlText.h"
-#include "ValueConversion.h"
+#include "database/Clock.h"
+#include "database/DateText.h"
+#include "database/DbConnection.h"
+#include "database/DbError.h"
+#include "database/Recordset.h"
+#include "database/SqlText.h"
+#include "database/ValueConversion.h"
+#include "email/MailComponent.h"
+#include "email/MailQueueState.h"
+#include "email/SendEmail.h"
+#include "startup/CompanySettings.h"
 
 #include <QElapsedTimer>
 
@@ -43,7 +43,7 @@ struct Group
     QString senderName;
     QString body;
     QString ids;
-    bool senderMissing = false;   // a row of the group has a Null or empty EmailFrom
+    bool senderMissing = false; // a row of the group has a Null or empty EmailFrom
 
     void clear()
     {
@@ -63,8 +63,8 @@ struct Run
     QDateTime started = CurrentDateTime();
     QElapsedTimer clock;
     std::chrono::milliseconds budget = MailSendingBudget();
-    QString stoppedBy;    // why no further group is started
-    int leftQueued = 0;   // groups not started after the stop
+    QString stoppedBy;  // why no further group is started
+    int leftQueued = 0; // groups not started after the stop
 };
 
 // The state a failure of the list leads to, and the log line (into Failures
@@ -79,11 +79,12 @@ void recordFailure(Run &run, const QString &recipients, const MailError &error)
     if (error.kind() == MailError::Kind::Permanent) {
         state.nextTry = MailBackOffUntil(CurrentDateTime(), state.attempts, CompanySettings.AutomationServerPoll);
         if (previous.nextTry.isValid())
-            ++run.outcome.MailHeldBack;   // stuck before: said then, not at every try
+            ++run.outcome.MailHeldBack; // stuck before: said then, not at every try
         else
-            run.outcome.Stuck.append(line + QStringLiteral(" (refused for good: not tried again before %1, "
-                                                             "or when an operator asks; see --queue-status)")
-                                                  .arg(state.nextTry.toString(Qt::ISODate)));
+            run.outcome.Stuck.append(line +
+                                     QStringLiteral(" (refused for good: not tried again before %1, "
+                                                    "or when an operator asks; see --queue-status)")
+                                         .arg(state.nextTry.toString(Qt::ISODate)));
     } else {
         run.outcome.Failures.append(line);
     }
@@ -165,8 +166,8 @@ void sendGroup(Group &group, Run &run)
         connection.Execute(MarkEmailsSentSql(group.ids, CurrentDateTime()));
     } catch (const DbError &error) {
         connection.Rollback();
-        run.stoppedBy = QStringLiteral("the queue rows cannot be marked sent, so no message is sent (%1)")
-                            .arg(error.message());
+        run.stoppedBy =
+            QStringLiteral("the queue rows cannot be marked sent, so no message is sent (%1)").arg(error.message());
         ++run.leftQueued;
         group.clear();
         return;
@@ -174,8 +175,8 @@ void sendGroup(Group &group, Run &run)
 
     QList<RefusedRecipient> refused;
     try {
-        SendEmail(group.senderAddress, group.senderName, group.recipients,
-                  CombinedMessageSubject(CompanySettings.Name), group.body, &run.session, &refused);
+        SendEmail(group.senderAddress, group.senderName, group.recipients, CombinedMessageSubject(CompanySettings.Name),
+                  group.body, &run.session, &refused);
     } catch (const MailError &error) {
         connection.Rollback();
         if (error.kind() == MailError::Kind::Server) {
@@ -198,9 +199,9 @@ void sendGroup(Group &group, Run &run)
     } catch (const DbError &error) {
         connection.Rollback();
         run.outcome.Failures.append(oneLine(QStringLiteral("Email to %1 was accepted by the mail server, but its "
-                                                             "rows could not be marked sent, so it will go out "
-                                                             "again: %2")
-                                                  .arg(group.recipients, error.message())));
+                                                           "rows could not be marked sent, so it will go out "
+                                                           "again: %2")
+                                                .arg(group.recipients, error.message())));
         run.stoppedBy = QStringLiteral("the queue rows cannot be marked sent");
         group.clear();
         return;
@@ -223,17 +224,17 @@ QString QueuedEmailsSql()
 
 QString MarkEmailsSentSql(const QString &ids, const QDateTime &sentAt)
 {
-    return QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='")
-           + SqlText(DateText(sentAt)) + QStringLiteral("' WHERE ID IN (") + ids + QStringLiteral(")");
+    return QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='") + SqlText(DateText(sentAt)) +
+        QStringLiteral("' WHERE ID IN (") + ids + QStringLiteral(")");
 }
 
 QString QueueEmailsAgainSql(const QString &ids, const QString &recipientList)
 {
     return QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
-                          "EmailBody,EmailSent) SELECT EmailFrom,EmailFromName,N'")
-           + SqlText(recipientList)
-           + QStringLiteral("',EmailSubject,EmailBody,0 FROM AutomationServer_EmailsSent WHERE ID IN (") + ids
-           + QStringLiteral(") ORDER BY ID");
+                          "EmailBody,EmailSent) SELECT EmailFrom,EmailFromName,N'") +
+        SqlText(recipientList) +
+        QStringLiteral("',EmailSubject,EmailBody,0 FROM AutomationServer_EmailsSent WHERE ID IN (") + ids +
+        QStringLiteral(") ORDER BY ID");
 }
 
 QString CombinedMessageSubject(const QString &companyName)
@@ -287,7 +288,7 @@ void SendQueuedEmails(MailSendingOutcome &outcome)
         sendGroup(group, run);
     if (run.leftQueued > 0)
         outcome.Failures.append(QStringLiteral("Mail sending stopped for this cycle: %1; %2 message(s) stay "
-                                                 "queued for the next poll")
-                                          .arg(run.stoppedBy)
-                                          .arg(run.leftQueued));
+                                               "queued for the next poll")
+                                    .arg(run.stoppedBy)
+                                    .arg(run.leftQueued));
 }

@@ -10,7 +10,7 @@
 // the run goes: what happened before a failure that throws stays in it.
 struct MailSendingOutcome
 {
-    qint32 Emails = 0;      // messages sent and their rows marked sent
+    qint32 Emails = 0; // messages sent and their rows marked sent
     // Groups not sent (tried again at the next poll) and why the run stopped
     // starting groups: one log line each.
     QStringList Failures;

@@ -1,9 +1,9 @@
 // config.txt as anything may leave it: the item reader over arbitrary bytes,
 // the whole reader over a file holding them, and the writer's file read back.
 
-#include "ConfigFile.h"
-#include "FuzzCheck.h"
-#include "OpenDatabase.h"
+#include "database/OpenDatabase.h"
+#include "fuzz/FuzzCheck.h"
+#include "startup/ConfigFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int ItemsRead = 5;   // what ReadConfigFile asks for
+constexpr int ItemsRead = 5; // what ReadConfigFile asks for
 
 QString listed(const QStringList &items)
 {
@@ -97,8 +97,8 @@ void checkWriter(const QString &connection)
     const QString saved = TrimSpaces(connection);
     FUZZ_CHECK(written == ConfigFileBytes(saved), Visible(QString::fromUtf8(written)));
 #ifdef Q_OS_UNIX
-    FUZZ_CHECK(file.permissions() == (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
-                                      | QFileDevice::WriteUser),
+    FUZZ_CHECK(file.permissions() ==
+                   (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser),
                QString::number(int(file.permissions()), 16));
 #endif
 }

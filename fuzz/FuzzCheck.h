@@ -3,9 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 
 // A broken invariant: say which and with what, then abort so that libFuzzer
@@ -34,7 +34,7 @@ inline QString FuzzText(const std::uint8_t *data, std::size_t size)
     const qsizetype length = qsizetype(size - 1);
     if (data[0] & 1) {
         QString text(length / 2, Qt::Uninitialized);
-        std::memcpy(text.data(), bytes, size_t(text.size()) * sizeof(QChar));   // the bytes need not be aligned
+        std::memcpy(text.data(), bytes, size_t(text.size()) * sizeof(QChar)); // the bytes need not be aligned
         return text;
     }
     return QString::fromUtf8(bytes, length);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <QByteArray>
 #include <QList>
@@ -19,7 +19,8 @@ inline void CheckFieldSyntax(const QByteArray &field, const QByteArray &name)
     for (qsizetype i = 0; i < field.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(field.at(i));
         if (c == '\r') {
-            FUZZ_CHECK(i + 2 < field.size() && field.at(i + 1) == '\n' && (field.at(i + 2) == ' ' || field.at(i + 2) == '\t'),
+            FUZZ_CHECK(i + 2 < field.size() && field.at(i + 1) == '\n' &&
+                           (field.at(i + 2) == ' ' || field.at(i + 2) == '\t'),
                        QStringLiteral("CR not starting a fold at %1: ").arg(i) + shown());
             FUZZ_CHECK(i - lineStart <= 998, QStringLiteral("line of %1 bytes: ").arg(i - lineStart) + shown());
             lineStart = i + 2;
@@ -30,7 +31,8 @@ inline void CheckFieldSyntax(const QByteArray &field, const QByteArray &name)
         FUZZ_CHECK(c >= 0x20 && c != 0x7f, QStringLiteral("control byte at %1: ").arg(i) + shown());
         FUZZ_CHECK(c <= 0x7f, QStringLiteral("8-bit byte at %1: ").arg(i) + shown());
     }
-    FUZZ_CHECK(field.size() - lineStart <= 998, QStringLiteral("last line of %1 bytes: ").arg(field.size() - lineStart) + shown());
+    FUZZ_CHECK(field.size() - lineStart <= 998,
+               QStringLiteral("last line of %1 bytes: ").arg(field.size() - lineStart) + shown());
     // A continuation line of nothing but blanks is not allowed either.
     const QList<QByteArray> lines = field.split('\n');
     for (qsizetype l = 1; l < lines.size(); ++l)

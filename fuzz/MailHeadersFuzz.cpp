@@ -2,9 +2,9 @@
 // is 7-bit text in lines the wire accepts, and a reader decoding it gets the
 // text back (control characters as spaces, as the encoder promises).
 
-#include "FuzzCheck.h"
-#include "HeaderCheck.h"
-#include "MailHeaders.h"
+#include "email/MailHeaders.h"
+#include "fuzz/FuzzCheck.h"
+#include "fuzz/HeaderCheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -64,7 +64,8 @@ void checkSubject(const QString &subject, bool roundTrip)
     const QByteArray value = Unfolded(field).mid(9);
     const QString expected = withoutControls(subject);
     const QString decoded = decodeText(value);
-    FUZZ_CHECK(decoded == expected, QStringLiteral("subject %1 read back as %2").arg(Visible(expected), Visible(decoded)));
+    FUZZ_CHECK(decoded == expected,
+               QStringLiteral("subject %1 read back as %2").arg(Visible(expected), Visible(decoded)));
 }
 
 void checkFrom(const QString &name, bool roundTrip)

@@ -5,12 +5,12 @@
 // here reaches the network: the message is stopped by an empty server name,
 // after the recipients have been judged.
 
-#include "CompanySettings.h"
-#include "FuzzCheck.h"
-#include "HeaderCheck.h"
-#include "MailComponent.h"
-#include "MailHeaders.h"
-#include "SendEmail.h"
+#include "email/MailComponent.h"
+#include "email/MailHeaders.h"
+#include "email/SendEmail.h"
+#include "fuzz/FuzzCheck.h"
+#include "fuzz/HeaderCheck.h"
+#include "startup/CompanySettings.h"
 
 #include <QUrl>
 
@@ -59,7 +59,7 @@ QString travelling(const QString &address)
 
 struct Judged
 {
-    QStringList usable;     // in list order, as they travel
+    QStringList usable; // in list order, as they travel
     QStringList unusable;
 };
 
@@ -100,7 +100,9 @@ void checkSendEmail(const QString &list, const Judged &judged)
     else if (!judged.usable.isEmpty())
         FUZZ_CHECK(failure == QLatin1String("The mail server name \"\" is not valid."), shown);
     else if (!judged.unusable.isEmpty())
-        FUZZ_CHECK(failure == QLatin1String("The message has no usable recipient: ") + judged.unusable.join(QLatin1String("; ")),
+        FUZZ_CHECK(failure ==
+                       QLatin1String("The message has no usable recipient: ") +
+                           judged.unusable.join(QLatin1String("; ")),
                    shown);
     else
         FUZZ_CHECK(failure == QLatin1String("The message has no recipient."), shown);

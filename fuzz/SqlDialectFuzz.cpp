@@ -5,10 +5,10 @@
 // ISO form), and no comment or run-together word appears that was not there:
 // either would change what the statement says.
 
-#include "DateValues.h"
-#include "FuzzCheck.h"
-#include "ServerDateText.h"
-#include "SqlServerDialect.h"
+#include "database/DateValues.h"
+#include "database/ServerDateText.h"
+#include "database/SqlServerDialect.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <QHash>
 #include <QList>
@@ -28,7 +28,7 @@ struct Lexed
 {
     QStringList literals;
     QStringList names;
-    QSet<QString> words;   // outside literals, names and comments, lower case
+    QSet<QString> words; // outside literals, names and comments, lower case
     int comments = 0;
 };
 
@@ -41,7 +41,7 @@ Lexed lex(const QString &sql)
         const SqlToken &token = tokens.at(i);
         const QString content = token.text.mid(1, token.text.size() - 2);
         if (unterminated && i + 1 == tokens.size())
-            break;   // unterminated: the rest is one broken token
+            break; // unterminated: the rest is one broken token
         if (token.kind == SqlTokenKind::Comment)
             ++out.comments;
         else if (token.kind == SqlTokenKind::String)
@@ -77,13 +77,13 @@ bool charAt(const QString &text, qsizetype &pos, QChar c)
 bool isSystemDateForm(const QString &text)
 {
     qsizetype p = 0;
-    if (!(digitsAt(text, p, 1, 2) && charAt(text, p, u'/') && digitsAt(text, p, 1, 2) && charAt(text, p, u'/')
-          && digitsAt(text, p, 4, 4)))
+    if (!(digitsAt(text, p, 1, 2) && charAt(text, p, u'/') && digitsAt(text, p, 1, 2) && charAt(text, p, u'/') &&
+          digitsAt(text, p, 4, 4)))
         return false;
     if (p == text.size())
         return true;
-    if (!(charAt(text, p, u' ') && digitsAt(text, p, 1, 2) && charAt(text, p, u':') && digitsAt(text, p, 2, 2)
-          && charAt(text, p, u':') && digitsAt(text, p, 2, 2) && charAt(text, p, u' ')))
+    if (!(charAt(text, p, u' ') && digitsAt(text, p, 1, 2) && charAt(text, p, u':') && digitsAt(text, p, 2, 2) &&
+          charAt(text, p, u':') && digitsAt(text, p, 2, 2) && charAt(text, p, u' ')))
         return false;
     if (p + 2 != text.size())
         return false;
@@ -115,9 +115,9 @@ QString roundedIsoForm(const QString &content)
 // the column named along with DATEADD ("Table.Column").
 bool isOwnLiteral(const QString &content)
 {
-    static const QRegularExpression own(
-        QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z_][A-Za-z0-9_]*(\\((\\d+|max)\\))?|.+\\..+")),
-        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression own(QRegularExpression::anchoredPattern(
+                                            QStringLiteral("[A-Za-z_][A-Za-z0-9_]*(\\((\\d+|max)\\))?|.+\\..+")),
+                                        QRegularExpression::CaseInsensitiveOption);
     return own.match(content).hasMatch();
 }
 
@@ -127,8 +127,9 @@ SchemaDateColumns hostSchema()
 {
     SchemaDateColumns schema;
     const QList<QPair<QString, QStringList>> tables = {
-        {QStringLiteral("Issues"), {QStringLiteral("IssueDate"), QStringLiteral("DueDate"), QStringLiteral("EnteredDate"),
-                                    QStringLiteral("EditedDate"), QStringLiteral("AUTO_Date")}},
+        {QStringLiteral("Issues"),
+         {QStringLiteral("IssueDate"), QStringLiteral("DueDate"), QStringLiteral("EnteredDate"),
+          QStringLiteral("EditedDate"), QStringLiteral("AUTO_Date")}},
         {QStringLiteral("AutomationServer_Emails"), {QStringLiteral("EmailDate"), QStringLiteral("ItemKey")}},
         {QStringLiteral("AutomationServer_EmailsSent"), {QStringLiteral("DateSent")}},
         {QStringLiteral("CustomerEmployeeTraining"), {QStringLiteral("CompletedDate")}},
@@ -205,8 +206,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(after.comments <= before.comments, context(sql, rewritten));
     // Words the rewrite writes itself; any other new word is two of the
     // statement's tokens run together.
-    static const QSet<QString> ownWords = {QStringLiteral("limit"),   QStringLiteral("varchar_of"), QStringLiteral("text"),
-                                           QStringLiteral("ifnull"),  QStringLiteral("dateadd"),    QStringLiteral("convert"),
+    static const QSet<QString> ownWords = {QStringLiteral("limit"),   QStringLiteral("varchar_of"),
+                                           QStringLiteral("text"),    QStringLiteral("ifnull"),
+                                           QStringLiteral("dateadd"), QStringLiteral("convert"),
                                            QStringLiteral("rowid")};
     for (const QString &word : after.words) {
         bool digits = true;

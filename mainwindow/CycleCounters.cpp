@@ -1,3 +1,3 @@
-#include "CycleCounters.h"
+#include "mainwindow/CycleCounters.h"
 
 CycleCounterValues CycleCounters;

@@ -1,20 +1,20 @@
-#include "CyclePreview.h"
+#include "mainwindow/CyclePreview.h"
 
-#include "Clock.h"
-#include "DateText.h"
-#include "DbConnection.h"
-#include "DbError.h"
-#include "DoTasks.h"
-#include "LogLine.h"
-#include "MailRecorder.h"
-#include "MailRedirect.h"
-#include "NotifyExpiredWithin.h"
-#include "OpenDatabase.h"
-#include "Recordset.h"
-#include "StartupSequence.h"
-#include "TrainingExpireRule.h"
-#include "TrainingStatements.h"
-#include "ValueText.h"
+#include "alerts/NotifyExpiredWithin.h"
+#include "alerts/TrainingExpireRule.h"
+#include "alerts/TrainingStatements.h"
+#include "database/Clock.h"
+#include "database/DateText.h"
+#include "database/DbConnection.h"
+#include "database/DbError.h"
+#include "database/OpenDatabase.h"
+#include "database/Recordset.h"
+#include "database/ValueText.h"
+#include "email/MailRecorder.h"
+#include "email/MailRedirect.h"
+#include "mainwindow/DoTasks.h"
+#include "mainwindow/LogLine.h"
+#include "startup/StartupSequence.h"
 
 #include <QSet>
 
@@ -53,7 +53,7 @@ QStringList idsOf(const QString &sql)
 qint64 maxId(const QString &table)
 {
     const QList<QList<QVariant>> rows = rowsOf(PreviewMaxIdSql(table), {QStringLiteral("MaxID")});
-    return rows.isEmpty() ? 0 : rows.first().first().toLongLong();   // Null on an empty table
+    return rows.isEmpty() ? 0 : rows.first().first().toLongLong(); // Null on an empty table
 }
 
 // The certifications a selection would act on (marker column 0: not yet
@@ -133,8 +133,8 @@ QString reportDigests(const Baseline &before, const QList<RecordedMail> &mails, 
         if (!MailRedirectAddress().isEmpty())
             text += QStringLiteral("  Redirected to: %1\n").arg(MailRedirectAddress());
         // Stored texts are appended, never put through arg(): a "%1" in them stays.
-        text += QStringLiteral("  Subject: ") + mail.subject
-            + QStringLiteral("\n  Notifications: %1\n").arg(items.size());
+        text +=
+            QStringLiteral("  Subject: ") + mail.subject + QStringLiteral("\n  Notifications: %1\n").arg(items.size());
         for (const QString &item : items)
             text += QStringLiteral("    ") + item + QLatin1Char('\n');
     }
@@ -145,7 +145,8 @@ QString reportIssues(const QString &heading, const QList<QList<QVariant>> &issue
 {
     QString text = heading.arg(issues.size());
     for (const QList<QVariant> &issue : issues)
-        text += QStringLiteral("    Issue %1: ").arg(issue.at(0).toLongLong()) + ValueText(issue.at(1)) + QLatin1Char('\n');
+        text +=
+            QStringLiteral("    Issue %1: ").arg(issue.at(0).toLongLong()) + ValueText(issue.at(1)) + QLatin1Char('\n');
     return text;
 }
 
@@ -156,8 +157,8 @@ QString report(const Baseline &before, const QList<RecordedMail> &mails)
     const QStringList columns{QStringLiteral("ID"), QStringLiteral("ItemDesc")};
     const QList<QList<QVariant>> opened = rowsOf(PreviewOpenedIssuesSql(before.maxIssueId), columns);
     const QList<QList<QVariant>> closed = before.openIssues.isEmpty()
-                                              ? QList<QList<QVariant>>()
-                                              : rowsOf(PreviewClosedIssuesSql(before.openIssues), columns);
+        ? QList<QList<QVariant>>()
+        : rowsOf(PreviewClosedIssuesSql(before.openIssues), columns);
     QString text = digests;
     text += reportIssues(QStringLiteral("Automatic issues it would open: %1\n"), opened);
     text += reportIssues(QStringLiteral("Automatic issues it would close: %1\n"), closed);
@@ -184,8 +185,8 @@ QString PreviewMaxIdSql(const QString &table)
 
 QString PreviewOpenAutomaticIssuesSql()
 {
-    return QStringLiteral("SELECT ID FROM Issues WHERE Status='Open' AND EnteredBy = 'AUTO SERVER' AND AUTO_Item = '")
-        + TrainingExpireAlertKind() + QStringLiteral("' ORDER BY ID");
+    return QStringLiteral("SELECT ID FROM Issues WHERE Status='Open' AND EnteredBy = 'AUTO SERVER' AND AUTO_Item = '") +
+        TrainingExpireAlertKind() + QStringLiteral("' ORDER BY ID");
 }
 
 QString PreviewQueuedIdsSql()
@@ -198,27 +199,27 @@ QString PreviewSentRowsSql(qint64 maxQueueIdBefore, const QStringList &queuedBef
     QString rows = QStringLiteral("ID > ") + QString::number(maxQueueIdBefore);
     if (!queuedBefore.isEmpty())
         rows += QStringLiteral(" OR ID IN (") + idList(queuedBefore) + QStringLiteral(")");
-    return QStringLiteral("SELECT ID,EmailTo,EmailSubject FROM AutomationServer_EmailsSent WHERE EmailSent=1 AND (")
-        + rows + QStringLiteral(") ORDER BY EmailTo,ID");
+    return QStringLiteral("SELECT ID,EmailTo,EmailSubject FROM AutomationServer_EmailsSent WHERE EmailSent=1 AND (") +
+        rows + QStringLiteral(") ORDER BY EmailTo,ID");
 }
 
 QString PreviewOpenedIssuesSql(qint64 maxIssueIdBefore)
 {
-    return QStringLiteral("SELECT ID,ItemDesc FROM Issues WHERE ID > ") + QString::number(maxIssueIdBefore)
-        + QStringLiteral(" ORDER BY ID");
+    return QStringLiteral("SELECT ID,ItemDesc FROM Issues WHERE ID > ") + QString::number(maxIssueIdBefore) +
+        QStringLiteral(" ORDER BY ID");
 }
 
 QString PreviewClosedIssuesSql(const QStringList &openBefore)
 {
-    return QStringLiteral("SELECT ID,ItemDesc FROM Issues WHERE Status='Closed' AND ID IN (") + idList(openBefore)
-        + QStringLiteral(") ORDER BY ID");
+    return QStringLiteral("SELECT ID,ItemDesc FROM Issues WHERE Status='Closed' AND ID IN (") + idList(openBefore) +
+        QStringLiteral(") ORDER BY ID");
 }
 
 int RunCyclePreview(const std::function<void(const QString &text)> &write)
 {
     write(QStringLiteral("Preview of one cycle: nothing is written to the database and no mail is sent.\n"));
     if (!OpenDatabase())
-        return ExitFailure;   // reported by the failure handler
+        return ExitFailure; // reported by the failure handler
     Baseline before;
     try {
         before = readBaseline();
@@ -231,7 +232,7 @@ int RunCyclePreview(const std::function<void(const QString &text)> &write)
     MailRecorder recorder;
     const CycleResult cycle = DoTasks();
     int status = cycle.outcome == CycleOutcome::Completed ? ExitOk
-                 : cycle.outcome == CycleOutcome::Skipped ? ExitAlreadyRunning
+        : cycle.outcome == CycleOutcome::Skipped          ? ExitAlreadyRunning
                                                           : ExitFailure;
     QString text;
     if (cycle.outcome != CycleOutcome::ConnectionFailed && cycle.outcome != CycleOutcome::Skipped) {

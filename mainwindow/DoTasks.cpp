@@ -1,20 +1,19 @@
-#include "DoTasks.h"
+#include "mainwindow/DoTasks.h"
 
-#include "CycleCounters.h"
-#include "CycleLock.h"
-#include "DbConnection.h"
-#include "DbError.h"
-#include "OpenDatabase.h"
-#include "ProcessTrainingExpiry.h"
-#include "SendQueuedEmails.h"
+#include "alerts/ProcessTrainingExpiry.h"
+#include "database/CycleLock.h"
+#include "database/DbConnection.h"
+#include "database/DbError.h"
+#include "database/OpenDatabase.h"
+#include "email/SendQueuedEmails.h"
+#include "mainwindow/CycleCounters.h"
 
 #include <exception>
 
 namespace {
 // Runs one task; a failure comes back as "Error in <what>: <its own
 // message>", an empty text when the task succeeded.
-template<typename Task>
-QString runContained(const QString &what, Task task)
+template<typename Task> QString runContained(const QString &what, Task task)
 {
     QString message;
     try {
@@ -29,7 +28,7 @@ QString runContained(const QString &what, Task task)
     }
     return QStringLiteral("Error in %1: %2").arg(what, message);
 }
-}
+} // namespace
 
 QString CycleSkippedText()
 {
@@ -84,8 +83,8 @@ CycleResult DoTasks()
         result.errors.append(sendError);
     // Mail refused for good is the addresses' fault, not the server's: a
     // health check tells the two apart by the outcome.
-    const bool otherFailure = !alertError.isEmpty() || !sendError.isEmpty() || !expiry.Failures.isEmpty()
-                              || !sent.Failures.isEmpty();
+    const bool otherFailure =
+        !alertError.isEmpty() || !sendError.isEmpty() || !expiry.Failures.isEmpty() || !sent.Failures.isEmpty();
     if (otherFailure)
         result.outcome = CycleOutcome::TaskFailed;
     else if (!sent.Stuck.isEmpty() || sent.MailHeldBack > 0)

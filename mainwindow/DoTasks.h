@@ -4,11 +4,11 @@
 
 // How one task cycle ended.
 enum class CycleOutcome {
-    Completed,          // every task ran without a failure
-    ConnectionFailed,   // OpenDatabase failed (and reported it); nothing ran
-    TaskFailed,         // a task failed or a mail group could not be sent
-    Skipped,            // another server held the database's cycle lock; nothing ran
-    MailStuck,          // nothing failed but mail refused for good (held back, see --queue-status)
+    Completed,        // every task ran without a failure
+    ConnectionFailed, // OpenDatabase failed (and reported it); nothing ran
+    TaskFailed,       // a task failed or a mail group could not be sent
+    Skipped,          // another server held the database's cycle lock; nothing ran
+    MailStuck,        // nothing failed but mail refused for good (held back, see --queue-status)
 };
 
 struct CycleResult

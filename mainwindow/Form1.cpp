@@ -1,11 +1,11 @@
-#include "Form1.h"
+#include "mainwindow/Form1.h"
 
-#include "Clock.h"
-#include "CompanySettings.h"
-#include "DesktopFrontEnd.h"
-#include "HeadlessServer.h"
-#include "LogLine.h"
-#include "ProgramEnd.h"
+#include "database/Clock.h"
+#include "mainwindow/HeadlessServer.h"
+#include "mainwindow/LogLine.h"
+#include "startup/CompanySettings.h"
+#include "startup/DesktopFrontEnd.h"
+#include "startup/ProgramEnd.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,7 +26,7 @@ public:
     BusyPointer(const BusyPointer &) = delete;
     BusyPointer &operator=(const BusyPointer &) = delete;
 };
-}
+} // namespace
 
 QString Form1::DesignCaption()
 {
@@ -34,8 +34,9 @@ QString Form1::DesignCaption()
 }
 
 Form1::Form1(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(DesignCaption());

@@ -1,13 +1,12 @@
-#include "HeadlessServer.h"
+#include "mainwindow/HeadlessServer.h"
 
-#include "Clock.h"
-#include "LogLine.h"
-#include "OpenDatabase.h"
+#include "database/Clock.h"
+#include "database/OpenDatabase.h"
+#include "mainwindow/LogLine.h"
 
 #include <cstdio>
 
-HeadlessServer::HeadlessServer(LogWriter writer, QObject *parent)
-    : QObject(parent), m_writer(std::move(writer))
+HeadlessServer::HeadlessServer(LogWriter writer, QObject *parent) : QObject(parent), m_writer(std::move(writer))
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &HeadlessServer::Tick);

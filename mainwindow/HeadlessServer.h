@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DoTasks.h"
-#include "PollSchedule.h"
+#include "mainwindow/DoTasks.h"
+#include "mainwindow/PollSchedule.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,8 +1,8 @@
-#include "LogLine.h"
+#include "mainwindow/LogLine.h"
 
-#include "CycleCounters.h"
-#include "DateText.h"
-#include "MailRedirect.h"
+#include "database/DateText.h"
+#include "email/MailRedirect.h"
+#include "mainwindow/CycleCounters.h"
 
 namespace {
 const QString &lineEnd()
@@ -10,13 +10,14 @@ const QString &lineEnd()
     static const QString crlf = QStringLiteral("\r\n");
     return crlf;
 }
-}
+} // namespace
 
 QString CountLine(const QDateTime &when)
 {
-    return DateText(when) + QStringLiteral("  - Emails: ") + QString::number(CycleCounters.Emails)
-        + QStringLiteral("  Issues Created: ") + QString::number(CycleCounters.IssuesCreated)
-        + QStringLiteral("  Issues Closed: ") + QString::number(CycleCounters.IssuesClosed) + MailRedirectNote() + lineEnd();
+    return DateText(when) + QStringLiteral("  - Emails: ") + QString::number(CycleCounters.Emails) +
+        QStringLiteral("  Issues Created: ") + QString::number(CycleCounters.IssuesCreated) +
+        QStringLiteral("  Issues Closed: ") + QString::number(CycleCounters.IssuesClosed) + MailRedirectNote() +
+        lineEnd();
 }
 
 QString ErrorLine(const QDateTime &when, const QString &text)

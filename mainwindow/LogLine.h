@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DoTasks.h"
+#include "mainwindow/DoTasks.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "PollSchedule.h"
+#include "mainwindow/PollSchedule.h"
 
-#include "CompanySettings.h"
+#include "startup/CompanySettings.h"
 
 #include <QTimer>
 

@@ -1,8 +1,8 @@
-#include "CompanySettings.h"
+#include "startup/CompanySettings.h"
 
-#include "DbConnection.h"
-#include "Recordset.h"
-#include "ValueConversion.h"
+#include "database/DbConnection.h"
+#include "database/Recordset.h"
+#include "database/ValueConversion.h"
 
 #include <QVariant>
 
@@ -14,8 +14,7 @@ namespace {
 [[noreturn]] void unconvertible(const QString &column, const QVariant &value, const QString &why)
 {
     throw CompanySettingsError(column, FieldText(value),
-                               QStringLiteral("The column %1 holds \"%2\", %3.")
-                                   .arg(column, FieldText(value), why));
+                               QStringLiteral("The column %1 holds \"%2\", %3.").arg(column, FieldText(value), why));
 }
 
 QString readText(const Recordset &rs, const QString &column)
@@ -45,7 +44,7 @@ bool readFlag(const Recordset &rs, const QString &column)
         unconvertible(column, value, QStringLiteral("which is neither a number nor true or false"));
     return *flag;
 }
-}
+} // namespace
 
 QString CompanySettingsSql()
 {

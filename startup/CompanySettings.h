@@ -24,7 +24,7 @@ struct CompanySettingsValues
     QString AutomationServerEmailUser;
     QString AutomationServerEmailPassword;
     bool AutomationServerEmailUseSSLTLS = false;
-    QString AutomationServerEmailServerPort;   // converted to a number only when a message is sent
+    QString AutomationServerEmailServerPort; // converted to a number only when a message is sent
     QString AutomationServerEmailFooter;
 };
 
@@ -35,7 +35,8 @@ class CompanySettingsError : public std::runtime_error
 {
 public:
     CompanySettingsError(const QString &column, const QString &value, const QString &reason)
-        : std::runtime_error(reason.toStdString()), Column(column), Value(value), Reason(reason) {}
+        : std::runtime_error(reason.toStdString()), Column(column), Value(value), Reason(reason)
+    {}
     QString Column;
     QString Value;
     QString Reason;

@@ -1,7 +1,7 @@
-#include "ConfigFile.h"
+#include "startup/ConfigFile.h"
 
-#include "DbConnection.h"
-#include "OpenDatabase.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,7 +49,7 @@ QByteArray quoted(const QByteArray &text)
 {
     return '"' + text + '"';
 }
-}
+} // namespace
 
 QString ConfigFilePath()
 {
@@ -98,9 +98,8 @@ QStringList ReadConfigItems(const QByteArray &bytes, int count)
 QByteArray ConfigFileBytes(const QString &connectionString)
 {
     const QByteArray crlf("\r\n");
-    return quoted(kHeader) + crlf
-        + quoted(kLabel) + ',' + quoted(connectionString.toLocal8Bit()) + crlf
-        + quoted(kClosing) + crlf;
+    return quoted(kHeader) + crlf + quoted(kLabel) + ',' + quoted(connectionString.toLocal8Bit()) + crlf +
+        quoted(kClosing) + crlf;
 }
 
 QString TrimSpaces(const QString &text)
@@ -140,9 +139,8 @@ void ReadConfigFile(QString *problem)
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        lastProblem() = file.exists()
-            ? QStringLiteral("%1 could not be read: %2").arg(path, file.errorString())
-            : QStringLiteral("%1 does not exist").arg(path);
+        lastProblem() = file.exists() ? QStringLiteral("%1 could not be read: %2").arg(path, file.errorString())
+                                      : QStringLiteral("%1 does not exist").arg(path);
     } else {
         const QStringList items = ReadConfigItems(file.readAll(), 5);
         if (items.size() >= 3)

@@ -15,7 +15,7 @@ extern QString CaptionSuffix;
 // "<executable directory>/config.txt", unless SetConfigFilePath chose another
 // file (the --config option of an installed server).
 QString ConfigFilePath();
-void SetConfigFilePath(const QString &path);   // empty: back to the default
+void SetConfigFilePath(const QString &path); // empty: back to the default
 
 // Reads ConfigFilePath() into DBConnectionString (item 3) and CaptionSuffix
 // (item 5). A missing or unreadable file leaves both empty, so start-up takes

@@ -1,10 +1,10 @@
-#include "DesktopFrontEnd.h"
+#include "startup/DesktopFrontEnd.h"
 
-#include "MessageBox.h"
-#include "OpenDatabase.h"
-#include "ProgramEnd.h"
-#include "StartupSequence.h"
-#include "frmDBSettings.h"
+#include "database/OpenDatabase.h"
+#include "startup/MessageBox.h"
+#include "startup/ProgramEnd.h"
+#include "startup/StartupSequence.h"
+#include "startup/frmDBSettings.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -19,7 +19,7 @@ int &statusWhenNoWindowLeft()
     static int status = ExitOk;
     return status;
 }
-}
+} // namespace
 
 void SetStatusWhenNoWindowLeft(int exitStatus)
 {

@@ -16,9 +16,9 @@ class ExclusiveFileLock
 {
 public:
     enum class Result {
-        Taken,          // held by this object until Release or destruction
-        HeldElsewhere,  // another open handle (another process) holds it
-        Failed,         // the file could not be opened or locked (reason given)
+        Taken,         // held by this object until Release or destruction
+        HeldElsewhere, // another open handle (another process) holds it
+        Failed,        // the file could not be opened or locked (reason given)
     };
 
     ExclusiveFileLock() = default;

@@ -2,7 +2,7 @@
 // so two handles conflict even inside one process, and the kernel drops it
 // with the last descriptor when the process dies.
 
-#include "ExclusiveFileLock.h"
+#include "startup/ExclusiveFileLock.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

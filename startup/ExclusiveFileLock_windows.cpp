@@ -1,7 +1,7 @@
 // Platform-specific (Windows): the lock is LockFileEx on the first byte of the
 // file; Windows releases it when the handle closes or the process ends.
 
-#include "ExclusiveFileLock.h"
+#include "startup/ExclusiveFileLock.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -23,9 +23,9 @@ ExclusiveFileLock::Result ExclusiveFileLock::TryTake(const QString &path, QStrin
         return Result::Failed;
     };
     const QString native = QDir::toNativeSeparators(path);
-    HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+    HANDLE file =
+        ::CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()), GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return fail(QStringLiteral("Cannot open"), ::GetLastError());
     OVERLAPPED whole = {};

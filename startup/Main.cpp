@@ -1,8 +1,8 @@
-#include "Main.h"
+#include "startup/Main.h"
 
-#include "ConfigFile.h"
-#include "DesktopFrontEnd.h"
-#include "StartupSequence.h"
+#include "startup/ConfigFile.h"
+#include "startup/DesktopFrontEnd.h"
+#include "startup/StartupSequence.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "MessageBox.h"
+#include "startup/MessageBox.h"
 
 #include <cstdio>
 
@@ -15,7 +15,7 @@ MessagePresenter &presenter()
     static MessagePresenter current = writeToStandardError;
     return current;
 }
-}
+} // namespace
 
 void ShowMessage(const QString &text, const QString &title)
 {

@@ -1,6 +1,6 @@
-#include "ProgramEnd.h"
+#include "startup/ProgramEnd.h"
 
-#include "OpenDatabase.h"
+#include "database/OpenDatabase.h"
 
 #include <QCoreApplication>
 
@@ -23,7 +23,7 @@ ProgramEndHandler &handler()
     static ProgramEndHandler current = leaveEventLoop;
     return current;
 }
-}
+} // namespace
 
 void EndProgram(int exitCode)
 {

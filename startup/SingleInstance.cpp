@@ -1,6 +1,6 @@
-#include "SingleInstance.h"
+#include "startup/SingleInstance.h"
 
-#include "ExclusiveFileLock.h"
+#include "startup/ExclusiveFileLock.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -22,7 +22,7 @@ QString firstOfList(const char *variable)
 {
     return qEnvironmentVariable(variable).section(QLatin1Char(':'), 0, 0);
 }
-}
+} // namespace
 
 QString InstanceLockDirectory()
 {

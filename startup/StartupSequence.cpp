@@ -1,11 +1,11 @@
-#include "StartupSequence.h"
+#include "startup/StartupSequence.h"
 
-#include "CompanySettings.h"
-#include "DbError.h"
-#include "ConfigFile.h"
-#include "MessageBox.h"
-#include "OpenDatabase.h"
-#include "SingleInstance.h"
+#include "database/DbError.h"
+#include "database/OpenDatabase.h"
+#include "startup/CompanySettings.h"
+#include "startup/ConfigFile.h"
+#include "startup/MessageBox.h"
+#include "startup/SingleInstance.h"
 
 QString AlreadyRunningText()
 {

@@ -10,9 +10,9 @@
 // Messages go through ShowMessage; the connection failure is reported by the
 // failure handler the front end installed for OpenDatabase.
 enum class StartupOutcome {
-    Ready,              // settings loaded, connection closed
-    ConnectionFailed,   // reported already; the desktop keeps the settings window open
-    Ended,              // reported already; end the program with exitCode
+    Ready,            // settings loaded, connection closed
+    ConnectionFailed, // reported already; the desktop keeps the settings window open
+    Ended,            // reported already; end the program with exitCode
 };
 
 struct StartupResult
@@ -24,9 +24,9 @@ struct StartupResult
 // Exit statuses of the program.
 enum ExitStatus {
     ExitOk = 0,
-    ExitFailure = 1,         // a cycle or start-up failed (connection, settings)
-    ExitUsage = 2,           // unknown option
-    ExitAlreadyRunning = 3,  // another copy holds the instance lock
+    ExitFailure = 1,        // a cycle or start-up failed (connection, settings)
+    ExitUsage = 2,          // unknown option
+    ExitAlreadyRunning = 3, // another copy holds the instance lock
 };
 
 StartupResult RunStartupSequence();
@@ -37,8 +37,8 @@ StartupResult RunStartupSequence();
 void ReportConnectionFailureHeadless(const QString &reason);
 
 // The message texts and titles of start-up.
-QString AlreadyRunningText();       // "This application is already running."
-QString AlreadyRunningTitle();      // "Application Already Running"
-QString ConnectionFailedText();     // "Unable to connect to the database, ..."
-QString ConnectionFailedTitle();    // "Unable to Connect"
+QString AlreadyRunningText();    // "This application is already running."
+QString AlreadyRunningTitle();   // "Application Already Running"
+QString ConnectionFailedText();  // "Unable to connect to the database, ..."
+QString ConnectionFailedTitle(); // "Unable to Connect"
 QString CompanySettingsFailedTitle();

@@ -1,10 +1,10 @@
-#include "frmDBSettings.h"
+#include "startup/frmDBSettings.h"
 
-#include "ConfigFile.h"
-#include "DbConnection.h"
-#include "MessageBox.h"
-#include "OpenDatabase.h"
-#include "ProgramEnd.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "startup/ConfigFile.h"
+#include "startup/MessageBox.h"
+#include "startup/ProgramEnd.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -38,13 +38,14 @@ QPointer<frmDBSettings> &loadedWindow()
     static QPointer<frmDBSettings> window;
     return window;
 }
-}
+} // namespace
 
 frmDBSettings::frmDBSettings(QWidget *parent)
     // A tool window stays out of the taskbar; fixed size, no minimize or
     // maximize button.
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint)
+    : QWidget(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmDBSettings"));
     setAttribute(Qt::WA_DeleteOnClose);

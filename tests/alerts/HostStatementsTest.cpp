@@ -2,16 +2,16 @@
 // against the embedded schema: the whole dialect at work on the statements
 // that matter, including the de-duplication that rests on
 // CAST(DATEADD(...) AS VarChar) equalling a stored date.
-#include "CompanySettings.h"
-#include "DateText.h"
-#include "ValueText.h"
-#include "DbConnection.h"
-#include "RecipientLookups.h"
-#include "Recordset.h"
-#include "SendQueuedEmails.h"
-#include "TrainingDatabase.h"
-#include "TrainingExpireRule.h"
-#include "TrainingStatements.h"
+#include "alerts/TrainingExpireRule.h"
+#include "alerts/TrainingStatements.h"
+#include "database/DateText.h"
+#include "database/DbConnection.h"
+#include "database/Recordset.h"
+#include "database/ValueText.h"
+#include "email/RecipientLookups.h"
+#include "email/SendQueuedEmails.h"
+#include "startup/CompanySettings.h"
+#include "tests/alerts/TrainingDatabase.h"
 
 #include <QDateTime>
 
@@ -72,7 +72,8 @@ INSERT INTO CustomerEmployeeTraining (ID, Completed, CompletedDate, TrainingItem
 
     void queue(const QString &to, const QString &subject, const QString &body)
     {
-        connection.Execute(QueueRowStatement(QStringLiteral("alerts@example.com"), QStringLiteral("Velmar"), to, subject, body));
+        connection.Execute(
+            QueueRowStatement(QStringLiteral("alerts@example.com"), QStringLiteral("Velmar"), to, subject, body));
     }
 
     QMap<int, QVariantMap> rowsById(const QString &sql, const QString &idColumn = QStringLiteral("ID"))
@@ -114,9 +115,12 @@ TEST_F(HostStatements, candidateQuery_selectsDueRequiredTrainingOfWorkingEmploye
 {
     const QMap<int, QVariantMap> rows = candidates();
     EXPECT_EQ(rows.keys(), (QList<int>{1, 2, 3}));
-    EXPECT_EQ(rows[1].value(QStringLiteral("RenewDate")).toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(0, 0), Qt::UTC));
-    EXPECT_EQ(rows[2].value(QStringLiteral("RenewDate")).toDateTime(), QDateTime(QDate(2026, 12, 10), QTime(14, 30), Qt::UTC));
-    EXPECT_EQ(rows[3].value(QStringLiteral("RenewDate")).toDateTime(), QDateTime(QDate(2026, 2, 28), QTime(0, 0), Qt::UTC));
+    EXPECT_EQ(rows[1].value(QStringLiteral("RenewDate")).toDateTime(),
+              QDateTime(QDate(2027, 1, 5), QTime(0, 0), Qt::UTC));
+    EXPECT_EQ(rows[2].value(QStringLiteral("RenewDate")).toDateTime(),
+              QDateTime(QDate(2026, 12, 10), QTime(14, 30), Qt::UTC));
+    EXPECT_EQ(rows[3].value(QStringLiteral("RenewDate")).toDateTime(),
+              QDateTime(QDate(2026, 2, 28), QTime(0, 0), Qt::UTC));
     EXPECT_EQ(rows[1].value(QStringLiteral("CustomerName")).toString(), QStringLiteral("O'Hara Logistics"));
     EXPECT_EQ(rows[1].value(QStringLiteral("ContractManagerEmail")).toString(), QStringLiteral("manager@example.com"));
     EXPECT_TRUE(rows[2].value(QStringLiteral("MiddleName")).isNull());
@@ -133,7 +137,8 @@ TEST_F(HostStatements, loggedNotification_isFoundAgainForTheSameRenewalDateOnly)
 {
     const QMap<int, QVariantMap> before = candidates();
     for (const QVariantMap &row : before) {
-        queue(QStringLiteral("manager@example.com"), QStringLiteral("O'Hara - subject"), QStringLiteral("Client: O'Hara\r\n"));
+        queue(QStringLiteral("manager@example.com"), QStringLiteral("O'Hara - subject"),
+              QStringLiteral("Client: O'Hara\r\n"));
         connection.Execute(LogRowStatement({Now, QStringLiteral("Contract"), row.value(QStringLiteral("ID")),
                                             row.value(QStringLiteral("RenewDate")), true, true, false}));
     }
@@ -150,7 +155,8 @@ TEST_F(HostStatements, loggedNotification_isFoundAgainForTheSameRenewalDateOnly)
         EXPECT_NE(row.value(QStringLiteral("EmailID")).toString(), QStringLiteral("0"));
 
     // Another category does not see these log rows.
-    for (const QVariantMap &row : rowsById(NotificationCandidateQuery(QStringLiteral("Contract Employee"), Today.addDays(30))))
+    for (const QVariantMap &row :
+         rowsById(NotificationCandidateQuery(QStringLiteral("Contract Employee"), Today.addDays(30))))
         EXPECT_EQ(row.value(QStringLiteral("EmailID")).toInt(), 0);
 
     // Renewed training: a new renewal date, no log row for it yet.
@@ -165,17 +171,20 @@ TEST_F(HostStatements, automaticIssues_areOpenedOncePerRenewalDateAndClosedWhenR
     ASSERT_EQ(due.keys(), (QList<int>{2, 3}));
     for (const QVariantMap &row : due) {
         ASSERT_EQ(row.value(QStringLiteral("IssueID")).toString(), QStringLiteral("0"));
-        const QString desc = row.value(QStringLiteral("Name")).toString() + QStringLiteral(": ")
-            + row.value(QStringLiteral("LastName")).toString() + QStringLiteral(" - Expires ")
-            + ValueText(row.value(QStringLiteral("RenewDate")));
+        const QString desc = row.value(QStringLiteral("Name")).toString() + QStringLiteral(": ") +
+            row.value(QStringLiteral("LastName")).toString() + QStringLiteral(" - Expires ") +
+            ValueText(row.value(QStringLiteral("RenewDate")));
         const QVariant renewal = row.value(QStringLiteral("RenewDate"));
-        connection.Execute(AutomaticIssueInsertStatement({row.value(QStringLiteral("ContractID")), row.value(QStringLiteral("ID")), desc, Today,
-                                                          renewal, QStringLiteral("(AUTO ISSUE) ") + desc, QStringLiteral("High"), Now, Now, renewal}));
+        connection.Execute(AutomaticIssueInsertStatement(
+            {row.value(QStringLiteral("ContractID")), row.value(QStringLiteral("ID")), desc, Today, renewal,
+             QStringLiteral("(AUTO ISSUE) ") + desc, QStringLiteral("High"), Now, Now, renewal}));
     }
-    EXPECT_EQ(db.queryRows(QStringLiteral("SELECT ItemID, AUTO_Date, DueDate, IssueDate, Status FROM Issues ORDER BY ItemID")),
-              (QList<QVariantList>{
-                  {2, QStringLiteral("2026-12-10 14:30:00"), QStringLiteral("2026-12-10 14:30:00"), QStringLiteral("2026-12-07 00:00:00"), QStringLiteral("Open")},
-                  {3, QStringLiteral("2026-02-28 00:00:00"), QStringLiteral("2026-02-28 00:00:00"), QStringLiteral("2026-12-07 00:00:00"), QStringLiteral("Open")}}));
+    EXPECT_EQ(db.queryRows(
+                  QStringLiteral("SELECT ItemID, AUTO_Date, DueDate, IssueDate, Status FROM Issues ORDER BY ItemID")),
+              (QList<QVariantList>{{2, QStringLiteral("2026-12-10 14:30:00"), QStringLiteral("2026-12-10 14:30:00"),
+                                    QStringLiteral("2026-12-07 00:00:00"), QStringLiteral("Open")},
+                                   {3, QStringLiteral("2026-02-28 00:00:00"), QStringLiteral("2026-02-28 00:00:00"),
+                                    QStringLiteral("2026-12-07 00:00:00"), QStringLiteral("Open")}}));
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT ItemDesc FROM Issues WHERE ItemID=2")).toString(),
               QStringLiteral("First Aid: O'Brien - Expires 12/10/2026 2:30:00 PM"));
 
@@ -198,8 +207,9 @@ TEST_F(HostStatements, automaticIssues_areOpenedOncePerRenewalDateAndClosedWhenR
     const QVariantMap closed = db.queryRow(QStringLiteral("SELECT * FROM Issues WHERE ID=%1").arg(issueId));
     EXPECT_EQ(closed.value(QStringLiteral("Status")).toString(), QStringLiteral("Closed"));
     EXPECT_EQ(closed.value(QStringLiteral("EditedDate")).toString(), QStringLiteral("2026-12-07 14:05:09"));
-    EXPECT_TRUE(closed.value(QStringLiteral("Description")).toString().endsWith(
-        QStringLiteral("\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)")));
+    EXPECT_TRUE(closed.value(QStringLiteral("Description"))
+                    .toString()
+                    .endsWith(QStringLiteral("\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)")));
     EXPECT_TRUE(rowsById(AutoCloseSelectQuery(issueWindow), QStringLiteral("IssueID")).isEmpty());
 
     // The suspended employee's issue is closed too.
@@ -209,27 +219,30 @@ TEST_F(HostStatements, automaticIssues_areOpenedOncePerRenewalDateAndClosedWhenR
 
 TEST_F(HostStatements, queue_isReadInRecipientOrderAndMarkedSent)
 {
-    for (const QString &to : {QStringLiteral("b@example.com"), QStringLiteral("a@example.com"), QString(),
-                              QStringLiteral("b@example.com")})
+    for (const QString &to :
+         {QStringLiteral("b@example.com"), QStringLiteral("a@example.com"), QString(), QStringLiteral("b@example.com")})
         queue(to, QStringLiteral("s"), QStringLiteral("body"));
     db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES (NULL, 0)"));
     const QuerySnapshot queued = connection.Query(QueuedEmailsSql());
     QStringList order;
     for (const QList<QVariant> &row : queued.rows)
-        order << row[queued.columns.indexOf(QStringLiteral("EmailTo"))].toString()
-                     + QLatin1Char('#') + row[queued.columns.indexOf(QStringLiteral("ID"))].toString();
-    EXPECT_EQ(order, (QStringList{QStringLiteral("a@example.com#2"), QStringLiteral("b@example.com#1"),
-                                  QStringLiteral("b@example.com#4")}));
+        order << row[queued.columns.indexOf(QStringLiteral("EmailTo"))].toString() + QLatin1Char('#') +
+                row[queued.columns.indexOf(QStringLiteral("ID"))].toString();
+    EXPECT_EQ(order,
+              (QStringList{QStringLiteral("a@example.com#2"), QStringLiteral("b@example.com#1"),
+                           QStringLiteral("b@example.com#4")}));
     connection.Execute(MarkEmailsSentSql(QStringLiteral("1,4"), Now));
-    EXPECT_EQ(db.queryRows(QStringLiteral("SELECT ID, DateSent FROM AutomationServer_EmailsSent WHERE EmailSent=1 ORDER BY ID")),
-              (QList<QVariantList>{{1, QStringLiteral("2026-12-07 14:05:09")}, {4, QStringLiteral("2026-12-07 14:05:09")}}));
+    EXPECT_EQ(db.queryRows(
+                  QStringLiteral("SELECT ID, DateSent FROM AutomationServer_EmailsSent WHERE EmailSent=1 ORDER BY ID")),
+              (QList<QVariantList>{{1, QStringLiteral("2026-12-07 14:05:09")},
+                                   {4, QStringLiteral("2026-12-07 14:05:09")}}));
 }
 
 TEST_F(HostStatements, lookups_returnSpecialistsContractAndIssueRows)
 {
     const QuerySnapshot specialists = connection.Query(ContractSpecialistEmailsSql(QStringLiteral("1")));
     ASSERT_EQ(specialists.rows.size(), 2);
-    EXPECT_TRUE(specialists.rows[0][0].isNull());   // Null sorts first
+    EXPECT_TRUE(specialists.rows[0][0].isNull()); // Null sorts first
     EXPECT_EQ(specialists.rows[1][0].toString(), QStringLiteral("specialist@example.com"));
     EXPECT_TRUE(connection.Query(ContractSpecialistEmailsSql(QStringLiteral("2"))).rows.isEmpty());
 
@@ -273,7 +286,8 @@ TEST_F(DemoData, hasWorkInEveryWindowRelativeToToday)
 {
     const QDate today = QDate::currentDate();
     // Overdue (1, 2), due within 14 days (3, 4, 5), within 30 days (6, 7, 8).
-    EXPECT_EQ(ids(NotificationCandidateQuery(QStringLiteral("Contract"), today.addDays(30))), (QList<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(ids(NotificationCandidateQuery(QStringLiteral("Contract"), today.addDays(30))),
+              (QList<int>{1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(ids(AutomaticIssueSelectQuery(today.addDays(14))), (QList<int>{1, 2, 3, 4, 5}));
     EXPECT_EQ(ids(NotificationCandidateQuery(QStringLiteral("Contract"), today.addDays(-1))), (QList<int>{1, 2}));
 }
@@ -292,5 +306,9 @@ TEST_F(DemoData, companyRuleAndPeopleAreAsDescribed)
     EXPECT_EQ(rs.RecordCount(), 1);
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM CustomerEmployee")).toInt(), 12);
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM ServiceContract WHERE Status='active'")).toInt(), 3);
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM CustomerEmployee WHERE LastName LIKE '%''%' AND MiddleName IS NULL")).toInt(), 1);
+    EXPECT_EQ(db
+                  .queryValue(QStringLiteral(
+                      "SELECT COUNT(*) FROM CustomerEmployee WHERE LastName LIKE '%''%' AND MiddleName IS NULL"))
+                  .toInt(),
+              1);
 }

@@ -2,18 +2,18 @@
 // queued, logged and opened, on which dates, and what hostile values do.
 // Today is 12/7/2026; the rule notifies up to 1/6/2027 and opens issues up
 // to 12/22/2026 (see TrainingDatabase).
-#include "TrainingDatabase.h"
+#include "tests/alerts/TrainingDatabase.h"
 
-#include "Clock.h"
-#include "CompanySettings.h"
-#include "DbConnection.h"
-#include "DbError.h"
-#include "ProcessTrainingExpiry.h"
-#include "TrainingExpireRule.h"
+#include "alerts/ProcessTrainingExpiry.h"
+#include "alerts/TrainingExpireRule.h"
+#include "database/Clock.h"
+#include "database/DbConnection.h"
+#include "database/DbError.h"
+#include "startup/CompanySettings.h"
 
 namespace {
-const QDate kNotifiedOnly(2026, 1, 5);    // renews 1/5/2027: notification window only
-const QDate kIssueDue(2025, 12, 20);      // renews 12/20/2026: both windows
+const QDate kNotifiedOnly(2026, 1, 5); // renews 1/5/2027: notification window only
+const QDate kIssueDue(2025, 12, 20);   // renews 12/20/2026: both windows
 const QString kStars(54, QLatin1Char('*'));
 
 // The task as a cycle runs it, returning what it did.
@@ -23,7 +23,7 @@ TrainingExpiryOutcome ProcessTrainingExpiry()
     ::ProcessTrainingExpiry(outcome);
     return outcome;
 }
-}
+} // namespace
 
 using Notifications = TrainingDatabase;
 using AutomaticIssues = TrainingDatabase;
@@ -36,9 +36,9 @@ TEST_F(Notifications, knownCertification_queuesManagerSpecialistsClientThenLogs)
     const qint64 id = AddAcmeTraining(kNotifiedOnly);
     ProcessTrainingExpiry();
 
-    const QList<QVariantList> queued = db.queryRows(QStringLiteral(
-        "SELECT EmailFrom, EmailFromName, EmailTo, EmailSubject, EmailBody, EmailSent"
-        " FROM AutomationServer_EmailsSent ORDER BY ID"));
+    const QList<QVariantList> queued =
+        db.queryRows(QStringLiteral("SELECT EmailFrom, EmailFromName, EmailTo, EmailSubject, EmailBody, EmailSent"
+                                    " FROM AutomationServer_EmailsSent ORDER BY ID"));
     ASSERT_EQ(queued.size(), 3);
     const QStringList recipients = {QStringLiteral("manager@velmar.example"),
                                     QStringLiteral("adam@velmar.example;zoe@velmar.example;"),
@@ -48,9 +48,11 @@ TEST_F(Notifications, knownCertification_queuesManagerSpecialistsClientThenLogs)
         EXPECT_EQ(queued[i][1].toString(), QStringLiteral("Velmar Services"));
         EXPECT_EQ(queued[i][2].toString(), recipients[i]);
         EXPECT_EQ(queued[i][3].toString(), QStringLiteral("Acme Ltd - First Aid: Doe, Jane Q III - Expires 1/5/2027"));
-        EXPECT_EQ(queued[i][4].toString(), QStringLiteral("Client: Acme Ltd\r\nItem ID: %1\r\n"
-                                                          "First Aid: Doe, Jane Q III - Expires 1/5/2027\r\n\r\n")
-                                                   .arg(id) + kStars + QStringLiteral("\r\n"));
+        EXPECT_EQ(queued[i][4].toString(),
+                  QStringLiteral("Client: Acme Ltd\r\nItem ID: %1\r\n"
+                                 "First Aid: Doe, Jane Q III - Expires 1/5/2027\r\n\r\n")
+                          .arg(id) +
+                      kStars + QStringLiteral("\r\n"));
         EXPECT_EQ(queued[i][5].toInt(), 0);
     }
     const QVariantMap log = Row(QStringLiteral("SELECT * FROM AutomationServer_Emails"));
@@ -73,9 +75,9 @@ TEST_F(Notifications, knownCertification_queuesManagerSpecialistsClientThenLogs)
 TEST_F(Notifications, windowBoundaryAndOverdue_onOrBeforeWindowIsNotified)
 {
     AddRule(QStringLiteral("CreateIssue = 0"));
-    const qint64 onWindow = AddAcmeTraining(QDate(2026, 1, 6));   // renews 1/6/2027, the window date
-    AddAcmeTraining(QDate(2026, 1, 7));                           // the day after
-    const qint64 overdue = AddAcmeTraining(QDate(2023, 3, 31));   // expired long ago
+    const qint64 onWindow = AddAcmeTraining(QDate(2026, 1, 6)); // renews 1/6/2027, the window date
+    AddAcmeTraining(QDate(2026, 1, 7));                         // the day after
+    const qint64 overdue = AddAcmeTraining(QDate(2023, 3, 31)); // expired long ago
     ProcessTrainingExpiry();
     const QList<QVariantList> logged =
         db.queryRows(QStringLiteral("SELECT ItemID FROM AutomationServer_Emails ORDER BY ItemID"));
@@ -87,7 +89,7 @@ TEST_F(Notifications, windowBoundaryAndOverdue_onOrBeforeWindowIsNotified)
 TEST_F(Notifications, notRequiredOrNotWorkingOrIncomplete_neverNotifiedNorIssued)
 {
     AddRule();
-    AddAcmeTraining(QDate(2030, 1, 1));   // lays out Acme; renews far ahead
+    AddAcmeTraining(QDate(2030, 1, 1)); // lays out Acme; renews far ahead
     const qint64 manager = AddStaff(QStringLiteral("m2@velmar.example"));
     const qint64 active = AddContract(QStringLiteral("Beta"), manager);
     const qint64 inactive = AddContract(QStringLiteral("Gamma"), manager, QStringLiteral("contracts@client.test"),
@@ -100,10 +102,10 @@ TEST_F(Notifications, notRequiredOrNotWorkingOrIncomplete_neverNotifiedNorIssued
     AddTraining(required, AddPerson(QStringLiteral("Ter"), QVariant(), QStringLiteral("Minated"), QVariant(), 0, 1),
                 active, kIssueDue);
     AddTraining(required, person, inactive, kIssueDue);
-    AddTraining(required, person, QVariant(), kIssueDue);   // no contract
-    AddTraining(required, person, qlonglong(9999), kIssueDue);   // contract row missing
-    AddTraining(required, 9999, active, kIssueDue);          // employee row missing
-    AddTraining(9999, person, active, kIssueDue);            // item row missing
+    AddTraining(required, person, QVariant(), kIssueDue);      // no contract
+    AddTraining(required, person, qlonglong(9999), kIssueDue); // contract row missing
+    AddTraining(required, 9999, active, kIssueDue);            // employee row missing
+    AddTraining(9999, person, active, kIssueDue);              // item row missing
     TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 0);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);
@@ -114,7 +116,7 @@ TEST_F(Notifications, notRequiredOrNotWorkingOrIncomplete_neverNotifiedNorIssued
 TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
 {
     AddRule(QStringLiteral("EmailContractSpecialist = NULL, EmailClient = 0, CreateIssue = 0"));
-    const qint64 contract = AddContract(QVariant(), AddStaff(QVariant()));   // no manager address, no customer name
+    const qint64 contract = AddContract(QVariant(), AddStaff(QVariant())); // no manager address, no customer name
     AddSpecialist(contract, AddStaff(QStringLiteral("specialist@velmar.example")));
     const qint64 person = AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant());
     AddTraining(AddItem(QStringLiteral("First Aid")), person, contract, kNotifiedOnly);
@@ -133,9 +135,11 @@ TEST_F(Notifications, switchesAndMissingAddresses_logRecordsSwitchesOnly)
     const QVariantMap queued = Row(QStringLiteral("SELECT EmailTo, EmailSubject FROM AutomationServer_EmailsSent"));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 1);
     EXPECT_EQ(queued[QStringLiteral("EmailTo")].toString(), QStringLiteral("specialist@velmar.example;"));
-    EXPECT_EQ(queued[QStringLiteral("EmailSubject")].toString(), QStringLiteral(" - First Aid: Doe, Jane   - Expires 1/5/2027"));
+    EXPECT_EQ(queued[QStringLiteral("EmailSubject")].toString(),
+              QStringLiteral(" - First Aid: Doe, Jane   - Expires 1/5/2027"));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE Category = 'Issue' AND ContractManager = 0"
-                                   " AND ContractSpecialist = 1 AND Client = 1")), 1);
+                                   " AND ContractSpecialist = 1 AND Client = 1")),
+              1);
 }
 
 TEST_F(Notifications, categoryChange_notifiesEverythingOnceMore)
@@ -228,22 +232,25 @@ TEST_F(Notifications, failingCertification_onlyItLeftUnnotifiedAndReported)
 TEST_F(Notifications, apostrophesAndInjection_storedIntactNothingDeleted)
 {
     const QString hostile = QStringLiteral("x'); DELETE FROM Issues; --");
-    const QString hostilePriority = QStringLiteral("x');DELETE Issues--");   // fits its nvarchar(20)
+    const QString hostilePriority = QStringLiteral("x');DELETE Issues--"); // fits its nvarchar(20)
     AddRule(QStringLiteral("Category = 'Contract', IssuePriority = %1").arg(Literal(hostilePriority)));
     CompanySettings.Name = QStringLiteral("O'Neil & Co");
     CompanySettings.AutomationServerEmailFrom = QStringLiteral("o'neil@velmar.example");
-    const qint64 contract = AddContract(QStringLiteral("O'Brien's Ltd"), AddStaff(QStringLiteral("mgr'x@velmar.example")));
-    db.exec(QStringLiteral("UPDATE ServiceContract SET EmailContract = %1 WHERE ID = %2").arg(Literal(hostile)).arg(contract));
+    const qint64 contract =
+        AddContract(QStringLiteral("O'Brien's Ltd"), AddStaff(QStringLiteral("mgr'x@velmar.example")));
+    db.exec(QStringLiteral("UPDATE ServiceContract SET EmailContract = %1 WHERE ID = %2")
+                .arg(Literal(hostile))
+                .arg(contract));
     const qint64 person = AddPerson(QStringLiteral("Se'an"), hostile, QStringLiteral("O'Brien"), QVariant());
     const qint64 id = AddTraining(AddItem(QStringLiteral("Working at Height's")), person, contract, kIssueDue);
-    AddIssue(id, QDate(2020, 1, 1), QStringLiteral("Closed"));   // must survive
+    AddIssue(id, QDate(2020, 1, 1), QStringLiteral("Closed")); // must survive
 
     ProcessTrainingExpiry();
     const QString description =
         QStringLiteral("Working at Height's: O'Brien, Se'an x'); DELETE FROM Issues; --  - Expires 12/20/2026");
     const QList<QVariantList> queued = db.queryRows(QStringLiteral(
         "SELECT EmailFrom, EmailFromName, EmailTo, EmailSubject FROM AutomationServer_EmailsSent ORDER BY ID"));
-    ASSERT_EQ(queued.size(), 2);   // manager and client; no specialists
+    ASSERT_EQ(queued.size(), 2); // manager and client; no specialists
     EXPECT_EQ(queued[0][0].toString(), QStringLiteral("o'neil@velmar.example"));
     EXPECT_EQ(queued[0][1].toString(), QStringLiteral("O'Neil & Co"));
     EXPECT_EQ(queued[0][2].toString(), QStringLiteral("mgr'x@velmar.example"));
@@ -266,7 +273,7 @@ TEST_F(AutomaticIssues, knownTraining_opensOneIssueWithItsValues)
 {
     AddRule(QStringLiteral("EmailContractManager = 0, EmailContractSpecialist = 0, EmailClient = 0"));
     const qint64 id = AddAcmeTraining(kIssueDue);
-    AddAcmeTraining(kNotifiedOnly);   // beyond the issue window
+    AddAcmeTraining(kNotifiedOnly); // beyond the issue window
     TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(done.IssuesCreated, 1);
     const QVariantMap issue = Row(QStringLiteral("SELECT * FROM Issues"));
@@ -274,7 +281,8 @@ TEST_F(AutomaticIssues, knownTraining_opensOneIssueWithItsValues)
     EXPECT_EQ(issue[QStringLiteral("Category")].toString(), QString());
     EXPECT_FALSE(issue[QStringLiteral("Category")].isNull());
     EXPECT_EQ(issue[QStringLiteral("ItemID")].toLongLong(), id);
-    EXPECT_EQ(issue[QStringLiteral("ItemDesc")].toString(), QStringLiteral("First Aid: Doe, Jane Q III - Expires 12/20/2026"));
+    EXPECT_EQ(issue[QStringLiteral("ItemDesc")].toString(),
+              QStringLiteral("First Aid: Doe, Jane Q III - Expires 12/20/2026"));
     EXPECT_EQ(issue[QStringLiteral("IssueDate")].toString(), Iso(QDate(2026, 12, 7)));
     EXPECT_EQ(issue[QStringLiteral("DueDate")].toString(), Iso(QDate(2026, 12, 20)));
     EXPECT_EQ(issue[QStringLiteral("Description")].toString(),
@@ -300,18 +308,18 @@ TEST_F(AutomaticIssues, existingAndEarlierIssues_onlyNewRenewalDatesGetOne)
                            " IssuePriority = NULL, AutoCloseIssue = 0"));
     const qint64 closedAlready = AddAcmeTraining(kIssueDue);
     AddIssue(closedAlready, QDate(2026, 12, 20), QStringLiteral("Closed"));
-    const qint64 renewedBefore = AddAcmeTraining(QDate(2025, 12, 1));   // renews 12/1/2026, overdue
-    AddIssue(renewedBefore, QDate(2025, 12, 1));                        // for the earlier renewal
+    const qint64 renewedBefore = AddAcmeTraining(QDate(2025, 12, 1)); // renews 12/1/2026, overdue
+    AddIssue(renewedBefore, QDate(2025, 12, 1));                      // for the earlier renewal
     const qint64 manual = AddAcmeTraining(QDate(2025, 12, 2));
     AddIssue(manual, QDate(2026, 12, 2), QStringLiteral("Open"), QStringLiteral("typed in"), QStringLiteral("jsmith"));
     TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(done.IssuesCreated, 2);
-    const QList<QVariantList> opened = db.queryRows(QStringLiteral(
-        "SELECT ItemID, Priority FROM Issues WHERE EnteredDate IS NOT NULL ORDER BY ItemID"));
+    const QList<QVariantList> opened = db.queryRows(
+        QStringLiteral("SELECT ItemID, Priority FROM Issues WHERE EnteredDate IS NOT NULL ORDER BY ItemID"));
     ASSERT_EQ(opened.size(), 2);
     EXPECT_EQ(opened[0][0].toLongLong(), renewedBefore);
     EXPECT_EQ(opened[1][0].toLongLong(), manual);
-    EXPECT_EQ(opened[0][1].toString(), QString());   // Null priority in the rule
+    EXPECT_EQ(opened[0][1].toString(), QString()); // Null priority in the rule
     EXPECT_FALSE(opened[0][1].isNull());
 }
 
@@ -354,19 +362,24 @@ TEST_F(AutomaticIssues, createIssueNullOrOff_opensNothing)
 TEST_F(AutoClose, renewedOptionalSuspendedTerminated_closedWithNoteAndCounted)
 {
     AddRule(QStringLiteral("EmailContractManager = 0, EmailContractSpecialist = 0, EmailClient = 0, CreateIssue = 0"));
-    const qint64 renewed = AddAcmeTraining(QDate(2025, 12, 23));   // renews 12/23/2026, a day past the window
+    const qint64 renewed = AddAcmeTraining(QDate(2025, 12, 23)); // renews 12/23/2026, a day past the window
     const qint64 renewedIssue = AddIssue(renewed, QDate(2026, 6, 1));
-    const qint64 onWindow = AddAcmeTraining(QDate(2025, 12, 22));  // renews 12/22/2026, the window date
+    const qint64 onWindow = AddAcmeTraining(QDate(2025, 12, 22)); // renews 12/22/2026, the window date
     const qint64 onWindowIssue = AddIssue(onWindow, QDate(2025, 12, 22));
     const qint64 contract = AcmeContract();
-    const qint64 suspended = AddTraining(AddItem(QStringLiteral("A")),
-        AddPerson(QStringLiteral("S"), QVariant(), QStringLiteral("S"), QVariant(), 1, 0), contract, kIssueDue);
-    AddIssue(suspended, QDate(2026, 12, 20), QStringLiteral("Open"), QString());   // empty description
-    const qint64 terminated = AddTraining(AddItem(QStringLiteral("B")),
-        AddPerson(QStringLiteral("T"), QVariant(), QStringLiteral("T"), QVariant(), 0, 1), contract, kIssueDue);
+    const qint64 suspended =
+        AddTraining(AddItem(QStringLiteral("A")),
+                    AddPerson(QStringLiteral("S"), QVariant(), QStringLiteral("S"), QVariant(), 1, 0), contract,
+                    kIssueDue);
+    AddIssue(suspended, QDate(2026, 12, 20), QStringLiteral("Open"), QString()); // empty description
+    const qint64 terminated =
+        AddTraining(AddItem(QStringLiteral("B")),
+                    AddPerson(QStringLiteral("T"), QVariant(), QStringLiteral("T"), QVariant(), 0, 1), contract,
+                    kIssueDue);
     AddIssue(terminated, QDate(2026, 12, 20));
-    const qint64 optional = AddTraining(AddItem(QStringLiteral("C"), 12, 1),
-        AddPerson(QStringLiteral("O"), QVariant(), QStringLiteral("O"), QVariant()), contract, kIssueDue);
+    const qint64 optional =
+        AddTraining(AddItem(QStringLiteral("C"), 12, 1),
+                    AddPerson(QStringLiteral("O"), QVariant(), QStringLiteral("O"), QVariant()), contract, kIssueDue);
     AddIssue(optional, QDate(2026, 12, 20));
 
     TrainingExpiryOutcome done = ProcessTrainingExpiry();
@@ -377,7 +390,9 @@ TEST_F(AutoClose, renewedOptionalSuspendedTerminated_closedWithNoteAndCounted)
     EXPECT_EQ(closed[QStringLiteral("Status")].toString(), QStringLiteral("Closed"));
     EXPECT_EQ(closed[QStringLiteral("EditedBy")].toString(), QStringLiteral("AUTO SERVER"));
     EXPECT_EQ(closed[QStringLiteral("EditedDate")].toString(), QStringLiteral("2026-12-07 14:05:09"));
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT Description FROM Issues WHERE ItemID = %1").arg(suspended)).toString(), note);
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT Description FROM Issues WHERE ItemID = %1").arg(suspended))
+                  .toString(),
+              note);
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT Status FROM Issues WHERE ID = %1").arg(onWindowIssue)).toString(),
               QStringLiteral("Open"));
 
@@ -392,9 +407,9 @@ TEST_F(AutoClose, notAutomaticOrNoTrainingOrInactiveContract_staysOpen)
     AddRule(QStringLiteral("EmailContractManager = 0, EmailContractSpecialist = 0, EmailClient = 0, CreateIssue = 0"));
     const qint64 renewed = AddAcmeTraining(QDate(2026, 6, 1));
     AddIssue(renewed, QDate(2025, 12, 1), QStringLiteral("Open"), QStringLiteral("manual"), QStringLiteral("jsmith"));
-    AddIssue(renewed, QDate(2025, 12, 1), QStringLiteral("Open"), QStringLiteral("other"), QStringLiteral("AUTO SERVER"),
-             QStringLiteral("Contract Expire"));
-    AddIssue(424242, QDate(2025, 12, 1));   // training record gone
+    AddIssue(renewed, QDate(2025, 12, 1), QStringLiteral("Open"), QStringLiteral("other"),
+             QStringLiteral("AUTO SERVER"), QStringLiteral("Contract Expire"));
+    AddIssue(424242, QDate(2025, 12, 1)); // training record gone
     db.exec(QStringLiteral("UPDATE ServiceContract SET Status = 'Inactive'"));
     const qint64 inactiveButDue = AddAcmeTraining(kIssueDue);
     AddIssue(inactiveButDue, QDate(2026, 12, 20));
@@ -417,7 +432,8 @@ TEST_F(TaskOrder, renewal_closesIssueThenNotifiesAndOpensAgainWhenDue)
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 1);
 
     // Completed again: renews 12/10/2027, so the issue closes and nothing is due.
-    db.exec(QStringLiteral("UPDATE CustomerEmployeeTraining SET CompletedDate = '2026-12-10 00:00:00' WHERE ID = %1").arg(id));
+    db.exec(QStringLiteral("UPDATE CustomerEmployeeTraining SET CompletedDate = '2026-12-10 00:00:00' WHERE ID = %1")
+                .arg(id));
     TrainingExpiryOutcome done = ProcessTrainingExpiry();
     EXPECT_EQ(done.IssuesClosed, 1);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Closed'")), 1);
@@ -435,7 +451,7 @@ TEST_F(TaskOrder, renewal_closesIssueThenNotifiesAndOpensAgainWhenDue)
 TEST_F(TaskOrder, noRuleRow_doesNothingEvenWithWorkWaiting)
 {
     const qint64 id = AddAcmeTraining(kIssueDue);
-    AddIssue(id, QDate(2020, 1, 1));   // would be closed by an auto-close
+    AddIssue(id, QDate(2020, 1, 1)); // would be closed by an auto-close
     ProcessTrainingExpiry();
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent")), 0);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FreshCompanySettings.h"
-#include "HostData.h"
-#include "TempDatabase.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/HostData.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -18,7 +18,7 @@
 class TrainingDatabase : public ::testing::Test, public HostData
 {
 protected:
-    static const QDateTime kNow;   // 12/7/2026 2:05:09 PM
+    static const QDateTime kNow; // 12/7/2026 2:05:09 PM
 
     TrainingDatabase() : HostData(db) {}
     void SetUp() override;
@@ -26,7 +26,7 @@ protected:
 
     // The rule: Category 'Contract', every switch on, notify 30 days ahead
     // (window 1/6/2027), open issues 15 days ahead (window 12/22/2026).
-    void AddRule(const QString &overrides = QString());   // e.g. "CreateIssue = NULL, IssuePriority = 'Low'"
+    void AddRule(const QString &overrides = QString()); // e.g. "CreateIssue = NULL, IssuePriority = 'Low'"
 
     // An issue as the system would have opened it (or not, with another enteredBy/item).
     qint64 AddIssue(qint64 trainingId, const QDate &autoDate, const QString &status = QStringLiteral("Open"),

@@ -1,9 +1,9 @@
 // The rule load against a real rule row: values held as read, conversions,
 // range checks, and what a failing or missing row leaves behind.
-#include "TrainingDatabase.h"
+#include "tests/alerts/TrainingDatabase.h"
 
-#include "Clock.h"
-#include "TrainingExpireRule.h"
+#include "alerts/TrainingExpireRule.h"
+#include "database/Clock.h"
 
 using RuleLoad = TrainingDatabase;
 
@@ -19,7 +19,7 @@ TEST_F(RuleLoad, fullRow_loadsEveryFieldKeepingKinds)
     EXPECT_EQ(TrainingExpireRule.CreateIssueDaysInAdvance, 15);
     EXPECT_EQ(TrainingExpireRule.IssuePriority.toInt(), 2);
     EXPECT_TRUE(TrainingExpireRule.AutoCloseIssue);
-    EXPECT_TRUE(EmailSwitchIsOn());   // Null Or on Or off
+    EXPECT_TRUE(EmailSwitchIsOn()); // Null Or on Or off
 }
 
 TEST_F(RuleLoad, emailSwitches_nullAndOffCountAsOff)
@@ -41,8 +41,11 @@ TEST_F(RuleLoad, emailSwitches_nullAndOffCountAsOff)
 TEST_F(RuleLoad, fractionalDayCounts_roundHalfToEven)
 {
     AddRule();
-    const struct { const char *stored; qint32 days; } cases[] = {
-        {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"2.4999", 2}, {"'7.5'", 8}, {"' 12 '", 12}, {"0.5", 0}};
+    const struct
+    {
+        const char *stored;
+        qint32 days;
+    } cases[] = {{"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"2.4999", 2}, {"'7.5'", 8}, {"' 12 '", 12}, {"0.5", 0}};
     for (const auto &c : cases) {
         db.exec(QStringLiteral("UPDATE AutomationServer_Alert SET DaysInAdvance = %1, CreateIssueDaysInAdvance = %1")
                     .arg(QLatin1String(c.stored)));
@@ -98,7 +101,11 @@ TEST_F(RuleLoad, overflowInIssueDays_keepsEarlierColumnsLoadedLaterOnesOld)
 TEST_F(RuleLoad, nullOrTextWhereValueNeeded_isInvalidValueNamingColumn)
 {
     AddRule();
-    const struct { const char *assignment; const char *column; } cases[] = {
+    const struct
+    {
+        const char *assignment;
+        const char *column;
+    } cases[] = {
         {"Category = NULL", "Category"},
         {"DaysInAdvance = NULL", "DaysInAdvance"},
         {"DaysInAdvance = 'ten'", "DaysInAdvance"},

@@ -1,11 +1,11 @@
 // The statements sent to the host database are a contract: each is compared
 // whole, for one known row, with the text the host expects.
-#include "Clock.h"
-#include "DateText.h"
-#include "DbError.h"
-#include "NotifyExpiredWithin.h"
-#include "TrainingStatements.h"
-#include "ValueText.h"
+#include "alerts/TrainingStatements.h"
+#include "alerts/NotifyExpiredWithin.h"
+#include "database/Clock.h"
+#include "database/DateText.h"
+#include "database/DbError.h"
+#include "database/ValueText.h"
 
 #include <gtest/gtest.h>
 
@@ -40,20 +40,23 @@ TEST(DateText, timeOfDay_showsLongTime)
 TEST(AutoCloseStatements, knownIssue_matchesHostText)
 {
     EXPECT_EQ(AutoCloseSelectQuery(QDate(2027, 1, 5)),
-              QStringLiteral("SELECT CustomerEmployeeTraining.*,TrainingItem.Renews,TrainingItem.Optional,I1.IssueID FROM "
-                             "(SELECT ID AS IssueID,ItemID,Status FROM Issues WHERE Status='Open' AND EnteredBy = 'AUTO SERVER' "
-                             "AND AUTO_Item = 'Training Expire') I1 LEFT JOIN CustomerEmployeeTraining ON I1.ItemID = "
-                             "CustomerEmployeeTraining.ID LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID="
-                             "TrainingItem.ID LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID="
-                             "CustomerEmployee.ID  WHERE ((DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
-                             "CompletedDate) > '1/5/2027') OR TrainingItem.Optional=1 OR CustomerEmployee.Suspended=1 OR "
-                             "CustomerEmployee.Terminated=1) AND I1.Status='Open'"));
+              QStringLiteral(
+                  "SELECT CustomerEmployeeTraining.*,TrainingItem.Renews,TrainingItem.Optional,I1.IssueID FROM "
+                  "(SELECT ID AS IssueID,ItemID,Status FROM Issues WHERE Status='Open' AND EnteredBy = 'AUTO SERVER' "
+                  "AND AUTO_Item = 'Training Expire') I1 LEFT JOIN CustomerEmployeeTraining ON I1.ItemID = "
+                  "CustomerEmployeeTraining.ID LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID="
+                  "TrainingItem.ID LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID="
+                  "CustomerEmployee.ID  WHERE ((DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+                  "CompletedDate) > '1/5/2027') OR TrainingItem.Optional=1 OR CustomerEmployee.Suspended=1 OR "
+                  "CustomerEmployee.Terminated=1) AND I1.Status='Open'"));
 
     const QString note = AutoCloseNote(kAfternoon);
     EXPECT_EQ(note, QStringLiteral("\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)"));
-    EXPECT_EQ(CloseIssueStatement(note, kAfternoon, QVariant(qlonglong(57))),
-              QStringLiteral("UPDATE Issues SET Description = CAST(Description AS nvarchar(max)) + N'\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)',"
-                             "Status = 'Closed',EditedBy='AUTO SERVER',EditedDate='12/7/2026 2:05:09 PM' WHERE ID = 57"));
+    EXPECT_EQ(
+        CloseIssueStatement(note, kAfternoon, QVariant(qlonglong(57))),
+        QStringLiteral(
+            "UPDATE Issues SET Description = CAST(Description AS nvarchar(max)) + N'\r\n\r\n(AUTO CLOSED 12/7/2026 2:05:09 PM)',"
+            "Status = 'Closed',EditedBy='AUTO SERVER',EditedDate='12/7/2026 2:05:09 PM' WHERE ID = 57"));
 }
 
 TEST(AutoCloseStatements, notAnIdentity_isRefusedNotInjected)
@@ -70,46 +73,49 @@ TEST(NotificationTexts, nullParts_areEmptyWithSeparatorsKept)
     EXPECT_EQ(description, QStringLiteral("First Aid: Doe, Jane   - Expires 1/5/2027"));
     EXPECT_EQ(ItemDescription(QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant()),
               QStringLiteral(": ,    - Expires "));
-    EXPECT_EQ(NotificationSubject(QVariant(), description), QStringLiteral(" - First Aid: Doe, Jane   - Expires 1/5/2027"));
+    EXPECT_EQ(NotificationSubject(QVariant(), description),
+              QStringLiteral(" - First Aid: Doe, Jane   - Expires 1/5/2027"));
     EXPECT_TRUE(NotificationBody(QVariant(), QVariant(qlonglong(9)), description)
                     .startsWith(QStringLiteral("Client: \r\nItem ID: 9\r\n")));
 }
 
 TEST(NotificationStatements, knownCertification_matchesHostText)
 {
-    EXPECT_EQ(NotificationCandidateQuery(QStringLiteral("Contract"), QDate(2027, 1, 5)),
-              QStringLiteral(
-                  "SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,CustomerEmployeeTraining.CompletedDate,"
-                  "TrainingItem.Renews,TrainingItem.Optional,TrainingItem.Name,CustomerEmployee.FirstName,"
-                  "CustomerEmployee.MiddleName,CustomerEmployee.LastName,CustomerEmployee.Suffix,"
-                  "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,Employee.Email AS ContractManagerEmail,"
-                  "ISNULL(tmpIssue.IssueID,0) AS IssueID,DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
-                  "CompletedDate) AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID  "
-                  "FROM CustomerEmployeeTraining LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID="
-                  "TrainingItem.ID LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
-                  "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee "
-                  "ON ServiceContract.ContractManagerID = Employee.ID  LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
-                  "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
-                  "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND "
-                  "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
-                  "CONVERT(VarChar(19),TRY_CONVERT(datetime,tmpIssue.AUTO_Date),120)  LEFT JOIN (SELECT ID AS "
-                  "EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = 'Contract' AND Item = "
-                  "'Training Expire') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND "
-                  "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
-                  "CONVERT(VarChar(19),TRY_CONVERT(datetime,PrevEmails.ItemKey),120)  WHERE "
-                  "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
-                  "CompletedDate) <= '1/5/2027' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
-                  "CustomerEmployee.Suspended=0"));
+    EXPECT_EQ(
+        NotificationCandidateQuery(QStringLiteral("Contract"), QDate(2027, 1, 5)),
+        QStringLiteral(
+            "SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,CustomerEmployeeTraining.CompletedDate,"
+            "TrainingItem.Renews,TrainingItem.Optional,TrainingItem.Name,CustomerEmployee.FirstName,"
+            "CustomerEmployee.MiddleName,CustomerEmployee.LastName,CustomerEmployee.Suffix,"
+            "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,Employee.Email AS ContractManagerEmail,"
+            "ISNULL(tmpIssue.IssueID,0) AS IssueID,DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+            "CompletedDate) AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID  "
+            "FROM CustomerEmployeeTraining LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID="
+            "TrainingItem.ID LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
+            "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee "
+            "ON ServiceContract.ContractManagerID = Employee.ID  LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
+            "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
+            "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND "
+            "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
+            "CONVERT(VarChar(19),TRY_CONVERT(datetime,tmpIssue.AUTO_Date),120)  LEFT JOIN (SELECT ID AS "
+            "EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = 'Contract' AND Item = "
+            "'Training Expire') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND "
+            "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
+            "CONVERT(VarChar(19),TRY_CONVERT(datetime,PrevEmails.ItemKey),120)  WHERE "
+            "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+            "CompletedDate) <= '1/5/2027' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
+            "CustomerEmployee.Suspended=0"));
 
     const QString body = NotificationBody(QStringLiteral("Acme Ltd"), QVariant(qlonglong(1234)), FirstAidDescription());
     EXPECT_EQ(QueueRowStatement(QStringLiteral("alerts@velmar.example"), QStringLiteral("Velmar Services"),
                                 QStringLiteral("manager@velmar.example"),
                                 NotificationSubject(QStringLiteral("Acme Ltd"), FirstAidDescription()), body),
-              QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
-                             "EmailBody,EmailSent)  VALUES (N'alerts@velmar.example',N'Velmar Services',"
-                             "N'manager@velmar.example',N'Acme Ltd - First Aid: Doe, Jane Q III - Expires 1/5/2027',"
-                             "N'Client: Acme Ltd\r\nItem ID: 1234\r\nFirst Aid: Doe, Jane Q III - Expires 1/5/2027\r\n\r\n")
-                  + kStars + QStringLiteral("\r\n',0)"));
+              QStringLiteral(
+                  "INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
+                  "EmailBody,EmailSent)  VALUES (N'alerts@velmar.example',N'Velmar Services',"
+                  "N'manager@velmar.example',N'Acme Ltd - First Aid: Doe, Jane Q III - Expires 1/5/2027',"
+                  "N'Client: Acme Ltd\r\nItem ID: 1234\r\nFirst Aid: Doe, Jane Q III - Expires 1/5/2027\r\n\r\n") +
+                  kStars + QStringLiteral("\r\n',0)"));
 
     NotificationLogValues log;
     log.EmailDate = kAfternoon;
@@ -120,32 +126,34 @@ TEST(NotificationStatements, knownCertification_matchesHostText)
     log.ContractSpecialist = false;
     log.Client = true;
     EXPECT_EQ(LogRowStatement(log),
-              QStringLiteral("INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,ContractManager,"
-                             "ContractSpecialist,Client)  VALUES ('12/7/2026 2:05:09 PM',N'Contract','Training Expire',1234,"
-                             "'1/5/2027',1,0,1)"));
+              QStringLiteral(
+                  "INSERT INTO AutomationServer_Emails (EmailDate,Category,Item,ItemID,ItemKey,ContractManager,"
+                  "ContractSpecialist,Client)  VALUES ('12/7/2026 2:05:09 PM',N'Contract','Training Expire',1234,"
+                  "'1/5/2027',1,0,1)"));
 }
 
 TEST(IssueStatements, knownTraining_matchesHostText)
 {
-    EXPECT_EQ(AutomaticIssueSelectQuery(QDate(2026, 12, 22)),
-              QStringLiteral(
-                  "SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,CustomerEmployeeTraining.CompletedDate,"
-                  "TrainingItem.Renews,TrainingItem.Optional,TrainingItem.Name,CustomerEmployee.FirstName,"
-                  "CustomerEmployee.MiddleName,CustomerEmployee.LastName,CustomerEmployee.Suffix,"
-                  "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,Employee.Email AS ContractManagerEmail,"
-                  "ISNULL(tmpIssue.IssueID,0) AS IssueID,DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
-                  "CompletedDate) AS RenewDate,ServiceContract.ID AS ContractID FROM CustomerEmployeeTraining LEFT JOIN "
-                  "TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID LEFT JOIN CustomerEmployee ON "
-                  "CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID LEFT JOIN ServiceContract ON "
-                  "CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee ON "
-                  "ServiceContract.ContractManagerID = Employee.ID LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
-                  "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
-                  "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND "
-                  "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
-                  "CONVERT(VarChar(19),TRY_CONVERT(datetime,tmpIssue.AUTO_Date),120)  WHERE "
-                  "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
-                  "CompletedDate) <= '12/22/2026' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
-                  "CustomerEmployee.Suspended=0"));
+    EXPECT_EQ(
+        AutomaticIssueSelectQuery(QDate(2026, 12, 22)),
+        QStringLiteral(
+            "SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,CustomerEmployeeTraining.CompletedDate,"
+            "TrainingItem.Renews,TrainingItem.Optional,TrainingItem.Name,CustomerEmployee.FirstName,"
+            "CustomerEmployee.MiddleName,CustomerEmployee.LastName,CustomerEmployee.Suffix,"
+            "ServiceContract.PrimaryContactEmail AS CustomerEmail,CustomerName,Employee.Email AS ContractManagerEmail,"
+            "ISNULL(tmpIssue.IssueID,0) AS IssueID,DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+            "CompletedDate) AS RenewDate,ServiceContract.ID AS ContractID FROM CustomerEmployeeTraining LEFT JOIN "
+            "TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID LEFT JOIN CustomerEmployee ON "
+            "CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID LEFT JOIN ServiceContract ON "
+            "CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee ON "
+            "ServiceContract.ContractManagerID = Employee.ID LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
+            "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
+            "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND "
+            "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
+            "CONVERT(VarChar(19),TRY_CONVERT(datetime,tmpIssue.AUTO_Date),120)  WHERE "
+            "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
+            "CompletedDate) <= '12/22/2026' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
+            "CustomerEmployee.Suspended=0"));
 
     AutomaticIssueValues issue;
     issue.ContractID = qlonglong(7);
@@ -159,13 +167,13 @@ TEST(IssueStatements, knownTraining_matchesHostText)
     issue.EditedDate = kAfternoon.addSecs(1);
     issue.AutoDate = kRenewal;
     EXPECT_EQ(AutomaticIssueInsertStatement(issue),
-              QStringLiteral("INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,Status,"
-                             "Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date) VALUES (7,N'',1234,"
-                             "N'First Aid: Doe, Jane Q III - Expires 1/5/2027','12/7/2026','1/5/2027',N'(AUTO ISSUE) First Aid: "
-                             "Doe, Jane Q III - Expires 1/5/2027','Open','High','AUTO SERVER','12/7/2026 2:05:09 PM',"
-                             "'AUTO SERVER','12/7/2026 2:05:10 PM','Training Expire','1/5/2027')"));
+              QStringLiteral(
+                  "INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,Status,"
+                  "Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date) VALUES (7,N'',1234,"
+                  "N'First Aid: Doe, Jane Q III - Expires 1/5/2027','12/7/2026','1/5/2027',N'(AUTO ISSUE) First Aid: "
+                  "Doe, Jane Q III - Expires 1/5/2027','Open','High','AUTO SERVER','12/7/2026 2:05:09 PM',"
+                  "'AUTO SERVER','12/7/2026 2:05:10 PM','Training Expire','1/5/2027')"));
 }
-
 
 TEST(SelectionLowerBound, setOnly_endsBothSelectionsWithTheOldestRenewalDate)
 {
@@ -174,9 +182,9 @@ TEST(SelectionLowerBound, setOnly_endsBothSelectionsWithTheOldestRenewalDate)
     const QString issues = AutomaticIssueSelectQuery(window);
     SetClockForTests([] { return QDateTime(QDate(2026, 12, 31), QTime(9, 30)); });
     SetNotifyExpiredWithinDays(30);
-    const QString bound = QStringLiteral(
-        " AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) >= '")
-        + DateText(QDate(2026, 12, 1)) + QStringLiteral("'");
+    const QString bound =
+        QStringLiteral(" AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) >= '") +
+        DateText(QDate(2026, 12, 1)) + QStringLiteral("'");
     EXPECT_EQ(NotificationCandidateQuery(QStringLiteral("Contract"), window), notifications + bound);
     EXPECT_EQ(AutomaticIssueSelectQuery(window), issues + bound);
     SetNotifyExpiredWithinDays(std::nullopt);

@@ -1,9 +1,9 @@
 // The executable as an operator or a service manager runs it.
 
-#include "HostData.h"
-#include "ServerRun.h"
-#include "SmtpServer.h"
-#include "TempDatabase.h"
+#include "tests/support/HostData.h"
+#include "tests/support/ServerRun.h"
+#include "tests/support/SmtpServer.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,8 +26,7 @@ protected:
     }
 
     QProcessEnvironment environment() const { return ServerEnvironment(lockDir.path()); }
-    void start(QProcess &process, const QStringList &arguments,
-               const QProcessEnvironment &env) const
+    void start(QProcess &process, const QStringList &arguments, const QProcessEnvironment &env) const
     {
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(VELMAR_SERVER_BINARY), arguments);
@@ -48,7 +47,7 @@ protected:
     QString configPath;
     QString headlessOutput;
 };
-}
+} // namespace
 
 TEST_F(ServerProcessTest, help_andVersion_printAndSucceed)
 {
@@ -99,8 +98,8 @@ TEST_F(ServerProcessTest, once_unreachableDatabase_namesTheConfigFileAndExitsOne
     QFile::remove(db.path());
     const ServerExit result = run(once());
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QLatin1String(
-        "Unable to connect to the database, please check the database settings and try again.")));
+    EXPECT_TRUE(result.err.contains(
+        QLatin1String("Unable to connect to the database, please check the database settings and try again.")));
     EXPECT_TRUE(result.err.contains(configPath)) << result.err.toStdString();
     EXPECT_TRUE(result.out.isEmpty());
 }
@@ -164,7 +163,7 @@ TEST_F(ServerProcessTest, headless_endedBySigterm_exitsZero)
 {
     QProcess server;
     startHeadless(server);
-    server.terminate();   // SIGTERM
+    server.terminate(); // SIGTERM
     ASSERT_TRUE(server.waitForFinished(30000));
     EXPECT_EQ(server.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(server.exitCode(), 0) << server.readAllStandardError().toStdString();
@@ -207,7 +206,7 @@ TEST_F(ServerProcessTest, crashedCopy_doesNotBlockTheNextStart)
 {
     QProcess crashed;
     startHeadless(crashed);
-    crashed.kill();   // SIGKILL: no chance to release the lock
+    crashed.kill(); // SIGKILL: no chance to release the lock
     ASSERT_TRUE(crashed.waitForFinished(30000));
     const ServerExit next = run(once());
     EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();

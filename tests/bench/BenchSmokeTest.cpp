@@ -1,4 +1,4 @@
-#include "BenchSqlite.h"
+#include "bench/BenchSqlite.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -70,8 +70,8 @@ protected:
                           QStringList{u"--records"_s, QString::number(records), u"--seed"_s, QString::number(seed),
                                       u"--today"_s, u"2026-12-08"_s, u"--smtp-port"_s, u"2626"_s, u"--out"_s,
                                       file(stem + u".db"_s), u"--tsql"_s, file(stem + u".sql"_s), u"--summary"_s,
-                                      file(stem + u".json"_s)}
-                              + extra);
+                                      file(stem + u".json"_s)} +
+                              extra);
     }
 
     QTemporaryDir m_dir;
@@ -95,28 +95,41 @@ TEST_F(GeneratorSmoke, thousandRecords_layOutTheRequestedShape)
     EXPECT_GT(db.scalar(u"SELECT COUNT(*) FROM CustomerEmployee WHERE Terminated = 1"_s).toInt(), 0);
     // Specialists: 0 to 3 per contract, and both ends occur.
     EXPECT_EQ(db.scalar(u"SELECT max(n) FROM (SELECT COUNT(*) AS n FROM ServiceContractSpecialist "
-                        "GROUP BY ServiceContractID)"_s).toInt(), 3);
+                        "GROUP BY ServiceContractID)"_s)
+                  .toInt(),
+              3);
     EXPECT_GT(db.scalar(u"SELECT COUNT(*) FROM ServiceContract WHERE ID NOT IN "
-                        "(SELECT ServiceContractID FROM ServiceContractSpecialist)"_s).toInt(), 0);
+                        "(SELECT ServiceContractID FROM ServiceContractSpecialist)"_s)
+                  .toInt(),
+              0);
     // Every contract's manager exists and has an address.
     EXPECT_EQ(db.scalar(u"SELECT COUNT(*) FROM ServiceContract c LEFT JOIN Employee m ON c.ContractManagerID = m.ID "
-                        "WHERE m.Email IS NULL OR m.Email = ''"_s).toInt(), 0);
+                        "WHERE m.Email IS NULL OR m.Email = ''"_s)
+                  .toInt(),
+              0);
 
     EXPECT_EQ(db.scalar(u"SELECT AutomationServerEmailServer || ':' || AutomationServerEmailServerPort || ':' || "
-                        "AutomationServerEmailUseSSLTLS FROM Company"_s).toString(), u"127.0.0.1:2626:0"_s);
-    EXPECT_EQ(db.scalar(u"SELECT Category || '|' || EmailContractManager || EmailContractSpecialist || EmailClient || '|' "
-                        "|| DaysInAdvance || '|' || CreateIssue || '|' || CreateIssueDaysInAdvance || '|' || AutoCloseIssue "
-                        "FROM AutomationServer_Alert WHERE Item = 'Training Expire'"_s).toString(),
-              u"Contract|111|30|1|14|1"_s);
+                        "AutomationServerEmailUseSSLTLS FROM Company"_s)
+                  .toString(),
+              u"127.0.0.1:2626:0"_s);
+    EXPECT_EQ(
+        db.scalar(u"SELECT Category || '|' || EmailContractManager || EmailContractSpecialist || EmailClient || '|' "
+                  "|| DaysInAdvance || '|' || CreateIssue || '|' || CreateIssueDaysInAdvance || '|' || AutoCloseIssue "
+                  "FROM AutomationServer_Alert WHERE Item = 'Training Expire'"_s)
+            .toString(),
+        u"Contract|111|30|1|14|1"_s);
     // Dates are ISO text, as the embedded backend keeps them.
     EXPECT_EQ(db.scalar(u"SELECT COUNT(*) FROM CustomerEmployeeTraining WHERE CompletedDate IS NOT NULL "
-                        "AND CompletedDate NOT GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] 00:00:00'"_s).toInt(), 0);
+                        "AND CompletedDate NOT GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] 00:00:00'"_s)
+                  .toInt(),
+              0);
 
     // About 10 % due or overdue and 5 % inside the issue window, before the
     // filters (optional item, inactive contract, suspended or terminated).
     const qint64 due = db.scalar(u"SELECT COUNT(*) FROM CustomerEmployeeTraining t JOIN TrainingItem i "
                                  "ON t.TrainingItemID = i.ID WHERE date(t.CompletedDate, '+' || i.Renews || ' months') "
-                                 "<= '2027-01-07'"_s).toLongLong();
+                                 "<= '2027-01-07'"_s)
+                           .toLongLong();
     EXPECT_GT(due, 60);
     EXPECT_LT(due, 150);
     const QJsonObject expected = ReadJson(file(u"a.json"_s)).value(u"expected"_s).toObject();
@@ -154,10 +167,11 @@ TEST_F(GeneratorSmoke, tsqlScript_holdsTheSameRowsWithExplicitIdentities)
     EXPECT_TRUE(script.contains("T00:00:00'"));
 
     BenchSqlite db(file(u"a.db"_s));
-    const QString firstTraining = db.scalar(u"SELECT '(' || ID || ',' || Completed || ',''' || replace(CompletedDate, ' ', 'T') "
-                                            "|| ''',' || TrainingItemID || ',' || EmployeeID || ',' || ContractID || ')' "
-                                            "FROM CustomerEmployeeTraining WHERE CompletedDate IS NOT NULL ORDER BY ID LIMIT 1"_s)
-                                      .toString();
+    const QString firstTraining =
+        db.scalar(u"SELECT '(' || ID || ',' || Completed || ',''' || replace(CompletedDate, ' ', 'T') "
+                  "|| ''',' || TrainingItemID || ',' || EmployeeID || ',' || ContractID || ')' "
+                  "FROM CustomerEmployeeTraining WHERE CompletedDate IS NOT NULL ORDER BY ID LIMIT 1"_s)
+            .toString();
     EXPECT_TRUE(script.contains(firstTraining.toUtf8())) << qPrintable(firstTraining);
 }
 
@@ -182,14 +196,17 @@ TEST_F(GeneratorSmoke, tsqlScript_loadsToTheSameRowsAsTheDatabase)
     db.exec(QString::fromUtf8(ReadAll(QStringLiteral(VELMAR_SOURCE_DIR "/schema/sqlite.sql"))), u"schema"_s);
     db.exec(script, u"the T-SQL script"_s);
     db.exec(u"ATTACH DATABASE '%1' AS generated"_s.arg(file(u"a.db"_s)), u"ATTACH"_s);
-    for (const QString &table : {u"Company"_s, u"AutomationServer_Alert"_s, u"Employee"_s, u"TrainingItem"_s,
-                                 u"ServiceContract"_s, u"ServiceContractSpecialist"_s, u"CustomerEmployee"_s,
-                                 u"CustomerEmployeeTraining"_s, u"AutomationServer_Emails"_s,
-                                 u"AutomationServer_EmailsSent"_s, u"Issues"_s}) {
+    for (const QString &table :
+         {u"Company"_s, u"AutomationServer_Alert"_s, u"Employee"_s, u"TrainingItem"_s, u"ServiceContract"_s,
+          u"ServiceContractSpecialist"_s, u"CustomerEmployee"_s, u"CustomerEmployeeTraining"_s,
+          u"AutomationServer_Emails"_s, u"AutomationServer_EmailsSent"_s, u"Issues"_s}) {
         EXPECT_GT(db.count(table), 0) << qPrintable(table);
         EXPECT_EQ(db.count(table), db.count(u"generated."_s + table)) << qPrintable(table);
-        EXPECT_EQ(db.scalar(u"SELECT COUNT(*) FROM (SELECT * FROM main.%1 EXCEPT SELECT * FROM generated.%1)"_s.arg(table))
-                      .toLongLong(), 0) << qPrintable(table);
+        EXPECT_EQ(db.scalar(
+                        u"SELECT COUNT(*) FROM (SELECT * FROM main.%1 EXCEPT SELECT * FROM generated.%1)"_s.arg(table))
+                      .toLongLong(),
+                  0)
+            << qPrintable(table);
     }
 }
 
@@ -227,8 +244,8 @@ TEST(CycleBenchSmoke, thousandRecords_threeCyclesReferenceAndSmtpRates)
     const QString json = dir.filePath(u"bench.json"_s);
     const QString markdown = dir.filePath(u"bench.md"_s);
     const ProgramRun run = RunProgram(QStringLiteral(VELMAR_CYCLE_BENCH),
-                               {u"--records"_s, u"1000"_s, u"--seed"_s, u"5"_s, u"--smtp-messages"_s, u"5"_s,
-                                u"--json"_s, json, u"--markdown"_s, markdown});
+                                      {u"--records"_s, u"1000"_s, u"--seed"_s, u"5"_s, u"--smtp-messages"_s, u"5"_s,
+                                       u"--json"_s, json, u"--markdown"_s, markdown});
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_TRUE(ReadAll(markdown).contains("| first | **whole cycle** |"));
 
@@ -246,8 +263,9 @@ TEST(CycleBenchSmoke, thousandRecords_threeCyclesReferenceAndSmtpRates)
     // First cycle: everything due notified, issues opened, every digest sent.
     EXPECT_GT(Int(first.value(u"notified"_s)), 0);
     EXPECT_EQ(Int(first.value(u"notified"_s)), Int(expected.value(u"notified"_s)));
-    EXPECT_EQ(Int(first.value(u"queueRows"_s)), Int(expected.value(u"managerRows"_s)) + Int(expected.value(u"specialistRows"_s))
-                                                     + Int(expected.value(u"clientRows"_s)));
+    EXPECT_EQ(Int(first.value(u"queueRows"_s)),
+              Int(expected.value(u"managerRows"_s)) + Int(expected.value(u"specialistRows"_s)) +
+                  Int(expected.value(u"clientRows"_s)));
     EXPECT_EQ(Int(first.value(u"issuesCreated"_s)), Int(expected.value(u"issues"_s)));
     EXPECT_EQ(Int(first.value(u"messages"_s)), Int(expected.value(u"digests"_s)));
     EXPECT_TRUE(first.value(u"failures"_s).toArray().isEmpty());
@@ -293,7 +311,8 @@ TEST(CycleBenchSmoke, thousandRecords_threeCyclesReferenceAndSmtpRates)
     const QJsonArray diagnosed = size.value(u"diagnosis"_s).toObject().value(u"queries"_s).toArray();
     ASSERT_EQ(diagnosed.size(), 3);
     for (const QJsonValue &query : diagnosed) {
-        EXPECT_TRUE(query.toObject().value(u"sameResults"_s).toBool()) << qPrintable(query.toObject().value(u"name"_s).toString());
+        EXPECT_TRUE(query.toObject().value(u"sameResults"_s).toBool())
+            << qPrintable(query.toObject().value(u"name"_s).toString());
         EXPECT_FALSE(query.toObject().value(u"plan"_s).toArray().isEmpty());
     }
 

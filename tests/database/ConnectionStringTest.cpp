@@ -1,5 +1,5 @@
-#include "AdoToOdbc.h"
-#include "ConnectionString.h"
+#include "database/ConnectionString.h"
+#include "database/AdoToOdbc.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +21,8 @@ QString translate(const QString &ado, const QStringList &drivers = FreeTdsOnly)
 
 TEST(ConnectionStringParse, quotesBracesBlanksAndEmptyItems)
 {
-    const QList<ConnectionStringItem> items = ParseConnectionString(
-        QStringLiteral(" Provider = SQLOLEDB ;;Password=\"a;b\"\"c\";User ID='it''s';Driver={x;}}y}; Data Source=srv\\inst,1433 "));
+    const QList<ConnectionStringItem> items = ParseConnectionString(QStringLiteral(
+        " Provider = SQLOLEDB ;;Password=\"a;b\"\"c\";User ID='it''s';Driver={x;}}y}; Data Source=srv\\inst,1433 "));
     ASSERT_EQ(items.size(), 5);
     EXPECT_EQ(items[0].key, QStringLiteral("Provider"));
     EXPECT_EQ(items[0].value, QStringLiteral("SQLOLEDB"));
@@ -37,19 +37,21 @@ TEST(ConnectionStringMask, hidesEveryPasswordValueOnly)
 {
     EXPECT_EQ(MaskPasswords(QStringLiteral("Provider=SQLOLEDB;User ID=sa;Password=s3cret;Data Source=x")),
               QStringLiteral("Provider=SQLOLEDB;User ID=sa;Password=***;Data Source=x"));
-    EXPECT_EQ(MaskPasswords(QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;pwd={a;b};Server=x;")),
+    EXPECT_EQ(MaskPasswords(
+                  QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;pwd={a;b};Server=x;")),
               QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;pwd=***;Server=x;"));
     EXPECT_EQ(MaskPasswords(QStringLiteral("PASSWORD = \"x;y\";OldPasswordHint=keep")),
               QStringLiteral("PASSWORD = ***;OldPasswordHint=keep"));
-    EXPECT_EQ(MaskPasswords(QStringLiteral("login failed for user 'sa'")), QStringLiteral("login failed for user 'sa'"));
+    EXPECT_EQ(MaskPasswords(QStringLiteral("login failed for user 'sa'")),
+              QStringLiteral("login failed for user 'sa'"));
 }
 
 // The reader takes a quote or brace that never closes to the end of the
 // text: the whole of it is the password, semicolons included.
 TEST(ConnectionStringMask, unclosedQuoteOrBrace_isMaskedToTheEnd)
 {
-    for (const char *text : {"UID=sa;PWD=\"Half;Hidden=Nebula", "UID=sa;PWD='Half;Hidden=Nebula",
-                             "UID=sa;PWD={Half;Hidden=Nebula"}) {
+    for (const char *text :
+         {"UID=sa;PWD=\"Half;Hidden=Nebula", "UID=sa;PWD='Half;Hidden=Nebula", "UID=sa;PWD={Half;Hidden=Nebula"}) {
         SCOPED_TRACE(text);
         const QString given = QString::fromLatin1(text);
         EXPECT_EQ(ConnectionStringValue(ParseConnectionString(given), QStringLiteral("PWD")),
@@ -75,21 +77,25 @@ TEST(AdoToOdbc, prefersMicrosoftsNewestDriverThenFreeTds)
     EXPECT_EQ(BestSqlServerOdbcDriver({QStringLiteral("SQL Server"), QStringLiteral("SQL Server Native Client 11.0"),
                                        QStringLiteral("FreeTDS")}),
               QStringLiteral("SQL Server Native Client 11.0"));
-    EXPECT_EQ(BestSqlServerOdbcDriver({QStringLiteral("SQL Server"), QStringLiteral("FreeTDS")}), QStringLiteral("FreeTDS"));
+    EXPECT_EQ(BestSqlServerOdbcDriver({QStringLiteral("SQL Server"), QStringLiteral("FreeTDS")}),
+              QStringLiteral("FreeTDS"));
     EXPECT_EQ(BestSqlServerOdbcDriver({QStringLiteral("SQLite3")}), QString());
 }
 
 TEST(AdoToOdbc, sqlLoginWithInstance_forFreeTds)
 {
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=pw;"
-                                       "Initial Catalog=Velmar;Data Source=SRV01\\SQLEXPRESS")),
-              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=pw;Database=Velmar;Server=SRV01\\SQLEXPRESS;"));
+    EXPECT_EQ(
+        translate(QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=pw;"
+                                 "Initial Catalog=Velmar;Data Source=SRV01\\SQLEXPRESS")),
+        QStringLiteral(
+            "Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=pw;Database=Velmar;Server=SRV01\\SQLEXPRESS;"));
 }
 
 TEST(AdoToOdbc, portsBecomePortKeywordForFreeTdsAndStayForMicrosoft)
 {
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=tcp:db.example.com,1433;Initial Catalog=V")),
-              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=db.example.com;Port=1433;Database=V;"));
+              QStringLiteral(
+                  "Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=db.example.com;Port=1433;Database=V;"));
     // An instance and a port together: the port decides where to connect.
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Data Source=srv\\inst,14330")),
               QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;Port=14330;"));
@@ -105,16 +111,20 @@ TEST(AdoToOdbc, integratedSecurityAndEncryption)
               QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;"));
     EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL19;Data Source=srv"), Microsoft),
               QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv;"));
-    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True"), Microsoft),
-              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv;Encrypt=yes;TrustServerCertificate=yes;"));
+    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True"),
+                        Microsoft),
+              QStringLiteral(
+                  "Driver={ODBC Driver 18 for SQL Server};Server=srv;Encrypt=yes;TrustServerCertificate=yes;"));
     EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True")),
               QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;Encryption=require;"));
 }
 
 TEST(AdoToOdbc, awkwardPasswordIsBracedAndTimeoutsDropped)
 {
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Password=\"p;w}d\";Connect Timeout=30;Application Name=Velmar;Data Source=srv")),
-              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;PWD={p;w}d};APP=Velmar;Server=srv;"));
+    EXPECT_EQ(translate(QStringLiteral(
+                  "Provider=SQLOLEDB;Password=\"p;w}d\";Connect Timeout=30;Application Name=Velmar;Data Source=srv")),
+              QStringLiteral(
+                  "Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;PWD={p;w}d};APP=Velmar;Server=srv;"));
     // Microsoft's driver undoubles "}}" inside braces; FreeTDS keeps it.
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Password=\"p;w}d\""), Microsoft),
               QStringLiteral("Driver={ODBC Driver 18 for SQL Server};PWD={p;w}}d};Encrypt=no;"));
@@ -123,7 +133,9 @@ TEST(AdoToOdbc, awkwardPasswordIsBracedAndTimeoutsDropped)
 TEST(AdoToOdbc, noSqlServerDriver_isAnErrorNamingWhatIsInstalled)
 {
     QString error;
-    EXPECT_TRUE(AdoToOdbcConnectionString(QStringLiteral("Provider=SQLOLEDB;Data Source=srv"), {QStringLiteral("SQLite3")}, &error).isEmpty());
+    EXPECT_TRUE(AdoToOdbcConnectionString(QStringLiteral("Provider=SQLOLEDB;Data Source=srv"),
+                                          {QStringLiteral("SQLite3")}, &error)
+                    .isEmpty());
     EXPECT_TRUE(error.contains(QStringLiteral("SQLite3"))) << error.toStdString();
     EXPECT_TRUE(error.contains(QStringLiteral("No SQL Server ODBC driver")));
 }
@@ -131,22 +143,31 @@ TEST(AdoToOdbc, noSqlServerDriver_isAnErrorNamingWhatIsInstalled)
 TEST(AdoToOdbc, localServerNamesAndBareBraces)
 {
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=(local)\\SQLEXPRESS;Password=p}w")),
-              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=127.0.0.1\\SQLEXPRESS;PWD=p}w;"));
+              QStringLiteral(
+                  "Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=127.0.0.1\\SQLEXPRESS;PWD=p}w;"));
     EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=.,1500;Command Timeout=5"), Microsoft),
-              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=127.0.0.1,1500;Command Timeout=5;Encrypt=no;"));
+              QStringLiteral(
+                  "Driver={ODBC Driver 18 for SQL Server};Server=127.0.0.1,1500;Command Timeout=5;Encrypt=no;"));
 }
 
 TEST(AdoToOdbc, keywordsItCannotCarry_areRefusedByName)
 {
-    const struct { const char *item, *keyword; } cases[] = {{"Integrated Security=SSPI", "Integrated Security"}, {"Failover Partner=b", "Failover Partner"},
-                 {"Network Library=dbnmpntw", "Network Library"}, {"Data Source=np:\\\\srv\\pipe\\sql", "Data Source"},
+    const struct
+    {
+        const char *item, *keyword;
+    } cases[] = {{"Integrated Security=SSPI", "Integrated Security"},
+                 {"Failover Partner=b", "Failover Partner"},
+                 {"Network Library=dbnmpntw", "Network Library"},
+                 {"Data Source=np:\\\\srv\\pipe\\sql", "Data Source"},
                  {"Mystery Option=1", "Mystery Option"}};
     for (const auto &c : cases) {
         QString error;
-        EXPECT_TRUE(AdoToOdbcConnectionString(QStringLiteral("Provider=SQLOLEDB;User ID=sa;") + QString::fromLatin1(c.item),
-                                              FreeTdsOnly, &error)
-                        .isEmpty())
+        EXPECT_TRUE(
+            AdoToOdbcConnectionString(QStringLiteral("Provider=SQLOLEDB;User ID=sa;") + QString::fromLatin1(c.item),
+                                      FreeTdsOnly, &error)
+                .isEmpty())
             << c.item;
-        EXPECT_TRUE(error.contains(QStringLiteral("\"%1\"").arg(QString::fromLatin1(c.keyword)))) << error.toStdString();
+        EXPECT_TRUE(error.contains(QStringLiteral("\"%1\"").arg(QString::fromLatin1(c.keyword))))
+            << error.toStdString();
     }
 }

@@ -1,5 +1,5 @@
-#include "EmbeddedFixture.h"
-#include "SqlServerDialect.h"
+#include "database/SqlServerDialect.h"
+#include "tests/database/EmbeddedFixture.h"
 
 #include <QStringList>
 
@@ -39,23 +39,27 @@ const QString kIso = QStringLiteral("'2027-01-05 00:00:00'");
 TEST(DateLiteralContext, comparedWithDateColumn_becomesIsoWhateverTheQualifier)
 {
     EXPECT_SQL(rewrite(QStringLiteral("SELECT ID FROM Issues WHERE IssueDate <= '1/5/2027'")),
-              QStringLiteral("SELECT ID FROM Issues WHERE IssueDate <= ") + kIso);
+               QStringLiteral("SELECT ID FROM Issues WHERE IssueDate <= ") + kIso);
     EXPECT_SQL(rewrite(QStringLiteral("SELECT ID FROM Issues i WHERE '1/5/2027'>i.IssueDate")),
-              QStringLiteral("SELECT ID FROM Issues i WHERE ") + kIso + QStringLiteral(">i.IssueDate"));
+               QStringLiteral("SELECT ID FROM Issues i WHERE ") + kIso + QStringLiteral(">i.IssueDate"));
     EXPECT_SQL(rewrite(QStringLiteral("SELECT ID FROM Issues AS i WHERE i.[IssueDate]<>'12/7/2026 2:05:09 PM'")),
-              QStringLiteral("SELECT ID FROM Issues AS i WHERE i.[IssueDate]<>'2026-12-07 14:05:09'"));
+               QStringLiteral("SELECT ID FROM Issues AS i WHERE i.[IssueDate]<>'2026-12-07 14:05:09'"));
     EXPECT_SQL(rewrite(QStringLiteral("SELECT ID FROM Issues WHERE Issues.issuedate != '1/5/2027'")),
-              QStringLiteral("SELECT ID FROM Issues WHERE Issues.issuedate != ") + kIso);
+               QStringLiteral("SELECT ID FROM Issues WHERE Issues.issuedate != ") + kIso);
     // A derived table's column: looked up in the tables of the statement.
-    EXPECT_SQL(rewrite(QStringLiteral("SELECT * FROM (SELECT IssueDate FROM Issues) x WHERE x.IssueDate >= '1/5/2027'")),
-              QStringLiteral("SELECT * FROM (SELECT IssueDate FROM Issues) x WHERE x.IssueDate >= ") + kIso);
+    EXPECT_SQL(rewrite(
+                   QStringLiteral("SELECT * FROM (SELECT IssueDate FROM Issues) x WHERE x.IssueDate >= '1/5/2027'")),
+               QStringLiteral("SELECT * FROM (SELECT IssueDate FROM Issues) x WHERE x.IssueDate >= ") + kIso);
     EXPECT_SQL(rewrite(QStringLiteral("SELECT ID FROM Issues WHERE IssueDate NOT IN ('1/5/2027',NULL, '1/5/2027')")),
-              QStringLiteral("SELECT ID FROM Issues WHERE IssueDate NOT IN (") + kIso + QStringLiteral(",NULL, ") + kIso
-                  + QStringLiteral(")"));
+               QStringLiteral("SELECT ID FROM Issues WHERE IssueDate NOT IN (") + kIso + QStringLiteral(",NULL, ") +
+                   kIso + QStringLiteral(")"));
     EXPECT_SQL(rewrite(QStringLiteral("SELECT ID FROM Issues WHERE IssueDate BETWEEN '1/5/2027' AND '1/5/2027'")),
-              QStringLiteral("SELECT ID FROM Issues WHERE IssueDate BETWEEN ") + kIso + QStringLiteral(" AND ") + kIso);
-    EXPECT_SQL(rewrite(QStringLiteral("SELECT 1 FROM Issues WHERE IssueDate NOT BETWEEN DATEADD(Day,-1,IssueDate) AND '1/5/2027'")),
-              QStringLiteral("SELECT 1 FROM Issues WHERE IssueDate NOT BETWEEN DATEADD('Day',-1,IssueDate) AND ") + kIso);
+               QStringLiteral("SELECT ID FROM Issues WHERE IssueDate BETWEEN ") + kIso + QStringLiteral(" AND ") +
+                   kIso);
+    EXPECT_SQL(rewrite(QStringLiteral(
+                   "SELECT 1 FROM Issues WHERE IssueDate NOT BETWEEN DATEADD(Day,-1,IssueDate) AND '1/5/2027'")),
+               QStringLiteral("SELECT 1 FROM Issues WHERE IssueDate NOT BETWEEN DATEADD('Day',-1,IssueDate) AND ") +
+                   kIso);
 }
 
 TEST(DateLiteralContext, comparedWithTextColumn_staysAsWritten)
@@ -64,7 +68,8 @@ TEST(DateLiteralContext, comparedWithTextColumn_staysAsWritten)
         QStringLiteral("SELECT ID FROM Issues WHERE Priority = '1/5/2027'"),
         QStringLiteral("SELECT ID FROM Issues i WHERE '12/7/2026 2:05:09 PM' = i.ItemDesc"),
         // The same column name is text in the table the qualifier names.
-        QStringLiteral("SELECT n.IssueID FROM Notes n JOIN Issues i ON n.IssueID = i.ID WHERE n.IssueDate = '1/5/2027'"),
+        QStringLiteral(
+            "SELECT n.IssueID FROM Notes n JOIN Issues i ON n.IssueID = i.ID WHERE n.IssueDate = '1/5/2027'"),
         QStringLiteral("SELECT * FROM Notes WHERE Notes.IssueDate = '1/5/2027'"),
         // Contexts where no date meets the literal.
         QStringLiteral("SELECT ID FROM Issues WHERE Priority IN ('1/5/2027', '1/6/2027')"),
@@ -84,17 +89,18 @@ TEST(DateLiteralContext, comparedWithTextColumn_staysAsWritten)
 
 TEST(DateLiteralContext, comparedWithDateFunction_becomesIsoWithoutTheSchema)
 {
-    EXPECT_SQL(RewriteSqlServerDialect(QStringLiteral("SELECT 1 FROM t WHERE DATEADD(Month,t.Renews,t.Done) <= '1/5/2027'")),
-              QStringLiteral("SELECT 1 FROM t WHERE DATEADD('Month',t.Renews,t.Done,'t.Done',t.rowid) <= ") + kIso);
+    EXPECT_SQL(RewriteSqlServerDialect(
+                   QStringLiteral("SELECT 1 FROM t WHERE DATEADD(Month,t.Renews,t.Done) <= '1/5/2027'")),
+               QStringLiteral("SELECT 1 FROM t WHERE DATEADD('Month',t.Renews,t.Done,'t.Done',t.rowid) <= ") + kIso);
     EXPECT_SQL(RewriteSqlServerDialect(QStringLiteral("SELECT 1 WHERE '1/5/2027'<GETDATE()")),
-              QStringLiteral("SELECT 1 WHERE ") + kIso + QStringLiteral("<GETDATE()"));
+               QStringLiteral("SELECT 1 WHERE ") + kIso + QStringLiteral("<GETDATE()"));
     EXPECT_SQL(RewriteSqlServerDialect(QStringLiteral("SELECT 1 WHERE CAST(x AS DateTime) > '1/5/2027'")),
-              QStringLiteral("SELECT 1 WHERE DATEADD('day',0,x  ) > ") + kIso);
+               QStringLiteral("SELECT 1 WHERE DATEADD('day',0,x  ) > ") + kIso);
     // The date of DATEADD and the value of a cast to a date.
     EXPECT_SQL(RewriteSqlServerDialect(QStringLiteral("SELECT DATEADD(Day, 1, '1/5/2027')")),
-              QStringLiteral("SELECT DATEADD('Day', 1, ") + kIso + QStringLiteral(")"));
+               QStringLiteral("SELECT DATEADD('Day', 1, ") + kIso + QStringLiteral(")"));
     EXPECT_SQL(RewriteSqlServerDialect(QStringLiteral("SELECT CAST('1/5/2027' AS DateTime)")),
-              QStringLiteral("SELECT DATEADD('day',0,") + kIso + QStringLiteral("  )"));
+               QStringLiteral("SELECT DATEADD('day',0,") + kIso + QStringLiteral("  )"));
     // A cast to text is text; DATEADD's other arguments are no dates.
     const QStringList untouched = {
         QStringLiteral("SELECT 1 WHERE CAST(x AS VarChar) = '1/5/2027'"),
@@ -107,13 +113,15 @@ TEST(DateLiteralContext, comparedWithDateFunction_becomesIsoWithoutTheSchema)
 
 TEST(DateLiteralContext, insertValues_convertOnlyDateColumnsOfThatTable)
 {
-    EXPECT_SQL(rewrite(QStringLiteral("INSERT INTO Issues (Priority,IssueDate,ItemDesc) VALUES ('1/5/2027','1/5/2027','1/5/2027')")),
-              QStringLiteral("INSERT INTO Issues (Priority,IssueDate,ItemDesc) VALUES ('1/5/2027',") + kIso
-                  + QStringLiteral(",'1/5/2027')"));
+    EXPECT_SQL(rewrite(QStringLiteral(
+                   "INSERT INTO Issues (Priority,IssueDate,ItemDesc) VALUES ('1/5/2027','1/5/2027','1/5/2027')")),
+               QStringLiteral("INSERT INTO Issues (Priority,IssueDate,ItemDesc) VALUES ('1/5/2027',") + kIso +
+                   QStringLiteral(",'1/5/2027')"));
     // Every row of a multi-row VALUES; a quoted column name.
-    EXPECT_SQL(rewrite(QStringLiteral("INSERT INTO Issues ([IssueDate], Priority) VALUES ('1/5/2027', 'a'), ('1/5/2027', '1/5/2027')")),
-              QStringLiteral("INSERT INTO Issues ([IssueDate], Priority) VALUES (") + kIso + QStringLiteral(", 'a'), (")
-                  + kIso + QStringLiteral(", '1/5/2027')"));
+    EXPECT_SQL(rewrite(QStringLiteral(
+                   "INSERT INTO Issues ([IssueDate], Priority) VALUES ('1/5/2027', 'a'), ('1/5/2027', '1/5/2027')")),
+               QStringLiteral("INSERT INTO Issues ([IssueDate], Priority) VALUES (") + kIso +
+                   QStringLiteral(", 'a'), (") + kIso + QStringLiteral(", '1/5/2027')"));
     // Notes.IssueDate is text even though Issues.IssueDate is a date.
     const QStringList untouched = {
         QStringLiteral("INSERT INTO Notes (IssueID, IssueDate) VALUES (1, '1/5/2027')"),
@@ -126,9 +134,10 @@ TEST(DateLiteralContext, insertValues_convertOnlyDateColumnsOfThatTable)
 
 TEST(DateLiteralContext, updateSet_convertsOnlyDateColumns)
 {
-    EXPECT_SQL(rewrite(QStringLiteral("UPDATE Issues SET Priority='1/5/2027',IssueDate='1/5/2027' WHERE ItemDesc='1/5/2027'")),
-              QStringLiteral("UPDATE Issues SET Priority='1/5/2027',IssueDate=") + kIso
-                  + QStringLiteral(" WHERE ItemDesc='1/5/2027'"));
+    EXPECT_SQL(rewrite(QStringLiteral(
+                   "UPDATE Issues SET Priority='1/5/2027',IssueDate='1/5/2027' WHERE ItemDesc='1/5/2027'")),
+               QStringLiteral("UPDATE Issues SET Priority='1/5/2027',IssueDate=") + kIso +
+                   QStringLiteral(" WHERE ItemDesc='1/5/2027'"));
     const QString textOnly = QStringLiteral("UPDATE Notes SET IssueDate = '1/5/2027'");
     EXPECT_SQL(rewrite(textOnly), textOnly);
 }
@@ -143,21 +152,21 @@ TEST(DateLiteralContext, schemaIsAskedOnlyWhenALiteralMeetsAColumn)
     RewriteSqlServerDialect(QStringLiteral("INSERT INTO Issues (Priority) VALUES ('High')"), source);
     RewriteSqlServerDialect(QStringLiteral("SELECT 1 FROM t WHERE DATEADD(Day,1,d) > '1/5/2027'"), source);
     EXPECT_EQ(asked, 0);
-    RewriteSqlServerDialect(QStringLiteral("UPDATE Issues SET IssueDate='1/5/2027', Priority='1/5/2027' WHERE IssueDate<'1/6/2027'"),
-                            source);
+    RewriteSqlServerDialect(
+        QStringLiteral("UPDATE Issues SET IssueDate='1/5/2027', Priority='1/5/2027' WHERE IssueDate<'1/6/2027'"),
+        source);
     EXPECT_EQ(asked, 1);
 }
 
 // Through the system's connection: what is stored and what matches.
 class DateLiteralStorage : public EmbeddedFixture
-{
-};
+{};
 
 TEST_F(DateLiteralStorage, textColumns_keepDateShapedTextAndCompareAsText)
 {
-    connection.Execute(QStringLiteral(
-        "INSERT INTO Issues (ID, ItemDesc, Priority, IssueDate, Auto_Date) "
-        "VALUES (1, '1/5/2027', '12/7/2026 2:05:09 PM', '1/5/2027', '12/7/2026 2:05:09 PM')"));
+    connection.Execute(
+        QStringLiteral("INSERT INTO Issues (ID, ItemDesc, Priority, IssueDate, Auto_Date) "
+                       "VALUES (1, '1/5/2027', '12/7/2026 2:05:09 PM', '1/5/2027', '12/7/2026 2:05:09 PM')"));
     const QVariantMap row = db.queryRow(QStringLiteral("SELECT ItemDesc, Priority, IssueDate, AUTO_Date FROM Issues"));
     EXPECT_EQ(row.value(QStringLiteral("ItemDesc")).toString(), QStringLiteral("1/5/2027"));
     EXPECT_EQ(row.value(QStringLiteral("Priority")).toString(), QStringLiteral("12/7/2026 2:05:09 PM"));
@@ -165,7 +174,8 @@ TEST_F(DateLiteralStorage, textColumns_keepDateShapedTextAndCompareAsText)
     EXPECT_EQ(row.value(QStringLiteral("AUTO_Date")).toString(), QStringLiteral("2026-12-07 14:05:09"));
 
     EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE ItemDesc = '1/5/2027'")).toInt(), 1);
-    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues i WHERE i.Priority='12/7/2026 2:05:09 PM'")).toInt(), 1);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues i WHERE i.Priority='12/7/2026 2:05:09 PM'")).toInt(),
+              1);
     EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues i WHERE i.IssueDate='1/5/2027'")).toInt(), 1);
     EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE ItemDesc = '2027-01-05 00:00:00'")).toInt(), 0);
 }
@@ -175,7 +185,8 @@ TEST_F(DateLiteralStorage, updateSet_storesTextAsWrittenAndDatesAsIso)
     db.exec(QStringLiteral("INSERT INTO Issues (ID, Description) VALUES (7, 'x')"));
     connection.Execute(QStringLiteral("UPDATE Issues SET Description='1/5/2027', EditedBy='12/7/2026 2:05:09 PM', "
                                       "EditedDate='12/7/2026 2:05:09 PM' WHERE ID = 7"));
-    const QVariantMap row = db.queryRow(QStringLiteral("SELECT Description, EditedBy, EditedDate FROM Issues WHERE ID = 7"));
+    const QVariantMap row =
+        db.queryRow(QStringLiteral("SELECT Description, EditedBy, EditedDate FROM Issues WHERE ID = 7"));
     EXPECT_EQ(row.value(QStringLiteral("Description")).toString(), QStringLiteral("1/5/2027"));
     EXPECT_EQ(row.value(QStringLiteral("EditedBy")).toString(), QStringLiteral("12/7/2026 2:05:09 PM"));
     EXPECT_EQ(row.value(QStringLiteral("EditedDate")).toString(), QStringLiteral("2026-12-07 14:05:09"));
@@ -207,5 +218,6 @@ TEST_F(DateLiteralStorage, reopenedOnAnotherFile_usesThatFilesTypes)
     ASSERT_TRUE(connection.Open(other.connectionString(), &error)) << error.toStdString();
     connection.Execute(QStringLiteral("INSERT INTO Issues (ID, IssueDate) VALUES (1, '1/5/2027')"));
     EXPECT_EQ(other.queryValue(QStringLiteral("SELECT IssueDate FROM Issues")).toString(), QStringLiteral("1/5/2027"));
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT IssueDate FROM Issues")).toString(), QStringLiteral("2027-01-05 00:00:00"));
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT IssueDate FROM Issues")).toString(),
+              QStringLiteral("2027-01-05 00:00:00"));
 }

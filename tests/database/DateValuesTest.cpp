@@ -2,11 +2,11 @@
 // checked against QDate's own calendar, and stored dates read back through
 // the system's connection and written as the system writes them, whatever
 // the machine's time zone.
-#include "DateArithmetic.h"
-#include "ValueText.h"
-#include "DateValues.h"
-#include "EmbeddedFixture.h"
-#include "Recordset.h"
+#include "database/DateValues.h"
+#include "database/DateArithmetic.h"
+#include "database/Recordset.h"
+#include "database/ValueText.h"
+#include "tests/database/EmbeddedFixture.h"
 
 #include <QDateTime>
 
@@ -30,8 +30,8 @@ std::string show(const DateFields &f)
 
 bool same(const DateFields &a, const DateFields &b)
 {
-    return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour && a.minute == b.minute
-        && a.second == b.second && a.msec == b.msec;
+    return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour && a.minute == b.minute &&
+        a.second == b.second && a.msec == b.msec;
 }
 
 class StoredDates : public EmbeddedFixture
@@ -59,9 +59,7 @@ protected:
 class ProcessTimeZone
 {
 public:
-    explicit ProcessTimeZone(const char *rule)
-        : m_had(qEnvironmentVariableIsSet("TZ"))
-        , m_old(qgetenv("TZ"))
+    explicit ProcessTimeZone(const char *rule) : m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ"))
     {
         qputenv("TZ", rule);
         tzset();
@@ -120,12 +118,38 @@ TEST(DateParsing, isoForms_readWithOrWithoutTimeAndFraction)
 TEST(DateParsing, noDateOrNoRealDay_refused)
 {
     const char *refused[] = {
-        "", "soon", "2027-1-05", "2027-01-05 14", "2027-01-05 14:3", "2027-01-05 14:30:1",
-        "2027-01-05 14:30:15.", "2027-01-05 14:30:15.x", "2027-01-05X14:30", "2025-02-29", "2027-04-31",
-        "2027-13-01", "2027-00-10", "0000-01-01", "2027-01-05 24:00:00", "2027-01-05 23:60:00",
-        "2027-01-05 23:59:60", "１２/7/2026", "2027-01-0５", "13/1/2027", "0/5/2027", "1/0/2027", "2/30/2027",
-        "1/5/27", "1/5/2027 0:05:09 AM", "1/5/2027 13:05:09 PM", "1/5/2027 2:5:09 PM", "1/5/2027 2:05:09",
-        "1/5/2027 2:05:09 XM", "1/5/2027 2:05:09 PMX", "1/5/2027  2:05:09 PM", "1/5/2027 is not a date",
+        "",
+        "soon",
+        "2027-1-05",
+        "2027-01-05 14",
+        "2027-01-05 14:3",
+        "2027-01-05 14:30:1",
+        "2027-01-05 14:30:15.",
+        "2027-01-05 14:30:15.x",
+        "2027-01-05X14:30",
+        "2025-02-29",
+        "2027-04-31",
+        "2027-13-01",
+        "2027-00-10",
+        "0000-01-01",
+        "2027-01-05 24:00:00",
+        "2027-01-05 23:60:00",
+        "2027-01-05 23:59:60",
+        "１２/7/2026",
+        "2027-01-0５",
+        "13/1/2027",
+        "0/5/2027",
+        "1/0/2027",
+        "2/30/2027",
+        "1/5/27",
+        "1/5/2027 0:05:09 AM",
+        "1/5/2027 13:05:09 PM",
+        "1/5/2027 2:5:09 PM",
+        "1/5/2027 2:05:09",
+        "1/5/2027 2:05:09 XM",
+        "1/5/2027 2:05:09 PMX",
+        "1/5/2027  2:05:09 PM",
+        "1/5/2027 is not a date",
     };
     for (const char *text : refused) {
         DateFields parsed;
@@ -265,7 +289,7 @@ TEST(DateArithmetic, intervalKeywords_anyLetterCaseAndAllSynonyms)
     EXPECT_EQ(DateUnitOf(u" MM "), DateUnit::Month);
     EXPECT_EQ(DateUnitOf(u"m"), DateUnit::Month);
     EXPECT_EQ(DateUnitOf(u"yyyy"), DateUnit::Year);
-    EXPECT_EQ(DateUnitOf(u"y"), DateUnit::Day);   // day of year
+    EXPECT_EQ(DateUnitOf(u"y"), DateUnit::Day); // day of year
     EXPECT_EQ(DateUnitOf(u"WeekDay"), DateUnit::Day);
     EXPECT_EQ(DateUnitOf(u"wk"), DateUnit::Week);
     EXPECT_EQ(DateUnitOf(u"n"), DateUnit::Minute);
@@ -290,7 +314,8 @@ TEST_F(StoredDates, midnightAndAfternoon_readBackAndWriteAsTheSystemWritesDates)
     EXPECT_EQ(ValueText(afternoon), QStringLiteral("12/7/2026 2:05:09 PM"));
     EXPECT_EQ(ValueText(readBack(QStringLiteral("EditedDate"), QStringLiteral("2026-12-07 00:00:01"))),
               QStringLiteral("12/7/2026 12:00:01 AM"));
-    EXPECT_EQ(ValueText(readBack(QStringLiteral("DueDate"), QStringLiteral("2028-02-29"))), QStringLiteral("2/29/2028"));
+    EXPECT_EQ(ValueText(readBack(QStringLiteral("DueDate"), QStringLiteral("2028-02-29"))),
+              QStringLiteral("2/29/2028"));
     // Text in a date column that is no date stays text (a host column
     // without the embedded schema's check).
     db.exec(QStringLiteral("PRAGMA ignore_check_constraints = ON"));
@@ -311,7 +336,8 @@ TEST_F(StoredDates, dateAdd_numbersMillisecondsAndBlankedIntervals)
     // A number is days from 1 January 1900, as SQL Server reads it.
     EXPECT_EQ(dateAdd(QStringLiteral("Day, 1, 0")), QStringLiteral("1900-01-02 00:00:00"));
     EXPECT_EQ(dateAdd(QStringLiteral("Hour, 0, 1.5")), QStringLiteral("1900-01-02 12:00:00"));
-    EXPECT_EQ(dateAdd(QStringLiteral("Millisecond, 1500, '2026-12-31 23:59:59'")), QStringLiteral("2027-01-01 00:00:00.500"));
+    EXPECT_EQ(dateAdd(QStringLiteral("Millisecond, 1500, '2026-12-31 23:59:59'")),
+              QStringLiteral("2027-01-01 00:00:00.500"));
     EXPECT_EQ(dateAdd(QStringLiteral("Month, -1, '  2025-03-31 '")), QStringLiteral("2025-02-28 00:00:00"));
     try {
         scalar(QStringLiteral("SELECT DATEADD(Day, 1, 1e300)"));
@@ -346,6 +372,7 @@ TEST_F(StoredDates, zoneSkippingMidnight_datesReadAndStepAsStored)
     EXPECT_EQ(ValueText(scalar(QStringLiteral("SELECT DATEADD(Minute, 30, '3/8/2026')"))),
               QStringLiteral("3/8/2026 12:30:00 AM"));
     connection.Execute(QStringLiteral("UPDATE Issues SET DueDate = '3/8/2026 12:30:00 AM'"));
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT DueDate FROM Issues")).toString(), QStringLiteral("2026-03-08 00:30:00"));
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT DueDate FROM Issues")).toString(),
+              QStringLiteral("2026-03-08 00:30:00"));
 }
 #endif

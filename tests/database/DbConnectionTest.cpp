@@ -1,8 +1,8 @@
-#include "CycleLock.h"
-#include "DbConnection.h"
-#include "OpenDatabase.h"
-#include "Recordset.h"
-#include "TempDatabase.h"
+#include "database/DbConnection.h"
+#include "database/CycleLock.h"
+#include "database/OpenDatabase.h"
+#include "database/Recordset.h"
+#include "tests/support/TempDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +37,7 @@ TEST_F(EmbeddedConnection, open_setsWalAndNormalSync)
     ASSERT_EQ(mode.rows.size(), 1);
     EXPECT_EQ(mode.rows[0][0].toString(), QStringLiteral("wal"));
     const QuerySnapshot sync = connection.Query(QStringLiteral("PRAGMA synchronous"));
-    EXPECT_EQ(sync.rows[0][0].toInt(), 1);   // NORMAL
+    EXPECT_EQ(sync.rows[0][0].toInt(), 1); // NORMAL
     // The log is copied into the database at close only.
     EXPECT_EQ(connection.Query(QStringLiteral("PRAGMA wal_autocheckpoint")).rows[0][0].toInt(), 0);
     // Its own SQLite connection, not one of Qt's driver.
@@ -150,28 +150,35 @@ TEST_F(EmbeddedConnection, failingStatements_throwWithSqliteMessage)
 TEST_F(EmbeddedConnection, snapshot_doesNotChangeWhileStatementsRun)
 {
     for (const Recordset::Reading reading : {Recordset::Reading::AllAtOnce, Recordset::Reading::Streamed}) {
-        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent;"
-                               "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('a@example.com', 0);"
-                               "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('b@example.com', 0);"
-                               "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('c@example.com', 0);"));
+        db.exec(QStringLiteral(
+            "DELETE FROM AutomationServer_EmailsSent;"
+            "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('a@example.com', 0);"
+            "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('b@example.com', 0);"
+            "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('c@example.com', 0);"));
         Recordset rs(reading);
-        rs.Open(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 ORDER BY EmailTo,ID"), connection);
+        rs.Open(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 ORDER BY EmailTo,ID"),
+                connection);
         QStringList walked;
         while (!rs.Eof()) {
             walked << rs.Field(QStringLiteral("EmailTo")).toString();
             connection.BeginTransaction();
             connection.Execute(QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1"));
-            connection.Execute(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('z@example.com', 0)"));
+            connection.Execute(QStringLiteral(
+                "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('z@example.com', 0)"));
             connection.Commit();
             rs.MoveNext();
         }
-        EXPECT_EQ(walked, (QStringList{QStringLiteral("a@example.com"), QStringLiteral("b@example.com"),
-                                       QStringLiteral("c@example.com")}));
-        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0")).toInt(), 1);
+        EXPECT_EQ(walked,
+                  (QStringList{QStringLiteral("a@example.com"), QStringLiteral("b@example.com"),
+                               QStringLiteral("c@example.com")}));
+        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0"))
+                      .toInt(),
+                  1);
     }
     // Rows of a transaction still open are seen: another connection could not see them.
     connection.BeginTransaction();
-    connection.Execute(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('y@example.com', 0)"));
+    connection.Execute(
+        QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('y@example.com', 0)"));
     Recordset rs(Recordset::Reading::Streamed);
     rs.Open(QStringLiteral("SELECT COUNT(*) AS N FROM AutomationServer_EmailsSent WHERE EmailSent=0"), connection);
     EXPECT_EQ(rs.Field(QStringLiteral("N")).toInt(), 2);
@@ -193,11 +200,13 @@ TEST_F(EmbeddedConnection, fieldNames_ignoreCaseAndTheFirstColumnWins)
 // it stores, and refuses, exactly what the statement as written does.
 TEST_F(EmbeddedConnection, simpleInserts_storeAndRefuseWhatTheTextSays)
 {
-    const QStringList values = {QStringLiteral("0"), QStringLiteral("-1"), QStringLiteral("NULL"), QStringLiteral("N'it''s'"),
-                                QStringLiteral("''"), QStringLiteral("'1'"), QStringLiteral("1.5"), QStringLiteral("'x'")};
+    const QStringList values = {QStringLiteral("0"),        QStringLiteral("-1"), QStringLiteral("NULL"),
+                                QStringLiteral("N'it''s'"), QStringLiteral("''"), QStringLiteral("'1'"),
+                                QStringLiteral("1.5"),      QStringLiteral("'x'")};
     for (const QString &value : values) {
-        const QString sql = QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo,EmailBody,EmailSent) VALUES (")
-                            + value + QLatin1Char(',') + value + QLatin1Char(',') + value + QLatin1Char(')');
+        const QString sql =
+            QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailTo,EmailBody,EmailSent) VALUES (") + value +
+            QLatin1Char(',') + value + QLatin1Char(',') + value + QLatin1Char(')');
         const auto outcome = [&](const std::function<void()> &run) {
             db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
             try {
@@ -205,12 +214,15 @@ TEST_F(EmbeddedConnection, simpleInserts_storeAndRefuseWhatTheTextSays)
             } catch (const DbError &e) {
                 return e.message();
             }
-            return db.queryValue(QStringLiteral("SELECT quote(EmailTo)||typeof(EmailBody)||quote(EmailSent)||typeof(EmailSent) "
-                                                "FROM AutomationServer_EmailsSent")).toString();
+            return db
+                .queryValue(
+                    QStringLiteral("SELECT quote(EmailTo)||typeof(EmailBody)||quote(EmailSent)||typeof(EmailSent) "
+                                   "FROM AutomationServer_EmailsSent"))
+                .toString();
         };
         // Anything after the values (here a comment) leaves the statement to be prepared as written.
         const QString asWritten = outcome([&] { connection.Execute(sql + QStringLiteral(" /* as written */")); });
-        for (int again = 0; again < 2; ++again)   // prepared, then kept
+        for (int again = 0; again < 2; ++again) // prepared, then kept
             EXPECT_EQ(outcome([&] { connection.Execute(sql); }), asWritten) << sql.toStdString();
     }
 }
@@ -237,7 +249,7 @@ TEST_F(EmbeddedConnection, statementCounter_countsTransactionStatements)
     connection.Rollback();
     EXPECT_EQ(connection.statementCount(), 5);
     connection.Close();
-    connection.Rollback();   // closed: nothing is sent
+    connection.Rollback(); // closed: nothing is sent
     EXPECT_EQ(connection.statementCount(), 5);
 }
 
@@ -251,7 +263,7 @@ TEST_F(EmbeddedConnection, transaction_rollbackDiscardsAndCommitKeeps)
     connection.Commit();
     EXPECT_EQ(db.queryRows(QStringLiteral("SELECT Name FROM Company")),
               (QList<QVariantList>{{QStringLiteral("Kept")}}));
-    connection.Rollback();   // nothing open: silent
+    connection.Rollback(); // nothing open: silent
 }
 
 TEST_F(EmbeddedConnection, closedConnection_refusesWorkAndClosesSilently)
@@ -324,11 +336,11 @@ TEST(HeldChanges, nestedTransactionsBecomeSavepoints_andNothingReachesTheFile)
     connection.Execute(QStringLiteral("INSERT INTO T (V) VALUES (1)"));
     connection.BeginTransaction();
     connection.Execute(QStringLiteral("INSERT INTO T (V) VALUES (2)"));
-    connection.Rollback();   // the nested part only
+    connection.Rollback(); // the nested part only
     connection.BeginTransaction();
     connection.Execute(QStringLiteral("INSERT INTO T (V) VALUES (4)"));
     connection.Commit();
-    connection.Close();      // a cycle's own close keeps the held connection
+    connection.Close(); // a cycle's own close keeps the held connection
     ASSERT_TRUE(connection.Open(db.connectionString()));
     EXPECT_EQ(connection.Query(QStringLiteral("SELECT SUM(V) FROM T")).rows[0][0].toInt(), 5);
     connection.DiscardHeldChanges();

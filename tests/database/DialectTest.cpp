@@ -1,7 +1,7 @@
-#include "DateValues.h"
-#include "EmbeddedFixture.h"
-#include "Recordset.h"
-#include "SqlServerDialect.h"
+#include "database/DateValues.h"
+#include "database/Recordset.h"
+#include "database/SqlServerDialect.h"
+#include "tests/database/EmbeddedFixture.h"
 
 #include <QDateTime>
 
@@ -47,8 +47,7 @@ TEST_F(Dialect, dateAdd_keepsTimeAndReadsDateOnlyAndSystemText)
     EXPECT_EQ(addMonths(24, QStringLiteral("2025-01-05 14:30:15")), at(2027, 1, 5, 14, 30, 15));
     EXPECT_EQ(addMonths(6, QStringLiteral("2025-01-05")), at(2025, 7, 5));
     EXPECT_EQ(scalar(QStringLiteral("SELECT DATEADD(Year, 1, '2024-02-29')")).toDateTime(), at(2025, 2, 28));
-    EXPECT_EQ(scalar(QStringLiteral("SELECT DATEADD(day, 1, '2026-12-31 23:00:00')")).toDateTime(),
-              at(2027, 1, 1, 23));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT DATEADD(day, 1, '2026-12-31 23:00:00')")).toDateTime(), at(2027, 1, 1, 23));
     EXPECT_EQ(scalar(QStringLiteral("SELECT DATEADD(Day, -30, '3/1/2027')")).toDateTime(), at(2027, 1, 30));
     // The interval keyword in any letter case, the function name too.
     EXPECT_EQ(scalar(QStringLiteral("select dateadd(MONTH, 1.9, '2025-01-15')")).toDateTime(), at(2025, 2, 15));
@@ -58,9 +57,10 @@ TEST_F(Dialect, dateAdd_nullInNullOut)
 {
     EXPECT_TRUE(scalar(QStringLiteral("SELECT DATEADD(Month, NULL, '2025-01-05')")).isNull());
     EXPECT_TRUE(scalar(QStringLiteral("SELECT DATEADD(Month, 12, NULL)")).isNull());
-    db.exec(QStringLiteral("INSERT INTO TrainingItem (ID, Name, Renews) VALUES (1, 'No renewal', NULL);"
-                           "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (1, NULL, 1);"
-                           "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (2, '2025-01-05 00:00:00', 1);"));
+    db.exec(QStringLiteral(
+        "INSERT INTO TrainingItem (ID, Name, Renews) VALUES (1, 'No renewal', NULL);"
+        "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (1, NULL, 1);"
+        "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (2, '2025-01-05 00:00:00', 1);"));
     const QuerySnapshot rows = connection.Query(QStringLiteral(
         "SELECT DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate) AS RenewDate "
         "FROM CustomerEmployeeTraining LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID"));
@@ -97,9 +97,10 @@ TEST_F(Dialect, plusWithText_concatenatesAndNullStaysNull)
 
 TEST_F(Dialect, textEquality_ignoresLetterCase)
 {
-    db.exec(QStringLiteral("INSERT INTO ServiceContract (ID, Status) VALUES (1, 'ACTIVE');"
-                           "INSERT INTO ServiceContract (ID, Status) VALUES (2, 'Inactive');"
-                           "INSERT INTO AutomationServer_Alert (Item, Category) VALUES ('training expire', 'Contract')"));
+    db.exec(
+        QStringLiteral("INSERT INTO ServiceContract (ID, Status) VALUES (1, 'ACTIVE');"
+                       "INSERT INTO ServiceContract (ID, Status) VALUES (2, 'Inactive');"
+                       "INSERT INTO AutomationServer_Alert (Item, Category) VALUES ('training expire', 'Contract')"));
     EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM ServiceContract WHERE Status='Active'")).toInt(), 1);
     Recordset rs;
     rs.Open(QStringLiteral("SELECT * FROM AutomationServer_Alert WHERE Item = 'Training Expire'"), connection);
@@ -108,9 +109,12 @@ TEST_F(Dialect, textEquality_ignoresLetterCase)
 
 TEST_F(Dialect, dateTextLiterals_storeAndCompareAsDates)
 {
-    connection.Execute(QStringLiteral("INSERT INTO Issues (ID, IssueDate, EnteredDate) VALUES (1, '1/5/2027', '12/7/2026 2:05:09 PM')"));
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT IssueDate FROM Issues")).toString(), QStringLiteral("2027-01-05 00:00:00"));
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT EnteredDate FROM Issues")).toString(), QStringLiteral("2026-12-07 14:05:09"));
+    connection.Execute(QStringLiteral(
+        "INSERT INTO Issues (ID, IssueDate, EnteredDate) VALUES (1, '1/5/2027', '12/7/2026 2:05:09 PM')"));
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT IssueDate FROM Issues")).toString(),
+              QStringLiteral("2027-01-05 00:00:00"));
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT EnteredDate FROM Issues")).toString(),
+              QStringLiteral("2026-12-07 14:05:09"));
 
     Recordset rs;
     rs.Open(QStringLiteral("SELECT IssueDate, EnteredDate FROM Issues"), connection);
@@ -121,12 +125,15 @@ TEST_F(Dialect, dateTextLiterals_storeAndCompareAsDates)
     // 1/5 is 5 January, not 1 May; 12 AM is midnight.
     EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE IssueDate <= '1/5/2027'")).toInt(), 1);
     EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE IssueDate < '1/5/2027'")).toInt(), 0);
-    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE IssueDate > '1/4/2027 11:59:59 PM'")).toInt(), 1);
-    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE EnteredDate = '12/7/2026 2:05:09 PM'")).toInt(), 1);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE IssueDate > '1/4/2027 11:59:59 PM'")).toInt(),
+              1);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE EnteredDate = '12/7/2026 2:05:09 PM'")).toInt(),
+              1);
     EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE IssueDate > '4/30/2027'")).toInt(), 0);
     EXPECT_EQ(scalar(QStringLiteral("SELECT DATEADD(Day, 0, '1/1/2027 12:00:00 AM')")).toDateTime(), at(2027, 1, 1));
     // Alone, the literal is text, as on SQL Server.
-    EXPECT_EQ(scalar(QStringLiteral("SELECT '1/1/2027 12:00:00 AM'")).toString(), QStringLiteral("1/1/2027 12:00:00 AM"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT '1/1/2027 12:00:00 AM'")).toString(),
+              QStringLiteral("1/1/2027 12:00:00 AM"));
 }
 
 TEST_F(Dialect, dateColumn_storedDateOnly_readsAsDateTime)
@@ -164,7 +171,8 @@ TEST_F(Dialect, castToVarChar_cutsToLengthLikeSqlServer)
 {
     EXPECT_EQ(scalar(QStringLiteral("SELECT CAST('abcdefghij' AS VarChar(4))")).toString(), QStringLiteral("abcd"));
     EXPECT_EQ(scalar(QStringLiteral("SELECT CAST(42 AS nvarchar)")).toString(), QStringLiteral("42"));
-    EXPECT_EQ(scalar(QStringLiteral("SELECT LENGTH(CAST('%1' AS VARCHAR))").arg(QString(40, QLatin1Char('x')))).toInt(), 30);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT LENGTH(CAST('%1' AS VARCHAR))").arg(QString(40, QLatin1Char('x')))).toInt(),
+              30);
     EXPECT_EQ(scalar(QStringLiteral("SELECT CAST('1/5/2027' AS DateTime)")).toDateTime(), at(2027, 1, 5));
 }
 
@@ -176,9 +184,13 @@ TEST_F(Dialect, top_limitsItsOwnQueryLevel)
                            "INSERT INTO Issues (ItemID, Status) VALUES (1, 'Open');"
                            "INSERT INTO Issues (ItemID, Status) VALUES (2, 'Open');"));
     EXPECT_EQ(connection.Query(QStringLiteral("SELECT TOP 1 * FROM Company")).rows.size(), 1);
-    EXPECT_EQ(scalar(QStringLiteral("SELECT TOP 1 Name FROM Company ORDER BY Name DESC")).toString(), QStringLiteral("Second"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT TOP 1 Name FROM Company ORDER BY Name DESC")).toString(),
+              QStringLiteral("Second"));
     EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM (SELECT TOP 2 ID FROM Issues ORDER BY ID) t")).toInt(), 2);
-    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM Issues WHERE ID IN (SELECT TOP (1) ID FROM Issues WHERE ItemID=1)")).toInt(), 1);
+    EXPECT_EQ(scalar(QStringLiteral(
+                         "SELECT COUNT(*) FROM Issues WHERE ID IN (SELECT TOP (1) ID FROM Issues WHERE ItemID=1)"))
+                  .toInt(),
+              1);
     EXPECT_EQ(connection.Query(QStringLiteral("SELECT DISTINCT TOP 5 ItemID FROM Issues -- two items")).rows.size(), 2);
 }
 
@@ -197,10 +209,11 @@ TEST_F(Dialect, literalsAndQuotedNames_passUntouched)
     for (const QString &text : hostile) {
         QString quoted = text;
         quoted.replace(QLatin1Char('\''), QLatin1String("''"));
-        connection.Execute(QStringLiteral("INSERT INTO ServiceContract (CustomerName, Status) VALUES ('") + quoted
-                           + QStringLiteral("' + ' Ltd', 'O''Brien''s')"));
+        connection.Execute(QStringLiteral("INSERT INTO ServiceContract (CustomerName, Status) VALUES ('") + quoted +
+                           QStringLiteral("' + ' Ltd', 'O''Brien''s')"));
     }
-    const QList<QVariantList> rows = db.queryRows(QStringLiteral("SELECT CustomerName, Status FROM ServiceContract ORDER BY ID"));
+    const QList<QVariantList> rows =
+        db.queryRows(QStringLiteral("SELECT CustomerName, Status FROM ServiceContract ORDER BY ID"));
     ASSERT_EQ(rows.size(), hostile.size());
     for (int i = 0; i < hostile.size(); ++i) {
         EXPECT_EQ(rows[i][0].toString(), hostile[i] + QStringLiteral(" Ltd"));
@@ -250,7 +263,11 @@ TEST(DialectText, neverJoinsTokensItMovesOrDrops)
 // server misbehaves here too. Each case failed on the kinder behaviour.
 TEST_F(Dialect, behavesAsStrictlyAsSqlServer)
 {
-    struct Case { const char *rule, *sql; QVariant expected; };
+    struct Case
+    {
+        const char *rule, *sql;
+        QVariant expected;
+    };
     db.exec(QStringLiteral(
         "INSERT INTO TrainingItem (ID, Renews) VALUES (1, 12);"
         "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate, TrainingItemID) VALUES (1, '2026-01-05 00:00:00', 1);"
@@ -258,12 +275,14 @@ TEST_F(Dialect, behavesAsStrictlyAsSqlServer)
         "INSERT INTO Issues (ItemID, AUTO_Date) VALUES (1, '2027-01-05 00:00:00');"
         "INSERT INTO Issues (ItemID, AUTO_Date) VALUES (2, '2027-01-05 14:05:09');"
         "INSERT INTO AutomationServer_EmailsSent (EmailTo, EmailSent) VALUES ('   ', 0);"));
-    connection.Execute(QStringLiteral("INSERT INTO CustomerEmployeeTraining (ID, CompletedDate) VALUES (3, '2026-01-05 09:30:41.999')"));
-    connection.Execute(QStringLiteral("INSERT INTO CustomerEmployeeTraining (ID, CompletedDate) VALUES (4, '2026-01-05 09:30:41.995')"));
+    connection.Execute(QStringLiteral(
+        "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate) VALUES (3, '2026-01-05 09:30:41.999')"));
+    connection.Execute(QStringLiteral(
+        "INSERT INTO CustomerEmployeeTraining (ID, CompletedDate) VALUES (4, '2026-01-05 09:30:41.995')"));
     const QString renewal = QStringLiteral("DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate)");
     const Case cases[] = {
-        {"CAST of a date-time to VarChar is style 0", "SELECT CAST(DATEADD(Month, 1, '2026-12-05 14:05:09') AS VarChar)",
-         QStringLiteral("Jan  5 2027  2:05PM")},
+        {"CAST of a date-time to VarChar is style 0",
+         "SELECT CAST(DATEADD(Month, 1, '2026-12-05 14:05:09') AS VarChar)", QStringLiteral("Jan  5 2027  2:05PM")},
         {"... cut to its length", "SELECT CAST(DATEADD(Day, 0, '2027-01-05') AS VarChar(6))", QStringLiteral("Jan  5")},
         {"datetime rounds to 1/300 s", "SELECT CompletedDate FROM CustomerEmployeeTraining WHERE ID = 3",
          at(2026, 1, 5, 9, 30, 42)},
@@ -273,8 +292,8 @@ TEST_F(Dialect, behavesAsStrictlyAsSqlServer)
          "SELECT COUNT(*) FROM CustomerEmployeeTraining JOIN TrainingItem ON TrainingItemID = TrainingItem.ID"
          " JOIN Issues ON CustomerEmployeeTraining.ID = Issues.ItemID AND CAST(RENEWAL AS VarChar)=Issues.AUTO_Date",
          1},
-        {"= and <> ignore trailing blanks", "SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0 AND EmailTo<>''",
-         0},
+        {"= and <> ignore trailing blanks",
+         "SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0 AND EmailTo<>''", 0},
         {"CONVERT style 120 drops the fraction",
          "SELECT CONVERT(VarChar(19),DATEADD(Day,0,'2027-01-05 09:30:41.250'),120) = '2027-01-05 09:30:41'", 1},
         {"TRY_CONVERT reads the server's style-0 text",
@@ -289,8 +308,12 @@ TEST_F(Dialect, behavesAsStrictlyAsSqlServer)
 // and bit columns keep 0 and 1 only.
 TEST_F(Dialect, columnsRefuseWhatSqlServerRefuses)
 {
-    const struct { const char *values, *message; } refused[] = {
-        {"(Status) VALUES ('Open and waiting for a reply')", "String or binary data would be truncated in table 'Issues', column 'Status'."},
+    const struct
+    {
+        const char *values, *message;
+    } refused[] = {
+        {"(Status) VALUES ('Open and waiting for a reply')",
+         "String or binary data would be truncated in table 'Issues', column 'Status'."},
         {"(DueDate) VALUES ('not a date')", "Conversion failed when converting date and/or time"},
         {"(DueDate) VALUES ('')", "Conversion failed when converting date and/or time"},
         {"(DueDate) VALUES ('2026-13-45')", "Conversion failed when converting date and/or time"},
@@ -308,7 +331,8 @@ TEST_F(Dialect, columnsRefuseWhatSqlServerRefuses)
                            "UPDATE CustomerEmployee SET Terminated = 0.5 WHERE ID = 1;"));
     EXPECT_EQ(db.queryRows(QStringLiteral("SELECT Suspended, Terminated FROM CustomerEmployee ORDER BY ID")),
               (QList<QVariantList>{{1, 1}, {1, 1}}));
-    EXPECT_THROW(db.exec(QStringLiteral("INSERT INTO CustomerEmployee (Suspended) VALUES ('maybe')")), std::runtime_error);
+    EXPECT_THROW(db.exec(QStringLiteral("INSERT INTO CustomerEmployee (Suspended) VALUES ('maybe')")),
+                 std::runtime_error);
 }
 
 // Text in a text date column that is no date names the record at fault.
@@ -317,10 +341,12 @@ TEST_F(Dialect, dateTextThatIsNoDate_namesTableColumnAndRow)
     db.exec(QStringLiteral("CREATE TABLE HostTraining (ID INTEGER PRIMARY KEY, CompletedDate NVARCHAR(30));"
                            "INSERT INTO HostTraining VALUES (7, 'not a date');"));
     try {
-        scalar(QStringLiteral("SELECT COUNT(*) FROM HostTraining WHERE DATEADD(Month,12,HostTraining.CompletedDate) <= '1/5/2027'"));
+        scalar(QStringLiteral(
+            "SELECT COUNT(*) FROM HostTraining WHERE DATEADD(Month,12,HostTraining.CompletedDate) <= '1/5/2027'"));
         ADD_FAILURE() << "no error";
     } catch (const DbError &e) {
-        EXPECT_TRUE(e.message().contains(QLatin1String("HostTraining.CompletedDate of the row with rowid 7 holds 'not a date'")))
+        EXPECT_TRUE(e.message().contains(
+            QLatin1String("HostTraining.CompletedDate of the row with rowid 7 holds 'not a date'")))
             << e.message().toStdString();
     }
 }

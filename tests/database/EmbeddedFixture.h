@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DbConnection.h"
-#include "TempDatabase.h"
+#include "database/DbConnection.h"
+#include "tests/support/TempDatabase.h"
 
 #include <gtest/gtest.h>
 

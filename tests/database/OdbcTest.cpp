@@ -1,13 +1,13 @@
 // The ODBC path through the real driver manager (unixODBC) with Debian's
 // SQLite ODBC driver behind it: statements go as written, with no dialect.
-#include "AdoToOdbc.h"
-#include "DbConnection.h"
-#include "HostData.h"
-#include "CycleLock.h"
-#include "Recordset.h"
-#include "ServerRun.h"
-#include "SmtpServer.h"
-#include "TempDatabase.h"
+#include "database/AdoToOdbc.h"
+#include "database/CycleLock.h"
+#include "database/DbConnection.h"
+#include "database/Recordset.h"
+#include "tests/support/HostData.h"
+#include "tests/support/ServerRun.h"
+#include "tests/support/SmtpServer.h"
+#include "tests/support/TempDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,8 @@ protected:
             "INSERT INTO CustomerEmployee (ID, FirstName, MiddleName, LastName, Suspended, Terminated) VALUES (1, 'Sean', NULL, 'O''Brien', 1, 0);"
             "INSERT INTO CustomerEmployeeTraining (ID, Completed, CompletedDate, EmployeeID) VALUES (1, 1, '2027-01-05 14:30:00', 1);"));
         QString error;
-        ASSERT_TRUE(connection.Open(QStringLiteral("Driver=SQLite3;Database=") + db.path(), &error)) << error.toStdString();
+        ASSERT_TRUE(connection.Open(QStringLiteral("Driver=SQLite3;Database=") + db.path(), &error))
+            << error.toStdString();
     }
 
     TempDatabase db;
@@ -53,8 +54,9 @@ TEST_F(OdbcSqlite, query_readsTextNullBitAndDateValues)
 {
     EXPECT_EQ(connection.backend(), DbConnection::Backend::Odbc);
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT CustomerEmployee.*, CompletedDate FROM CustomerEmployee "
-                           "JOIN CustomerEmployeeTraining ON CustomerEmployeeTraining.EmployeeID = CustomerEmployee.ID"),
+    rs.Open(QStringLiteral(
+                "SELECT CustomerEmployee.*, CompletedDate FROM CustomerEmployee "
+                "JOIN CustomerEmployeeTraining ON CustomerEmployeeTraining.EmployeeID = CustomerEmployee.ID"),
             connection);
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.Field(QStringLiteral("lastname")).toString(), QStringLiteral("O'Brien"));
@@ -177,8 +179,8 @@ const bool FreeTdsRegistered = [] {
     QFile ini(dir.filePath(QStringLiteral("odbcinst.ini")));
     if (tds.isEmpty() || !ini.open(QIODevice::WriteOnly))
         return false;
-    ini.write("[FreeTDS]\nDriver=" + tds.toUtf8() + "\n[SQLite3]\nDriver="
-              + odbcLibrary(QStringLiteral("libsqlite3odbc.so")).toUtf8() + "\n");
+    ini.write("[FreeTDS]\nDriver=" + tds.toUtf8() +
+              "\n[SQLite3]\nDriver=" + odbcLibrary(QStringLiteral("libsqlite3odbc.so")).toUtf8() + "\n");
     ini.close();
     qputenv("ODBCSYSINI", dir.path().toUtf8());
     return true;
@@ -195,11 +197,11 @@ public:
         file.close();
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QStringLiteral("/usr/bin/python3"),
-                      QStringList{QStringLiteral("-u"), QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/tds_server.py"),
-                                  QStringLiteral("--script"), file.fileName(), QStringLiteral("--log"), logPath()}
-                          + (silent ? QStringList{QStringLiteral("--silent")} : QStringList()));
-        while (!process.canReadLine() && process.waitForReadyRead(10000)) {
-        }
+                      QStringList{QStringLiteral("-u"),
+                                  QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/tds_server.py"),
+                                  QStringLiteral("--script"), file.fileName(), QStringLiteral("--log"), logPath()} +
+                          (silent ? QStringList{QStringLiteral("--silent")} : QStringList()));
+        while (!process.canReadLine() && process.waitForReadyRead(10000)) {}
         port = QString::fromLatin1(process.readLine()).section(QLatin1Char(' '), 1).trimmed().toInt();
     }
     ~TdsServer() { process.kill(), process.waitForFinished(); }
@@ -235,7 +237,8 @@ QJsonObject resultSet(const QString &match, const QStringList &columns, const QL
     return {{"match", match}, {"columns", described}, {"rows", table}};
 }
 
-const QJsonObject CycleLockGranted = resultSet(QStringLiteral("sp_getapplock"), {QStringLiteral("LockResult int")}, {QJsonArray{0}});
+const QJsonObject CycleLockGranted =
+    resultSet(QStringLiteral("sp_getapplock"), {QStringLiteral("LockResult int")}, {QJsonArray{0}});
 
 class TdsOdbc : public ::testing::Test
 {
@@ -277,11 +280,12 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
     EXPECT_TRUE(values.at(2).toBool());
     EXPECT_EQ(values.at(3).toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(14, 30), Qt::UTC));
     for (qsizetype c = 4; c < values.size(); ++c)
-        EXPECT_EQ(values.at(c).toString(), expected.at(c - 3)) << got.columns.at(c).toStdString() << " length "
-                                                                << values.at(c).toString().size();
+        EXPECT_EQ(values.at(c).toString(), expected.at(c - 3))
+            << got.columns.at(c).toStdString() << " length " << values.at(c).toString().size();
 
     // Statement texts reach the server whole too, whatever the locale.
-    const QString name = QStringLiteral("INSERT INTO T VALUES (N'Vélmar Łódź %1')").arg(QString(100000, QLatin1Char('x')));
+    const QString name =
+        QStringLiteral("INSERT INTO T VALUES (N'Vélmar Łódź %1')").arg(QString(100000, QLatin1Char('x')));
     connection.Execute(name);
     EXPECT_EQ(server.log(QStringLiteral("batch")).last().value(QStringLiteral("batch")).toString(), name);
 }
@@ -315,7 +319,10 @@ TEST_F(TdsOdbc, silentServer_endsOnceWithinTheLoginTimeoutAndTheDriversMessage)
 {
     TdsServer server({}, true);
     QTemporaryDir dir;
-    const QString config = WriteServerConfig(dir.path(), QStringLiteral("Provider=SQLOLEDB;Data Source=127.0.0.1,%1;User ID=sa;Password=x").arg(server.port));
+    const QString config =
+        WriteServerConfig(dir.path(),
+                          QStringLiteral("Provider=SQLOLEDB;Data Source=127.0.0.1,%1;User ID=sa;Password=x")
+                              .arg(server.port));
     QElapsedTimer timer;
     timer.start();
     const ServerExit run = RunServer(OnceArguments(config), dir.path(), 60000);
@@ -328,11 +335,16 @@ TEST_F(TdsOdbc, adoExamples_openTheIntendedDatabaseOrNameTheKeyword)
 {
     TdsServer server({});
     const QString p = QString::number(server.port);
-    const struct { QString ado, database, password, refusedKeyword; } cases[] = {
+    const struct
+    {
+        QString ado, database, password, refusedKeyword;
+    } cases[] = {
         {"Provider=SQLNCLI11;Data Source=(local)," + p + ";Initial Catalog=Velmar;User ID=sa;Password=\"p}w;d\"",
          "Velmar", "p}w;d", ""},
-        {"Provider=MSOLEDBSQL;Data Source=.," + p + ";Initial Catalog=Ops;User ID=sa;Password=p}w;Encrypt=False;"
-         "TrustServerCertificate=True", "Ops", "p}w", ""},
+        {"Provider=MSOLEDBSQL;Data Source=.," + p +
+             ";Initial Catalog=Ops;User ID=sa;Password=p}w;Encrypt=False;"
+             "TrustServerCertificate=True",
+         "Ops", "p}w", ""},
         {"Provider=SQLOLEDB.1;Data Source=127.0.0.1\\SQLEXPRESS," + p + ";Initial Catalog=V;User ID=sa;Password=x", "V",
          "x", ""},
         {"Provider=MSDASQL;Driver={FreeTDS};Server=127.0.0.1;Port=" + p + ";Database={Velmar;Ops};UID=sa;PWD=x",
@@ -366,21 +378,28 @@ TEST_F(TdsOdbc, once_mailsA100000CharacterBodyAndFooterAndAPolishNameWhole)
     const QString name = QStringLiteral("Zażółć Gęślą Jaźń");
     QStringList company;
     QJsonArray values;
-    for (const char *column : {"Name", "Address1", "Address2", "City", "State", "Zip", "Phone", "Fax", "Email", "Website"}) {
+    for (const char *column :
+         {"Name", "Address1", "Address2", "City", "State", "Zip", "Phone", "Fax", "Email", "Website"}) {
         company.append(QString::fromLatin1(column) + QStringLiteral(" nvarchar(100)"));
         values.append(name);
     }
-    company << "AutomationServerPoll int" << "AutomationServerEmailFrom nvarchar(100)" << "AutomationServerEmailServer nvarchar(100)"
-            << "AutomationServerEmailUser nvarchar(100)" << "AutomationServerEmailPassword nvarchar(100)"
-            << "AutomationServerEmailUseSSLTLS bit" << "AutomationServerEmailServerPort nvarchar(10)"
+    company << "AutomationServerPoll int"
+            << "AutomationServerEmailFrom nvarchar(100)"
+            << "AutomationServerEmailServer nvarchar(100)"
+            << "AutomationServerEmailUser nvarchar(100)"
+            << "AutomationServerEmailPassword nvarchar(100)"
+            << "AutomationServerEmailUseSSLTLS bit"
+            << "AutomationServerEmailServerPort nvarchar(10)"
             << "AutomationServerEmailFooter nvarchar(max)";
-    for (const QJsonValue &v : QJsonArray{5, "alerts@example.com", "127.0.0.1", "", "", false, QString::number(smtp.port()), footer})
+    for (const QJsonValue &v :
+         QJsonArray{5, "alerts@example.com", "127.0.0.1", "", "", false, QString::number(smtp.port()), footer})
         values.append(v);
-    TdsServer server({CycleLockGranted, resultSet(QStringLiteral("FROM Company"), company, {values}),
-                      resultSet(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent"),
-                                {"ID int", "EmailFrom nvarchar(100)", "EmailFromName nvarchar(100)", "EmailTo nvarchar(max)",
-                                 "EmailSubject nvarchar(200)", "EmailBody nvarchar(max)", "EmailSent bit"},
-                                {QJsonArray{1, "alerts@example.com", name, "anna@example.com;", name, body, false}})});
+    TdsServer server(
+        {CycleLockGranted, resultSet(QStringLiteral("FROM Company"), company, {values}),
+         resultSet(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent"),
+                   {"ID int", "EmailFrom nvarchar(100)", "EmailFromName nvarchar(100)", "EmailTo nvarchar(max)",
+                    "EmailSubject nvarchar(200)", "EmailBody nvarchar(max)", "EmailSent bit"},
+                   {QJsonArray{1, "alerts@example.com", name, "anna@example.com;", name, body, false}})});
     QTemporaryDir dir;
     const ServerExit run = RunServer(OnceArguments(WriteServerConfig(dir.path(), server.odbc())), dir.path());
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
@@ -389,6 +408,7 @@ TEST_F(TdsOdbc, once_mailsA100000CharacterBodyAndFooterAndAPolishNameWhole)
     const QString received = QString::fromUtf8(mails.first().body);
     EXPECT_TRUE(received.contains(body)) << received.size();
     EXPECT_TRUE(received.contains(footer)) << received.size();
-    EXPECT_TRUE(mails.first().header(QStringLiteral("From")).contains(name)) << mails.first().header(QStringLiteral("From")).toStdString();
+    EXPECT_TRUE(mails.first().header(QStringLiteral("From")).contains(name))
+        << mails.first().header(QStringLiteral("From")).toStdString();
     EXPECT_TRUE(mails.first().header(QStringLiteral("Subject")).contains(name));
 }

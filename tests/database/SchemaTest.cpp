@@ -1,7 +1,7 @@
 // The two schema files describe the same host tables: the embedded one is
 // what the tests and the demo run on, the SQL Server one what a host
 // database administrator creates. They must not drift apart.
-#include "TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -40,14 +40,15 @@ TEST(Schema, bothFilesDeclareTheSameTablesColumnsAndKinds)
 {
     TempDatabase db;
     const auto server = sqlServerTables();
-    const QList<QVariantList> tables = db.queryRows(QStringLiteral(
-        "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%' ORDER BY name"));
+    const QList<QVariantList> tables = db.queryRows(
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%' ORDER BY name"));
     ASSERT_EQ(tables.size(), server.size());
     for (const QVariantList &t : tables) {
         const QString name = t[0].toString();
         ASSERT_TRUE(server.contains(name.toLower())) << name.toStdString();
         const QMap<QString, QString> &serverColumns = server[name.toLower()];
-        const QList<QVariantList> columns = db.queryRows(QStringLiteral("SELECT name, type FROM pragma_table_info('%1')").arg(name));
+        const QList<QVariantList> columns =
+            db.queryRows(QStringLiteral("SELECT name, type FROM pragma_table_info('%1')").arg(name));
         EXPECT_EQ(columns.size(), serverColumns.size()) << name.toStdString();
         for (const QVariantList &c : columns) {
             const QString column = c[0].toString().toLower();
@@ -69,19 +70,34 @@ TEST(Schema, bothFilesDeclareTheSameTablesColumnsAndKinds)
 TEST(Schema, companyCarriesEverySettingColumnAndTextIgnoresCase)
 {
     TempDatabase db;
-    const QStringList settings = {
-        QStringLiteral("Name"), QStringLiteral("Address1"), QStringLiteral("Address2"), QStringLiteral("City"),
-        QStringLiteral("State"), QStringLiteral("Zip"), QStringLiteral("Phone"), QStringLiteral("Fax"),
-        QStringLiteral("Email"), QStringLiteral("Website"), QStringLiteral("AutomationServerPoll"),
-        QStringLiteral("AutomationServerEmailFrom"), QStringLiteral("AutomationServerEmailServer"),
-        QStringLiteral("AutomationServerEmailUser"), QStringLiteral("AutomationServerEmailPassword"),
-        QStringLiteral("AutomationServerEmailUseSSLTLS"), QStringLiteral("AutomationServerEmailServerPort"),
-        QStringLiteral("AutomationServerEmailFooter")};
+    const QStringList settings = {QStringLiteral("Name"),
+                                  QStringLiteral("Address1"),
+                                  QStringLiteral("Address2"),
+                                  QStringLiteral("City"),
+                                  QStringLiteral("State"),
+                                  QStringLiteral("Zip"),
+                                  QStringLiteral("Phone"),
+                                  QStringLiteral("Fax"),
+                                  QStringLiteral("Email"),
+                                  QStringLiteral("Website"),
+                                  QStringLiteral("AutomationServerPoll"),
+                                  QStringLiteral("AutomationServerEmailFrom"),
+                                  QStringLiteral("AutomationServerEmailServer"),
+                                  QStringLiteral("AutomationServerEmailUser"),
+                                  QStringLiteral("AutomationServerEmailPassword"),
+                                  QStringLiteral("AutomationServerEmailUseSSLTLS"),
+                                  QStringLiteral("AutomationServerEmailServerPort"),
+                                  QStringLiteral("AutomationServerEmailFooter")};
     for (const QString &column : settings)
-        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('Company') WHERE name='%1'").arg(column)).toInt(), 1)
+        EXPECT_EQ(db.queryValue(
+                        QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('Company') WHERE name='%1'").arg(column))
+                      .toInt(),
+                  1)
             << column.toStdString();
     // Every text column compares without regard to letter case.
-    const QString schema = db.queryValue(QStringLiteral("SELECT group_concat(sql, ' ') FROM sqlite_master WHERE type='table'")).toString();
+    const QString schema =
+        db.queryValue(QStringLiteral("SELECT group_concat(sql, ' ') FROM sqlite_master WHERE type='table'")).toString();
     static const QRegularExpression textWithoutNocase(QStringLiteral(R"((NVARCHAR\(\d+\)|TEXT)(?! COLLATE NOCASE))"));
-    EXPECT_FALSE(textWithoutNocase.match(schema).hasMatch()) << textWithoutNocase.match(schema).captured(0).toStdString();
+    EXPECT_FALSE(textWithoutNocase.match(schema).hasMatch())
+        << textWithoutNocase.match(schema).captured(0).toStdString();
 }

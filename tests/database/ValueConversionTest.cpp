@@ -1,7 +1,7 @@
 // One reading of a value for every table: the company row, the alert rule
 // and the queue all convert through these.
-#include "ValueConversion.h"
-#include "ValueText.h"
+#include "database/ValueConversion.h"
+#include "database/ValueText.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,15 @@
 
 TEST(ValueConversion, numbersSwitchesAndTextOfEveryKindOfValue)
 {
-    const QVariant nullBit(QMetaType::fromType<bool>());   // how a driver hands out a Null bit
+    const QVariant nullBit(QMetaType::fromType<bool>()); // how a driver hands out a Null bit
     const double inf = std::numeric_limits<double>::infinity();
-    const struct { QVariant value; std::optional<double> number; std::optional<bool> truth; QString text; } cases[] = {
+    const struct
+    {
+        QVariant value;
+        std::optional<double> number;
+        std::optional<bool> truth;
+        QString text;
+    } cases[] = {
         {QVariant(), std::nullopt, std::nullopt, QString()},
         {nullBit, std::nullopt, std::nullopt, QString()},
         {QVariant(true), -1.0, true, QStringLiteral("True")},

@@ -4,10 +4,10 @@
 // a real SMTP server on 127.0.0.1. Everything is judged from outside: the
 // rows in the database, the messages the server received, the log lines.
 
-#include "HostData.h"
-#include "ServerRun.h"
-#include "SmtpServer.h"
-#include "TempDatabase.h"
+#include "tests/support/HostData.h"
+#include "tests/support/ServerRun.h"
+#include "tests/support/SmtpServer.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -37,8 +37,8 @@ QString shortDate(const QDate &date)
 
 QString notificationBody(const QString &client, qint64 id, const QString &description)
 {
-    return QStringLiteral("Client: ") + client + kCrLf + QStringLiteral("Item ID: ") + QString::number(id) + kCrLf
-        + description + kCrLf + kCrLf + QString(54, QLatin1Char('*')) + kCrLf;
+    return QStringLiteral("Client: ") + client + kCrLf + QStringLiteral("Item ID: ") + QString::number(id) + kCrLf +
+        description + kCrLf + kCrLf + QString(54, QLatin1Char('*')) + kCrLf;
 }
 
 class EndToEnd : public ::testing::Test
@@ -48,13 +48,14 @@ protected:
     {
         ASSERT_TRUE(smtp.available());
         ASSERT_TRUE(lockDir.isValid());
-        db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailFrom,"
-                               " AutomationServerEmailServer, AutomationServerEmailServerPort,"
-                               " AutomationServerEmailUseSSLTLS, AutomationServerEmailFooter)"
-                               " VALUES ('Velmar Training Services', 5, 'alerts@velmar.test', '127.0.0.1', '%1', 0, %2)")
-                    .arg(smtp.port())
-                    .arg(HostData::Literal(kFooter)));
-        host.AddRule();   // 'Contract', every switch, 30 days, issues 14 days ahead 'High', auto-close
+        db.exec(
+            QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailFrom,"
+                           " AutomationServerEmailServer, AutomationServerEmailServerPort,"
+                           " AutomationServerEmailUseSSLTLS, AutomationServerEmailFooter)"
+                           " VALUES ('Velmar Training Services', 5, 'alerts@velmar.test', '127.0.0.1', '%1', 0, %2)")
+                .arg(smtp.port())
+                .arg(HostData::Literal(kFooter)));
+        host.AddRule(); // 'Contract', every switch, 30 days, issues 14 days ahead 'High', auto-close
 
         const qint64 maria = host.AddStaff(QStringLiteral("maria@velmar.test"));
         const qint64 tom = host.AddStaff(QStringLiteral("tom@velmar.test"));
@@ -72,22 +73,25 @@ protected:
         const qint64 firstAid = host.AddItem(QStringLiteral("First Aid"), 12);
         const qint64 forklift = host.AddItem(QStringLiteral("Forklift Operation"), 36);
         const qint64 ergonomics = host.AddItem(QStringLiteral("Ergonomics Refresher"), 12, 1);
-        const qint64 jane = host.AddPerson(QStringLiteral("Jane"), QStringLiteral("Q"), QStringLiteral("Doe"),
-                                           QStringLiteral("III"));
+        const qint64 jane =
+            host.AddPerson(QStringLiteral("Jane"), QStringLiteral("Q"), QStringLiteral("Doe"), QStringLiteral("III"));
         const qint64 sean = host.AddPerson(QStringLiteral("Sean"), QVariant(), QStringLiteral("O'Brien"), QVariant());
-        const qint64 amy = host.AddPerson(QStringLiteral("Amy"), QStringLiteral("L"), QStringLiteral("Park"), QVariant());
-        const qint64 ken = host.AddPerson(QStringLiteral("Ken"), QStringLiteral("T"), QStringLiteral("Sato"), QVariant(), 1, 0);
-        const qint64 lisa = host.AddPerson(QStringLiteral("Lisa"), QStringLiteral("M"), QStringLiteral("Hart"), QVariant(), 0, 1);
+        const qint64 amy =
+            host.AddPerson(QStringLiteral("Amy"), QStringLiteral("L"), QStringLiteral("Park"), QVariant());
+        const qint64 ken =
+            host.AddPerson(QStringLiteral("Ken"), QStringLiteral("T"), QStringLiteral("Sato"), QVariant(), 1, 0);
+        const qint64 lisa =
+            host.AddPerson(QStringLiteral("Lisa"), QStringLiteral("M"), QStringLiteral("Hart"), QVariant(), 0, 1);
 
-        janeFirstAid = host.AddTraining(firstAid, jane, harbor, completedFor(5, 12));      // notice and issue
-        seanForklift = host.AddTraining(forklift, sean, harbor, completedFor(20, 36));     // notice only
-        amyFirstAid = host.AddTraining(firstAid, amy, oconnell, completedFor(-10, 12));    // overdue: notice and issue
+        janeFirstAid = host.AddTraining(firstAid, jane, harbor, completedFor(5, 12));   // notice and issue
+        seanForklift = host.AddTraining(forklift, sean, harbor, completedFor(20, 36));  // notice only
+        amyFirstAid = host.AddTraining(firstAid, amy, oconnell, completedFor(-10, 12)); // overdue: notice and issue
         never = {
-            host.AddTraining(firstAid, ken, harbor, completedFor(5, 12)),         // suspended
-            host.AddTraining(firstAid, lisa, harbor, completedFor(5, 12)),        // terminated
-            host.AddTraining(ergonomics, jane, harbor, completedFor(5, 12)),      // optional course
-            host.AddTraining(firstAid, amy, riverside, completedFor(5, 12)),      // inactive contract
-            host.AddTraining(firstAid, sean, harbor, completedFor(200, 12)),      // not yet due
+            host.AddTraining(firstAid, ken, harbor, completedFor(5, 12)),    // suspended
+            host.AddTraining(firstAid, lisa, harbor, completedFor(5, 12)),   // terminated
+            host.AddTraining(ergonomics, jane, harbor, completedFor(5, 12)), // optional course
+            host.AddTraining(firstAid, amy, riverside, completedFor(5, 12)), // inactive contract
+            host.AddTraining(firstAid, sean, harbor, completedFor(200, 12)), // not yet due
         };
         config = WriteServerConfig(db.directory(), db.connectionString());
     }
@@ -100,10 +104,7 @@ protected:
             date = date.addDays(-1);
         return date;
     }
-    QDate completedFor(int days, int renewsMonths) const
-    {
-        return HostData::CompletedFor(renewal(days), renewsMonths);
-    }
+    QDate completedFor(int days, int renewsMonths) const { return HostData::CompletedFor(renewal(days), renewsMonths); }
 
     // One --once cycle; returns its single log line.
     QString cycle()
@@ -150,7 +151,8 @@ protected:
         for (qint64 id : std::as_const(never)) {
             EXPECT_EQ(count(QStringLiteral("AutomationServer_Emails WHERE ItemID = %1").arg(id)), 0) << id;
             EXPECT_EQ(count(QStringLiteral("Issues WHERE ItemID = %1").arg(id)), 0) << id;
-            EXPECT_EQ(count(QStringLiteral("AutomationServer_EmailsSent WHERE instr(EmailBody, 'Item ID: %1' || char(13)) > 0")
+            EXPECT_EQ(count(QStringLiteral(
+                                "AutomationServer_EmailsSent WHERE instr(EmailBody, 'Item ID: %1' || char(13)) > 0")
                                 .arg(id)),
                       0)
                 << id;
@@ -196,10 +198,12 @@ TEST_F(EndToEnd, expiringCertifications_digestsIssuesRenewalCategoryChange)
     }
     const ReceivedMail toMaria = digestTo(mails, {QStringLiteral("maria@velmar.test")});
     EXPECT_EQ(sorted(DigestEntries(toMaria.body)), sorted({janeBody, seanBody}));
-    const ReceivedMail toSpecialists = digestTo(mails, {QStringLiteral("lee@velmar.test"), QStringLiteral("priya@velmar.test")});
+    const ReceivedMail toSpecialists =
+        digestTo(mails, {QStringLiteral("lee@velmar.test"), QStringLiteral("priya@velmar.test")});
     EXPECT_EQ(sorted(DigestEntries(toSpecialists.body)), sorted({janeBody, seanBody}));
     EXPECT_EQ(toSpecialists.header(QStringLiteral("To")), QStringLiteral("lee@velmar.test, priya@velmar.test"));
-    EXPECT_EQ(sorted(DigestEntries(digestTo(mails, {QStringLiteral("safety@harbor.test")}).body)), sorted({janeBody, seanBody}));
+    EXPECT_EQ(sorted(DigestEntries(digestTo(mails, {QStringLiteral("safety@harbor.test")}).body)),
+              sorted({janeBody, seanBody}));
     // A digest of one notification, byte for byte.
     EXPECT_EQ(QString::fromUtf8(digestTo(mails, {QStringLiteral("tom@velmar.test")}).body),
               amyBody + kCrLf + kCrLf + kCrLf + kCrLf + kFooter);
@@ -212,7 +216,8 @@ TEST_F(EndToEnd, expiringCertifications_digestsIssuesRenewalCategoryChange)
     EXPECT_EQ(count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailSent = 1 AND DateSent IS NOT NULL")), 9);
     EXPECT_EQ(count(QStringLiteral("AutomationServer_EmailsSent")), 9);
     ASSERT_EQ(count(QStringLiteral("Issues")), 2);
-    const QVariantMap janeIssue = db.queryRow(QStringLiteral("SELECT * FROM Issues WHERE ItemID = %1").arg(janeFirstAid));
+    const QVariantMap janeIssue =
+        db.queryRow(QStringLiteral("SELECT * FROM Issues WHERE ItemID = %1").arg(janeFirstAid));
     EXPECT_EQ(janeIssue.value(QStringLiteral("ContractID")).toLongLong(), harbor);
     EXPECT_EQ(janeIssue.value(QStringLiteral("Category")).toString(), QString());
     EXPECT_EQ(janeIssue.value(QStringLiteral("ItemDesc")).toString(), jane);
@@ -225,7 +230,8 @@ TEST_F(EndToEnd, expiringCertifications_digestsIssuesRenewalCategoryChange)
     EXPECT_EQ(janeIssue.value(QStringLiteral("AUTO_Date")).toString(), HostData::Iso(renewal(5)));
     EXPECT_EQ(janeIssue.value(QStringLiteral("DueDate")).toString(), HostData::Iso(renewal(5)));
     EXPECT_EQ(janeIssue.value(QStringLiteral("IssueDate")).toString(), HostData::Iso(today));
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT Description FROM Issues WHERE ItemID = %1").arg(amyFirstAid)).toString(),
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT Description FROM Issues WHERE ItemID = %1").arg(amyFirstAid))
+                  .toString(),
               QStringLiteral("(AUTO ISSUE) ") + amy);
     expectNeverNotified();
 
@@ -242,8 +248,10 @@ TEST_F(EndToEnd, expiringCertifications_digestsIssuesRenewalCategoryChange)
     EXPECT_TRUE(newMail().isEmpty());
     const QVariantMap closed = db.queryRow(QStringLiteral("SELECT * FROM Issues WHERE ItemID = %1").arg(janeFirstAid));
     EXPECT_EQ(closed.value(QStringLiteral("Status")).toString(), QStringLiteral("Closed"));
-    EXPECT_TRUE(closed.value(QStringLiteral("Description")).toString().startsWith(
-        QStringLiteral("(AUTO ISSUE) ") + jane + QStringLiteral("\r\n\r\n(AUTO CLOSED ") + shortDate(today) + QLatin1Char(' ')))
+    EXPECT_TRUE(closed.value(QStringLiteral("Description"))
+                    .toString()
+                    .startsWith(QStringLiteral("(AUTO ISSUE) ") + jane + QStringLiteral("\r\n\r\n(AUTO CLOSED ") +
+                                shortDate(today) + QLatin1Char(' ')))
         << closed.value(QStringLiteral("Description")).toString().toStdString();
     EXPECT_EQ(closed.value(QStringLiteral("EditedBy")).toString(), QStringLiteral("AUTO SERVER"));
 
@@ -295,8 +303,7 @@ namespace {
 enum class KeyColumns { DateTime, Text };
 
 class RenewalKeys : public ::testing::TestWithParam<KeyColumns>
-{
-};
+{};
 
 } // namespace
 
@@ -310,11 +317,13 @@ TEST_P(RenewalKeys, threeCycles_notifyEachRenewalDateOnce)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QString schema = QString::fromUtf8(file.readAll());
     if (text)
-        schema.replace(QRegularExpression(QStringLiteral("\\b(ItemKey|AUTO_Date)\\s+DATETIME\\s*\\n\\s*CONSTRAINT [^\\n]*?(,?)\\n")),
+        schema.replace(QRegularExpression(
+                           QStringLiteral("\\b(ItemKey|AUTO_Date)\\s+DATETIME\\s*\\n\\s*CONSTRAINT [^\\n]*?(,?)\\n")),
                        QStringLiteral("\\1 NVARCHAR(50)\\2\n"));
     TempDatabase db(TempDatabase::Content::Empty);
     db.exec(schema);
-    ASSERT_EQ(db.queryValue(QStringLiteral("SELECT type FROM pragma_table_info('Issues') WHERE name = 'AUTO_Date'")).toString(),
+    ASSERT_EQ(db.queryValue(QStringLiteral("SELECT type FROM pragma_table_info('Issues') WHERE name = 'AUTO_Date'"))
+                  .toString(),
               text ? QStringLiteral("NVARCHAR(50)") : QStringLiteral("DATETIME"));
     HostData host(db);
     SmtpServer smtp;
@@ -322,8 +331,9 @@ TEST_P(RenewalKeys, threeCycles_notifyEachRenewalDateOnce)
     ASSERT_TRUE(smtp.available());
     host.AddCompany(smtp.port());
     host.AddRule();
-    const qint64 contract = host.AddContract(QStringLiteral("Harbor"), host.AddStaff(QStringLiteral("maria@velmar.test")),
-                                             QStringLiteral("safety@harbor.test"));
+    const qint64 contract =
+        host.AddContract(QStringLiteral("Harbor"), host.AddStaff(QStringLiteral("maria@velmar.test")),
+                         QStringLiteral("safety@harbor.test"));
     const qint64 item = host.AddItem(QStringLiteral("First Aid"), 12);
     const QString completed = HostData::CompletedFor(QDate::currentDate().addDays(5), 12).toString(Qt::ISODate);
     QList<qint64> trainings;
@@ -334,18 +344,20 @@ TEST_P(RenewalKeys, threeCycles_notifyEachRenewalDateOnce)
     // The last one was notified and issued by an earlier version, its renewal
     // date stored as that version stored it.
     const QDate renewal = QDate::fromString(completed, Qt::ISODate).addMonths(12);
-    const QString earlierKey = text ? QStringLiteral("%1/%2/%3 9:30:42 AM").arg(renewal.month()).arg(renewal.day()).arg(renewal.year())
-                                    : renewal.toString(Qt::ISODate) + QStringLiteral(" 09:30:42");
-    db.exec(QStringLiteral("INSERT INTO AutomationServer_Emails (Category, Item, ItemID, ItemKey) VALUES ('Contract',"
-                           " 'Training Expire', %1, '%2'); INSERT INTO Issues (ItemID, Status, EnteredBy, AUTO_Item, AUTO_Date)"
-                           " VALUES (%1, 'Open', 'AUTO SERVER', 'Training Expire', '%2')")
+    const QString earlierKey = text
+        ? QStringLiteral("%1/%2/%3 9:30:42 AM").arg(renewal.month()).arg(renewal.day()).arg(renewal.year())
+        : renewal.toString(Qt::ISODate) + QStringLiteral(" 09:30:42");
+    db.exec(QStringLiteral(
+                "INSERT INTO AutomationServer_Emails (Category, Item, ItemID, ItemKey) VALUES ('Contract',"
+                " 'Training Expire', %1, '%2'); INSERT INTO Issues (ItemID, Status, EnteredBy, AUTO_Item, AUTO_Date)"
+                " VALUES (%1, 'Open', 'AUTO SERVER', 'Training Expire', '%2')")
                 .arg(trainings.last())
                 .arg(earlierKey));
 
     const QString config = WriteServerConfig(db.directory(), db.connectionString());
-    for (const char *expected : {"  - Emails: 2  Issues Created: 4  Issues Closed: 0",   // manager, client
-                                 "  - Emails: 0  Issues Created: 0  Issues Closed: 0",
-                                 "  - Emails: 0  Issues Created: 0  Issues Closed: 0"}) {
+    for (const char *expected :
+         {"  - Emails: 2  Issues Created: 4  Issues Closed: 0", // manager, client
+          "  - Emails: 0  Issues Created: 0  Issues Closed: 0", "  - Emails: 0  Issues Created: 0  Issues Closed: 0"}) {
         const ServerExit run = RunServer(OnceArguments(config), lockDir.path());
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         EXPECT_TRUE(run.out.trimmed().endsWith(QLatin1String(expected))) << run.out.toStdString();
@@ -358,4 +370,6 @@ TEST_P(RenewalKeys, threeCycles_notifyEachRenewalDateOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(KeyColumnTypes, RenewalKeys, ::testing::Values(KeyColumns::DateTime, KeyColumns::Text),
-                         [](const auto &info) { return std::string(info.param == KeyColumns::Text ? "TextKeys" : "DateTimeKeys"); });
+                         [](const auto &info) {
+                             return std::string(info.param == KeyColumns::Text ? "TextKeys" : "DateTimeKeys");
+                         });

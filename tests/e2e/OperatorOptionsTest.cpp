@@ -2,10 +2,10 @@
 // shows the cycle it precedes and writes nothing, mail redirected to one
 // address, and the backlog of long-lapsed certifications held back.
 
-#include "HostData.h"
-#include "ServerRun.h"
-#include "SmtpServer.h"
-#include "TempDatabase.h"
+#include "tests/support/HostData.h"
+#include "tests/support/ServerRun.h"
+#include "tests/support/SmtpServer.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QFile>
 #include <QMap>
@@ -24,16 +24,18 @@ protected:
     {
         ASSERT_TRUE(smtp.available());
         host.AddCompany(smtp.port());
-        host.AddRule();   // every switch, notify 30 days ahead, issues 14 days ahead, auto-close
-        const qint64 contract = host.AddContract(QStringLiteral("Harbor"), host.AddStaff(QStringLiteral("maria@velmar.test")),
-                                                 QStringLiteral("safety@harbor.test"));
+        host.AddRule(); // every switch, notify 30 days ahead, issues 14 days ahead, auto-close
+        const qint64 contract =
+            host.AddContract(QStringLiteral("Harbor"), host.AddStaff(QStringLiteral("maria@velmar.test")),
+                             QStringLiteral("safety@harbor.test"));
         host.AddSpecialist(contract, host.AddStaff(QStringLiteral("priya@velmar.test")));
         const qint64 item = host.AddItem(QStringLiteral("First Aid"), 12);
         const auto training = [&](const char *last, int days) {
             QDate renewal = QDate::currentDate().addDays(days);
             while (renewal.addMonths(-12).addMonths(12) != renewal)
                 renewal = renewal.addDays(-1);
-            const qint64 person = host.AddPerson(QStringLiteral("Pat"), QVariant(), QString::fromLatin1(last), QVariant());
+            const qint64 person =
+                host.AddPerson(QStringLiteral("Pat"), QVariant(), QString::fromLatin1(last), QVariant());
             return host.AddTraining(item, person, contract, HostData::CompletedFor(renewal, 12));
         };
         lapsed = training("Lapsed", -400);
@@ -42,7 +44,9 @@ protected:
         const qint64 renewed = training("Renewed", 200);
         host.Insert(QStringLiteral("INSERT INTO Issues (ContractID, ItemID, ItemDesc, Status, EnteredBy, AUTO_Item, "
                                    "AUTO_Date) VALUES (%1, %2, 'old', 'Open', 'AUTO SERVER', 'Training Expire', "
-                                   "'2020-01-01 00:00:00')").arg(contract).arg(renewed));
+                                   "'2020-01-01 00:00:00')")
+                        .arg(contract)
+                        .arg(renewed));
         config = WriteServerConfig(db.directory(), db.connectionString());
     }
 
@@ -68,10 +72,11 @@ protected:
 
     qint64 rowsOf(qint64 training)
     {
-        return host.Count(QStringLiteral("AutomationServer_Emails WHERE ItemID = %1").arg(training))
-             + host.Count(QStringLiteral("Issues WHERE ItemID = %1").arg(training))
-             + host.Count(QStringLiteral("AutomationServer_EmailsSent WHERE instr(EmailBody, 'Item ID: %1' || char(13)) > 0")
-                              .arg(training));
+        return host.Count(QStringLiteral("AutomationServer_Emails WHERE ItemID = %1").arg(training)) +
+            host.Count(QStringLiteral("Issues WHERE ItemID = %1").arg(training)) +
+            host.Count(
+                QStringLiteral("AutomationServer_EmailsSent WHERE instr(EmailBody, 'Item ID: %1' || char(13)) > 0")
+                    .arg(training));
     }
 
     static QString addresses(const QString &list)
@@ -101,13 +106,14 @@ TEST_F(OperatorOptions, preview_showsWhatTheNextCycleDoes_andWritesAndSendsNothi
 
     // Recipient list -> notifications, as the preview announces them.
     QMap<QString, int> announced;
-    static const QRegularExpression digest(QStringLiteral("Digest \\d+ to: (.*)\\n  Subject: (.*)\\n  Notifications: (\\d+)"));
+    static const QRegularExpression digest(
+        QStringLiteral("Digest \\d+ to: (.*)\\n  Subject: (.*)\\n  Notifications: (\\d+)"));
     for (auto match = digest.globalMatch(preview.out); match.hasNext();) {
         const QRegularExpressionMatch m = match.next();
         EXPECT_EQ(m.captured(2), QStringLiteral("Notification from Velmar Services"));
         announced[addresses(m.captured(1))] = m.captured(3).toInt();
     }
-    EXPECT_TRUE(preview.out.contains(QLatin1String("Automatic issues it would open: 3\n")));   // lapsed, overdue, soon
+    EXPECT_TRUE(preview.out.contains(QLatin1String("Automatic issues it would open: 3\n"))); // lapsed, overdue, soon
     EXPECT_TRUE(preview.out.contains(QLatin1String("Automatic issues it would close: 1\n")));
     EXPECT_TRUE(preview.out.contains(QLatin1String("Totals: 3 digest(s), 12 notification(s), 3 issue(s) opened, "
                                                    "1 issue(s) closed")));
@@ -138,7 +144,8 @@ TEST_F(OperatorOptions, notifyExpiredWithin_holdsBackOnlyTheLongLapsed)
 TEST_F(OperatorOptions, redirectMail_deliversEveryDigestToTheOneAddress)
 {
     const ServerExit cycle = run({QStringLiteral("--redirect-mail"), QStringLiteral("tester@redirect.test")});
-    EXPECT_TRUE(cycle.out.trimmed().endsWith(QLatin1String("Issues Closed: 1 - MAIL REDIRECTED TO tester@redirect.test")))
+    EXPECT_TRUE(
+        cycle.out.trimmed().endsWith(QLatin1String("Issues Closed: 1 - MAIL REDIRECTED TO tester@redirect.test")))
         << cycle.out.toStdString();
     QStringList originals;
     for (const ReceivedMail &mail : smtp.messages()) {
@@ -148,15 +155,16 @@ TEST_F(OperatorOptions, redirectMail_deliversEveryDigestToTheOneAddress)
         originals.append(original);
     }
     originals.sort();
-    EXPECT_EQ(originals, QStringList({QStringLiteral("maria@velmar.test"), QStringLiteral("priya@velmar.test"),
-                                      QStringLiteral("safety@harbor.test")}));
+    EXPECT_EQ(originals,
+              QStringList({QStringLiteral("maria@velmar.test"), QStringLiteral("priya@velmar.test"),
+                           QStringLiteral("safety@harbor.test")}));
     EXPECT_EQ(host.Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailSent = 0")), 0);
 }
 
 TEST_F(OperatorOptions, unusableValues_areUsageErrors)
 {
-    for (const QString &arguments : {QStringLiteral("--redirect-mail a@x.test;b@y.test"), QStringLiteral("--redirect-mail"),
-                                     QStringLiteral("--notify-expired-within -1")})
+    for (const QString &arguments : {QStringLiteral("--redirect-mail a@x.test;b@y.test"),
+                                     QStringLiteral("--redirect-mail"), QStringLiteral("--notify-expired-within -1")})
         EXPECT_EQ(RunServer(OnceArguments(config) + arguments.split(QLatin1Char(' ')), lockDir.path()).exitCode, 2)
             << arguments.toStdString();
 }

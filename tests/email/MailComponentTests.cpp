@@ -1,5 +1,5 @@
-#include "MailHeaders.h"
-#include "MailTestSupport.h"
+#include "email/MailHeaders.h"
+#include "tests/email/MailTestSupport.h"
 
 #include <QLocale>
 #include <QTimeZone>
@@ -50,10 +50,13 @@ TEST(MailDateField, englishNamesAndNumericOffsetWhateverTheLocale)
 {
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const struct { int offsetSeconds; const char *field; } cases[] = {
-        {3600, "Date: 07 Dec 2026 14:05:09 +0100"},
-        {-19800, "Date: 07 Dec 2026 14:05:09 -0530"},
-        {0, "Date: 07 Dec 2026 14:05:09 +0000"}};
+    const struct
+    {
+        int offsetSeconds;
+        const char *field;
+    } cases[] = {{3600, "Date: 07 Dec 2026 14:05:09 +0100"},
+                 {-19800, "Date: 07 Dec 2026 14:05:09 -0530"},
+                 {0, "Date: 07 Dec 2026 14:05:09 +0000"}};
     for (const auto &c : cases)
         EXPECT_EQ(DateField(QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9), QTimeZone(c.offsetSeconds))), c.field);
     QLocale::setDefault(before);
@@ -88,7 +91,8 @@ TEST_F(MailTest, plainMessage_arrivesAsProperInternetMessage)
     ASSERT_EQ(ehlo.size(), 1);
     EXPECT_TRUE(ehlo.first().mid(5).contains(QLatin1Char('.'))) << ehlo.first().toStdString();
     EXPECT_EQ(m.charset, QStringLiteral("utf-8"));
-    EXPECT_TRUE(m.transferEncoding == QLatin1String("quoted-printable") || m.transferEncoding == QLatin1String("base64"))
+    EXPECT_TRUE(m.transferEncoding == QLatin1String("quoted-printable") ||
+                m.transferEncoding == QLatin1String("base64"))
         << m.transferEncoding.toStdString();
     EXPECT_TRUE(m.defects.isEmpty()) << m.defects.join(QLatin1Char(' ')).toStdString();
     EXPECT_TRUE(onlyCrLfLineEnds(m.raw));
@@ -117,8 +121,8 @@ TEST_F(MailTest, awkwardBody_arrivesByteForByteWithCrLfLineEnds)
     const QString longLine(300, QLatin1Char('x'));
     mail.SetBody(QStringLiteral("Line one\n.\n..two dots\n. leading dot\rcarriage only\r\n"
                                 "trailing spaces   \ntab\there\n"
-                                "Zürich – 5 € = naïve 東京\n=3D not an escape\n")
-                 + longLine + QStringLiteral("\nFrom the start\nlast line without a break"));
+                                "Zürich – 5 € = naïve 東京\n=3D not an escape\n") +
+                 longLine + QStringLiteral("\nFrom the start\nlast line without a break"));
     mail.AddRecipient(QStringLiteral("a@client.test"), 0);
     mail.Send();
 
@@ -127,8 +131,8 @@ TEST_F(MailTest, awkwardBody_arrivesByteForByteWithCrLfLineEnds)
     const QByteArray expected = QStringLiteral("Line one\r\n.\r\n..two dots\r\n. leading dot\r\ncarriage only\r\n"
                                                "trailing spaces   \r\ntab\there\r\n"
                                                "Zürich – 5 € = naïve 東京\r\n=3D not an escape\r\n")
-                                    .toUtf8()
-                                + longLine.toUtf8() + "\r\nFrom the start\r\nlast line without a break";
+                                    .toUtf8() +
+        longLine.toUtf8() + "\r\nFrom the start\r\nlast line without a break";
     EXPECT_EQ(mails.first().body, expected);
     EXPECT_TRUE(onlyCrLfLineEnds(mails.first().raw));
 }
@@ -157,8 +161,8 @@ TEST_F(MailTest, nonAsciiNamesAndSubject_arriveAsEncodedWords)
     MailComponent mail;
     address(mail, server);
     const QString name = QStringLiteral("Sørensen & Søn, Ærø Ltd");
-    const QString subject = QStringLiteral("Überprüfung fällig – 東京 ") + QString(80, QChar(0x00e9))
-                            + QStringLiteral(" 😀 end");
+    const QString subject =
+        QStringLiteral("Überprüfung fällig – 東京 ") + QString(80, QChar(0x00e9)) + QStringLiteral(" 😀 end");
     mail.SetSenderName(name);
     mail.SetSubject(subject);
     mail.AddRecipient(QStringLiteral("a@client.test"), 0);
@@ -232,7 +236,7 @@ TEST_F(MailTest, longBlankRunsAndQuoteHeavyNames_keepEveryHeaderLineSound)
     EXPECT_EQ(m.header(QStringLiteral("Subject")), subject);
     const QByteArray head = headerBlock(m);
     for (const QByteArray &line : head.split('\n')) {
-        EXPECT_LE(line.size(), 999) << line.left(60).constData();   // 998 and the CR
+        EXPECT_LE(line.size(), 999) << line.left(60).constData(); // 998 and the CR
         EXPECT_FALSE(line.trimmed().isEmpty()) << "a header line of blanks only";
     }
     EXPECT_TRUE(m.defects.isEmpty()) << m.defects.join(QLatin1Char(' ')).toStdString();
@@ -356,7 +360,11 @@ TEST_F(MailTest, everyRecipientRefused_failsWithServerReason)
 
 TEST_F(MailTest, serverRefusingTheMessageOrSender_fails)
 {
-    struct Case { Behaviour behaviour; const char *said; };
+    struct Case
+    {
+        Behaviour behaviour;
+        const char *said;
+    };
     for (const Case &c : {Case{Behaviour::RejectData, "554 5.7.1 Message rejected as spam"},
                           Case{Behaviour::RejectSender, "553 5.7.1 Sender address rejected"}}) {
         SmtpServer server(with(c.behaviour));
@@ -372,7 +380,11 @@ TEST_F(MailTest, serverRefusingTheMessageOrSender_fails)
 TEST_F(MailTest, unreachableSilentOrDroppingServer_fails)
 {
     SetMailTimeoutsForTests({std::chrono::milliseconds(1000), std::chrono::milliseconds(1500)});
-    struct Case { Behaviour behaviour; const char *what; };
+    struct Case
+    {
+        Behaviour behaviour;
+        const char *what;
+    };
     for (const Case &c : {Case{Behaviour::NotListening, "onnect"}, Case{Behaviour::Silent, "timed out"},
                           Case{Behaviour::DropInData, "failed"}}) {
         SmtpServer server(with(c.behaviour));

@@ -1,4 +1,4 @@
-#include "MailTestSupport.h"
+#include "tests/email/MailTestSupport.h"
 
 using Tls = SmtpServer::Tls;
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Clock.h"
-#include "MailComponent.h"
-#include "SmtpServer.h"
+#include "database/Clock.h"
+#include "email/MailComponent.h"
+#include "tests/support/SmtpServer.h"
 
 #include <QtGlobal>
 
@@ -39,8 +39,7 @@ inline void address(MailComponent &mail, const SmtpServer &server)
 }
 
 // The failure text of a send that must fail ("" when it did not fail).
-template <typename Send>
-QString failureOf(Send send)
+template<typename Send> QString failureOf(Send send)
 {
     try {
         send();

@@ -1,8 +1,8 @@
-#include "DbConnection.h"
-#include "DbError.h"
-#include "RecipientLookups.h"
-#include "Recordset.h"
-#include "TempDatabase.h"
+#include "database/DbConnection.h"
+#include "database/DbError.h"
+#include "database/Recordset.h"
+#include "email/RecipientLookups.h"
+#include "tests/support/TempDatabase.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "MailTestSupport.h"
+#include "tests/email/MailTestSupport.h"
 
-#include "FreshCompanySettings.h"
-#include "SendEmail.h"
+#include "email/SendEmail.h"
+#include "tests/support/FreshCompanySettings.h"
 
 namespace {
 
@@ -67,7 +67,11 @@ TEST_F(SendEmailTest, badPortSetting_failsBeforeConnecting)
 
 TEST_F(SendEmailTest, recipientLists_areSplitOnSemicolons)
 {
-    struct Case { QString list; QStringList arrived; };
+    struct Case
+    {
+        QString list;
+        QStringList arrived;
+    };
     const QString a = QStringLiteral("a@client.test");
     const QString b = QStringLiteral("b@client.test");
     const QList<Case> cases = {

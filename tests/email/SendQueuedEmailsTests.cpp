@@ -1,13 +1,13 @@
-#include "MailTestSupport.h"
+#include "tests/email/MailTestSupport.h"
 
-#include "CompanySettings.h"
-#include "DbConnection.h"
-#include "DbError.h"
-#include "FreshCompanySettings.h"
-#include "MailQueueState.h"
-#include "Recordset.h"
-#include "SendQueuedEmails.h"
-#include "TempDatabase.h"
+#include "database/DbConnection.h"
+#include "database/DbError.h"
+#include "database/Recordset.h"
+#include "email/MailQueueState.h"
+#include "email/SendQueuedEmails.h"
+#include "startup/CompanySettings.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/TempDatabase.h"
 
 namespace {
 
@@ -89,7 +89,8 @@ protected:
 
     void clearQueue()
     {
-        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent; DELETE FROM AutomationServer_EmailQueueState"));
+        db.exec(
+            QStringLiteral("DELETE FROM AutomationServer_EmailsSent; DELETE FROM AutomationServer_EmailQueueState"));
     }
 
     TempDatabase db;
@@ -108,13 +109,15 @@ QByteArray combined(const QList<QByteArray> &bodies, const QByteArray &footer = 
 
 TEST(QueueStatements, textsAreExactlyTheQueueDialogue)
 {
-    EXPECT_EQ(QueuedEmailsSql(), QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 AND "
-                                                "EmailTo<>'' ORDER BY EmailTo,ID"));
+    EXPECT_EQ(QueuedEmailsSql(),
+              QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 AND "
+                             "EmailTo<>'' ORDER BY EmailTo,ID"));
     EXPECT_EQ(MarkEmailsSentSql(QStringLiteral("4,7,9"), QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9))),
               QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='12/7/2026 2:05:09 PM' "
                              "WHERE ID IN (4,7,9)"));
     EXPECT_EQ(MarkEmailsSentSql(QStringLiteral("12"), QDateTime(QDate(2027, 1, 5), QTime(0, 0))),
-              QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='1/5/2027' WHERE ID IN (12)"));
+              QStringLiteral(
+                  "UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='1/5/2027' WHERE ID IN (12)"));
     EXPECT_EQ(CombinedMessageSubject(QStringLiteral("O'Neil & Co")), QStringLiteral("Notification from O'Neil & Co"));
 }
 
@@ -144,7 +147,9 @@ TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
     EXPECT_EQ(m.mailFrom, QStringLiteral("last@velmar.test"));
     EXPECT_EQ(m.header(QStringLiteral("From")), QStringLiteral("Last Sender <last@velmar.test>"));
     EXPECT_EQ(m.header(QStringLiteral("Subject")), QStringLiteral("Notification from Velmar Services"));
-    EXPECT_EQ(m.body, combined({"First: O'Brien's course", "Second\r\n. dotted line", QStringLiteral("Third – Zürich").toUtf8()}));
+    EXPECT_EQ(m.body,
+              combined(
+                  {"First: O'Brien's course", "Second\r\n. dotted line", QStringLiteral("Third – Zürich").toUtf8()}));
 
     // Stored dates read back as their fields in UTC, whatever the machine's zone.
     const QDateTime sentAt(QDate(2026, 12, 7), QTime(14, 5, 9), Qt::UTC);
@@ -223,7 +228,8 @@ TEST_F(QueueTest, listOfSeveralAddresses_isOneMessageToAll)
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
-    EXPECT_EQ(mails.first().recipients, (QStringList{QStringLiteral("a@client.test"), QStringLiteral("b@client.test")}));
+    EXPECT_EQ(mails.first().recipients,
+              (QStringList{QStringLiteral("a@client.test"), QStringLiteral("b@client.test")}));
     EXPECT_EQ(mails.first().body, combined({"one", "two"}));
 }
 
@@ -290,8 +296,9 @@ TEST_F(QueueTest, serverDown_leavesEverythingQueuedAndStopsAfterTheFirstGroup)
     EXPECT_EQ(sent.Emails, 0);
     ASSERT_EQ(sent.Failures.size(), 2);
     EXPECT_TRUE(sent.Failures.at(0).startsWith(QStringLiteral("Email to a@client.test not sent: ")));
-    EXPECT_EQ(sent.Failures.at(1), QStringLiteral("Mail sending stopped for this cycle: the mail server "
-                                                           "failed; 1 message(s) stay queued for the next poll"));
+    EXPECT_EQ(sent.Failures.at(1),
+              QStringLiteral("Mail sending stopped for this cycle: the mail server "
+                             "failed; 1 message(s) stay queued for the next poll"));
 }
 
 TEST_F(QueueTest, refusedLogin_isReportedWithoutThePassword)
@@ -356,7 +363,8 @@ TEST_F(QueueTest, failingQuery_throwsDbError)
 TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
 {
     // logins, clearLogins: AUTH commands over encrypted sessions and in clear.
-    const struct {
+    const struct
+    {
         const char *name;
         SmtpServer::Tls tls;
         bool secure, allowPlain;
@@ -386,7 +394,8 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
         EXPECT_EQ(server->sessionEvents(QStringLiteral("auth")).count(QStringLiteral("auth")), c.logins);
         EXPECT_EQ(server->sessionEvents(QStringLiteral("auth-clear")).size(), c.clearLogins);
         EXPECT_EQ(int(server->messages().size()), c.sent);
-        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT SUM(EmailSent) FROM AutomationServer_EmailsSent")).toInt(), c.sent);
+        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT SUM(EmailSent) FROM AutomationServer_EmailsSent")).toInt(),
+                  c.sent);
         if (c.sent == 0) {
             ASSERT_EQ(sent.Failures.size(), 2);
             EXPECT_TRUE(sent.Failures.first().contains(QLatin1String(c.failure)))
@@ -402,8 +411,13 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
 TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked)
 {
     const QDateTime failedAt(QDate(2026, 12, 7), QTime(14, 5, 9));
-    const struct { const char *name, *to; bool operatorAsks; } cases[] = {{"deferredOnce", "later@client.test", false},
-        {"refusedBackOffEnds", "refuse@client.test", false}, {"refusedOperatorAsks", "refuse@client.test", true}};
+    const struct
+    {
+        const char *name, *to;
+        bool operatorAsks;
+    } cases[] = {{"deferredOnce", "later@client.test", false},
+                 {"refusedBackOffEnds", "refuse@client.test", false},
+                 {"refusedOperatorAsks", "refuse@client.test", true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const bool permanent = QByteArray(c.to).startsWith("refuse");
@@ -415,11 +429,11 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
         SendQueuedEmails();
         EXPECT_EQ(sentFlag(id), 0);
         EXPECT_EQ((permanent ? sent.Stuck : sent.Failures).size(), 1);
-        EXPECT_TRUE(MailQueueStatusText().contains(QStringLiteral("%1\t%2\tattempts: 1\tnext try: %3\tlast reply: ")
-                                                       .arg(id)
-                                                       .arg(QString::fromLatin1(c.to),
-                                                            permanent ? QStringLiteral("2026-12-07 14:14:39")
-                                                                      : QStringLiteral("next poll"))));
+        EXPECT_TRUE(MailQueueStatusText().contains(
+            QStringLiteral("%1\t%2\tattempts: 1\tnext try: %3\tlast reply: ")
+                .arg(id)
+                .arg(QString::fromLatin1(c.to),
+                     permanent ? QStringLiteral("2026-12-07 14:14:39") : QStringLiteral("next poll"))));
         EXPECT_TRUE(MailQueueStatusText().contains(permanent ? QLatin1String("550") : QLatin1String("450")));
 
         // The next poll: a refused list is not tried, nor reported again.
@@ -458,8 +472,9 @@ TEST_F(QueueTest, boundedSending_stopsBetweenGroupsOnTimeOrStop)
     RequestMailStop(false);
     EXPECT_EQ(server->connectionCount(), 0);
     ASSERT_EQ(sent.Failures.size(), 1);
-    EXPECT_EQ(sent.Failures.first(), QStringLiteral("Mail sending stopped for this cycle: the server is "
-                                                             "stopping; 3 message(s) stay queued for the next poll"));
+    EXPECT_EQ(sent.Failures.first(),
+              QStringLiteral("Mail sending stopped for this cycle: the server is "
+                             "stopping; 3 message(s) stay queued for the next poll"));
 
     SetMailSendingBudgetForTests(std::chrono::milliseconds(1));
     SendQueuedEmails();

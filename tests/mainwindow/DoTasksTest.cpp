@@ -1,11 +1,11 @@
-#include "CycleCounters.h"
-#include "DbConnection.h"
-#include "DoTasks.h"
-#include "FreshCompanySettings.h"
-#include "OpenDatabase.h"
-#include "Recordset.h"
-#include "SmtpServer.h"
-#include "TempDatabase.h"
+#include "mainwindow/DoTasks.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "database/Recordset.h"
+#include "mainwindow/CycleCounters.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/SmtpServer.h"
+#include "tests/support/TempDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -35,13 +35,16 @@ protected:
                                "'%1', 'Training', '%2', 0)")
                     .arg(to, body));
     }
-    int unsentRows() { return db.queryValue(QStringLiteral(
-                           "SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0")).toInt(); }
+    int unsentRows()
+    {
+        return db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=0"))
+            .toInt();
+    }
 
     TempDatabase db;
     QStringList connectionFailures;
 };
-}
+} // namespace
 
 TEST_F(DoTasksTest, cycleWithNothingToDo_resetsCountersAndClosesTheConnection)
 {

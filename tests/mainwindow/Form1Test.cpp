@@ -1,13 +1,13 @@
-#include "Clock.h"
-#include "CycleCounters.h"
-#include "DateText.h"
-#include "DbConnection.h"
-#include "Form1.h"
-#include "FreshCompanySettings.h"
-#include "LogLine.h"
-#include "OpenDatabase.h"
-#include "ProgramEnd.h"
-#include "TempDatabase.h"
+#include "mainwindow/Form1.h"
+#include "database/Clock.h"
+#include "database/DateText.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "mainwindow/CycleCounters.h"
+#include "mainwindow/LogLine.h"
+#include "startup/ProgramEnd.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -50,10 +50,7 @@ protected:
         CloseDatabase();
         CycleCounters.Reset();
     }
-    QStringList lines() const
-    {
-        return form->txtResults->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList lines() const { return form->txtResults->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     // Minute n after the start; the clock is set to it before cycle n, so
     // each cycle's line differs.
     QDateTime reading(int n) const { return start.addSecs(60 * n); }
@@ -73,7 +70,7 @@ protected:
     QList<int> endCodes;
     ProgramEndHandler previousEnd;
 };
-}
+} // namespace
 
 TEST_F(Form1Test, layout_matchesTheDesign)
 {
@@ -105,7 +102,7 @@ TEST_F(Form1Test, layout_matchesTheDesign)
     } while (w != form->txtResults);
     EXPECT_EQ(order, controls);
 
-    EXPECT_FALSE(form->Timer1->isActive());   // disabled until loaded
+    EXPECT_FALSE(form->Timer1->isActive()); // disabled until loaded
 }
 
 TEST_F(Form1Test, load_runsFirstCycleLogsAndArmsTheTimerForOneSecond)
@@ -129,8 +126,9 @@ TEST_F(Form1Test, threeCycles_giveThreeLinesNewestFirst_andTypedTextStaysBelow)
     form->bntDoTask->click();
     at(2);
     form->bntDoTask->click();
-    EXPECT_EQ(lines(), (QStringList{withoutLineEnd(CountLine(reading(2))), withoutLineEnd(CountLine(reading(1))),
-                                    withoutLineEnd(CountLine(reading(0))), QStringLiteral("operator note")}));
+    EXPECT_EQ(lines(),
+              (QStringList{withoutLineEnd(CountLine(reading(2))), withoutLineEnd(CountLine(reading(1))),
+                           withoutLineEnd(CountLine(reading(0))), QStringLiteral("operator note")}));
 }
 
 // Left running for months the box keeps only its newest lines: the oldest
@@ -198,17 +196,17 @@ TEST_F(Form1Test, manualCycleMidPeriod_leavesTheCountAndTheNextTimedCycle)
     EXPECT_TRUE(form->Timer1->isActive());
     EXPECT_EQ(form->Timer1->interval(), 60000);
     EXPECT_EQ(lines().size(), 2);
-    form->Timer1_Timer();   // tick 4
-    form->Timer1_Timer();   // tick 5
+    form->Timer1_Timer(); // tick 4
+    form->Timer1_Timer(); // tick 5
     EXPECT_EQ(lines().size(), 2);
-    form->Timer1_Timer();   // tick 6: the timed cycle, as without the manual one
+    form->Timer1_Timer(); // tick 6: the timed cycle, as without the manual one
     EXPECT_EQ(lines().size(), 3);
 }
 
 TEST_F(Form1Test, failedConnection_repeatsLastCountsAndReArmsTheTimer)
 {
     form->Form_Load();
-    CycleCounters.Emails = 4;   // as if the last successful cycle sent four
+    CycleCounters.Emails = 4; // as if the last successful cycle sent four
     DBConnectionString = QStringLiteral("Provider=SQLite;Data Source=/no/such/velmar.db");
     form->bntDoTask_Click();
     EXPECT_EQ(connectionFailures, 1);
@@ -225,7 +223,7 @@ TEST_F(Form1Test, failingTask_putsItsErrorAboveTheCountLine)
     form->Form_Load();
     db.exec(QStringLiteral("DROP TABLE AutomationServer_Alert"));
     at(1);
-    form->Timer1_Timer();   // poll 0: a cycle
+    form->Timer1_Timer(); // poll 0: a cycle
     const QStringList shown = lines();
     ASSERT_EQ(shown.size(), 3);
     EXPECT_TRUE(shown[0].startsWith(DateText(reading(1)) + QStringLiteral("  - Error in training expiry: ")))

@@ -1,8 +1,8 @@
-#include "DbConnection.h"
-#include "FreshCompanySettings.h"
-#include "HeadlessServer.h"
-#include "OpenDatabase.h"
-#include "TempDatabase.h"
+#include "mainwindow/HeadlessServer.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/TempDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ protected:
     QStringList written;
     HeadlessServer server{[this](const QString &text) { written.append(text); }};
 };
-}
+} // namespace
 
 TEST_F(HeadlessServerTest, start_runsTheFirstCycleAndArmsOneSecond)
 {
@@ -34,11 +34,11 @@ TEST_F(HeadlessServerTest, ticks_followTheWindowsSchedule)
 {
     CompanySettings.AutomationServerPoll = 2;
     server.Start();
-    server.Tick();   // 1 > 2? no
-    server.Tick();   // 2 > 2? no
+    server.Tick(); // 1 > 2? no
+    server.Tick(); // 2 > 2? no
     EXPECT_EQ(written.size(), 1);
     EXPECT_EQ(server.Timer().interval(), 60000);
-    server.Tick();   // tick P + 1
+    server.Tick(); // tick P + 1
     EXPECT_EQ(written.size(), 2);
     EXPECT_TRUE(server.Timer().isActive());
 }

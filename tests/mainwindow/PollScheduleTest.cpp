@@ -1,4 +1,4 @@
-#include "PollSchedule.h"
+#include "mainwindow/PollSchedule.h"
 
 #include <QList>
 
@@ -12,7 +12,7 @@ namespace {
 QList<int> timedCycles(qint16 poll, int ticks)
 {
     PollSchedule schedule;
-    schedule.Restart();   // load
+    schedule.Restart(); // load
     QList<int> cycles;
     for (int tick = 1; tick <= ticks; ++tick) {
         if (schedule.CycleDue(poll)) {
@@ -23,7 +23,7 @@ QList<int> timedCycles(qint16 poll, int ticks)
     }
     return cycles;
 }
-}
+} // namespace
 
 TEST(PollScheduleTest, pollFive_firstTimedCycleOnTickSixThenEveryFifth)
 {

@@ -2,7 +2,7 @@
 // training records) while cycles run: every cycle waits its turn for the
 // write lock and none fails on a busy database.
 
-#include "ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -58,8 +58,8 @@ TEST(BusyDatabase, anotherWriterHoldingTheWriteLockAgainAndAgain_noCycleFails)
     const QString stopFile = lockDir.filePath(QStringLiteral("stop-writer"));
     QProcess writer;
     writer.start(QStringLiteral("/usr/bin/python3"),
-                 QStringList{QStringLiteral("-c"), QString::fromLatin1(kWriter), db.path(), stopFile, contract, item}
-                     + dates);
+                 QStringList{QStringLiteral("-c"), QString::fromLatin1(kWriter), db.path(), stopFile, contract, item} +
+                     dates);
     ASSERT_TRUE(writer.waitForStarted(10000));
     ASSERT_TRUE(writer.waitForReadyRead(20000)) << writer.readAllStandardError().toStdString();
 

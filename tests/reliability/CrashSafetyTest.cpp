@@ -3,7 +3,7 @@
 // twice, and a message is mailed twice only when a kill fell between the mail
 // server's acceptance and the statement marking it sent.
 
-#include "ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -14,7 +14,7 @@
 namespace {
 constexpr unsigned kSeed = 20261207;
 constexpr int kKills = 50;
-}
+} // namespace
 
 TEST(CrashSafety, fiftyKillsInBusyCycles_nothingLostNothingTwiceDuplicatesOnlyInTheWindow)
 {
@@ -43,8 +43,8 @@ TEST(CrashSafety, fiftyKillsInBusyCycles_nothingLostNothingTwiceDuplicatesOnlyIn
         QProcess server;
         server.setProcessEnvironment(ServerEnvironment(lockDir.path()));
         const QStringList arguments = round % 3 == 2
-                                          ? QStringList{QStringLiteral("--headless"), QStringLiteral("--config"), config}
-                                          : OnceArguments(config);
+            ? QStringList{QStringLiteral("--headless"), QStringLiteral("--config"), config}
+            : OnceArguments(config);
         server.start(QStringLiteral(VELMAR_SERVER_BINARY), arguments);
         ASSERT_TRUE(server.waitForStarted(10000));
         if (server.waitForFinished(delayMs(random))) {
@@ -53,7 +53,7 @@ TEST(CrashSafety, fiftyKillsInBusyCycles_nothingLostNothingTwiceDuplicatesOnlyIn
             EXPECT_EQ(server.exitCode(), 0) << server.readAllStandardOutput().toStdString();
             continue;
         }
-        server.kill();   // SIGKILL
+        server.kill(); // SIGKILL
         ASSERT_TRUE(server.waitForFinished(10000));
         ++kills;
     }

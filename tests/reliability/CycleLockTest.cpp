@@ -1,11 +1,11 @@
 // The database-wide lock that keeps two servers from running a cycle on the
 // same database at once.
 
-#include "ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
-#include "CycleLock.h"
-#include "DbConnection.h"
-#include "LogLine.h"
+#include "database/CycleLock.h"
+#include "database/DbConnection.h"
+#include "mainwindow/LogLine.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,13 +36,13 @@ protected:
     DbConnection first;
     DbConnection second;
 };
-}
+} // namespace
 
 TEST_F(EmbeddedCycleLockTest, secondConnection_waitsThenIsRefused_untilTheFirstCloses)
 {
     EXPECT_EQ(first.TakeCycleLock(0), CycleLockResult::Taken);
     EXPECT_TRUE(first.HoldsCycleLock());
-    EXPECT_EQ(first.TakeCycleLock(0), CycleLockResult::Taken);   // already held: no self-deadlock
+    EXPECT_EQ(first.TakeCycleLock(0), CycleLockResult::Taken); // already held: no self-deadlock
     EXPECT_EQ(second.TakeCycleLock(200), CycleLockResult::HeldElsewhere);
     EXPECT_FALSE(second.HoldsCycleLock());
     // The holder's statements still run: the lock guards cycles, not the data.
@@ -86,7 +86,7 @@ protected:
     }
     Workload work;
 };
-}
+} // namespace
 
 TEST_F(LockedCycle, anotherServerHoldsTheLock_cycleIsSkippedWithALogLineAndTouchesNothing)
 {
@@ -120,7 +120,8 @@ TEST_F(LockedCycle, lockCannotBeTaken_cycleFailsWithTheReasonAndNothingRuns)
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);
     ASSERT_EQ(last.errors.size(), 1);
-    EXPECT_TRUE(last.errors[0].startsWith(QLatin1String("Error in taking the cycle lock: "))) << last.errors[0].toStdString();
+    EXPECT_TRUE(last.errors[0].startsWith(QLatin1String("Error in taking the cycle lock: ")))
+        << last.errors[0].toStdString();
     EXPECT_FALSE(DatabaseConnection().IsOpen());
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);
 }

@@ -3,11 +3,11 @@
 // failure reaches the log with the database's own words, the connection is
 // closed, the next cycle recovers, and nothing is lost or done twice.
 
-#include "ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
-#include "CycleLock.h"
-#include "DbConnection.h"
-#include "OpenDatabase.h"
+#include "database/CycleLock.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -48,7 +48,7 @@ protected:
 
     Workload work;
 };
-}
+} // namespace
 
 TEST_F(DatabaseFaults, fileMissingAtCycleStart_reportedWithPathAndNextCycleRecovers)
 {
@@ -83,7 +83,8 @@ TEST_F(DatabaseFaults, fileThatIsNoDatabase_reportedAndNextCycleRecovers)
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::ConnectionFailed);
     ASSERT_EQ(connectionFailures.size(), 1);
-    EXPECT_TRUE(connectionFailures[0].contains(QLatin1String("file is not a database"))) << connectionFailures[0].toStdString();
+    EXPECT_TRUE(connectionFailures[0].contains(QLatin1String("file is not a database")))
+        << connectionFailures[0].toStdString();
     EXPECT_FALSE(DatabaseConnection().IsOpen());
 
     DBConnectionString = db.connectionString();
@@ -111,8 +112,8 @@ TEST_F(DatabaseFaults, writeLockedByAnotherProcessPastTheBusyTimeout_nothingHalf
 
 TEST_F(DatabaseFaults, logTableMissing_errorNamesItAndNoCertificationIsQueued)
 {
-    const QVariant schema = db.queryValue(QStringLiteral(
-        "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'AutomationServer_Emails'"));
+    const QVariant schema = db.queryValue(
+        QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'AutomationServer_Emails'"));
     db.exec(QStringLiteral("DROP TABLE AutomationServer_Emails"));
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);
@@ -150,8 +151,8 @@ TEST_F(DatabaseFaults, issueColumnMissing_notificationsStillGoOutAndIssuesFollow
 
 TEST_F(DatabaseFaults, queueTableMissing_notificationsWaitAndAreSentOnceRepaired)
 {
-    const QVariant schema = db.queryValue(QStringLiteral(
-        "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'AutomationServer_EmailsSent'"));
+    const QVariant schema = db.queryValue(
+        QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'AutomationServer_EmailsSent'"));
     db.exec(QStringLiteral("DROP TABLE AutomationServer_EmailsSent"));
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);

@@ -5,10 +5,10 @@
 // Each time: no crash, a clear error in the log where a value cannot be used,
 // nothing lost, nothing done twice.
 
-#include "ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
-#include "Clock.h"
-#include "DateText.h"
+#include "database/Clock.h"
+#include "database/DateText.h"
 
 namespace {
 
@@ -17,8 +17,8 @@ const QString kCrLf = QStringLiteral("\r\n");
 
 QString body(const QString &client, qint64 id, const QString &description)
 {
-    return QStringLiteral("Client: ") + client + kCrLf + QStringLiteral("Item ID: ") + QString::number(id) + kCrLf
-        + description + kCrLf + kCrLf + kRule + kCrLf;
+    return QStringLiteral("Client: ") + client + kCrLf + QStringLiteral("Item ID: ") + QString::number(id) + kCrLf +
+        description + kCrLf + kCrLf + kRule + kCrLf;
 }
 
 QString digest(const QStringList &bodies, const QString &footer)
@@ -35,7 +35,7 @@ protected:
     void SetUp() override
     {
         CycleTest::SetUp();
-        db.useWideColumns();   // hostile values as a host with wider columns holds them
+        db.useWideColumns(); // hostile values as a host with wider columns holds them
         host.AddCompany(1);
     }
 
@@ -88,12 +88,14 @@ TEST_F(HostInput, nullInEveryColumnTheCycleReads_emptyTextsAndNoCrash)
     host.AddSpecialist(acme, host.AddStaff(QVariant()));
     host.AddSpecialist(acme, host.AddStaff(QStringLiteral("staffer@velmar.test")));
     const qint64 bare = host.AddContract(QVariant(), host.AddStaff(QVariant()), QVariant());
-    const qint64 noStatus = host.AddContract(QStringLiteral("No Status"), host.AddStaff(QStringLiteral("x@velmar.test")),
-                                             QStringLiteral("x@client.test"), QString());
+    const qint64 noStatus =
+        host.AddContract(QStringLiteral("No Status"), host.AddStaff(QStringLiteral("x@velmar.test")),
+                         QStringLiteral("x@client.test"), QString());
     db.exec(QStringLiteral("UPDATE ServiceContract SET Status = NULL WHERE ID = %1").arg(noStatus));
     const qint64 nameless = host.AddPerson(QVariant(), QVariant(), QVariant(), QVariant());
     const qint64 flagless = host.AddPerson(QStringLiteral("Flag"), QVariant(), QStringLiteral("Less"), QVariant());
-    db.exec(QStringLiteral("UPDATE CustomerEmployee SET Suspended = NULL, Terminated = NULL WHERE ID = %1").arg(flagless));
+    db.exec(
+        QStringLiteral("UPDATE CustomerEmployee SET Suspended = NULL, Terminated = NULL WHERE ID = %1").arg(flagless));
     const qint64 unnamed = host.AddItem(QVariant(), 12);
     const qint64 noPeriod = host.AddItem(QStringLiteral("No Period"), QVariant());
     const qint64 noOptional = host.AddItem(QStringLiteral("No Optional"), 12);
@@ -129,7 +131,8 @@ TEST_F(HostInput, nullInEveryColumnTheCycleReads_emptyTextsAndNoCrash)
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 2);
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails WHERE ItemID IN (%1, %2)").arg(toAcme).arg(toBare)), 2);
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Status = 'Closed' AND EditedBy = 'AUTO SERVER'")), 1);
-    EXPECT_EQ(Count(QStringLiteral("Issues WHERE EnteredBy = 'AUTO SERVER' AND Status = 'Open'")), 0);   // CreateIssue Null: off
+    EXPECT_EQ(Count(QStringLiteral("Issues WHERE EnteredBy = 'AUTO SERVER' AND Status = 'Open'")),
+              0); // CreateIssue Null: off
 
     // Null parts are empty texts with their separators kept; nothing is
     // queued for a recipient without an address.
@@ -140,7 +143,8 @@ TEST_F(HostInput, nullInEveryColumnTheCycleReads_emptyTextsAndNoCrash)
     ASSERT_EQ(toManager.size(), 1);
     EXPECT_EQ(toManager[0].mailFrom, QStringLiteral("alerts@velmar.test"));
     EXPECT_EQ(toManager[0].header(QStringLiteral("Subject")), QStringLiteral("Notification from "));
-    EXPECT_EQ(QString::fromUtf8(toManager[0].body), digest({body(QStringLiteral("Acme"), toAcme, description)}, QString()));
+    EXPECT_EQ(QString::fromUtf8(toManager[0].body),
+              digest({body(QStringLiteral("Acme"), toAcme, description)}, QString()));
     EXPECT_EQ(mailTo(QStringLiteral("staffer@velmar.test")).size(), 1);
     expectSecondCycleQuiet();
 }
@@ -149,24 +153,25 @@ namespace {
 struct RuleNull
 {
     const char *column;
-    const char *error;   // nullptr: Null is a valid "off"
+    const char *error; // nullptr: Null is a valid "off"
 };
 
 class RuleNulls : public HostInput, public ::testing::WithParamInterface<RuleNull>
-{
-};
-}
+{};
+} // namespace
 
 TEST_P(RuleNulls, nullInARuleColumn_clearErrorOrOffAndNothingLost)
 {
     const RuleNull &rule = GetParam();
     host.AddRule(QStringLiteral("%1 = NULL").arg(QLatin1String(rule.column)));
     StartMail();
-    const qint64 id = host.AddTraining(host.AddItem(QStringLiteral("First Aid")),
-                                       host.AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant()),
-                                       addAcme(), HostData::CompletedFor(Today().addDays(3), 12));
-    db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody, EmailSent)"
-                           " VALUES ('other@velmar.test', 'other@client.test', 's', 'from another writer', 0)"));
+    const qint64 id =
+        host.AddTraining(host.AddItem(QStringLiteral("First Aid")),
+                         host.AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant()),
+                         addAcme(), HostData::CompletedFor(Today().addDays(3), 12));
+    db.exec(QStringLiteral(
+        "INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody, EmailSent)"
+        " VALUES ('other@velmar.test', 'other@client.test', 's', 'from another writer', 0)"));
     const QString log = Cycle();
     // Mail from other writers goes out whatever the rule holds.
     EXPECT_EQ(mailTo(QStringLiteral("other@client.test")).size(), 1);
@@ -176,8 +181,9 @@ TEST_P(RuleNulls, nullInARuleColumn_clearErrorOrOffAndNothingLost)
     }
     EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);
     ASSERT_EQ(last.errors.size(), 1) << log.toStdString();
-    EXPECT_EQ(last.errors[0], QStringLiteral("Error in training expiry: AutomationServer_Alert.%1 = Null: %2")
-                                  .arg(QLatin1String(rule.column), QLatin1String(rule.error)));
+    EXPECT_EQ(last.errors[0],
+              QStringLiteral("Error in training expiry: AutomationServer_Alert.%1 = Null: %2")
+                  .arg(QLatin1String(rule.column), QLatin1String(rule.error)));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);
 
     // Mended, the next cycle notifies it once.
@@ -203,8 +209,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HostInput, megabyteTexts_arriveWholeAndAreStoredWhole)
 {
-    const QString huge = QStringLiteral("Megabyte").repeated(131072);   // 1 MiB
-    const QString large = QStringLiteral("Large").repeated(13108);       // 64 KiB
+    const QString huge = QStringLiteral("Megabyte").repeated(131072); // 1 MiB
+    const QString large = QStringLiteral("Large").repeated(13108);    // 64 KiB
     // The company name goes into the From and Subject fields: a long one,
     // past the line limit of a message, is enough there.
     const QString longName = QStringLiteral("Velmar").repeated(500);
@@ -212,13 +218,13 @@ TEST_F(HostInput, megabyteTexts_arriveWholeAndAreStoredWhole)
                 .arg(HostData::Literal(longName), HostData::Literal(huge)));
     host.AddRule();
     StartMail();
-    const qint64 id = host.AddTraining(host.AddItem(large),
-                                       host.AddPerson(QStringLiteral("Jane"), QVariant(), huge, QVariant()),
-                                       addAcme(large), HostData::CompletedFor(Today().addDays(3), 12));
+    const qint64 id =
+        host.AddTraining(host.AddItem(large), host.AddPerson(QStringLiteral("Jane"), QVariant(), huge, QVariant()),
+                         addAcme(large), HostData::CompletedFor(Today().addDays(3), 12));
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::Completed) << last.errors.join(QLatin1Char('\n')).left(2000).toStdString();
-    const QString description = large + QStringLiteral(": ") + huge + QStringLiteral(", Jane   - Expires ")
-        + DateText(Today().addDays(3));
+    const QString description =
+        large + QStringLiteral(": ") + huge + QStringLiteral(", Jane   - Expires ") + DateText(Today().addDays(3));
     const QList<ReceivedMail> mails = mailTo(QStringLiteral("mgr@velmar.test"));
     ASSERT_EQ(mails.size(), 1);
     EXPECT_TRUE(QString::fromUtf8(mails[0].body) == digest({body(large, id, description)}, huge));
@@ -230,8 +236,8 @@ TEST_F(HostInput, megabyteTexts_arriveWholeAndAreStoredWhole)
     for (const QByteArray &line : mails[0].raw.split('\n'))
         ASSERT_LE(line.size(), 999);
     EXPECT_TRUE(mails[0].defects.isEmpty()) << mails[0].defects.join(QLatin1Char(' ')).toStdString();
-    EXPECT_TRUE(db.queryValue(QStringLiteral("SELECT ItemDesc FROM Issues WHERE ItemID = %1").arg(id)).toString()
-                == description);
+    EXPECT_TRUE(db.queryValue(QStringLiteral("SELECT ItemDesc FROM Issues WHERE ItemID = %1").arg(id)).toString() ==
+                description);
     expectSecondCycleQuiet();
 }
 
@@ -244,17 +250,18 @@ TEST_F(HostInput, nonAsciiAndEmojiNames_arriveCorrectlyEncoded)
     host.AddRule();
     StartMail();
     const QString customer = QStringLiteral("Soci\u00E9t\u00E9 G\u00E9n\u00E9rale \U0001F3D7");
-    const qint64 id = host.AddTraining(
-        host.AddItem(QStringLiteral("Premiers secours \u2013 niveau 2 \u271A")),
-        host.AddPerson(QStringLiteral("Zo\u00EB"), QStringLiteral("\u674E"), QStringLiteral("\u00D1\u00FA\u00F1ez-\u00D8rsted"),
-                       QStringLiteral("\U0001F680")),
-        addAcme(customer), HostData::CompletedFor(Today().addDays(3), 12));
+    const qint64 id = host.AddTraining(host.AddItem(QStringLiteral("Premiers secours \u2013 niveau 2 \u271A")),
+                                       host.AddPerson(QStringLiteral("Zo\u00EB"), QStringLiteral("\u674E"),
+                                                      QStringLiteral("\u00D1\u00FA\u00F1ez-\u00D8rsted"),
+                                                      QStringLiteral("\U0001F680")),
+                                       addAcme(customer), HostData::CompletedFor(Today().addDays(3), 12));
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::Completed) << last.errors.join(QLatin1Char('\n')).toStdString();
 
-    const QString description = QStringLiteral("Premiers secours \u2013 niveau 2 \u271A: \u00D1\u00FA\u00F1ez-\u00D8rsted, "
-                                               "Zo\u00EB \u674E \U0001F680 - Expires ")
-        + DateText(Today().addDays(3));
+    const QString description =
+        QStringLiteral("Premiers secours \u2013 niveau 2 \u271A: \u00D1\u00FA\u00F1ez-\u00D8rsted, "
+                       "Zo\u00EB \u674E \U0001F680 - Expires ") +
+        DateText(Today().addDays(3));
     for (const QString &recipient : {QStringLiteral("mgr@velmar.test"), QStringLiteral("staffer@velmar.test"),
                                      QStringLiteral("client@client.test")}) {
         const QList<ReceivedMail> mails = mailTo(recipient);
@@ -262,13 +269,15 @@ TEST_F(HostInput, nonAsciiAndEmojiNames_arriveCorrectlyEncoded)
         EXPECT_EQ(mails[0].charset.toLower(), QStringLiteral("utf-8"));
         EXPECT_EQ(QString::fromUtf8(mails[0].body), digest({body(customer, id, description)}, footer));
         EXPECT_EQ(mails[0].header(QStringLiteral("Subject")), QStringLiteral("Notification from ") + company);
-        EXPECT_TRUE(mails[0].header(QStringLiteral("From")).startsWith(company)) << mails[0].header(QStringLiteral("From")).toStdString();
+        EXPECT_TRUE(mails[0].header(QStringLiteral("From")).startsWith(company))
+            << mails[0].header(QStringLiteral("From")).toStdString();
         EXPECT_TRUE(mails[0].defects.isEmpty()) << mails[0].defects.join(QLatin1Char(' ')).toStdString();
         // Nothing but 7-bit text on the wire.
         for (char c : mails[0].raw)
             ASSERT_EQ(c & 0x80, 0);
     }
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT ItemDesc FROM Issues WHERE ItemID = %1").arg(id)).toString(), description);
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT ItemDesc FROM Issues WHERE ItemID = %1").arg(id)).toString(),
+              description);
     expectSecondCycleQuiet();
 }
 
@@ -286,21 +295,24 @@ TEST_F(HostInput, apostrophesAndInjectionInEveryTextReachingAStatement_storedInt
     StartMail();
     // Issues of the host application that must come through untouched.
     for (int i = 0; i < 3; ++i)
-        db.exec(QStringLiteral("INSERT INTO Issues (Description, Status, EnteredBy) VALUES ('canary', 'Open', 'someone')"));
-    const qint64 contract = host.AddContract(QStringLiteral("O'Connell'); DELETE FROM Issues; --"),
-                                             host.AddStaff(QStringLiteral("o'hara@velmar.test")),
-                                             QStringLiteral("client@client.test"));
+        db.exec(
+            QStringLiteral("INSERT INTO Issues (Description, Status, EnteredBy) VALUES ('canary', 'Open', 'someone')"));
+    const qint64 contract =
+        host.AddContract(QStringLiteral("O'Connell'); DELETE FROM Issues; --"),
+                         host.AddStaff(QStringLiteral("o'hara@velmar.test")), QStringLiteral("client@client.test"));
     host.AddSpecialist(contract, host.AddStaff(QStringLiteral("d'arcy@velmar.test")));
-    const qint64 id = host.AddTraining(host.AddItem(QStringLiteral("First Aid'); DROP TABLE Issues; --")),
-                                       host.AddPerson(QStringLiteral("Sean'); DELETE FROM Issues; --"), QStringLiteral("'"),
-                                                      QStringLiteral("O'Brien"), QStringLiteral("'';")),
-                                       contract, HostData::CompletedFor(Today().addDays(3), 12));
+    const qint64 id =
+        host.AddTraining(host.AddItem(QStringLiteral("First Aid'); DROP TABLE Issues; --")),
+                         host.AddPerson(QStringLiteral("Sean'); DELETE FROM Issues; --"), QStringLiteral("'"),
+                                        QStringLiteral("O'Brien"), QStringLiteral("'';")),
+                         contract, HostData::CompletedFor(Today().addDays(3), 12));
     const QString log = Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::Completed) << log.toStdString();
 
-    const QString description = QStringLiteral("First Aid'); DROP TABLE Issues; --: O'Brien, Sean'); DELETE FROM Issues; --"
-                                               " ' ''; - Expires ")
-        + DateText(Today().addDays(3));
+    const QString description =
+        QStringLiteral("First Aid'); DROP TABLE Issues; --: O'Brien, Sean'); DELETE FROM Issues; --"
+                       " ' ''; - Expires ") +
+        DateText(Today().addDays(3));
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Description = 'canary' AND Status = 'Open'")), 3);
     const QVariantMap issue = db.queryRow(QStringLiteral("SELECT * FROM Issues WHERE EnteredBy = 'AUTO SERVER'"));
     EXPECT_EQ(issue.value(QStringLiteral("ItemDesc")).toString(), description);
@@ -325,12 +337,14 @@ TEST_F(HostInput, apostrophesAndInjectionInEveryTextReachingAStatement_storedInt
 
     // Renewed: the automatic issue is closed, its text kept with the note.
     db.exec(QStringLiteral("UPDATE CustomerEmployeeTraining SET CompletedDate = '%1' WHERE ID = %2")
-                .arg(HostData::Iso(Today())).arg(id));
+                .arg(HostData::Iso(Today()))
+                .arg(id));
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::Completed) << last.errors.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT Description FROM Issues WHERE EnteredBy = 'AUTO SERVER'")).toString(),
-              QStringLiteral("(AUTO ISSUE) ") + description + QStringLiteral("\r\n\r\n(AUTO CLOSED ") + DateText(kNow)
-                  + QStringLiteral(")"));
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT Description FROM Issues WHERE EnteredBy = 'AUTO SERVER'"))
+                  .toString(),
+              QStringLiteral("(AUTO ISSUE) ") + description + QStringLiteral("\r\n\r\n(AUTO CLOSED ") + DateText(kNow) +
+                  QStringLiteral(")"));
     EXPECT_EQ(Count(QStringLiteral("Issues WHERE Description = 'canary' AND Status = 'Open'")), 3);
 }
 
@@ -348,11 +362,10 @@ TEST_F(HostInput, monthEnds_renewalDatesClampLikeTheHostAndAreNotifiedOnce)
         bool due;
     };
     const QList<Case> cases = {
-        {"2025-12-31", 12, QDate(2026, 12, 31), true},
-        {"2026-11-30", 1, QDate(2026, 12, 30), true},
-        {"2024-02-29", 34, QDate(2026, 12, 29), true},    // from a leap day
-        {"2025-10-31", 13, QDate(2026, 11, 30), true},    // 31st clamped to the 30th, overdue
-        {"2026-12-07 23:59:59", 1, QDate(2027, 1, 7), false},   // one day past the window
+        {"2025-12-31", 12, QDate(2026, 12, 31), true},        {"2026-11-30", 1, QDate(2026, 12, 30), true},
+        {"2024-02-29", 34, QDate(2026, 12, 29), true},        // from a leap day
+        {"2025-10-31", 13, QDate(2026, 11, 30), true},        // 31st clamped to the 30th, overdue
+        {"2026-12-07 23:59:59", 1, QDate(2027, 1, 7), false}, // one day past the window
         {"2024-12-31", 26, QDate(2027, 2, 28), false},
     };
     QList<qint64> due;
@@ -387,20 +400,23 @@ TEST_F(HostInput, leapDays_februaryTwentyNinthReachedFromEveryDirectionAndNotifi
     StartMail();
     const qint64 contract = addAcme();
     const qint64 person = host.AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant());
-    const QList<QPair<const char *, int>> toLeapDay = {{"2024-02-29", 48}, {"2027-01-31", 13}, {"2026-03-31", 23},
+    const QList<QPair<const char *, int>> toLeapDay = {{"2024-02-29", 48},
+                                                       {"2027-01-31", 13},
+                                                       {"2026-03-31", 23},
                                                        {"2027-03-31", 11}};
     QList<qint64> due;
     for (const auto &c : toLeapDay)
         due.append(host.AddTraining(host.AddItem(QStringLiteral("Course"), c.second), person, contract,
                                     QString::fromLatin1(c.first)));
-    due.append(host.AddTraining(host.AddItem(QStringLiteral("Course"), 12), person, contract,
-                                QStringLiteral("2027-02-28")));
+    due.append(
+        host.AddTraining(host.AddItem(QStringLiteral("Course"), 12), person, contract, QStringLiteral("2027-02-28")));
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::Completed) << last.errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_NO_VIOLATIONS(DatabaseViolations(db, due, 3, true));
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE instr(EmailBody, ' - Expires 2/29/2028') > 0")),
               4 * 3);
-    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE instr(EmailBody, ' - Expires 2/28/2028') > 0")), 3);
+    EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE instr(EmailBody, ' - Expires 2/28/2028') > 0")),
+              3);
     EXPECT_EQ(Count(QStringLiteral("Issues")), 0);
     expectSecondCycleQuiet();
 
@@ -425,7 +441,8 @@ TEST_F(HostInput, renewsNullZeroOrNegative_nullNeverDueOthersNotifiedOnce)
     const QList<qint64> due = {
         host.AddTraining(host.AddItem(QStringLiteral("Zero"), 0), person, contract, QStringLiteral("2026-12-10")),
         host.AddTraining(host.AddItem(QStringLiteral("Minus one"), -1), person, contract, QStringLiteral("2027-01-05")),
-        host.AddTraining(host.AddItem(QStringLiteral("Minus two years"), -24), person, contract, QStringLiteral("2027-06-01")),
+        host.AddTraining(host.AddItem(QStringLiteral("Minus two years"), -24), person, contract,
+                         QStringLiteral("2027-06-01")),
     };
     Cycle();
     EXPECT_EQ(last.outcome, CycleOutcome::Completed) << last.errors.join(QLatin1Char('\n')).toStdString();
@@ -445,8 +462,9 @@ TEST_F(HostInput, renewsBeyondTheCalendar_cycleErrorNamesTheOverflowAndMendedRec
                                         HostData::CompletedFor(Today().addDays(3), 12));
     const qint64 broken = host.AddItem(QStringLiteral("Forever"), 2000000000);
     host.AddTraining(broken, person, contract, QStringLiteral("2026-01-01"));
-    db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody, EmailSent)"
-                           " VALUES ('other@velmar.test', 'other@client.test', 's', 'from another writer', 0)"));
+    db.exec(QStringLiteral(
+        "INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody, EmailSent)"
+        " VALUES ('other@velmar.test', 'other@client.test', 's', 'from another writer', 0)"));
     Cycle();
     // As on the host: the query cannot compute a renewal date, so the alert
     // fails as a whole, with the database's words; other mail still goes.
@@ -466,15 +484,14 @@ namespace {
 struct DayCounts
 {
     const char *name;
-    const char *assignment;   // SET clause for the rule
-    const char *error;        // nullptr: usable
-    int dueDays;              // with a usable value: certifications due this many days ahead are notified
+    const char *assignment; // SET clause for the rule
+    const char *error;      // nullptr: usable
+    int dueDays;            // with a usable value: certifications due this many days ahead are notified
 };
 
 class RuleDayCounts : public HostInput, public ::testing::WithParamInterface<DayCounts>
-{
-};
-}
+{};
+} // namespace
 
 TEST_P(RuleDayCounts, dayCountsOutOfRange_clearErrorOrAWindowThatHolds)
 {
@@ -486,12 +503,14 @@ TEST_P(RuleDayCounts, dayCountsOutOfRange_clearErrorOrAWindowThatHolds)
     const qint64 item = host.AddItem(QStringLiteral("First Aid"));
     QHash<int, qint64> byDays;
     for (int days : {-30, -3, 0, 2, 40, 4000})
-        byDays.insert(days, host.AddTraining(item, person, contract, HostData::CompletedFor(Today().addDays(days), 12)));
+        byDays.insert(days,
+                      host.AddTraining(item, person, contract, HostData::CompletedFor(Today().addDays(days), 12)));
     const QString log = Cycle();
     if (counts.error != nullptr) {
         EXPECT_EQ(last.outcome, CycleOutcome::TaskFailed);
         ASSERT_EQ(last.errors.size(), 1) << log.toStdString();
-        EXPECT_TRUE(last.errors[0].startsWith(QLatin1String("Error in training expiry: ") + QLatin1String(counts.error)))
+        EXPECT_TRUE(
+            last.errors[0].startsWith(QLatin1String("Error in training expiry: ") + QLatin1String(counts.error)))
             << last.errors[0].toStdString();
         EXPECT_EQ(Count(QStringLiteral("AutomationServer_Emails")), 0);
         return;
@@ -508,32 +527,31 @@ TEST_P(RuleDayCounts, dayCountsOutOfRange_clearErrorOrAWindowThatHolds)
 
 INSTANTIATE_TEST_SUITE_P(
     Rule, RuleDayCounts,
-    ::testing::Values(
-        DayCounts{"daysBeyond32Bits", "DaysInAdvance = 3000000000",
-                  "AutomationServer_Alert.DaysInAdvance = \"3000000000\": overflow", 0},
-        DayCounts{"issueDaysBeyond16Bits", "CreateIssueDaysInAdvance = 40000",
-                  "AutomationServer_Alert.CreateIssueDaysInAdvance = \"40000\": overflow", 0},
-        DayCounts{"daysNotANumber", "DaysInAdvance = 'thirty'",
-                  "AutomationServer_Alert.DaysInAdvance = \"thirty\": not a number", 0},
-        DayCounts{"daysNegative", "DaysInAdvance = -5", nullptr, -5},
-        DayCounts{"daysFractional", "DaysInAdvance = 2.5", nullptr, 2},
-        DayCounts{"largestDays", "DaysInAdvance = 2147483647", nullptr, 4000},
-        DayCounts{"smallestIssueDays", "CreateIssueDaysInAdvance = -32768", nullptr, 30}),
+    ::testing::Values(DayCounts{"daysBeyond32Bits", "DaysInAdvance = 3000000000",
+                                "AutomationServer_Alert.DaysInAdvance = \"3000000000\": overflow", 0},
+                      DayCounts{"issueDaysBeyond16Bits", "CreateIssueDaysInAdvance = 40000",
+                                "AutomationServer_Alert.CreateIssueDaysInAdvance = \"40000\": overflow", 0},
+                      DayCounts{"daysNotANumber", "DaysInAdvance = 'thirty'",
+                                "AutomationServer_Alert.DaysInAdvance = \"thirty\": not a number", 0},
+                      DayCounts{"daysNegative", "DaysInAdvance = -5", nullptr, -5},
+                      DayCounts{"daysFractional", "DaysInAdvance = 2.5", nullptr, 2},
+                      DayCounts{"largestDays", "DaysInAdvance = 2147483647", nullptr, 4000},
+                      DayCounts{"smallestIssueDays", "CreateIssueDaysInAdvance = -32768", nullptr, 30}),
     [](const ::testing::TestParamInfo<DayCounts> &info) { return std::string(info.param.name); });
 
 namespace {
 class PortTexts : public HostInput, public ::testing::WithParamInterface<const char *>
-{
-};
-}
+{};
+} // namespace
 
 TEST_P(PortTexts, unusablePortText_eachMessageReportsItThenSentOnceMended)
 {
     host.AddRule();
     const SmtpServer &server = StartMail();
-    const qint64 id = host.AddTraining(host.AddItem(QStringLiteral("First Aid")),
-                                       host.AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant()),
-                                       addAcme(), HostData::CompletedFor(Today().addDays(3), 12));
+    const qint64 id =
+        host.AddTraining(host.AddItem(QStringLiteral("First Aid")),
+                         host.AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant()),
+                         addAcme(), HostData::CompletedFor(Today().addDays(3), 12));
     const QString port = QString::fromLatin1(GetParam());
     db.exec(QStringLiteral("UPDATE Company SET AutomationServerEmailServerPort = %1").arg(HostData::Literal(port)));
     LoadSettings();
@@ -565,9 +583,10 @@ TEST_F(HostInput, mailServerNameNull_eachMessageReportsItAndWaitsForTheMendedSet
 {
     host.AddRule();
     StartMail();
-    const qint64 id = host.AddTraining(host.AddItem(QStringLiteral("First Aid")),
-                                       host.AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant()),
-                                       addAcme(), HostData::CompletedFor(Today().addDays(3), 12));
+    const qint64 id =
+        host.AddTraining(host.AddItem(QStringLiteral("First Aid")),
+                         host.AddPerson(QStringLiteral("Jane"), QVariant(), QStringLiteral("Doe"), QVariant()),
+                         addAcme(), HostData::CompletedFor(Today().addDays(3), 12));
     db.exec(QStringLiteral("UPDATE Company SET AutomationServerEmailServer = NULL"));
     LoadSettings();
     Cycle();

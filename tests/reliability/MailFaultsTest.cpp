@@ -5,11 +5,11 @@
 // recipient lists go out, every failure is in the log with the server's
 // reason, and once the fault clears a later cycle sends the rest exactly once.
 
-#include "ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
-#include "CompanySettings.h"
-#include "LogLine.h"
-#include "SendQueuedEmails.h"
+#include "email/SendQueuedEmails.h"
+#include "mainwindow/LogLine.h"
+#include "startup/CompanySettings.h"
 
 #include <QRegularExpression>
 
@@ -24,7 +24,7 @@ struct MailFault
     SmtpServer::Options fault = SmtpServer::Options{};
     SmtpServer::Options cleared = SmtpServer::Options{};
     Reach reach = Reach::None;
-    const char *failure = "";            // in every failure line of the fault cycle
+    const char *failure = ""; // in every failure line of the fault cycle
     const char *staffA2 = "staffer.a2@velmar.test";
     const char *clientB = "client.b@client.test";
     bool secure = false;                 // the company asks for TLS
@@ -76,7 +76,8 @@ protected:
         const qint64 bolt = host.AddContract(QStringLiteral("Bolt"), host.AddStaff(QStringLiteral("mgr.b@velmar.test")),
                                              QString::fromLatin1(fault.clientB));
         host.AddSpecialist(bolt, host.AddStaff(QStringLiteral("staffer.b@velmar.test")));
-        const qint64 jane = host.AddPerson(QStringLiteral("Jane"), QStringLiteral("Q"), QStringLiteral("Doe"), QVariant());
+        const qint64 jane =
+            host.AddPerson(QStringLiteral("Jane"), QStringLiteral("Q"), QStringLiteral("Doe"), QVariant());
         const qint64 sean = host.AddPerson(QStringLiteral("Sean"), QVariant(), QStringLiteral("O'Brien"), QVariant());
         due.append(host.AddTraining(item, jane, acme, HostData::CompletedFor(Today().addDays(5), 12)));
         due.append(host.AddTraining(item, sean, acme, HostData::CompletedFor(Today().addDays(20), 12)));
@@ -84,8 +85,8 @@ protected:
 
         QStringList specialists = {QStringLiteral("staffer.a1@velmar.test"), QString::fromLatin1(fault.staffA2)};
         specialists.sort();
-        lists = {QStringLiteral("mgr.a@velmar.test"), specialists.join(QLatin1Char(';')) + QLatin1Char(';'),
-                 QStringLiteral("client.a@client.test"), QStringLiteral("mgr.b@velmar.test"),
+        lists = {QStringLiteral("mgr.a@velmar.test"),      specialists.join(QLatin1Char(';')) + QLatin1Char(';'),
+                 QStringLiteral("client.a@client.test"),   QStringLiteral("mgr.b@velmar.test"),
                  QStringLiteral("staffer.b@velmar.test;"), QString::fromLatin1(fault.clientB)};
     }
 
@@ -95,8 +96,9 @@ protected:
     {
         const MailFault &fault = GetParam();
         const bool login = !(duringFault ? fault.fault : fault.cleared).user.isEmpty();
-        const QString password = duringFault && fault.faultPassword != nullptr ? QString::fromLatin1(fault.faultPassword)
-                                                                               : QStringLiteral("right-Pa55");
+        const QString password = duringFault && fault.faultPassword != nullptr
+            ? QString::fromLatin1(fault.faultPassword)
+            : QStringLiteral("right-Pa55");
         db.exec(QStringLiteral("UPDATE Company SET AutomationServerEmailUseSSLTLS = %1,"
                                " AutomationServerEmailUser = %2, AutomationServerEmailPassword = %3")
                     .arg(fault.secure ? 1 : 0)
@@ -111,12 +113,11 @@ protected:
     {
         return Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailTo = %1 AND EmailSent = 1"
                                     " AND DateSent IS NOT NULL")
-                         .arg(HostData::Literal(list)))
-            > 0;
+                         .arg(HostData::Literal(list))) > 0;
     }
 
     QList<qint64> due;
-    QStringList lists;   // every recipient list, as queued
+    QStringList lists; // every recipient list, as queued
 };
 
 } // namespace
@@ -136,8 +137,8 @@ TEST_P(MailFaults, faultThenCleared_acceptedMarkedRestQueuedThenSentExactlyOnce)
 
     // What the server accepted is marked, nothing else.
     for (const QString &list : lists) {
-        const bool through = fault.reach == Reach::All
-                             || (fault.reach == Reach::AllButClientB && list != QString::fromLatin1(fault.clientB));
+        const bool through = fault.reach == Reach::All ||
+            (fault.reach == Reach::AllButClientB && list != QString::fromLatin1(fault.clientB));
         EXPECT_EQ(sent(list), through) << list.toStdString() << "\n" << log.toStdString();
     }
     EXPECT_NO_VIOLATIONS(MailViolations(db, AllMail(), true));
@@ -146,11 +147,13 @@ TEST_P(MailFaults, faultThenCleared_acceptedMarkedRestQueuedThenSentExactlyOnce)
     // is met once, the rest is said to stay queued in one line.
     EXPECT_EQ(last.outcome, fault.kind == MailFault::Permanent ? CycleOutcome::MailStuck : CycleOutcome::TaskFailed);
     ASSERT_FALSE(last.errors.isEmpty());
-    const int expectedLines = fault.kind == MailFault::StopsCycle ? 2 : fault.reach == Reach::None ? int(lists.size()) : 1;
+    const int expectedLines = fault.kind == MailFault::StopsCycle ? 2
+        : fault.reach == Reach::None                              ? int(lists.size())
+                                                                  : 1;
     EXPECT_EQ(last.errors.size(), expectedLines) << log.toStdString();
     for (const QString &line : std::as_const(last.errors)) {
-        EXPECT_TRUE(line.startsWith(QLatin1String("Email to "))
-                    || (fault.kind == MailFault::StopsCycle && line.startsWith(QLatin1String("Mail sending stopped"))))
+        EXPECT_TRUE(line.startsWith(QLatin1String("Email to ")) ||
+                    (fault.kind == MailFault::StopsCycle && line.startsWith(QLatin1String("Mail sending stopped"))))
             << line.toStdString();
         EXPECT_TRUE(log.contains(line));
     }
@@ -158,7 +161,8 @@ TEST_P(MailFaults, faultThenCleared_acceptedMarkedRestQueuedThenSentExactlyOnce)
     EXPECT_FALSE(log.contains(QLatin1String("wrong-Pa55")));
     if (fault.reach == Reach::All) {
         // A message that reached some recipients: the others are named and queued again.
-        EXPECT_TRUE(last.errors.first().contains(QStringLiteral(" not sent to %1: ").arg(QString::fromLatin1(fault.staffA2))))
+        EXPECT_TRUE(
+            last.errors.first().contains(QStringLiteral(" not sent to %1: ").arg(QString::fromLatin1(fault.staffA2))))
             << last.errors.first().toStdString();
         EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailSent = 0 AND EmailTo = %1")
                             .arg(HostData::Literal(QString::fromLatin1(fault.staffA2) + QLatin1Char(';')))),
@@ -194,34 +198,62 @@ TEST_P(MailFaults, faultThenCleared_acceptedMarkedRestQueuedThenSentExactlyOnce)
 INSTANTIATE_TEST_SUITE_P(
     Faults, MailFaults,
     ::testing::Values(
-        MailFault{.name = "notListening", .fault = behaving(SmtpServer::Behaviour::NotListening),
+        MailFault{.name = "notListening",
+                  .fault = behaving(SmtpServer::Behaviour::NotListening),
                   .failure = "Mail through 127.0.0.1:"},
-        MailFault{.name = "unavailableAtGreeting", .fault = behaving(SmtpServer::Behaviour::Unavailable),
+        MailFault{.name = "unavailableAtGreeting",
+                  .fault = behaving(SmtpServer::Behaviour::Unavailable),
                   .failure = "421"},
-        MailFault{.name = "oneRecipientDeferred", .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
-                  .reach = Reach::All, .failure = "450", .staffA2 = "defer.a2@velmar.test",
+        MailFault{.name = "oneRecipientDeferred",
+                  .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
+                  .reach = Reach::All,
+                  .failure = "450",
+                  .staffA2 = "defer.a2@velmar.test",
                   .kind = MailFault::PerList},
-        MailFault{.name = "oneRecipientRefused", .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
-                  .reach = Reach::All, .failure = "550", .staffA2 = "refuse.a2@velmar.test",
+        MailFault{.name = "oneRecipientRefused",
+                  .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
+                  .reach = Reach::All,
+                  .failure = "550",
+                  .staffA2 = "refuse.a2@velmar.test",
                   .kind = MailFault::Permanent},
-        MailFault{.name = "everyRecipientOfAListDeferred", .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
-                  .reach = Reach::AllButClientB, .failure = "450", .clientB = "defer.b@client.test",
+        MailFault{.name = "everyRecipientOfAListDeferred",
+                  .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
+                  .reach = Reach::AllButClientB,
+                  .failure = "450",
+                  .clientB = "defer.b@client.test",
                   .kind = MailFault::PerList},
-        MailFault{.name = "everyRecipientOfAListRefused", .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
-                  .reach = Reach::AllButClientB, .failure = "550", .clientB = "refuse.b@client.test",
+        MailFault{.name = "everyRecipientOfAListRefused",
+                  .cleared = behaving(SmtpServer::Behaviour::AcceptAll),
+                  .reach = Reach::AllButClientB,
+                  .failure = "550",
+                  .clientB = "refuse.b@client.test",
                   .kind = MailFault::Permanent},
         MailFault{.name = "dataDeferred", .fault = behaving(SmtpServer::Behaviour::DeferData), .failure = "451"},
-        MailFault{.name = "dataRefused", .fault = behaving(SmtpServer::Behaviour::RejectData), .failure = "554",
+        MailFault{.name = "dataRefused",
+                  .fault = behaving(SmtpServer::Behaviour::RejectData),
+                  .failure = "554",
                   .kind = MailFault::Permanent},
-        MailFault{.name = "droppedInData", .fault = behaving(SmtpServer::Behaviour::DropInData),
+        MailFault{.name = "droppedInData",
+                  .fault = behaving(SmtpServer::Behaviour::DropInData),
                   .failure = "Mail through 127.0.0.1:"},
         MailFault{.name = "neverAnswers", .fault = behaving(SmtpServer::Behaviour::Silent), .failure = "timed out"},
-        MailFault{.name = "tlsHandshakeFails", .fault = startTls(), .cleared = startTls(),
-                  .failure = "Mail through 127.0.0.1:", .secure = true, .strangerAuthority = true},
-        MailFault{.name = "certificateForAnotherHost", .fault = startTls(true), .cleared = startTls(),
-                  .failure = "Mail through 127.0.0.1:", .secure = true},
-        MailFault{.name = "loginRefused", .fault = startTls(false, true), .cleared = startTls(false, true),
-                  .failure = "535", .secure = true, .faultPassword = "wrong-Pa55"}),
+        MailFault{.name = "tlsHandshakeFails",
+                  .fault = startTls(),
+                  .cleared = startTls(),
+                  .failure = "Mail through 127.0.0.1:",
+                  .secure = true,
+                  .strangerAuthority = true},
+        MailFault{.name = "certificateForAnotherHost",
+                  .fault = startTls(true),
+                  .cleared = startTls(),
+                  .failure = "Mail through 127.0.0.1:",
+                  .secure = true},
+        MailFault{.name = "loginRefused",
+                  .fault = startTls(false, true),
+                  .cleared = startTls(false, true),
+                  .failure = "535",
+                  .secure = true,
+                  .faultPassword = "wrong-Pa55"}),
     [](const ::testing::TestParamInfo<MailFault> &info) { return std::string(info.param.name); });
 
 // A server that never answers is waited for once per cycle, not once per
@@ -240,17 +272,19 @@ TEST_F(CycleTest, silentServer_laterMessagesOfTheCycleAreNotTriedAndSaySo)
     Cycle();
     ASSERT_EQ(last.errors.size(), 2);
     EXPECT_TRUE(last.errors[0].contains(QLatin1String("timed out"))) << last.errors[0].toStdString();
-    EXPECT_EQ(last.errors[1], QStringLiteral("Mail sending stopped for this cycle: the mail server failed; 3 "
-                                             "message(s) stay queued for the next poll"));
+    EXPECT_EQ(last.errors[1],
+              QStringLiteral("Mail sending stopped for this cycle: the mail server failed; 3 "
+                             "message(s) stay queued for the next poll"));
     EXPECT_EQ(Unsent(), 4);
 }
 
 TEST(QueueAgainStatement, rowsQueuedAgainForTheRecipientsInQueueOrder)
 {
     EXPECT_EQ(QueueEmailsAgainSql(QStringLiteral("4,7"), QStringLiteral("o'hara@velmar.test;defer@velmar.test;")),
-              QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
-                             "EmailBody,EmailSent) SELECT EmailFrom,EmailFromName,N'o''hara@velmar.test;defer@velmar.test;',"
-                             "EmailSubject,EmailBody,0 FROM AutomationServer_EmailsSent WHERE ID IN (4,7) ORDER BY ID"));
+              QStringLiteral(
+                  "INSERT INTO AutomationServer_EmailsSent (EmailFrom,EmailFromName,EmailTo,EmailSubject,"
+                  "EmailBody,EmailSent) SELECT EmailFrom,EmailFromName,N'o''hara@velmar.test;defer@velmar.test;',"
+                  "EmailSubject,EmailBody,0 FROM AutomationServer_EmailsSent WHERE ID IN (4,7) ORDER BY ID"));
 }
 
 // An address that cannot be written into the SMTP dialogue, beside a good
@@ -259,19 +293,21 @@ TEST(QueueAgainStatement, rowsQueuedAgainForTheRecipientsInQueueOrder)
 TEST_F(CycleTest, unusableAddressBesideAGoodOne_goodOneMailedOtherReportedAndKeptQueued)
 {
     host.AddCompany(1);
-    db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody,"
-                           " EmailSent) VALUES ('a@velmar.test', 'good@client.test;bad address@client.test;', 's',"
-                           " 'first', 0), ('a@velmar.test', 'good@client.test;bad address@client.test;', 's', 'second', 0)"));
+    db.exec(QStringLiteral(
+        "INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailSubject, EmailBody,"
+        " EmailSent) VALUES ('a@velmar.test', 'good@client.test;bad address@client.test;', 's',"
+        " 'first', 0), ('a@velmar.test', 'good@client.test;bad address@client.test;', 's', 'second', 0)"));
     StartMail();
     Cycle();
     ASSERT_EQ(last.errors.size(), 1);
-    EXPECT_EQ(last.errors[0], QStringLiteral("Email to good@client.test;bad address@client.test; not sent to bad "
-                                             "address@client.test: not a usable address (queued again for them)"));
+    EXPECT_EQ(last.errors[0],
+              QStringLiteral("Email to good@client.test;bad address@client.test; not sent to bad "
+                             "address@client.test: not a usable address (queued again for them)"));
     ASSERT_EQ(AllMail().size(), 1);
     EXPECT_EQ(AllMail()[0].recipients, QStringList{QStringLiteral("good@client.test")});
     EXPECT_EQ(Count(QStringLiteral("AutomationServer_EmailsSent WHERE EmailSent = 1")), 2);
-    const QList<QVariantList> kept = db.queryRows(QStringLiteral(
-        "SELECT EmailTo, EmailBody FROM AutomationServer_EmailsSent WHERE EmailSent = 0 ORDER BY ID"));
+    const QList<QVariantList> kept = db.queryRows(
+        QStringLiteral("SELECT EmailTo, EmailBody FROM AutomationServer_EmailsSent WHERE EmailSent = 0 ORDER BY ID"));
     ASSERT_EQ(kept.size(), 2);
     EXPECT_EQ(kept[0][0].toString(), QStringLiteral("bad address@client.test;"));
     EXPECT_EQ(kept[0][1].toString(), QStringLiteral("first"));

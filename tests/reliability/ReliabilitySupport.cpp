@@ -1,14 +1,14 @@
-#include "ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
-#include "Clock.h"
-#include "CycleCounters.h"
-#include "DbConnection.h"
-#include "FreshCompanySettings.h"
-#include "LogLine.h"
-#include "MailComponent.h"
-#include "OpenDatabase.h"
-#include "Recordset.h"
-#include "TrainingExpireRule.h"
+#include "alerts/TrainingExpireRule.h"
+#include "database/Clock.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "database/Recordset.h"
+#include "email/MailComponent.h"
+#include "mainwindow/CycleCounters.h"
+#include "mainwindow/LogLine.h"
+#include "tests/support/FreshCompanySettings.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -150,7 +150,7 @@ Workload AddWorkload(HostData &host, const QDate &today, int contracts, int dueE
         host.AddSpecialist(contract, host.AddStaff(QStringLiteral("staffer%1a.%2@velmar.test").arg(c).arg(tag)));
         host.AddSpecialist(contract, host.AddStaff(QStringLiteral("staffer%1b.%2@velmar.test").arg(c).arg(tag)));
         for (int i = 0; i < dueEach; ++i) {
-            const int offset = (c * 7 + i * 3) % 40 - 10;   // -10 .. 29 days: overdue to the window's edge
+            const int offset = (c * 7 + i * 3) % 40 - 10; // -10 .. 29 days: overdue to the window's edge
             const QDate renewal = reachableRenewal(today.addDays(offset), 12);
             const qint64 person = host.AddPerson(QStringLiteral("Pat"), QStringLiteral("%1").arg(i),
                                                  QStringLiteral("Worker%1-%2").arg(c).arg(tag), QVariant());
@@ -162,11 +162,14 @@ Workload AddWorkload(HostData &host, const QDate &today, int contracts, int dueE
     }
     const QDate soon = reachableRenewal(today.addDays(3), 12);
     const QDate completed = HostData::CompletedFor(soon, 12);
-    const qint64 suspended = host.AddPerson(QStringLiteral("Sus"), QVariant(), QStringLiteral("Pended"), QVariant(), 1, 0);
-    const qint64 terminated = host.AddPerson(QStringLiteral("Ter"), QVariant(), QStringLiteral("Minated"), QVariant(), 0, 1);
+    const qint64 suspended =
+        host.AddPerson(QStringLiteral("Sus"), QVariant(), QStringLiteral("Pended"), QVariant(), 1, 0);
+    const qint64 terminated =
+        host.AddPerson(QStringLiteral("Ter"), QVariant(), QStringLiteral("Minated"), QVariant(), 0, 1);
     const qint64 regular = host.AddPerson(QStringLiteral("Reg"), QVariant(), QStringLiteral("Ular"), QVariant());
-    const qint64 inactive = host.AddContract(QStringLiteral("Former ") + tag, manager,
-                                             QStringLiteral("former.%1@client.test").arg(tag), QStringLiteral("Inactive"));
+    const qint64 inactive =
+        host.AddContract(QStringLiteral("Former ") + tag, manager, QStringLiteral("former.%1@client.test").arg(tag),
+                         QStringLiteral("Inactive"));
     work.never.append(host.AddTraining(firstAid, suspended, lastContract, completed));
     work.never.append(host.AddTraining(firstAid, terminated, lastContract, completed));
     work.never.append(host.AddTraining(optional, regular, lastContract, completed));
@@ -210,9 +213,9 @@ QStringList DatabaseViolations(TempDatabase &db, const QList<qint64> &due, int r
                                   .arg(it.value()));
     }
 
-    for (const QVariantList &row : db.queryRows(QStringLiteral(
-             "SELECT ItemID, AUTO_Date, COUNT(*) FROM Issues WHERE EnteredBy = 'AUTO SERVER'"
-             " GROUP BY ItemID, AUTO_Date HAVING COUNT(*) > 1")))
+    for (const QVariantList &row :
+         db.queryRows(QStringLiteral("SELECT ItemID, AUTO_Date, COUNT(*) FROM Issues WHERE EnteredBy = 'AUTO SERVER'"
+                                     " GROUP BY ItemID, AUTO_Date HAVING COUNT(*) > 1")))
         violations.append(QStringLiteral("automatic issue for record %1, renewal %2 opened %3 times")
                               .arg(row.at(0).toString(), row.at(1).toString(), row.at(2).toString()));
     return violations;
@@ -236,7 +239,8 @@ QStringList MailViolations(TempDatabase &db, const QList<ReceivedMail> &mails, b
             queued.insert(key);
             const int times = delivered.value(key);
             if (row.sent && times == 0 && latestRow.value(key) == row.id)
-                violations.append(QStringLiteral("queue row %1 is marked sent but %2 never got it").arg(row.id).arg(recipient));
+                violations.append(
+                    QStringLiteral("queue row %1 is marked sent but %2 never got it").arg(row.id).arg(recipient));
             if (exactlyOnce && !row.sent && times > 0)
                 violations.append(QStringLiteral("queue row %1 is unsent but %2 got it").arg(row.id).arg(recipient));
         }
@@ -254,13 +258,12 @@ SqliteLockHolder::SqliteLockHolder(const QString &file, const QString &statement
 {
     // Python's own SQLite module: another process, another SQLite library
     // instance, the same file locks.
-    const QString script = QStringLiteral(
-        "import sqlite3, sys\n"
-        "c = sqlite3.connect(sys.argv[1], timeout=10, isolation_level=None)\n"
-        "c.execute(sys.argv[2])\n"
-        "print('HOLDING', flush=True)\n"
-        "sys.stdin.readline()\n"
-        "c.execute('COMMIT')\n");
+    const QString script = QStringLiteral("import sqlite3, sys\n"
+                                          "c = sqlite3.connect(sys.argv[1], timeout=10, isolation_level=None)\n"
+                                          "c.execute(sys.argv[2])\n"
+                                          "print('HOLDING', flush=True)\n"
+                                          "sys.stdin.readline()\n"
+                                          "c.execute('COMMIT')\n");
     m_process.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, file, statement});
     if (!m_process.waitForStarted(10000))
         throw std::runtime_error("cannot start /usr/bin/python3");
@@ -273,8 +276,8 @@ SqliteLockHolder::SqliteLockHolder(const QString &file, const QString &statement
     }
     m_holding = said.contains("HOLDING\n");
     if (!m_holding)
-        throw std::runtime_error("the lock holder did not get its lock: " + said.toStdString()
-                                 + m_process.readAllStandardError().toStdString());
+        throw std::runtime_error("the lock holder did not get its lock: " + said.toStdString() +
+                                 m_process.readAllStandardError().toStdString());
 }
 
 SqliteLockHolder::~SqliteLockHolder()

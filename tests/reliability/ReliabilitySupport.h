@@ -1,11 +1,11 @@
 #pragma once
 
-#include "DoTasks.h"
-#include "FreshCompanySettings.h"
-#include "HostData.h"
-#include "ServerRun.h"
-#include "SmtpServer.h"
-#include "TempDatabase.h"
+#include "mainwindow/DoTasks.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/HostData.h"
+#include "tests/support/ServerRun.h"
+#include "tests/support/SmtpServer.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -52,7 +52,7 @@ protected:
     TempDatabase db;
     HostData host{db};
     CycleResult last;
-    QStringList connectionFailures;   // reasons OpenDatabase reported
+    QStringList connectionFailures; // reasons OpenDatabase reported
     std::vector<std::unique_ptr<SmtpServer>> servers;
 };
 
@@ -62,9 +62,9 @@ protected:
 // beside them certifications that must never be notified.
 struct Workload
 {
-    QList<qint64> due;     // notified at the next cycle
-    QList<qint64> issueDue;   // of those, the ones that also get an automatic issue
-    QList<qint64> never;   // suspended, terminated, optional, inactive contract, not yet due
+    QList<qint64> due;      // notified at the next cycle
+    QList<qint64> issueDue; // of those, the ones that also get an automatic issue
+    QList<qint64> never;    // suspended, terminated, optional, inactive contract, not yet due
 };
 Workload AddWorkload(HostData &host, const QDate &today, int contracts, int dueEach, const QString &tag);
 
@@ -95,8 +95,8 @@ public:
     SqliteLockHolder(const QString &file, const QString &statement = QStringLiteral("BEGIN EXCLUSIVE"));
     ~SqliteLockHolder();
     bool holding() const { return m_holding; }
-    void release();   // commits and ends the process
-    void kill();      // SIGKILL: no chance to give anything back
+    void release(); // commits and ends the process
+    void kill();    // SIGKILL: no chance to give anything back
 
 private:
     QProcess m_process;
@@ -118,8 +118,8 @@ inline void PrintTo(const QString &text, std::ostream *out)
     *out << '"' << text.toStdString() << '"';
 }
 
-#define EXPECT_NO_VIOLATIONS(list)                                                                   \
-    do {                                                                                             \
-        const QStringList violations_ = (list);                                                      \
-        EXPECT_TRUE(violations_.isEmpty()) << violations_.join(QLatin1Char('\n')).toStdString();      \
+#define EXPECT_NO_VIOLATIONS(list)                                                                                     \
+    do {                                                                                                               \
+        const QStringList violations_ = (list);                                                                        \
+        EXPECT_TRUE(violations_.isEmpty()) << violations_.join(QLatin1Char('\n')).toStdString();                       \
     } while (false)

@@ -2,9 +2,9 @@
 // single-instance lock) against one database: the database's cycle lock lets
 // one cycle run at a time, so nothing is notified or mailed twice.
 
-#include "ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
-#include "CycleLock.h"
+#include "database/CycleLock.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -65,8 +65,8 @@ QString firstCycle(QProcess &server)
 {
     QString out;
     QDeadlineTimer deadline(60000);
-    while (!out.contains(QLatin1String("Issues Closed:")) && !deadline.hasExpired()
-           && server.state() != QProcess::NotRunning) {
+    while (!out.contains(QLatin1String("Issues Closed:")) && !deadline.hasExpired() &&
+           server.state() != QProcess::NotRunning) {
         server.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
         out += QString::fromLocal8Bit(server.readAllStandardOutput());
     }
@@ -136,7 +136,8 @@ TEST_F(TwoServers, otherServerHoldsTheLockThroughout_oneShotExitsThreeAndDoesNot
     EXPECT_EQ(skipped.exitCode, 3) << skipped.err.toStdString();
     const QStringList lines = skipped.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2) << skipped.out.toStdString();
-    EXPECT_TRUE(lines[0].contains(QLatin1String("  - Cycle skipped: another server is running a cycle on this database")));
+    EXPECT_TRUE(
+        lines[0].contains(QLatin1String("  - Cycle skipped: another server is running a cycle on this database")));
     EXPECT_EQ(host.Count(QStringLiteral("AutomationServer_Emails")), 0);
     EXPECT_TRUE(smtp.messages().isEmpty());
 

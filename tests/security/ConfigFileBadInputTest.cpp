@@ -3,9 +3,9 @@
 // connection fails with the usual message) or none with the reason, and the
 // server never crashes. The writer leaves a file only its owner can read.
 
-#include "ConfigFile.h"
-#include "OpenDatabase.h"
-#include "ServerRun.h"
+#include "database/OpenDatabase.h"
+#include "startup/ConfigFile.h"
+#include "tests/support/ServerRun.h"
 
 #include <QDir>
 #include <QFile>
@@ -231,7 +231,8 @@ TEST_F(ConfigFileBadInputTest, writtenFile_isOwnerOnlyWhateverTheUmaskAndTheOldF
     const bool written = WriteConfigFile(QStringLiteral("Driver={FreeTDS};Server=db;UID=sa;PWD=secret"), &error);
     umask(oldMask);
     ASSERT_TRUE(written) << error.toStdString();
-    struct stat status {};
+    struct stat status
+    {};
     ASSERT_EQ(stat(QFile::encodeName(path).constData(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, mode_t(0600));
     // No temporary copy is left beside it for others to read.

@@ -22,7 +22,8 @@ inline QList<QPair<QString, QString>> HostileTexts()
         {QStringLiteral("block comment"), QStringLiteral("/* ' */ */")},
         {QStringLiteral("national prefix"), QStringLiteral("N'")},
         {QStringLiteral("name delimiters"), QStringLiteral("]\"[`")},
-        {QStringLiteral("concatenation"), QStringLiteral("' + (SELECT AutomationServerEmailPassword FROM Company) + '")},
+        {QStringLiteral("concatenation"),
+         QStringLiteral("' + (SELECT AutomationServerEmailPassword FROM Company) + '")},
         {QStringLiteral("line breaks and tab"), QStringLiteral("a\r\nb\nc\rd\te")},
         {QStringLiteral("unicode"), QStringLiteral("Zo\u00eb \U0001F600 \u540d\u524d \u202eevil\u202c \uff07")},
         {QStringLiteral("only quotes"), QStringLiteral("''''")},
@@ -33,8 +34,10 @@ inline QList<QPair<QString, QString>> HostileTexts()
 // Identities as a tampered row could hold them: none is a whole number.
 inline QList<QString> HostileIdentities()
 {
-    return {QStringLiteral("7 OR 1=1"), QStringLiteral("7; DELETE FROM Issues"), QStringLiteral("7--"),
-            QStringLiteral("(SELECT 7)"), QStringLiteral("0x07"), QStringLiteral(""), QStringLiteral("7.5"),
-            QStringLiteral("1e3"), QStringLiteral("\uff17"), QStringLiteral("7 "), QStringLiteral("'7'"),
-            QStringLiteral("7\n")};
+    return {QStringLiteral("7 OR 1=1"), QStringLiteral("7; DELETE FROM Issues"),
+            QStringLiteral("7--"),      QStringLiteral("(SELECT 7)"),
+            QStringLiteral("0x07"),     QStringLiteral(""),
+            QStringLiteral("7.5"),      QStringLiteral("1e3"),
+            QStringLiteral("\uff17"),   QStringLiteral("7 "),
+            QStringLiteral("'7'"),      QStringLiteral("7\n")};
 }

@@ -2,16 +2,16 @@
 // the system's words and the driver's), the reasons start-up prints, the mail
 // failure lines of a cycle and the server's own output.
 
-#include "ConnectionString.h"
-#include "DbConnection.h"
-#include "FreshCompanySettings.h"
-#include "HostData.h"
-#include "MailComponent.h"
-#include "OpenDatabase.h"
-#include "SendQueuedEmails.h"
-#include "ServerRun.h"
-#include "SmtpServer.h"
-#include "TempDatabase.h"
+#include "database/ConnectionString.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "email/MailComponent.h"
+#include "email/SendQueuedEmails.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/HostData.h"
+#include "tests/support/ServerRun.h"
+#include "tests/support/SmtpServer.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -26,7 +26,8 @@ namespace {
     const QStringList pieces = secret.split(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), Qt::SkipEmptyParts);
     for (const QString &piece : pieces) {
         if (piece.size() >= 5 && text.contains(piece, Qt::CaseInsensitive))
-            return ::testing::AssertionFailure() << "\"" << piece.toStdString() << "\" shown in: " << text.toStdString();
+            return ::testing::AssertionFailure()
+                << "\"" << piece.toStdString() << "\" shown in: " << text.toStdString();
     }
     const QStringList encodings = {QString::fromLatin1(secret.toUtf8().toBase64()),
                                    QString::fromLatin1(secret.toUtf8().toPercentEncoding())};
@@ -64,7 +65,8 @@ QList<FailingConnection> failingConnections()
         {QStringLiteral("Password=First-Galaxy-2487;Driver={No Such Driver 99}"), QStringLiteral("First-Galaxy-2487")},
         // Strings whose failure text repeats part of what was given (the
         // driver's name, the database file): the password in it is masked.
-        {QStringLiteral("Driver={No Such Driver;PWD=Echoed-Quark-3598};Server=db1"), QStringLiteral("Echoed-Quark-3598")},
+        {QStringLiteral("Driver={No Such Driver;PWD=Echoed-Quark-3598};Server=db1"),
+         QStringLiteral("Echoed-Quark-3598")},
         {QStringLiteral("Provider=SQLite;Data Source='/nonexistent-velmar/x;Password=Echoed-Boson-4609.db'"),
          QStringLiteral("Echoed-Boson-4609")},
     };
@@ -122,11 +124,12 @@ TEST(DatabaseSecrets, serverThatCannotConnect_printsNoPassword)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString config = WriteServerConfig(
-        dir.path(), QStringLiteral("Driver={No Such Driver 99};Server=db1;UID=sa;PWD=Printed-Vortex-3598"));
-    const ServerExit server = RunServer({QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"),
-                                         QStringLiteral("--config"), config},
-                                        dir.path());
+    const QString config =
+        WriteServerConfig(dir.path(),
+                          QStringLiteral("Driver={No Such Driver 99};Server=db1;UID=sa;PWD=Printed-Vortex-3598"));
+    const ServerExit server =
+        RunServer({QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"), QStringLiteral("--config"), config},
+                  dir.path());
     ASSERT_TRUE(server.finished) << "the server did not finish";
     const QString output = server.out + server.err;
     EXPECT_EQ(server.exitCode, 1) << output.toStdString();
@@ -268,14 +271,15 @@ TEST(ServerSecrets, cycleWithRefusedLogin_printsNoPasswordOnEitherStream)
     TempDatabase db;
     db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailServer,"
                            " AutomationServerEmailServerPort, AutomationServerEmailUser, AutomationServerEmailPassword,"
-                           " AutomationServerEmailUseSSLTLS) VALUES ('Velmar', 5, '127.0.0.1', '")
-            + QString::number(echo.port()) + QStringLiteral("', 'mailer', 'Row-Secret-Photon-5710', 0);"
-                                           "INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailBody, EmailSent)"
-                                           " VALUES ('alerts@velmar.test', 'client@client.test;', 'b', 0)"));
+                           " AutomationServerEmailUseSSLTLS) VALUES ('Velmar', 5, '127.0.0.1', '") +
+            QString::number(echo.port()) +
+            QStringLiteral("', 'mailer', 'Row-Secret-Photon-5710', 0);"
+                           "INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailBody, EmailSent)"
+                           " VALUES ('alerts@velmar.test', 'client@client.test;', 'b', 0)"));
     const QString config = WriteServerConfig(db.directory(), QStringLiteral("Provider=SQLite;Data Source=velmar.db"));
-    const ServerExit server = RunServer({QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"),
-                                         QStringLiteral("--config"), config},
-                                        db.directory());
+    const ServerExit server =
+        RunServer({QStringLiteral("--once"), QStringLiteral("--allow-plain-auth"), QStringLiteral("--config"), config},
+                  db.directory());
     ASSERT_TRUE(server.finished) << "the server did not finish";
     const QString output = server.out + server.err;
     EXPECT_EQ(server.exitCode, 1) << output.toStdString();

@@ -1,6 +1,6 @@
-#include "SqlShape.h"
+#include "tests/security/SqlShape.h"
 
-#include "SqlServerDialect.h"
+#include "database/SqlServerDialect.h"
 
 namespace {
 
@@ -24,8 +24,8 @@ QList<QPair<QString, QString>> shaped(const QString &sql)
                 out.append({QStringLiteral("<unterminated literal>"), QString()});
                 break;
             }
-            out.append({QStringLiteral("<text>"), token.text.mid(1, token.text.size() - 2).replace(QLatin1String("''"),
-                                                                                                   QLatin1String("'"))});
+            out.append({QStringLiteral("<text>"),
+                        token.text.mid(1, token.text.size() - 2).replace(QLatin1String("''"), QLatin1String("'"))});
             break;
         case SqlTokenKind::QuotedName:
             out.append({unterminated && last ? QStringLiteral("<unterminated name>")

@@ -3,22 +3,22 @@
 // whole, and on a real database it changes what it is meant to and nothing
 // else.
 
-#include "HostileValues.h"
-#include "SqlShape.h"
+#include "tests/security/HostileValues.h"
+#include "tests/security/SqlShape.h"
 
-#include "CompanySettings.h"
-#include "CycleLock.h"
-#include "DbConnection.h"
-#include "DbError.h"
-#include "HeldChanges.h"
-#include "NotifyExpiredWithin.h"
-#include "RecipientLookups.h"
-#include "SendQueuedEmails.h"
-#include "SqlServerDialect.h"
-#include "TempDatabase.h"
-#include "TrainingExpireRule.h"
-#include "TrainingStatements.h"
-#include "ValueText.h"
+#include "alerts/NotifyExpiredWithin.h"
+#include "alerts/TrainingExpireRule.h"
+#include "alerts/TrainingStatements.h"
+#include "database/CycleLock.h"
+#include "database/DbConnection.h"
+#include "database/DbError.h"
+#include "database/HeldChanges.h"
+#include "database/SqlServerDialect.h"
+#include "database/ValueText.h"
+#include "email/RecipientLookups.h"
+#include "email/SendQueuedEmails.h"
+#include "startup/CompanySettings.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -47,7 +47,7 @@ struct Builder
 {
     QString name;
     std::function<QString(const Inputs &)> build;
-    bool carriesText;   // the text must arrive as one whole literal
+    bool carriesText; // the text must arrive as one whole literal
 };
 
 NotificationLogValues logValues(const Inputs &in)
@@ -56,7 +56,7 @@ NotificationLogValues logValues(const Inputs &in)
     log.EmailDate = in.moment;
     log.Category = in.text;
     log.ItemID = in.id;
-    log.RenewDate = in.text;   // a tampered date column arrives as text
+    log.RenewDate = in.text; // a tampered date column arrives as text
     log.ContractManager = true;
     log.Client = true;
     return log;
@@ -123,7 +123,9 @@ const QList<Builder> &builders()
          false},
         {QStringLiteral("SqlServerCycleUnlockSql"), [](const Inputs &) { return SqlServerCycleUnlockSql(); }, false},
         {QStringLiteral("ContractSpecialistEmailsSql"),
-         [](const Inputs &in) { return ContractSpecialistEmailsSql(IdentityText(in.id, QStringLiteral("ContractID"))); },
+         [](const Inputs &in) {
+             return ContractSpecialistEmailsSql(IdentityText(in.id, QStringLiteral("ContractID")));
+         },
          false},
         {QStringLiteral("ContractEmailSql"),
          [](const Inputs &in) { return ContractEmailSql(IdentityText(in.id, QStringLiteral("ContractID"))); }, false},
@@ -144,8 +146,8 @@ int check(const QList<QPair<QString, QString>> &statements, const QStringList &s
         return -1;
     QProcess node;
     node.setProcessChannelMode(QProcess::MergedChannels);
-    node.start(QStringLiteral("node"), QStringList{QStringLiteral(VELMAR_SOURCE_DIR "/tools/tsql-check/check.js"),
-                                                   file.fileName()} + scripts);
+    node.start(QStringLiteral("node"),
+               QStringList{QStringLiteral(VELMAR_SOURCE_DIR "/tools/tsql-check/check.js"), file.fileName()} + scripts);
     const bool ran = node.waitForFinished(60000);
     *output = ran ? node.readAll().toStdString() : "node did not run: " + node.errorString().toStdString();
     return ran ? node.exitCode() : -1;
@@ -184,8 +186,8 @@ TEST(StatementShape, oddDates_keepEveryStatementsShape)
     const Inputs plain;
     const QList<QPair<QDate, QDateTime>> dates = {
         {QDate(), QDateTime()},                                                   // Null
-        {QDate(2028, 2, 29), QDateTime(QDate(2028, 2, 29), QTime(0, 0))},          // leap day at midnight
-        {QDate(2026, 12, 31), QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59))},  // year end
+        {QDate(2028, 2, 29), QDateTime(QDate(2028, 2, 29), QTime(0, 0))},         // leap day at midnight
+        {QDate(2026, 12, 31), QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59))}, // year end
         {QDate(9999, 12, 31), QDateTime(QDate(1, 1, 1), QTime(12, 0))},
     };
     for (const auto &[day, moment] : dates) {
@@ -243,7 +245,7 @@ protected:
     {
         connection.Close();
         db = std::make_unique<TempDatabase>();
-        db->useWideColumns();   // hostile values as a host with wider columns holds them
+        db->useWideColumns(); // hostile values as a host with wider columns holds them
         // One certification due on 2027-01-05, an open automatic issue for
         // it and one queued message.
         db->exec(QStringLiteral(
@@ -267,8 +269,8 @@ protected:
         const QList<QVariantList> names = db->queryRows(QStringLiteral(
             "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' ORDER BY name"));
         for (const QVariantList &name : names)
-            tables[name.at(0).toString()] =
-                db->queryRows(QStringLiteral("SELECT * FROM ") + name.at(0).toString() + QStringLiteral(" ORDER BY rowid"));
+            tables[name.at(0).toString()] = db->queryRows(QStringLiteral("SELECT * FROM ") + name.at(0).toString() +
+                                                          QStringLiteral(" ORDER BY rowid"));
         return tables;
     }
 
@@ -355,7 +357,9 @@ TEST_F(HostileStatementsTest, everyStatementWithHostileText_changesOnlyItsOwnRow
         connection.Execute(MarkEmailsSentSql(QStringLiteral("21"), in.moment));
         after = snapshot();
         expectOnlyChanged(before, after, QStringLiteral("AutomationServer_EmailsSent"));
-        EXPECT_EQ(db->queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent = 1")).toInt(), 1);
+        EXPECT_EQ(db->queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent = 1"))
+                      .toInt(),
+                  1);
 
         before = after;
         connection.Execute(QueueEmailsAgainSql(QStringLiteral("21"), text));
@@ -386,8 +390,9 @@ TEST_F(HostileStatementsTest, hostileCategory_isComparedAsAValue)
         SCOPED_TRACE(label.toStdString());
         fresh();
         db->exec(QStringLiteral("INSERT INTO AutomationServer_Emails (ID, Category, Item, ItemID, ItemKey)"
-                                " VALUES (31, '") + QString(text).replace(QLatin1Char('\''), QLatin1String("''"))
-                 + QStringLiteral("', 'Training Expire', 7, '2027-01-05 00:00:00')"));
+                                " VALUES (31, '") +
+                 QString(text).replace(QLatin1Char('\''), QLatin1String("''")) +
+                 QStringLiteral("', 'Training Expire', 7, '2027-01-05 00:00:00')"));
         const QuerySnapshot same = connection.Query(NotificationCandidateQuery(text, window));
         ASSERT_EQ(same.rows.size(), 1);
         EXPECT_EQ(same.rows[0].at(same.columns.indexOf(QStringLiteral("EmailID"))).toInt(), 31);
@@ -409,7 +414,8 @@ TEST_F(HostileStatementsTest, textWithNulCharacter_isStoredWholeOrRefusedWithout
     }
     const Tables after = snapshot();
     expectOnlyChanged(before, after, QStringLiteral("AutomationServer_EmailsSent"));
-    EXPECT_TRUE(sameText(newest(QStringLiteral("AutomationServer_EmailsSent")).value(QStringLiteral("EmailBody")), text));
+    EXPECT_TRUE(
+        sameText(newest(QStringLiteral("AutomationServer_EmailsSent")).value(QStringLiteral("EmailBody")), text));
 }
 
 TEST_F(HostileStatementsTest, textShapedLikeADate_isStoredAsWritten)
@@ -419,7 +425,9 @@ TEST_F(HostileStatementsTest, textShapedLikeADate_isStoredAsWritten)
     for (const QString &text : {QStringLiteral("1/5/2027"), QStringLiteral("12/7/2026 2:05:09 PM")}) {
         SCOPED_TRACE(text.toStdString());
         connection.Execute(QueueRowStatement(text, text, text, text, text));
-        EXPECT_TRUE(sameText(newest(QStringLiteral("AutomationServer_EmailsSent")).value(QStringLiteral("EmailSubject")), text));
+        EXPECT_TRUE(
+            sameText(newest(QStringLiteral("AutomationServer_EmailsSent")).value(QStringLiteral("EmailSubject")),
+                     text));
     }
 }
 
@@ -455,6 +463,8 @@ TEST(TsqlGrammar, everyStatementAndTheSqlServerSchemaParse)
 TEST(TsqlGrammar, rejectsWhatIsNoTransactSql)
 {
     std::string output;
-    EXPECT_EQ(check({{QStringLiteral("CAST without AS"), QStringLiteral("SELECT CAST(x VarChar) FROM t")}}, {}, &output), 1)
+    EXPECT_EQ(check({{QStringLiteral("CAST without AS"), QStringLiteral("SELECT CAST(x VarChar) FROM t")}}, {},
+                    &output),
+              1)
         << output;
 }

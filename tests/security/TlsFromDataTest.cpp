@@ -2,14 +2,14 @@
 // the database turns its verification off. The settings are loaded from a
 // real Company row and the queue is sent as a cycle sends it.
 
-#include "CompanySettings.h"
-#include "DbConnection.h"
-#include "FreshCompanySettings.h"
-#include "MailComponent.h"
-#include "SendQueuedEmails.h"
-#include "SmtpServer.h"
-#include "SqlText.h"
-#include "TempDatabase.h"
+#include "database/DbConnection.h"
+#include "database/SqlText.h"
+#include "email/MailComponent.h"
+#include "email/SendQueuedEmails.h"
+#include "startup/CompanySettings.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/SmtpServer.h"
+#include "tests/support/TempDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -40,10 +40,11 @@ protected:
     void companyRow(const QString &server, const QString &port, const QString &secure)
     {
         db.exec(QStringLiteral("DELETE FROM Company"));
-        db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailServer,"
-                               " AutomationServerEmailServerPort, AutomationServerEmailUseSSLTLS) VALUES ('Velmar', 5, '")
-                + SqlText(server) + QStringLiteral("', '") + SqlText(port) + QStringLiteral("', ") + secure
-                + QStringLiteral(")"));
+        db.exec(
+            QStringLiteral("INSERT INTO Company (Name, AutomationServerPoll, AutomationServerEmailServer,"
+                           " AutomationServerEmailServerPort, AutomationServerEmailUseSSLTLS) VALUES ('Velmar', 5, '") +
+            SqlText(server) + QStringLiteral("', '") + SqlText(port) + QStringLiteral("', ") + secure +
+            QStringLiteral(")"));
         CompanySettings = CompanySettingsValues();
         LoadCompanySettings();
     }
@@ -99,12 +100,9 @@ TEST_F(TlsFromDataTest, serverNamesThatTryToCarryOptions_neverReachAnUnverifiedS
     SmtpServer server(startTls());
     const QString port = QString::number(server.port());
     const QStringList names = {
-        QStringLiteral("127.0.0.1:") + port,
-        QStringLiteral("smtp://127.0.0.1:") + port,
-        QStringLiteral("127.0.0.1/?insecure=1"),
-        QStringLiteral("127.0.0.1 -k"),
-        QStringLiteral("127.0.0.1;SSL_VERIFYPEER=0"),
-        QStringLiteral("localhost"),
+        QStringLiteral("127.0.0.1:") + port,          QStringLiteral("smtp://127.0.0.1:") + port,
+        QStringLiteral("127.0.0.1/?insecure=1"),      QStringLiteral("127.0.0.1 -k"),
+        QStringLiteral("127.0.0.1;SSL_VERIFYPEER=0"), QStringLiteral("localhost"),
     };
     for (const QString &name : names) {
         SCOPED_TRACE(name.toStdString());

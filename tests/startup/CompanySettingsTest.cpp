@@ -1,7 +1,7 @@
-#include "DbError.h"
-#include "FreshCompanySettings.h"
-#include "OpenDatabase.h"
-#include "TempDatabase.h"
+#include "database/DbError.h"
+#include "database/OpenDatabase.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/TempDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +37,7 @@ protected:
 
     TempDatabase db;
 };
-}
+} // namespace
 
 TEST_F(CompanySettingsTest, query_isTheHostsStatement)
 {
@@ -79,8 +79,12 @@ TEST_F(CompanySettingsTest, fullRow_isReadIntoEveryField)
 
 TEST_F(CompanySettingsTest, pollWithHalves_roundsToEven)
 {
-    struct Case { const char *value; qint16 expected; };
-    const Case cases[] = {{"2.5", 2}, {"3.5", 4}, {"'3.5'", 4}, {"-2.5", -2}, {"2.4999", 2},
+    struct Case
+    {
+        const char *value;
+        qint16 expected;
+    };
+    const Case cases[] = {{"2.5", 2},   {"3.5", 4},         {"'3.5'", 4},       {"-2.5", -2}, {"2.4999", 2},
                           {"' 7 '", 7}, {"32767.4", 32767}, {"-32768", -32768}, {"0", 0}};
     for (const Case &c : cases) {
         db.exec(QStringLiteral("DELETE FROM Company"));
@@ -104,7 +108,10 @@ TEST_F(CompanySettingsTest, portNumber_isHeldAsText_evenWhenNotANumber)
 
 TEST_F(CompanySettingsTest, sslFlag_isTrueForAnyNonZero)
 {
-    const std::pair<const char *, bool> cases[] = {{"0", false}, {"1", true}, {"-1", true}, {"'True'", true},
+    const std::pair<const char *, bool> cases[] = {{"0", false},
+                                                   {"1", true},
+                                                   {"-1", true},
+                                                   {"'True'", true},
                                                    {"'0'", false}};
     for (const auto &[value, expected] : cases) {
         db.exec(QStringLiteral("DELETE FROM Company"));
@@ -172,7 +179,7 @@ TEST_F(CompanySettingsTest, pollNotANumber_fails)
 
 TEST_F(CompanySettingsTest, sslFlagNotConvertible_fails)
 {
-    db.useWideColumns();   // a host whose flag column is text
+    db.useWideColumns(); // a host whose flag column is text
     insertCompany(QStringLiteral("AutomationServerEmailUseSSLTLS"), QStringLiteral("'yes please'"));
     const CompanySettingsError e = loadFailing();
     EXPECT_EQ(e.Column, QStringLiteral("AutomationServerEmailUseSSLTLS"));

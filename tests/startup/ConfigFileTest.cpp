@@ -1,6 +1,6 @@
-#include "ConfigFile.h"
-#include "DbConnection.h"
-#include "OpenDatabase.h"
+#include "startup/ConfigFile.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,7 +48,7 @@ protected:
     QTemporaryDir dir;
     QString path;
 };
-}
+} // namespace
 
 TEST_F(ConfigFileTest, written_file_hasExactBytesWithCrLf)
 {

@@ -1,11 +1,11 @@
-#include "ConfigFile.h"
-#include "DbConnection.h"
-#include "DesktopFrontEnd.h"
-#include "MessageBox.h"
-#include "OpenDatabase.h"
-#include "ProgramEnd.h"
-#include "TempDatabase.h"
-#include "frmDBSettings.h"
+#include "startup/frmDBSettings.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "startup/ConfigFile.h"
+#include "startup/DesktopFrontEnd.h"
+#include "startup/MessageBox.h"
+#include "startup/ProgramEnd.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QApplication>
 #include <QDir>
@@ -51,7 +51,7 @@ protected:
     QList<int> endCodes;
     ProgramEndHandler previousEnd;
 };
-}
+} // namespace
 
 TEST_F(FrmDBSettingsTest, layout_matchesTheDesign)
 {
@@ -61,7 +61,7 @@ TEST_F(FrmDBSettingsTest, layout_matchesTheDesign)
     EXPECT_EQ(w->minimumSize(), w->maximumSize());
     EXPECT_FALSE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(w->windowType(), Qt::Tool);   // kept out of the taskbar
+    EXPECT_EQ(w->windowType(), Qt::Tool); // kept out of the taskbar
 
     EXPECT_EQ(w->Label1->text(), QStringLiteral("Database Connection String:"));
     EXPECT_EQ(w->Label1->geometry(), QRect(8, 16, 145, 17));
@@ -114,8 +114,8 @@ TEST_F(FrmDBSettingsTest, testWithNonsense_saysUnableAndChangesNothing)
     ASSERT_TRUE(WriteConfigFile(QStringLiteral("DSN=original")));
     DBConnectionString = QStringLiteral("DSN=original");
     frmDBSettings *w = loaded();
-    for (const QString &text : {QString(), QStringLiteral("nonsense"),
-                                QStringLiteral("Provider=SQLite;Data Source=/no/such/file.db")}) {
+    for (const QString &text :
+         {QString(), QStringLiteral("nonsense"), QStringLiteral("Provider=SQLite;Data Source=/no/such/file.db")}) {
         w->txtDB->setText(text);
         w->btnTest->click();
         ASSERT_FALSE(recorder.messages.isEmpty());

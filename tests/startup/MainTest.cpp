@@ -1,23 +1,23 @@
-#include "ConfigFile.h"
-#include "DbConnection.h"
-#include "DesktopFrontEnd.h"
-#include "Form1.h"
-#include "FreshCompanySettings.h"
-#include "MailRedirect.h"
-#include "Main.h"
-#include "MessageBox.h"
-#include "OpenDatabase.h"
-#include "ProgramEnd.h"
-#include "SingleInstance.h"
-#include "TempDatabase.h"
-#include "frmDBSettings.h"
+#include "startup/Main.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "email/MailRedirect.h"
+#include "mainwindow/Form1.h"
+#include "startup/ConfigFile.h"
+#include "startup/DesktopFrontEnd.h"
+#include "startup/MessageBox.h"
+#include "startup/ProgramEnd.h"
+#include "startup/SingleInstance.h"
+#include "startup/frmDBSettings.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QPointer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -65,7 +65,7 @@ protected:
     ProgramEndHandler previousEnd;
     QPointer<Form1> mainWindow;
 };
-}
+} // namespace
 
 TEST_F(MainTest, repeatedConnectionFailures_showTheMessageEachTimeAndOneSettingsWindow)
 {
@@ -80,7 +80,8 @@ TEST_F(MainTest, repeatedConnectionFailures_showTheMessageEachTimeAndOneSettings
     ASSERT_EQ(recorder.messages.size(), 3);
     for (const MessageRecorder::Message &m : recorder.messages) {
         EXPECT_EQ(m.text,
-                  QStringLiteral("Unable to connect to the database, please check the database settings and try again."));
+                  QStringLiteral(
+                      "Unable to connect to the database, please check the database settings and try again."));
         EXPECT_EQ(m.title, QStringLiteral("Unable to Connect"));
     }
     EXPECT_EQ(LoadedDbSettingsWindow(), first);

@@ -2,9 +2,9 @@
 // may not write, the embedded database and its cycle lock in the unit's
 // StateDirectory=, the single-instance lock in its RuntimeDirectory=.
 
-#include "HostData.h"
-#include "ServerRun.h"
-#include "TempDatabase.h"
+#include "tests/support/HostData.h"
+#include "tests/support/ServerRun.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +23,8 @@ TEST(ServiceSandboxTest, relativeDatabaseInTheStateFolder_runsACycle_withEveryLo
     QTemporaryDir etc, runtime;
     ASSERT_TRUE(etc.isValid() && runtime.isValid());
     const QString config =
-        WriteServerConfig(etc.path(), QStringLiteral("Provider=SQLite;Data Source=") + QFileInfo(state.path()).fileName());
+        WriteServerConfig(etc.path(),
+                          QStringLiteral("Provider=SQLite;Data Source=") + QFileInfo(state.path()).fileName());
     QFile::setPermissions(etc.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     qputenv("STATE_DIRECTORY", state.directory().toLocal8Bit());
     qputenv("RUNTIME_DIRECTORY", runtime.path().toLocal8Bit());
@@ -36,6 +37,7 @@ TEST(ServiceSandboxTest, relativeDatabaseInTheStateFolder_runsACycle_withEveryLo
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains(QLatin1String("Issues Closed: 0"))) << run.out.toStdString();
     EXPECT_TRUE(QFile::exists(state.path() + QStringLiteral(".cycle-lock")));
-    EXPECT_TRUE(QFile::exists(QDir(runtime.path()).filePath(QStringLiteral("velmar-automation-server-%1.lock").arg(::geteuid()))));
+    EXPECT_TRUE(QFile::exists(
+        QDir(runtime.path()).filePath(QStringLiteral("velmar-automation-server-%1.lock").arg(::geteuid()))));
     EXPECT_EQ(QDir(etc.path()).entryList(QDir::Files), QStringList{QStringLiteral("config.txt")});
 }

@@ -1,5 +1,5 @@
-#include "ExclusiveFileLock.h"
-#include "SingleInstance.h"
+#include "startup/SingleInstance.h"
+#include "startup/ExclusiveFileLock.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -35,7 +35,7 @@ protected:
 
     QTemporaryDir dir;
 };
-}
+} // namespace
 
 TEST_F(SingleInstanceTest, firstCopy_holdsTheLockUntilItGivesItBack)
 {
@@ -62,7 +62,7 @@ TEST_F(SingleInstanceTest, copyInAnotherProcess_countsWhileItLives_andAKilledOne
     ASSERT_TRUE(copy.waitForReadyRead(20000)) << copy.readAllStandardError().toStdString();
     EXPECT_TRUE(AnotherInstanceRunning());
 
-    copy.kill();   // SIGKILL: no chance to clean up
+    copy.kill(); // SIGKILL: no chance to clean up
     ASSERT_TRUE(copy.waitForFinished(10000));
     EXPECT_TRUE(QFile::exists(InstanceLockPath()));
     EXPECT_FALSE(AnotherInstanceRunning());
@@ -73,10 +73,11 @@ TEST_F(SingleInstanceTest, filesThatNoLiveCopyHolds_neverBlockAStart)
 {
     // What earlier versions and killed copies left, or another user wrote:
     // an empty file, one naming a live process, a take-over guard.
-    const QList<QPair<QString, QByteArray>> leftovers{
-        {QString(), QByteArray()},
-        {QString(), QByteArray::number(QCoreApplication::applicationPid()) + "\nvelmar-automation-server\nhost\n"},
-        {QStringLiteral(".rmlock"), QByteArray("1\n")}};
+    const QList<QPair<QString, QByteArray>> leftovers{{QString(), QByteArray()},
+                                                      {QString(),
+                                                       QByteArray::number(QCoreApplication::applicationPid()) +
+                                                           "\nvelmar-automation-server\nhost\n"},
+                                                      {QStringLiteral(".rmlock"), QByteArray("1\n")}};
     for (const auto &[suffix, content] : leftovers) {
         QFile file(InstanceLockPath() + suffix);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());

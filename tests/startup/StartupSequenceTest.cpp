@@ -1,12 +1,12 @@
-#include "ConfigFile.h"
-#include "DbConnection.h"
-#include "ExclusiveFileLock.h"
-#include "FreshCompanySettings.h"
-#include "MessageBox.h"
-#include "OpenDatabase.h"
-#include "SingleInstance.h"
-#include "StartupSequence.h"
-#include "TempDatabase.h"
+#include "startup/StartupSequence.h"
+#include "database/DbConnection.h"
+#include "database/OpenDatabase.h"
+#include "startup/ConfigFile.h"
+#include "startup/ExclusiveFileLock.h"
+#include "startup/MessageBox.h"
+#include "startup/SingleInstance.h"
+#include "tests/support/FreshCompanySettings.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,7 +44,7 @@ protected:
     MessageRecorder recorder;
     QStringList failures;
 };
-}
+} // namespace
 
 TEST_F(StartupSequenceTest, reachableDatabase_loadsSettingsOnceAndClosesTheConnection)
 {
@@ -107,7 +107,8 @@ TEST_F(StartupSequenceTest, missingCompanyTable_showsTheDatabaseReason)
     const StartupResult result = RunStartupSequence();
     EXPECT_EQ(result.outcome, StartupOutcome::Ended);
     ASSERT_EQ(recorder.messages.size(), 1);
-    EXPECT_TRUE(recorder.messages[0].text.contains(QLatin1String("Company"))) << recorder.messages[0].text.toStdString();
+    EXPECT_TRUE(recorder.messages[0].text.contains(QLatin1String("Company")))
+        << recorder.messages[0].text.toStdString();
 }
 
 TEST_F(StartupSequenceTest, headlessConnectionReport_namesTheConfigFileAndReason)

@@ -22,6 +22,5 @@ public:
     }
 };
 
-[[maybe_unused]] ::testing::Environment *const environment =
-    ::testing::AddGlobalTestEnvironment(new WidgetApplication);
-}
+[[maybe_unused]] ::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment(new WidgetApplication);
+} // namespace

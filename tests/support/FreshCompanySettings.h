@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CompanySettings.h"
+#include "startup/CompanySettings.h"
 
 // The company settings are global and read once at start-up: a fixture
 // holding one of these starts every test from the empty settings and leaves

@@ -1,4 +1,4 @@
-#include "HostData.h"
+#include "tests/support/HostData.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,8 +22,8 @@ QString HostData::Literal(const QVariant &value)
     case QMetaType::QDate:
         return QLatin1Char('\'') + Iso(value.toDate()) + QLatin1Char('\'');
     case QMetaType::QDateTime:
-        return QLatin1Char('\'') + value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-            + QLatin1Char('\'');
+        return QLatin1Char('\'') + value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+            QLatin1Char('\'');
     default: {
         QString text = value.toString();
         text.replace(QLatin1Char('\''), QLatin1String("''"));
@@ -87,8 +87,8 @@ void HostData::AddSpecialist(qint64 contractId, qint64 staffId)
                .arg(staffId));
 }
 
-qint64 HostData::AddPerson(const QVariant &first, const QVariant &middle, const QVariant &last,
-                           const QVariant &suffix, int suspended, int terminated)
+qint64 HostData::AddPerson(const QVariant &first, const QVariant &middle, const QVariant &last, const QVariant &suffix,
+                           int suspended, int terminated)
 {
     return Insert(QStringLiteral("INSERT INTO CustomerEmployee (FirstName, MiddleName, LastName, Suffix, Suspended,"
                                  " Terminated) VALUES (%1, %2, %3, %4, %5, %6)")

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -40,8 +40,8 @@ public:
     // renewal (renewal dates after the 28th may not be reachable: checked).
     static QDate CompletedFor(const QDate &renewal, int renewsMonths);
 
-    qint64 Count(const QString &tableAndCondition);   // "Issues WHERE Status = 'Open'"
-    qint64 Insert(const QString &nativeSql);           // returns the new row's ID
+    qint64 Count(const QString &tableAndCondition); // "Issues WHERE Status = 'Open'"
+    qint64 Insert(const QString &nativeSql);        // returns the new row's ID
 
     // A native SQL literal: NULL, a number, an ISO date, or 'text' with quotes doubled.
     static QString Literal(const QVariant &value);

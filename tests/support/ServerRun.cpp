@@ -1,4 +1,4 @@
-#include "ServerRun.h"
+#include "tests/support/ServerRun.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>

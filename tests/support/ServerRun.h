@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SmtpServer.h"
+#include "tests/support/SmtpServer.h"
 
 #include <QHash>
 #include <QProcess>
@@ -13,8 +13,8 @@
 
 struct ServerExit
 {
-    bool finished = false;   // false: still running at the deadline, then killed
-    bool crashed = false;    // ended by a signal
+    bool finished = false; // false: still running at the deadline, then killed
+    bool crashed = false;  // ended by a signal
     int exitCode = -1;
     QString out;
     QString err;

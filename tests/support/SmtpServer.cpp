@@ -1,4 +1,4 @@
-#include "SmtpServer.h"
+#include "tests/support/SmtpServer.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -26,10 +26,9 @@ void run(const QString &program, const QStringList &arguments, const QString &fo
     process.setWorkingDirectory(folder);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit
-        || process.exitCode() != 0)
-        throw std::runtime_error((program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) + QLatin1String(": ")
-                                  + QString::fromLocal8Bit(process.readAll()))
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        throw std::runtime_error((program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) + QLatin1String(": ") +
+                                  QString::fromLocal8Bit(process.readAll()))
                                      .toStdString());
 }
 
@@ -50,12 +49,12 @@ struct Certificates
                                    QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
         auto authority = [&](const QString &name, const QString &subject) {
             run(openssl,
-                QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey
-                    + QStringList{QStringLiteral("-keyout"), name + QLatin1String(".key"), QStringLiteral("-out"),
-                                  name + QLatin1String(".pem"), QStringLiteral("-days"), QStringLiteral("2"),
-                                  QStringLiteral("-subj"), subject, QStringLiteral("-addext"),
-                                  QStringLiteral("basicConstraints=critical,CA:TRUE"), QStringLiteral("-addext"),
-                                  QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")},
+                QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey +
+                    QStringList{QStringLiteral("-keyout"), name + QLatin1String(".key"), QStringLiteral("-out"),
+                                name + QLatin1String(".pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                                QStringLiteral("-subj"), subject, QStringLiteral("-addext"),
+                                QStringLiteral("basicConstraints=critical,CA:TRUE"), QStringLiteral("-addext"),
+                                QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")},
                 dir);
         };
         auto server = [&](const QString &name, const QString &altNames) {
@@ -63,13 +62,13 @@ struct Certificates
             if (!extensions.open(QIODevice::WriteOnly))
                 throw std::runtime_error("cannot write certificate extensions");
             extensions.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                             "extendedKeyUsage=serverAuth\nsubjectAltName=" + altNames.toLatin1() + "\n");
+                             "extendedKeyUsage=serverAuth\nsubjectAltName=" +
+                             altNames.toLatin1() + "\n");
             extensions.close();
             run(openssl,
-                QStringList{QStringLiteral("req")} + ecKey
-                    + QStringList{QStringLiteral("-keyout"), name + QLatin1String(".key"), QStringLiteral("-out"),
-                                  name + QLatin1String(".csr"), QStringLiteral("-subj"),
-                                  QStringLiteral("/CN=") + name},
+                QStringList{QStringLiteral("req")} + ecKey +
+                    QStringList{QStringLiteral("-keyout"), name + QLatin1String(".key"), QStringLiteral("-out"),
+                                name + QLatin1String(".csr"), QStringLiteral("-subj"), QStringLiteral("/CN=") + name},
                 dir);
             run(openssl,
                 {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), name + QLatin1String(".csr"),
@@ -97,16 +96,26 @@ const Certificates &certificates()
 QString behaviourName(SmtpServer::Behaviour behaviour)
 {
     switch (behaviour) {
-    case SmtpServer::Behaviour::Accept: return QStringLiteral("accept");
-    case SmtpServer::Behaviour::AcceptAll: return QStringLiteral("accept-all");
-    case SmtpServer::Behaviour::RejectData: return QStringLiteral("reject-data");
-    case SmtpServer::Behaviour::DeferData: return QStringLiteral("defer-data");
-    case SmtpServer::Behaviour::Unavailable: return QStringLiteral("greet-421");
-    case SmtpServer::Behaviour::RejectSender: return QStringLiteral("reject-sender");
-    case SmtpServer::Behaviour::DropInData: return QStringLiteral("drop-data");
-    case SmtpServer::Behaviour::Silent: return QStringLiteral("silent");
-    case SmtpServer::Behaviour::NotListening: return QStringLiteral("closed");
-    case SmtpServer::Behaviour::EchoLogin: return QStringLiteral("echo-login");
+    case SmtpServer::Behaviour::Accept:
+        return QStringLiteral("accept");
+    case SmtpServer::Behaviour::AcceptAll:
+        return QStringLiteral("accept-all");
+    case SmtpServer::Behaviour::RejectData:
+        return QStringLiteral("reject-data");
+    case SmtpServer::Behaviour::DeferData:
+        return QStringLiteral("defer-data");
+    case SmtpServer::Behaviour::Unavailable:
+        return QStringLiteral("greet-421");
+    case SmtpServer::Behaviour::RejectSender:
+        return QStringLiteral("reject-sender");
+    case SmtpServer::Behaviour::DropInData:
+        return QStringLiteral("drop-data");
+    case SmtpServer::Behaviour::Silent:
+        return QStringLiteral("silent");
+    case SmtpServer::Behaviour::NotListening:
+        return QStringLiteral("closed");
+    case SmtpServer::Behaviour::EchoLogin:
+        return QStringLiteral("echo-login");
     }
     return QString();
 }
@@ -140,20 +149,20 @@ QString SmtpServer::strangerAuthorityFile()
     return certificates().file(QStringLiteral("stranger.pem"));
 }
 
-SmtpServer::SmtpServer()
-    : SmtpServer(Options{})
-{
-}
+SmtpServer::SmtpServer() : SmtpServer(Options{}) {}
 
-SmtpServer::SmtpServer(const Options &options)
-    : m_options(options)
+SmtpServer::SmtpServer(const Options &options) : m_options(options)
 {
     if (!m_folder.isValid())
         throw std::runtime_error("no temporary folder for the SMTP server");
     QStringList arguments = {QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/smtp_server.py"),
-                             QStringLiteral("--dir"), m_folder.path(), QStringLiteral("--behaviour"),
-                             behaviourName(options.behaviour), QStringLiteral("--idle-timeout"),
-                             QString::number(options.idleTimeoutSeconds), QStringLiteral("--port"),
+                             QStringLiteral("--dir"),
+                             m_folder.path(),
+                             QStringLiteral("--behaviour"),
+                             behaviourName(options.behaviour),
+                             QStringLiteral("--idle-timeout"),
+                             QString::number(options.idleTimeoutSeconds),
+                             QStringLiteral("--port"),
                              QString::number(options.port)};
     if (options.tls != Tls::None) {
         const QString name = options.wrongNameCertificate ? QStringLiteral("elsewhere") : QStringLiteral("localhost");
@@ -233,7 +242,7 @@ int countEvents(const QString &folder, const QByteArray &event)
         return 0;
     return int(log.readAll().split('\n').count(event));
 }
-}
+} // namespace
 
 QStringList SmtpServer::sessionEvents(const QString &prefix) const
 {

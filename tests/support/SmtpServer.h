@@ -13,15 +13,15 @@
 // A message as the test SMTP server received it.
 struct ReceivedMail
 {
-    QString mailFrom;                          // envelope sender
-    QStringList recipients;                    // envelope recipients, in order
-    QList<QPair<QString, QString>> headers;    // decoded, in order
-    QStringList defects;                       // what the mail parser found wrong
-    QString contentType;                       // of the text part
+    QString mailFrom;                       // envelope sender
+    QStringList recipients;                 // envelope recipients, in order
+    QList<QPair<QString, QString>> headers; // decoded, in order
+    QStringList defects;                    // what the mail parser found wrong
+    QString contentType;                    // of the text part
     QString charset;
     QString transferEncoding;
-    QByteArray raw;                            // the message as received
-    QByteArray body;                           // the text part, decoded
+    QByteArray raw;  // the message as received
+    QByteArray body; // the text part, decoded
 
     // The decoded value of the first field of that name ("" if none).
     QString header(const QString &name) const;
@@ -36,27 +36,27 @@ class SmtpServer
 public:
     enum class Tls { None, StartTls, Implicit };
     enum class Behaviour {
-        Accept,          // every recipient but "refuse...@" (550), "defer...@" (450) and, the
-                         // first time only, "later...@" (450) addresses
-        AcceptAll,       // every recipient, whatever its name
-        RejectData,      // 554 after the message data
-        DeferData,       // 451 after the message data
-        Unavailable,     // 421 as its greeting, then closes
-        RejectSender,    // 553 to MAIL FROM
-        DropInData,      // closes the connection after 354
-        Silent,          // accepts connections, never says a word
-        NotListening,    // nothing listens on the port
-        EchoLogin,       // offers AUTH without TLS, refuses every login repeating what it got
+        Accept,       // every recipient but "refuse...@" (550), "defer...@" (450) and, the
+                      // first time only, "later...@" (450) addresses
+        AcceptAll,    // every recipient, whatever its name
+        RejectData,   // 554 after the message data
+        DeferData,    // 451 after the message data
+        Unavailable,  // 421 as its greeting, then closes
+        RejectSender, // 553 to MAIL FROM
+        DropInData,   // closes the connection after 354
+        Silent,       // accepts connections, never says a word
+        NotListening, // nothing listens on the port
+        EchoLogin,    // offers AUTH without TLS, refuses every login repeating what it got
     };
     struct Options
     {
         Tls tls = Tls::None;
         Behaviour behaviour = Behaviour::Accept;
-        QString user;              // non-empty: AUTH required
+        QString user; // non-empty: AUTH required
         QString password;
-        bool wrongNameCertificate = false;   // certificate for another host
+        bool wrongNameCertificate = false; // certificate for another host
         double idleTimeoutSeconds = 300;
-        int port = 0;              // 0: any free port
+        int port = 0; // 0: any free port
     };
 
     SmtpServer();
@@ -68,8 +68,8 @@ public:
     // False when the requested port could not be bound (then port() is 0).
     bool available() const { return m_port != 0; }
     int port() const { return m_port; }
-    QList<ReceivedMail> messages() const;      // in order of arrival
-    int connectionCount() const;               // connections accepted so far
+    QList<ReceivedMail> messages() const; // in order of arrival
+    int connectionCount() const;          // connections accepted so far
     // "ehlo <name>", "auth" and "auth-clear" (AUTH on a session not
     // encrypted) events so far, in order.
     QStringList sessionEvents(const QString &prefix) const;

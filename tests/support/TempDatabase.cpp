@@ -1,7 +1,7 @@
-#include "TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 
-#include "DbError.h"
-#include "SqliteBackend.h"
+#include "database/DbError.h"
+#include "database/SqliteBackend.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -32,8 +32,7 @@ QString TempDatabase::sourcePath(const QString &relativePath)
     return QStringLiteral(VELMAR_SOURCE_DIR) + QLatin1Char('/') + relativePath;
 }
 
-TempDatabase::TempDatabase(Content content)
-    : m_name(nextName())
+TempDatabase::TempDatabase(Content content) : m_name(nextName())
 {
     if (!m_dir.isValid())
         fail(QStringLiteral("Cannot create a temporary directory: %1").arg(m_dir.errorString()));
