@@ -14,6 +14,7 @@
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 int signalSockets[2] = {-1, -1};
@@ -34,7 +35,7 @@ void WatchStopSignals(std::function<void()> onStop)
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0)
         qFatal("Cannot create the socket pair for SIGTERM/SIGINT handling");
     auto *notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, onStop] {
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, onStop = std::move(onStop)] {
         char byte = 0;
         [[maybe_unused]] const ssize_t got = ::read(signalSockets[1], &byte, 1);
         notifier->setEnabled(false);
