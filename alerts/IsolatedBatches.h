@@ -10,8 +10,11 @@ class DbConnection;
 
 // Writes the rows of many items (a certification's queue and log rows, an
 // automatic issue), each item's statements standing or falling together, up
-// to 200 items per transaction: a commit (its journal sync, or a round trip
-// to the server) costs more than the rows themselves. The statements of a
+// to 1,000 items per transaction: a commit (its journal sync, or a round trip
+// to the server) costs more than the rows themselves, and the index pages a
+// batch touches (the queue's index by recipient list above all) are written
+// once per commit, so fewer commits write far fewer pages. A batch's text is
+// a few MB at most. The statements of a
 // whole batch go to the database together, once it is full or finished
 // (DbConnection::ExecuteAll): one round trip where the database runs a batch
 // of statements.
@@ -26,7 +29,7 @@ class DbConnection;
 class IsolatedBatches
 {
 public:
-    static constexpr int ItemsPerCommit = 200;
+    static constexpr int ItemsPerCommit = 1000;
 
     // committed: told of each item once its transaction has committed.
     IsolatedBatches(DbConnection &connection, QStringList &failures, std::function<void()> committed);

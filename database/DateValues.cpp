@@ -225,10 +225,10 @@ QDateTime ParseSystemDateText(const QString &text)
     return ParseSystemDateFields(text, &f) ? NaiveDateTime(f) : QDateTime();
 }
 
-bool IsFullIsoDateTime(QStringView text)
+namespace {
+// YYYY-MM-DD HH:MM:SS with an optional fraction of one to three digits.
+template<typename Char> bool isFullIsoDateTime(const Char *text, qsizetype n)
 {
-    // YYYY-MM-DD HH:MM:SS with an optional fraction of one to three digits.
-    const qsizetype n = text.size();
     if (n != 19 && (n < 21 || n > 23))
         return false;
     static constexpr char shape[] = "0000-00-00 00:00:00.000";
@@ -237,6 +237,17 @@ bool IsFullIsoDateTime(QStringView text)
             return false;
     }
     return true;
+}
+} // namespace
+
+bool IsFullIsoDateTime(QStringView text)
+{
+    return isFullIsoDateTime(text.data(), text.size());
+}
+
+bool IsFullIsoDateTime(const char *text, qsizetype length)
+{
+    return text != nullptr && isFullIsoDateTime(text, length);
 }
 
 int WriteIsoDateTime(const DateFields &f, char *out)

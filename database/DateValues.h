@@ -66,6 +66,8 @@ DateFields FieldsOf(const QDateTime &value);
 
 // Exactly "YYYY-MM-DD HH:MM:SS" with optional ".fff": what DATEADD returns.
 bool IsFullIsoDateTime(QStringView text);
+// The same on UTF-8 bytes as SQLite holds them.
+bool IsFullIsoDateTime(const char *text, qsizetype length);
 
 // "YYYY-MM-DD HH:MM:SS", with ".fff" only when there are milliseconds.
 // Writes at most MaxIsoDateTimeChars characters (no terminator) and returns

@@ -61,6 +61,36 @@ DateArgument dateArgument(sqlite3_value *value, DateFields *date)
     }
 }
 
+// What a constant argument of a function says (DATEADD's interval,
+// CONVERT's type) is read once per statement, not once per row: SQLite keeps
+// it beside the argument for as long as the argument stays the same.
+template<typename Meaning>
+const Meaning &constantArgument(sqlite3_context *context, int argument, Meaning (*read)(sqlite3_value *),
+                                sqlite3_value *value)
+{
+    if (const auto *kept = static_cast<const Meaning *>(sqlite3_get_auxdata(context, argument)))
+        return *kept;
+    auto *meaning = new Meaning(read(value));
+    sqlite3_set_auxdata(context, argument, meaning, [](void *p) { delete static_cast<Meaning *>(p); });
+    // SQLite may drop it at once (out of memory, or an argument that is not
+    // constant): then it is read again from the argument.
+    if (const auto *kept = static_cast<const Meaning *>(sqlite3_get_auxdata(context, argument)))
+        return *kept;
+    static thread_local Meaning unkept;
+    unkept = read(value);
+    return unkept;
+}
+
+DateUnit readInterval(sqlite3_value *value)
+{
+    return DateUnitOf(reinterpret_cast<const char *>(sqlite3_value_text(value)), sqlite3_value_bytes(value));
+}
+
+DateUnit intervalOf(sqlite3_context *context, sqlite3_value *value)
+{
+    return constantArgument(context, 0, &readInterval, value);
+}
+
 void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
 {
     if (argc != 3 && argc != 5) {
@@ -71,8 +101,7 @@ void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
         resultError(context, QStringLiteral("DATEADD needs an interval (Month, Day, Year...)."));
         return;
     }
-    const DateUnit unit =
-        DateUnitOf(reinterpret_cast<const char *>(sqlite3_value_text(argv[0])), sqlite3_value_bytes(argv[0]));
+    const DateUnit unit = intervalOf(context, argv[0]);
     if (unit == DateUnit::Unknown) {
         resultError(context, QStringLiteral("'%1' is not a recognized dateadd option.").arg(textOf(argv[0])));
         return;
@@ -137,6 +166,19 @@ DateArgument serverDate(sqlite3_value *value, DateFields *date)
 // form, so that form (and only that) is taken for a datetime.
 void textOfValue(sqlite3_context *context, sqlite3_value *value, int style, int length)
 {
+    // A stored date-time (the common case) is converted on SQLite's bytes.
+    if (style == 120 && sqlite3_value_type(value) == SQLITE_TEXT) {
+        const auto *bytes = reinterpret_cast<const char *>(sqlite3_value_text(value));
+        const int size = sqlite3_value_bytes(value);
+        DateFields date;
+        if (bytes != nullptr && IsFullIsoDateTime(bytes, size) && ParseIsoDateFields(bytes, size, &date)) {
+            date.msec = 0;
+            char text[MaxIsoDateTimeChars];
+            const int written = WriteIsoDateTime(date, text);
+            sqlite3_result_text(context, text, length > 0 ? std::min(written, length) : written, SQLITE_TRANSIENT);
+            return;
+        }
+    }
     QString text = textOf(value);
     DateFields date;
     if (IsFullIsoDateTime(text) && ParseStoredDateFields(text, &date))
@@ -168,26 +210,44 @@ bool isDatetimeType(const QString &type)
 // over as text. To a text type a datetime becomes style 0 or 120 text; to a
 // datetime the server's reading of the text (a failure is an error for
 // CONVERT, Null for TRY_CONVERT).
+struct ConversionType
+{
+    enum class Kind { Text, Datetime, Unsupported } kind = Kind::Unsupported;
+    int length = 0; // of a text type, as textTypeLength gives it
+};
+
+ConversionType readConversionType(sqlite3_value *value)
+{
+    ConversionType type;
+    const QString name = textOf(value);
+    if (textTypeLength(name, &type.length))
+        type.kind = ConversionType::Kind::Text;
+    else if (isDatetimeType(name))
+        type.kind = ConversionType::Kind::Datetime;
+    return type;
+}
+
 void convert(sqlite3_context *context, int argc, sqlite3_value **argv, bool tryOnly)
 {
-    const QString type = textOf(argv[0]);
+    const ConversionType &type = constantArgument(context, 0, &readConversionType, argv[0]);
     const int style = argc > 2 ? sqlite3_value_int(argv[2]) : 0;
     if (sqlite3_value_type(argv[1]) == SQLITE_NULL || (argc > 2 && sqlite3_value_type(argv[2]) == SQLITE_NULL)) {
         sqlite3_result_null(context);
         return;
     }
-    int length = 0;
-    if (textTypeLength(type, &length)) {
-        textOfValue(context, argv[1], style, length);
+    if (type.kind == ConversionType::Kind::Text) {
+        textOfValue(context, argv[1], style, type.length);
         return;
     }
-    if (!isDatetimeType(type)) {
-        resultError(context, QStringLiteral("CONVERT to %1 is not supported by the embedded database.").arg(type));
+    if (type.kind == ConversionType::Kind::Unsupported) {
+        resultError(context,
+                    QStringLiteral("CONVERT to %1 is not supported by the embedded database.").arg(textOf(argv[0])));
         return;
     }
     DateFields date;
     if (serverDate(argv[1], &date) == DateArgument::Date) {
-        resultText(context, IsoDateTimeText(date));
+        char text[MaxIsoDateTimeChars];
+        sqlite3_result_text(context, text, WriteIsoDateTime(date, text), SQLITE_TRANSIENT);
     } else if (tryOnly) {
         sqlite3_result_null(context);
     } else {

@@ -299,6 +299,10 @@ TEST_F(Dialect, behavesAsStrictlyAsSqlServer)
         {"TRY_CONVERT reads the server's style-0 text",
          "SELECT CONVERT(VarChar(19),TRY_CONVERT(datetime,'Jan  5 2027  9:30AM'),120) = '2027-01-05 09:30:00'", 1},
         {"TRY_CONVERT of no date is Null", "SELECT TRY_CONVERT(datetime,'2026-13-45') IS NULL", 1},
+        {"... and each CONVERT keeps its own type",
+         "SELECT CONVERT(VarChar(10),'2027-01-05 09:30:41',120) || '|' || "
+         "CONVERT(VarChar(19),TRY_CONVERT(datetime,'1/5/2027'),120)",
+         QStringLiteral("2027-01-05|2027-01-05 00:00:00")},
     };
     for (const Case &c : cases)
         EXPECT_EQ(scalar(QString::fromLatin1(c.sql).replace(QStringLiteral("RENEWAL"), renewal)), c.expected) << c.rule;
