@@ -8,7 +8,7 @@
 // its renewal date: one queue row for each switched-on kind of recipient that
 // has an address (manager, specialists, client, in that order), then the log
 // row. A certification's queue rows and log row are written together, in a
-// transaction shared by up to 200 certifications, so a failure never leaves
+// transaction shared by up to 1,000 certifications, so a failure never leaves
 // part of a certification. A certification whose rows fail holds back only
 // itself: it is left for the next poll and reported in
 // outcome.Failures (see IsolatedBatches).
