@@ -73,7 +73,9 @@ QJsonObject DiagnosisJson(const Diagnosis &diagnosis)
                        {u"executeMicroseconds"_s, diagnosis.executeMicroseconds},
                        {u"preparedMicroseconds"_s, diagnosis.preparedMicroseconds},
                        {u"dateAddMicroseconds"_s, diagnosis.dateAddMicroseconds},
-                       {u"integerDateAddMicroseconds"_s, diagnosis.integerDateAddMicroseconds}};
+                       {u"integerDateAddMicroseconds"_s, diagnosis.integerDateAddMicroseconds},
+                       {u"rewriteBatchMs"_s, diagnosis.rewrite.ms},
+                       {u"rewriteBatchMegabytesPerSecond"_s, diagnosis.rewrite.MegabytesPerSecond()}};
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "database/SchemaDateColumns.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -20,6 +22,19 @@ struct QueryTiming
     QStringList plan;         // EXPLAIN QUERY PLAN
 };
 
+// The rewrite of the statements of one notification batch for the embedded
+// backend: 200 certifications of 1 to 3 queue rows and a log row each, every
+// statement rewritten on its own as DbConnection::ExecuteAll does; median of
+// 21 runs.
+struct RewriteTiming
+{
+    qsizetype certifications = 0;
+    qsizetype statements = 0;
+    qint64 utf8Bytes = 0; // of the statements as built
+    double ms = 0;
+    double MegabytesPerSecond() const { return ms > 0 ? double(utf8Bytes) / 1e6 / (ms / 1000.0) : 0; }
+};
+
 struct Diagnosis
 {
     QList<QueryTiming> queries;
@@ -27,6 +42,7 @@ struct Diagnosis
     double preparedMicroseconds = 0; // the same as a reused prepared statement
     double dateAddMicroseconds = 0;  // one call of the backend's DATEADD
     double integerDateAddMicroseconds = 0;
+    RewriteTiming rewrite;
 };
 
 // DBConnectionString must name `databaseFile`, and the rule must have been
@@ -34,3 +50,7 @@ struct Diagnosis
 Diagnosis DiagnoseCycleCosts(const QString &databaseFile);
 
 QString MarkdownForDiagnosis(const Diagnosis &diagnosis);
+
+// With the date columns of a database made from the schema script.
+RewriteTiming MeasureNotificationBatchRewrite(const SchemaDateColumns &schema);
+QString MarkdownForRewrite(const RewriteTiming &timing);

@@ -6,6 +6,7 @@
 #include "bench/BenchReport.h"
 #include "bench/BenchSqlite.h"
 #include "bench/CycleRunner.h"
+#include "bench/Diagnosis.h"
 #include "bench/OdbcProbe.h"
 #include "bench/SetBasedReference.h"
 #include "bench/SmtpSink.h"
@@ -14,6 +15,7 @@
 #include "database/Clock.h"
 #include "database/DbConnection.h"
 #include "database/OpenDatabase.h"
+#include "database/SqliteDateColumns.h"
 #include "startup/CompanySettings.h"
 
 #include <QCommandLineParser>
@@ -50,6 +52,7 @@ struct Options
     QString sinkProgram = QStringLiteral(VELMAR_BENCH_SINK);
     qint64 childSize = 0; // internal: measure this size only
     int childSmtp = 0;    // internal: measure SMTP rates only
+    bool rewriteOnly = false;
 };
 
 void Print(const QString &text)
@@ -235,6 +238,22 @@ int RunChild(const Options &options)
     return 0;
 }
 
+// The dialect rewrite alone, with the date columns of an empty database made
+// from the schema script: seconds instead of a whole size run.
+int RunRewriteOnly()
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        throw std::runtime_error("cannot create a temporary directory");
+    QFile script(QStringLiteral(VELMAR_SOURCE_DIR "/schema/sqlite.sql"));
+    if (!script.open(QIODevice::ReadOnly))
+        throw std::runtime_error(u"cannot read %1: %2"_s.arg(script.fileName(), script.errorString()).toStdString());
+    const BenchSqlite db(dir.filePath(u"schema.db"_s), false);
+    db.exec(QString::fromUtf8(script.readAll()), u"the schema script"_s);
+    Print(MarkdownForRewrite(MeasureNotificationBatchRewrite(ReadDateColumns(db.handle()))));
+    return 0;
+}
+
 int RunParent(const Options &options, const QStringList &originalArguments)
 {
     QTemporaryDir partsDir;
@@ -318,6 +337,7 @@ int main(int argc, char *argv[])
         {u"python-sink"_s, u"Use bench/smtp_null_sink.py (aiosmtpd) instead of the C++ sink."_s},
         {u"child-size"_s, u"Internal: measure one size in this process."_s, u"N"_s},
         {u"child-smtp"_s, u"Internal: measure SMTP rates in this process."_s, u"M"_s},
+        {u"rewrite-only"_s, u"Only time the dialect rewrite of one notification batch."_s},
     });
     parser.process(app);
 
@@ -344,6 +364,7 @@ int main(int argc, char *argv[])
     options.childSmtp = int(number(u"child-smtp"_s, 0));
     options.workDir = parser.value(u"work-dir"_s);
     options.keep = parser.isSet(u"keep"_s);
+    options.rewriteOnly = parser.isSet(u"rewrite-only"_s);
     options.markdownFile = parser.value(u"markdown"_s);
     options.jsonFile = parser.value(u"json"_s);
     if (parser.isSet(u"generator"_s))
@@ -356,6 +377,8 @@ int main(int argc, char *argv[])
     }
 
     try {
+        if (options.rewriteOnly)
+            return RunRewriteOnly();
         if (options.childSize > 0 || options.childSmtp > 0)
             return RunChild(options);
         return RunParent(options, app.arguments());

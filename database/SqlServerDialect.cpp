@@ -7,22 +7,27 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
-#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 
+#include <algorithm>
+#include <initializer_list>
 #include <utility>
+#include <vector>
 
 namespace {
 
 using Kind = SqlTokenKind;
 
+// A token is a view of the statement's own text until a rewrite replaces
+// it; what the rewrites write lives in Rewriter::m_written. Statements of a
+// notification batch run to hundreds of KB, so no token copies its text.
 struct Token
 {
     Kind kind;
-    QString text;
-    QString prefix; // inserted before the token by a rewrite
-    QString suffix; // inserted after it
+    QStringView text;
+    QStringView prefix; // inserted before the token by a rewrite
+    QStringView suffix; // inserted after it
 };
 
 // "$" starts a word too: "$CAST" is one name (a parameter to SQLite), never
@@ -45,28 +50,46 @@ bool isWordChar(QChar c)
 qsizetype quotedEnd(const QString &sql, qsizetype start, QChar close, bool *unterminated)
 {
     qsizetype i = start + 1;
-    while (i < sql.size()) {
-        if (sql.at(i) == close) {
-            if (i + 1 < sql.size() && sql.at(i + 1) == close) {
-                i += 2;
-                continue;
-            }
-            return i + 1;
+    while (true) {
+        const qsizetype at = sql.indexOf(close, i);
+        if (at < 0)
+            break;
+        if (at + 1 < sql.size() && sql.at(at + 1) == close) {
+            i = at + 2;
+            continue;
         }
-        ++i;
+        return at + 1;
     }
     *unterminated = true;
     return sql.size();
 }
 
-// `unterminated` is set when a literal or quoted name runs to the end.
-QList<Token> tokenize(const QString &sql, bool *unterminated)
+// The operators of two characters: <= >= <> != || !< !>.
+bool isTwoCharOperator(QChar c, QChar next)
 {
-    QList<Token> tokens;
+    switch (c.unicode()) {
+    case u'<':
+        return next == u'=' || next == u'>';
+    case u'>':
+        return next == u'=';
+    case u'!':
+        return next == u'=' || next == u'<' || next == u'>';
+    case u'|':
+        return next == u'|';
+    default:
+        return false;
+    }
+}
+
+// `unterminated` is set when a literal or quoted name runs to the end. The
+// tokens are views of `sql`, which must outlive them.
+std::vector<Token> tokenize(const QString &sql, bool *unterminated)
+{
+    std::vector<Token> tokens;
     qsizetype i = 0;
     const qsizetype n = sql.size();
     auto add = [&](Kind kind, qsizetype end) {
-        tokens.append(Token{kind, sql.mid(i, end - i), QString(), QString()});
+        tokens.push_back(Token{kind, QStringView(sql).mid(i, end - i), {}, {}});
         i = end;
     };
     while (i < n) {
@@ -89,12 +112,12 @@ QList<Token> tokenize(const QString &sql, bool *unterminated)
             // N'text': SQLite has no national literals; the text is the same.
             // Right after a literal, name or number the prefix was what kept
             // the two apart ('a'N'b'); a blank keeps them apart instead.
-            const bool joined = !tokens.isEmpty() && tokens.constLast().kind != Kind::Space &&
-                tokens.constLast().kind != Kind::Punct && tokens.constLast().kind != Kind::Comment;
+            const bool joined = !tokens.empty() && tokens.back().kind != Kind::Space &&
+                tokens.back().kind != Kind::Punct && tokens.back().kind != Kind::Comment;
             ++i;
             add(Kind::String, quotedEnd(sql, i, QLatin1Char('\''), unterminated));
             if (joined)
-                tokens.last().prefix = QStringLiteral(" ");
+                tokens.back().prefix = u" ";
         } else if (c == QLatin1Char('"')) {
             add(Kind::QuotedName, quotedEnd(sql, i, QLatin1Char('"'), unterminated));
         } else if (c == QLatin1Char('[')) {
@@ -126,53 +149,116 @@ QList<Token> tokenize(const QString &sql, bool *unterminated)
                 ++e;
             add(Kind::Word, e);
         } else {
-            static const QStringList pairs = {QStringLiteral("<="), QStringLiteral(">="), QStringLiteral("<>"),
-                                              QStringLiteral("!="), QStringLiteral("||"), QStringLiteral("!<"),
-                                              QStringLiteral("!>")};
-            const QString two = sql.mid(i, 2);
-            add(Kind::Punct, pairs.contains(two) ? i + 2 : i + 1);
+            add(Kind::Punct, isTwoCharOperator(c, next) ? i + 2 : i + 1);
         }
     }
     return tokens;
 }
 
-bool isWord(const Token &t, QLatin1String word)
+bool isAscii(QStringView text)
 {
-    return t.kind == Kind::Word && t.text.compare(word, Qt::CaseInsensitive) == 0;
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80)
+            return false;
+    }
+    return true;
 }
 
-bool isPunct(const Token &t, QLatin1String punct)
+char16_t asciiLower(char16_t c)
 {
-    return t.kind == Kind::Punct && t.text == punct;
+    return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+}
+
+// ASCII text equal to an ASCII word in any letter case.
+bool asciiEqualsIgnoringCase(QStringView text, QLatin1String word)
+{
+    if (text.size() != word.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (asciiLower(text[i].unicode()) != asciiLower(char16_t(uchar(word[i].toLatin1()))))
+            return false;
+    }
+    return true;
+}
+
+// Whether `text` is `word` in any letter case. Qt's case folding takes some
+// letters beyond ASCII for ASCII ones (the long s for "s", the Kelvin sign
+// for "k"), so such text is left to it; plain ASCII is compared here.
+bool equalsIgnoringCase(QStringView text, QLatin1String word)
+{
+    if (!isAscii(text))
+        return text.compare(word, Qt::CaseInsensitive) == 0;
+    return asciiEqualsIgnoringCase(text, word);
+}
+
+// Whether the lower-case form of `text` (as QString::toLower gives it) is
+// one of `words`, all lower-case ASCII.
+bool lowerIsOneOf(QStringView text, std::initializer_list<QLatin1String> words)
+{
+    if (!isAscii(text)) {
+        const QString lower = text.toString().toLower();
+        return std::any_of(words.begin(), words.end(), [&](QLatin1String word) { return lower == word; });
+    }
+    return std::any_of(words.begin(), words.end(),
+                       [&](QLatin1String word) { return asciiEqualsIgnoringCase(text, word); });
+}
+
+bool isWord(const Token &t, QLatin1String word)
+{
+    return t.kind == Kind::Word && equalsIgnoringCase(t.text, word);
+}
+
+bool isPunct(const Token &t, char16_t punct)
+{
+    return t.kind == Kind::Punct && t.text.size() == 1 && t.text[0] == punct;
 }
 
 // Words that can never be an operand of "+".
 bool isKeyword(const Token &t)
 {
-    static const QSet<QString> keywords =
-        {QStringLiteral("select"),   QStringLiteral("from"),   QStringLiteral("where"),   QStringLiteral("and"),
-         QStringLiteral("or"),       QStringLiteral("not"),    QStringLiteral("on"),      QStringLiteral("as"),
-         QStringLiteral("join"),     QStringLiteral("left"),   QStringLiteral("right"),   QStringLiteral("inner"),
-         QStringLiteral("outer"),    QStringLiteral("cross"),  QStringLiteral("full"),    QStringLiteral("in"),
-         QStringLiteral("is"),       QStringLiteral("like"),   QStringLiteral("between"), QStringLiteral("case"),
-         QStringLiteral("when"),     QStringLiteral("then"),   QStringLiteral("else"),    QStringLiteral("end"),
-         QStringLiteral("set"),      QStringLiteral("values"), QStringLiteral("by"),      QStringLiteral("order"),
-         QStringLiteral("group"),    QStringLiteral("having"), QStringLiteral("union"),   QStringLiteral("all"),
-         QStringLiteral("distinct"), QStringLiteral("top"),    QStringLiteral("into"),    QStringLiteral("insert"),
-         QStringLiteral("update"),   QStringLiteral("delete"), QStringLiteral("exists"),  QStringLiteral("asc"),
-         QStringLiteral("desc"),     QStringLiteral("limit"),  QStringLiteral("escape")};
-    return t.kind == Kind::Word && keywords.contains(t.text.toLower());
+    // The longest is "distinct": anything longer in ASCII is no keyword.
+    if (t.kind != Kind::Word || (t.text.size() > 8 && isAscii(t.text)))
+        return false;
+    return lowerIsOneOf(t.text, {QLatin1String("select"),  QLatin1String("from"),   QLatin1String("where"),
+                                 QLatin1String("and"),     QLatin1String("or"),     QLatin1String("not"),
+                                 QLatin1String("on"),      QLatin1String("as"),     QLatin1String("join"),
+                                 QLatin1String("left"),    QLatin1String("right"),  QLatin1String("inner"),
+                                 QLatin1String("outer"),   QLatin1String("cross"),  QLatin1String("full"),
+                                 QLatin1String("in"),      QLatin1String("is"),     QLatin1String("like"),
+                                 QLatin1String("between"), QLatin1String("case"),   QLatin1String("when"),
+                                 QLatin1String("then"),    QLatin1String("else"),   QLatin1String("end"),
+                                 QLatin1String("set"),     QLatin1String("values"), QLatin1String("by"),
+                                 QLatin1String("order"),   QLatin1String("group"),  QLatin1String("having"),
+                                 QLatin1String("union"),   QLatin1String("all"),    QLatin1String("distinct"),
+                                 QLatin1String("top"),     QLatin1String("into"),   QLatin1String("insert"),
+                                 QLatin1String("update"),  QLatin1String("delete"), QLatin1String("exists"),
+                                 QLatin1String("asc"),     QLatin1String("desc"),   QLatin1String("limit"),
+                                 QLatin1String("escape")});
+}
+
+// Text of ASCII letters only, at least one.
+bool isAsciiLetters(QStringView text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    });
+}
+
+bool isAsciiDigits(QStringView text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
 class Rewriter
 {
 public:
     Rewriter(const QString &sql, const SchemaDateColumnsSource *schema)
-        : m_original(sql), m_tokens(tokenize(sql, &m_unterminated)), m_schemaSource(schema)
+        : m_original(sql), m_tokens(tokenize(m_original, &m_unterminated)), m_schemaSource(schema)
     {
-        for (int i = 0; i < m_tokens.size(); ++i) {
+        m_sig.reserve(m_tokens.size());
+        for (int i = 0; i < int(m_tokens.size()); ++i) {
             if (m_tokens[i].kind != Kind::Space && m_tokens[i].kind != Kind::Comment)
-                m_sig.append(i);
+                m_sig.push_back(i);
         }
         matchParens();
     }
@@ -189,25 +275,64 @@ public:
         casts();
         concatenation();
         top();
-        QString out;
-        for (const Token &t : m_tokens)
-            out += t.prefix + t.text + t.suffix;
-        return out;
+        return joined();
     }
 
 private:
     Token &sig(int s) { return m_tokens[m_sig[s]]; }
+    const Token &sig(int s) const { return m_tokens[m_sig[s]]; }
     int count() const { return int(m_sig.size()); }
+
+    // Keeps text that a rewrite writes for as long as the tokens that view it.
+    // A QString's characters stay where they are when the list grows.
+    QStringView written(QString text)
+    {
+        m_written.append(std::move(text));
+        return m_written.constLast();
+    }
+
+    static QString concatenated(QStringView a, QStringView b)
+    {
+        QString out;
+        out.reserve(a.size() + b.size());
+        out.append(a).append(b);
+        return out;
+    }
+
+    // The tokens as text. When no rewrite changed anything and no N prefix
+    // was dropped, the tokens still lie end to end in the statement, which
+    // then is the result as it stands.
+    QString joined() const
+    {
+        if (m_tokens.empty())
+            return QString();
+        qsizetype size = 0;
+        const QChar *expected = m_original.constData();
+        bool asWritten = true;
+        for (const Token &t : m_tokens) {
+            size += t.prefix.size() + t.text.size() + t.suffix.size();
+            asWritten = asWritten && t.prefix.isEmpty() && t.suffix.isEmpty() && t.text.data() == expected;
+            expected = t.text.data() + t.text.size();
+        }
+        if (asWritten && expected == m_original.constData() + m_original.size())
+            return m_original;
+        QString out;
+        out.reserve(size);
+        for (const Token &t : m_tokens)
+            out.append(t.prefix).append(t.text).append(t.suffix);
+        return out;
+    }
 
     void matchParens()
     {
-        m_match.fill(-1, m_sig.size());
-        QList<int> open;
+        m_match.assign(m_sig.size(), -1);
+        std::vector<int> open;
         for (int s = 0; s < count(); ++s) {
-            if (isPunct(sig(s), QLatin1String("("))) {
-                open.append(s);
-            } else if (isPunct(sig(s), QLatin1String(")")) && !open.isEmpty()) {
-                const int o = open.takeLast();
+            if (isPunct(sig(s), u'(')) {
+                open.push_back(s);
+            } else if (isPunct(sig(s), u')') && !open.empty()) {
+                const int o = open.back();
+                open.pop_back();
                 m_match[o] = s;
                 m_match[s] = o;
             }
@@ -237,12 +362,12 @@ private:
                 DateFields rounded;
                 if (!ParseStoredDateFields(literalContent(t), &date) || !RoundToDatetime(date, &rounded))
                     continue; // past 9999-12-31 once rounded: left for the conversion to refuse
-                t.text = QLatin1Char('\'') + IsoDateTimeText(rounded) + QLatin1Char('\'');
+                t.text = written(QLatin1Char('\'') + IsoDateTimeText(rounded) + QLatin1Char('\''));
             }
         }
     }
 
-    static QStringView literalContent(const Token &t) { return QStringView(t.text).mid(1, t.text.size() - 2); }
+    static QStringView literalContent(const Token &t) { return t.text.mid(1, t.text.size() - 2); }
 
     static bool isSystemDateLiteral(const Token &t)
     {
@@ -263,19 +388,19 @@ private:
     static QString nameText(const Token &t)
     {
         if (t.kind != Kind::QuotedName || t.text.size() < 2)
-            return t.text;
+            return t.text.toString();
         const QChar close = t.text.at(0) == QLatin1Char('[') ? QLatin1Char(']') : t.text.at(0);
-        QString inner = t.text.mid(1, t.text.size() - 2);
+        QString inner = t.text.mid(1, t.text.size() - 2).toString();
         return inner.replace(QString(2, close), QString(close));
     }
 
     // The end (one past) of a dotted name a.b.c starting at s, or -1.
     int dottedNameEnd(int s) const
     {
-        if (s < 0 || s >= count() || !isName(m_tokens[m_sig[s]]))
+        if (s < 0 || s >= count() || !isName(sig(s)))
             return -1;
         int e = s + 1;
-        while (e + 1 < count() && isPunct(m_tokens[m_sig[e]], QLatin1String(".")) && isName(m_tokens[m_sig[e + 1]]))
+        while (e + 1 < count() && isPunct(sig(e), u'.') && isName(sig(e + 1)))
             e += 2;
         return e;
     }
@@ -294,7 +419,7 @@ private:
             while (k < count()) {
                 QString table;
                 int e = -1;
-                if (isPunct(sig(k), QLatin1String("(")) && m_match[k] > 0) {
+                if (isPunct(sig(k), u'(') && m_match[k] > 0) {
                     e = m_match[k] + 1; // a derived table
                 } else if ((e = dottedNameEnd(k)) > 0) {
                     table = nameText(sig(e - 1));
@@ -304,11 +429,11 @@ private:
                 }
                 if (e < count() && isWord(sig(e), QLatin1String("AS")))
                     ++e;
-                if (e < count() && isName(sig(e)) && !(e + 1 < count() && isPunct(sig(e + 1), QLatin1String("(")))) {
+                if (e < count() && isName(sig(e)) && !(e + 1 < count() && isPunct(sig(e + 1), u'('))) {
                     m_aliases.insert(nameText(sig(e)).toLower(), table);
                     ++e;
                 }
-                if (!fromList || e >= count() || !isPunct(sig(e), QLatin1String(",")))
+                if (!fromList || e >= count() || !isPunct(sig(e), u','))
                     break;
                 k = e + 1;
             }
@@ -353,9 +478,10 @@ private:
     // The date type words of CAST.
     static bool isDateType(const Token &t)
     {
-        static const QSet<QString> dateTypes = {QStringLiteral("datetime"), QStringLiteral("smalldatetime"),
-                                                QStringLiteral("datetime2"), QStringLiteral("date")};
-        return t.kind == Kind::Word && dateTypes.contains(t.text.toLower());
+        return t.kind == Kind::Word &&
+            lowerIsOneOf(t.text,
+                         {QLatin1String("datetime"), QLatin1String("smalldatetime"), QLatin1String("datetime2"),
+                          QLatin1String("date")});
     }
 
     // CAST(... AS DATETIME) whose name is at f.
@@ -364,12 +490,12 @@ private:
         const int open = f + 1;
         const int close = m_match[open];
         for (int k = open + 1; k + 1 < close; ++k) {
-            if (isPunct(m_tokens[m_sig[k]], QLatin1String("(")) && m_match[k] > 0) {
+            if (isPunct(sig(k), u'(') && m_match[k] > 0) {
                 k = m_match[k];
                 continue;
             }
-            if (isWord(m_tokens[m_sig[k]], QLatin1String("AS")))
-                return isDateType(m_tokens[m_sig[k + 1]]);
+            if (isWord(sig(k), QLatin1String("AS")))
+                return isDateType(sig(k + 1));
         }
         return false;
     }
@@ -377,9 +503,8 @@ private:
     // A call whose name is at f and whose result is a date.
     bool isDateCall(int f) const
     {
-        const Token &name = m_tokens[m_sig[f]];
-        if (name.kind != Kind::Word || f + 1 >= count() || !isPunct(m_tokens[m_sig[f + 1]], QLatin1String("(")) ||
-            m_match[f + 1] < 0)
+        const Token &name = sig(f);
+        if (name.kind != Kind::Word || f + 1 >= count() || !isPunct(sig(f + 1), u'(') || m_match[f + 1] < 0)
             return false;
         if (isWord(name, QLatin1String("DATEADD")) || isWord(name, QLatin1String("GETDATE")))
             return true;
@@ -388,18 +513,21 @@ private:
 
     static bool isArithmetic(const Token &t)
     {
-        static const QStringList operators = {QStringLiteral("+"), QStringLiteral("-"), QStringLiteral("*"),
-                                              QStringLiteral("/"), QStringLiteral("%"), QStringLiteral("||"),
-                                              QStringLiteral("&"), QStringLiteral("|"), QStringLiteral("^")};
-        return t.kind == Kind::Punct && operators.contains(t.text);
+        if (t.kind != Kind::Punct)
+            return false;
+        if (t.text.size() == 2)
+            return t.text == u"||";
+        return t.text.size() == 1 && QStringView(u"+-*/%&|^").contains(t.text[0]);
     }
 
     static bool isComparison(const Token &t)
     {
-        static const QStringList operators = {QStringLiteral("="),  QStringLiteral("<>"), QStringLiteral("!="),
-                                              QStringLiteral("<"),  QStringLiteral("<="), QStringLiteral(">"),
-                                              QStringLiteral(">="), QStringLiteral("!<"), QStringLiteral("!>")};
-        return t.kind == Kind::Punct && operators.contains(t.text);
+        if (t.kind != Kind::Punct)
+            return false;
+        if (t.text.size() == 1)
+            return t.text[0] == u'=' || t.text[0] == u'<' || t.text[0] == u'>';
+        return t.text == u"<>" || t.text == u"!=" || t.text == u"<=" || t.text == u">=" || t.text == u"!<" ||
+            t.text == u"!>";
     }
 
     // Whether the operand that ends just before `end` (a call or a dotted
@@ -411,12 +539,12 @@ private:
             return false;
         int start;
         bool date;
-        if (isPunct(sig(last), QLatin1String(")")) && m_match[last] > 0) {
+        if (isPunct(sig(last), u')') && m_match[last] > 0) {
             start = m_match[last] - 1;
             date = isDateCall(start);
         } else if (isName(sig(last))) {
             start = last;
-            while (start >= 2 && isPunct(sig(start - 1), QLatin1String(".")) && isName(sig(start - 2)))
+            while (start >= 2 && isPunct(sig(start - 1), u'.') && isName(sig(start - 2)))
                 start -= 2;
             date = isDateColumnIfAlone(start, end);
         } else {
@@ -436,7 +564,7 @@ private:
             end = m_match[start + 1] + 1;
             date = true;
         } else if ((end = dottedNameEnd(start)) > 0) {
-            if (end < count() && isPunct(sig(end), QLatin1String("(")))
+            if (end < count() && isPunct(sig(end), u'('))
                 return false; // another function
             date = isDateColumnIfAlone(start, end);
         } else {
@@ -476,7 +604,7 @@ private:
             if (s + 1 < count() && isArithmetic(sig(s + 1)))
                 return false;
             int low = s - 2;
-            if (isPunct(sig(low), QLatin1String(")")) && m_match[low] > 0) {
+            if (isPunct(sig(low), u')') && m_match[low] > 0) {
                 low = m_match[low];
                 if (isName(sig(low - 1)))
                     --low; // a call, not a bracketed expression
@@ -493,15 +621,15 @@ private:
     // x [NOT] IN ('...', ...) for a date x, the list all single values.
     bool inDateList(int s)
     {
-        if (s + 1 >= count() || !(isPunct(sig(s + 1), QLatin1String(",")) || isPunct(sig(s + 1), QLatin1String(")"))))
+        if (s + 1 >= count() || !(isPunct(sig(s + 1), u',') || isPunct(sig(s + 1), u')')))
             return false;
         int k = s - 1;
         auto single = [this](int v) {
             return sig(v).kind == Kind::String || sig(v).kind == Kind::Number || isWord(sig(v), QLatin1String("NULL"));
         };
-        while (k >= 1 && isPunct(sig(k), QLatin1String(",")) && single(k - 1))
+        while (k >= 1 && isPunct(sig(k), u',') && single(k - 1))
             k -= 2;
-        if (k < 1 || !isPunct(sig(k), QLatin1String("(")) || !isWord(sig(k - 1), QLatin1String("IN")))
+        if (k < 1 || !isPunct(sig(k), u'(') || !isWord(sig(k - 1), QLatin1String("IN")))
             return false;
         const int in = k - 1;
         if (in < 1)
@@ -515,21 +643,21 @@ private:
     {
         if (s < 2 || s + 1 >= count())
             return false;
-        const Token &before = m_tokens[m_sig[s - 1]];
-        const Token &after = m_tokens[m_sig[s + 1]];
-        if (isPunct(before, QLatin1String("(")) && isWord(m_tokens[m_sig[s - 2]], QLatin1String("CAST"))) {
-            return isWord(after, QLatin1String("AS")) && s + 2 < count() && isDateType(m_tokens[m_sig[s + 2]]);
+        const Token &before = sig(s - 1);
+        const Token &after = sig(s + 1);
+        if (isPunct(before, u'(') && isWord(sig(s - 2), QLatin1String("CAST"))) {
+            return isWord(after, QLatin1String("AS")) && s + 2 < count() && isDateType(sig(s + 2));
         }
-        if (!isPunct(before, QLatin1String(",")) || !isPunct(after, QLatin1String(")")))
+        if (!isPunct(before, u',') || !isPunct(after, u')'))
             return false;
         const int open = m_match[s + 1];
-        if (open < 1 || !isWord(m_tokens[m_sig[open - 1]], QLatin1String("DATEADD")))
+        if (open < 1 || !isWord(sig(open - 1), QLatin1String("DATEADD")))
             return false;
         int commas = 0;
         for (int k = open + 1; k < s; ++k) {
-            if (isPunct(m_tokens[m_sig[k]], QLatin1String("(")) && m_match[k] > 0)
+            if (isPunct(sig(k), u'(') && m_match[k] > 0)
                 k = m_match[k];
-            else if (isPunct(m_tokens[m_sig[k]], QLatin1String(",")))
+            else if (isPunct(sig(k), u','))
                 ++commas;
         }
         return commas == 2;
@@ -547,8 +675,7 @@ private:
             if (isWord(sig(k), QLatin1String("INTO")))
                 ++k;
             const int tableEnd = dottedNameEnd(k);
-            if (tableEnd < 0 || tableEnd >= count() || !isPunct(sig(tableEnd), QLatin1String("(")) ||
-                m_match[tableEnd] < 0)
+            if (tableEnd < 0 || tableEnd >= count() || !isPunct(sig(tableEnd), u'(') || m_match[tableEnd] < 0)
                 continue;
             const QString table = nameText(sig(tableEnd - 1));
             QStringList columns;
@@ -558,7 +685,7 @@ private:
             if (k >= count() || !isWord(sig(k), QLatin1String("VALUES")))
                 continue;
             ++k;
-            while (k < count() && isPunct(sig(k), QLatin1String("(")) && m_match[k] > 0) {
+            while (k < count() && isPunct(sig(k), u'(') && m_match[k] > 0) {
                 const QList<QPair<int, int>> values = listItems(k);
                 for (int i = 0; i < values.size() && i < columns.size(); ++i) {
                     const auto [first, last] = values.at(i);
@@ -567,7 +694,7 @@ private:
                         found.insert(first);
                 }
                 k = m_match[k] + 1;
-                if (k + 1 < count() && isPunct(sig(k), QLatin1String(",")))
+                if (k + 1 < count() && isPunct(sig(k), u','))
                     ++k;
                 else
                     break;
@@ -583,11 +710,11 @@ private:
         const int close = m_match[open];
         int first = open + 1;
         for (int k = open + 1; k <= close; ++k) {
-            if (k < close && isPunct(m_tokens[m_sig[k]], QLatin1String("(")) && m_match[k] > 0) {
+            if (k < close && isPunct(sig(k), u'(') && m_match[k] > 0) {
                 k = m_match[k];
                 continue;
             }
-            if (k == close || isPunct(m_tokens[m_sig[k]], QLatin1String(","))) {
+            if (k == close || isPunct(sig(k), u',')) {
                 items.append({first, k});
                 first = k + 1;
             }
@@ -599,18 +726,17 @@ private:
     // keyword of DATEADD becomes text for the registered function.
     void functionNames()
     {
-        // Interval names are plain letters; anything else stays a name.
-        static const QRegularExpression intervalWord(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z]+")));
         for (int s = 0; s + 1 < count(); ++s) {
-            if (!isPunct(sig(s + 1), QLatin1String("(")))
+            if (!isPunct(sig(s + 1), u'('))
                 continue;
             if (isWord(sig(s), QLatin1String("ISNULL"))) {
-                sig(s).text = QStringLiteral("ifnull");
+                sig(s).text = u"ifnull";
             } else if (isWord(sig(s), QLatin1String("CONVERT")) || isWord(sig(s), QLatin1String("TRY_CONVERT"))) {
                 quoteTypeArgument(s + 1);
             } else if (isWord(sig(s), QLatin1String("DATEADD")) && s + 3 < count() && sig(s + 2).kind == Kind::Word &&
-                       isPunct(sig(s + 3), QLatin1String(",")) && intervalWord.match(sig(s + 2).text).hasMatch()) {
-                sig(s + 2).text = QLatin1Char('\'') + sig(s + 2).text + QLatin1Char('\'');
+                       isPunct(sig(s + 3), u',') && isAsciiLetters(sig(s + 2).text)) {
+                // Interval names are plain letters; anything else stays a name.
+                sig(s + 2).text = written(QLatin1Char('\'') + sig(s + 2).text.toString() + QLatin1Char('\''));
                 nameTheRow(s + 1);
             }
         }
@@ -622,8 +748,7 @@ private:
     void nameTheRow(int open)
     {
         const QList<QPair<int, int>> args = listItems(open);
-        if (args.size() != 3 || args[2].second - args[2].first != 3 ||
-            !isPunct(sig(args[2].first + 1), QLatin1String(".")))
+        if (args.size() != 3 || args[2].second - args[2].first != 3 || !isPunct(sig(args[2].first + 1), u'.'))
             return;
         const int q = args[2].first;
         if (!isName(sig(q)) || !isName(sig(q + 2)))
@@ -642,7 +767,8 @@ private:
             return; // a derived table's column: no row to name
         QString named = table + QLatin1Char('.') + nameText(sig(q + 2));
         named.replace(QLatin1Char('\''), QLatin1String("''"));
-        sig(q + 2).suffix = QStringLiteral(",'%1',%2.rowid").arg(named, sig(q).text) + sig(q + 2).suffix;
+        sig(q + 2).suffix = written(
+            concatenated(QStringLiteral(",'%1',%2.rowid").arg(named, sig(q).text.toString()), sig(q + 2).suffix));
     }
 
     // The data type that opens CONVERT( and TRY_CONVERT( ("VarChar(19)",
@@ -653,7 +779,7 @@ private:
         if (close < 0)
             return;
         int comma = open + 1;
-        while (comma < close && !isPunct(sig(comma), QLatin1String(",")))
+        while (comma < close && !isPunct(sig(comma), u','))
             ++comma;
         if (comma == close || comma == open + 1)
             return;
@@ -661,17 +787,16 @@ private:
         const int length = comma - open - 1;
         if (sig(open + 1).kind != Kind::Word ||
             !(length == 1 ||
-              (length == 4 && isPunct(sig(open + 2), QLatin1String("(")) &&
-               isPunct(sig(open + 4), QLatin1String(")")) &&
+              (length == 4 && isPunct(sig(open + 2), u'(') && isPunct(sig(open + 4), u')') &&
                (sig(open + 3).kind == Kind::Number || isWord(sig(open + 3), QLatin1String("MAX"))))))
             return;
         QString type;
         for (int k = open + 1; k < comma; ++k) {
             type += sig(k).text;
             if (k > open + 1)
-                sig(k).text.clear();
+                sig(k).text = {};
         }
-        sig(open + 1).text = QLatin1Char('\'') + type + QLatin1Char('\'');
+        sig(open + 1).text = written(QLatin1Char('\'') + type + QLatin1Char('\''));
     }
 
     // CAST(x AS VarChar[(n)]) -> VARCHAR_OF(CAST(x AS TEXT), n): SQL Server's
@@ -685,7 +810,7 @@ private:
     void casts()
     {
         for (int s = 0; s + 1 < count(); ++s) {
-            if (!isWord(sig(s), QLatin1String("CAST")) || !isPunct(sig(s + 1), QLatin1String("(")))
+            if (!isWord(sig(s), QLatin1String("CAST")) || !isPunct(sig(s + 1), u'('))
                 continue;
             const int open = s + 1;
             const int close = m_match[open];
@@ -693,7 +818,7 @@ private:
                 continue;
             int as = -1;
             for (int k = open + 1; k < close; ++k) {
-                if (isPunct(sig(k), QLatin1String("(")) && m_match[k] > 0) {
+                if (isPunct(sig(k), u'(') && m_match[k] > 0) {
                     k = m_match[k];
                     continue;
                 }
@@ -705,21 +830,17 @@ private:
             // Only the plain shapes "AS type)" and "AS type(n))" are
             // rewritten: anything else is left for SQLite to judge, so no
             // text of the statement is dropped.
-            const bool sized = as + 5 == close && isPunct(sig(as + 2), QLatin1String("(")) &&
-                isPunct(sig(as + 4), QLatin1String(")")) &&
+            const bool sized = as + 5 == close && isPunct(sig(as + 2), u'(') && isPunct(sig(as + 4), u')') &&
                 (sig(as + 3).kind == Kind::Number || isWord(sig(as + 3), QLatin1String("MAX")));
             if (as + 2 != close && !sized)
                 continue;
-            const QString type = sig(as + 1).text.toLower();
-            static const QSet<QString> textTypes = {QStringLiteral("varchar"), QStringLiteral("nvarchar"),
-                                                    QStringLiteral("char"),    QStringLiteral("nchar"),
-                                                    QStringLiteral("text"),    QStringLiteral("ntext"),
-                                                    QStringLiteral("sysname")};
-            static const QSet<QString> dateTypes = {QStringLiteral("datetime"), QStringLiteral("smalldatetime"),
-                                                    QStringLiteral("datetime2")};
-            if (textTypes.contains(type)) {
-                int length = (type == u"text" || type == u"ntext") ? 0 : 30;
-                if (as + 2 < close && isPunct(sig(as + 2), QLatin1String("("))) {
+            const QStringView type = sig(as + 1).text;
+            if (lowerIsOneOf(type,
+                             {QLatin1String("varchar"), QLatin1String("nvarchar"), QLatin1String("char"),
+                              QLatin1String("nchar"), QLatin1String("text"), QLatin1String("ntext"),
+                              QLatin1String("sysname")})) {
+                int length = lowerIsOneOf(type, {QLatin1String("text"), QLatin1String("ntext")}) ? 0 : 30;
+                if (as + 2 < close && isPunct(sig(as + 2), u'(')) {
                     const Token &size = sig(as + 3);
                     if (size.kind == Kind::Number)
                         length = size.text.toInt();
@@ -729,18 +850,22 @@ private:
                 const bool meetsDate =
                     (close + 1 < count() && isComparison(sig(close + 1)) && isDateOperandAt(close + 2)) ||
                     (s >= 1 && isComparison(sig(s - 1)) && isDateOperandBefore(s - 1));
-                sig(as + 1).text = QStringLiteral("TEXT");
+                sig(as + 1).text = u"TEXT";
                 for (int k = as + 2; k < close; ++k)
-                    sig(k).text.clear();
-                sig(s).prefix +=
-                    meetsDate ? QStringLiteral("CONVERT('datetime',VARCHAR_OF(") : QStringLiteral("VARCHAR_OF(");
-                sig(close).suffix = QStringLiteral(",%1)").arg(length) + (meetsDate ? QStringLiteral(")") : QString()) +
-                    sig(close).suffix;
-            } else if (dateTypes.contains(type)) {
-                sig(s).text = QStringLiteral("DATEADD");
-                sig(open).suffix += QStringLiteral("'day',0,");
+                    sig(k).text = {};
+                sig(s).prefix =
+                    written(concatenated(sig(s).prefix,
+                                         meetsDate ? QStringView(u"CONVERT('datetime',VARCHAR_OF(") : u"VARCHAR_OF("));
+                sig(close).suffix = written(
+                    concatenated(QStringLiteral(",%1)").arg(length) + (meetsDate ? QStringLiteral(")") : QString()),
+                                 sig(close).suffix));
+            } else if (lowerIsOneOf(type,
+                                    {QLatin1String("datetime"), QLatin1String("smalldatetime"),
+                                     QLatin1String("datetime2")})) {
+                sig(s).text = u"DATEADD";
+                sig(open).suffix = written(concatenated(sig(open).suffix, u"'day',0,"));
                 for (int k = as; k < close; ++k)
-                    sig(k).text.clear();
+                    sig(k).text = {};
             }
         }
     }
@@ -751,18 +876,17 @@ private:
     {
         if (s >= count())
             return -1;
-        const Token &t = m_tokens[m_sig[s]];
+        const Token &t = sig(s);
         if (t.kind == Kind::String || t.kind == Kind::Number)
             return s + 1;
-        if (t.kind == Kind::Punct && t.text == QLatin1String("("))
+        if (isPunct(t, u'('))
             return m_match[s] < 0 ? -1 : m_match[s] + 1;
         if ((t.kind == Kind::Word && !isKeyword(t)) || t.kind == Kind::QuotedName) {
             int e = s + 1;
-            while (e + 1 < count() && isPunct(m_tokens[m_sig[e]], QLatin1String(".")) &&
-                   (m_tokens[m_sig[e + 1]].kind == Kind::Word || m_tokens[m_sig[e + 1]].kind == Kind::QuotedName ||
-                    isPunct(m_tokens[m_sig[e + 1]], QLatin1String("*"))))
+            while (e + 1 < count() && isPunct(sig(e), u'.') &&
+                   (sig(e + 1).kind == Kind::Word || sig(e + 1).kind == Kind::QuotedName || isPunct(sig(e + 1), u'*')))
                 e += 2;
-            if (e < count() && isPunct(m_tokens[m_sig[e]], QLatin1String("(")) && m_match[e] > 0)
+            if (e < count() && isPunct(sig(e), u'(') && m_match[e] > 0)
                 e = m_match[e] + 1;
             return e;
         }
@@ -780,7 +904,7 @@ private:
                 continue;
             QList<int> pluses;
             bool text = sig(s).kind == Kind::String;
-            while (end < count() && isPunct(sig(end), QLatin1String("+"))) {
+            while (end < count() && isPunct(sig(end), u'+')) {
                 const int next = operandEnd(end + 1);
                 if (next < 0)
                     break;
@@ -791,7 +915,7 @@ private:
             }
             if (text) {
                 for (int p : pluses)
-                    sig(p).text = QStringLiteral("||");
+                    sig(p).text = u"||";
             }
         }
     }
@@ -810,10 +934,9 @@ private:
                 continue;
             int countEnd = -1;
             // Only a plain count moves; "TOP 1C" is left for SQLite to reject.
-            static const QRegularExpression digits(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+")));
-            if (s + 1 < count() && sig(s + 1).kind == Kind::Number && digits.match(sig(s + 1).text).hasMatch())
+            if (s + 1 < count() && sig(s + 1).kind == Kind::Number && isAsciiDigits(sig(s + 1).text))
                 countEnd = s + 2;
-            else if (s + 1 < count() && isPunct(sig(s + 1), QLatin1String("(")) && m_match[s + 1] > 0)
+            else if (s + 1 < count() && isPunct(sig(s + 1), u'(') && m_match[s + 1] > 0)
                 countEnd = m_match[s + 1] + 1;
             if (countEnd < 0 || (countEnd < count() && isWord(sig(countEnd), QLatin1String("PERCENT"))))
                 continue; // left for SQLite to reject with its own message
@@ -822,41 +945,44 @@ private:
             // "(5 - -1)" must not become "(5--1)".
             QString limit;
             for (int t = m_sig[s + 1]; t <= m_sig[countEnd - 1]; ++t)
-                limit += m_tokens[t].prefix + m_tokens[t].text + m_tokens[t].suffix;
+                limit.append(m_tokens[t].prefix).append(m_tokens[t].text).append(m_tokens[t].suffix);
             // Remove "TOP n" and the blanks after it.
             for (int t = m_sig[s]; t < m_sig[countEnd - 1] + 1; ++t) {
-                m_tokens[t].prefix.clear();
-                m_tokens[t].text.clear();
-                m_tokens[t].suffix.clear();
+                m_tokens[t].prefix = {};
+                m_tokens[t].text = {};
+                m_tokens[t].suffix = {};
             }
-            for (int t = m_sig[countEnd - 1] + 1; t < m_tokens.size() && m_tokens[t].kind == Kind::Space; ++t)
-                m_tokens[t].text.clear();
+            for (int t = m_sig[countEnd - 1] + 1; t < int(m_tokens.size()) && m_tokens[t].kind == Kind::Space; ++t)
+                m_tokens[t].text = {};
 
             int depth = 0;
             int k = countEnd;
             for (; k < count(); ++k) {
                 const Token &t = sig(k);
-                if (isPunct(t, QLatin1String("(")))
+                if (isPunct(t, u'('))
                     ++depth;
-                else if (isPunct(t, QLatin1String(")"))) {
+                else if (isPunct(t, u')')) {
                     if (depth == 0)
                         break;
                     --depth;
-                } else if (depth == 0 && isPunct(t, QLatin1String(";")))
+                } else if (depth == 0 && isPunct(t, u';'))
                     break;
             }
             if (k < count())
-                sig(k).prefix = QStringLiteral(" LIMIT ") + limit + QLatin1Char(' ') + sig(k).prefix;
+                sig(k).prefix =
+                    written(concatenated(QStringLiteral(" LIMIT ") + limit + QLatin1Char(' '), sig(k).prefix));
             else
-                sig(count() - 1).suffix += QStringLiteral(" LIMIT ") + limit;
+                sig(count() - 1).suffix =
+                    written(concatenated(sig(count() - 1).suffix, QStringLiteral(" LIMIT ") + limit));
         }
     }
 
-    QString m_original;
+    const QString m_original; // viewed by the tokens: never changed
     bool m_unterminated = false;
-    QList<Token> m_tokens;
-    QList<int> m_sig;   // indexes of the tokens that are not blanks or comments
-    QList<int> m_match; // per significant token: its matching bracket, or -1
+    std::vector<Token> m_tokens;
+    std::vector<int> m_sig;   // indexes of the tokens that are not blanks or comments
+    std::vector<int> m_match; // per significant token: its matching bracket, or -1
+    QStringList m_written;    // the texts the rewrites put in, viewed by the tokens
 
     const SchemaDateColumnsSource *m_schemaSource = nullptr;
     SchemaDateColumns m_schema;
@@ -881,9 +1007,11 @@ QString RewriteSqlServerDialect(const QString &sql)
 QList<SqlToken> SqlTokens(const QString &sql, bool *unterminated)
 {
     bool open = false;
+    const std::vector<Token> read = tokenize(sql, &open);
     QList<SqlToken> tokens;
-    for (const Token &token : tokenize(sql, &open))
-        tokens.append(SqlToken{token.kind, token.text});
+    tokens.reserve(qsizetype(read.size()));
+    for (const Token &token : read)
+        tokens.append(SqlToken{token.kind, token.text.toString()});
     if (unterminated != nullptr)
         *unterminated = open;
     return tokens;

@@ -234,6 +234,24 @@ TEST(DialectText, rewritesOnlyWhatItMust)
               QStringLiteral("SELECT x FROM t WHERE a.b = 'Active' AND c+1 > 2"));
 }
 
+// Words are SQL Server's in any letter case; a letter beyond ASCII counts as
+// the ASCII one that Qt's case rules make of it (the long s, the Kelvin sign).
+TEST(DialectText, readsWordsInAnyLetterCase)
+{
+    const QList<QPair<QString, QString>> cases = {
+        {QStringLiteral("select distinct top 2 x from t"), QStringLiteral("select distinct x from t LIMIT 2")},
+        {QStringLiteral("SELECT IsNull(a,0), cAsT(x AS vArChAr(4)) FROM t"),
+         QStringLiteral("SELECT ifnull(a,0), VARCHAR_OF(cAsT(x AS TEXT),4) FROM t")},
+        {QStringLiteral("SELECT TOPS 1, ISNULLS(a) FROM t"), QStringLiteral("SELECT TOPS 1, ISNULLS(a) FROM t")},
+        {QStringLiteral("\u017FELECT TOP 1 x FROM t"), QStringLiteral("\u017FELECT x FROM t LIMIT 1")},
+        // A keyword is never an operand of "+", so the chain holds no literal.
+        {QStringLiteral("SELECT 1 + LI\u212AE + 'x'"), QStringLiteral("SELECT 1 + LI\u212AE + 'x'")},
+        {QStringLiteral("SELECT 1 + L\u00CFKE + 'x'"), QStringLiteral("SELECT 1 || L\u00CFKE || 'x'")},
+    };
+    for (const auto &[sql, expected] : cases)
+        EXPECT_EQ(RewriteSqlServerDialect(sql), expected) << sql.toStdString();
+}
+
 // Rewrites that move or drop tokens never run two of them together into a
 // comment or one literal, and leave shapes they do not know as written.
 TEST(DialectText, neverJoinsTokensItMovesOrDrops)
