@@ -61,9 +61,9 @@ DateArgument dateArgument(sqlite3_value *value, DateFields *date)
     }
 }
 
-// What a constant argument of a function says (DATEADD's interval,
-// CONVERT's type) is read once per statement, not once per row: SQLite keeps
-// it beside the argument for as long as the argument stays the same.
+// What a constant argument of a function says (CONVERT's type) is read once
+// per statement, not once per row: SQLite keeps it beside the argument for as
+// long as the argument stays the same.
 template<typename Meaning>
 const Meaning &constantArgument(sqlite3_context *context, int argument, Meaning (*read)(sqlite3_value *),
                                 sqlite3_value *value)
@@ -81,16 +81,6 @@ const Meaning &constantArgument(sqlite3_context *context, int argument, Meaning 
     return unkept;
 }
 
-DateUnit readInterval(sqlite3_value *value)
-{
-    return DateUnitOf(reinterpret_cast<const char *>(sqlite3_value_text(value)), sqlite3_value_bytes(value));
-}
-
-DateUnit intervalOf(sqlite3_context *context, sqlite3_value *value)
-{
-    return constantArgument(context, 0, &readInterval, value);
-}
-
 void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
 {
     if (argc != 3 && argc != 5) {
@@ -101,7 +91,8 @@ void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
         resultError(context, QStringLiteral("DATEADD needs an interval (Month, Day, Year...)."));
         return;
     }
-    const DateUnit unit = intervalOf(context, argv[0]);
+    const DateUnit unit =
+        DateUnitOf(reinterpret_cast<const char *>(sqlite3_value_text(argv[0])), sqlite3_value_bytes(argv[0]));
     if (unit == DateUnit::Unknown) {
         resultError(context, QStringLiteral("'%1' is not a recognized dateadd option.").arg(textOf(argv[0])));
         return;
