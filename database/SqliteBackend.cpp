@@ -259,7 +259,11 @@ const char *keyword(const char *p, const char *word)
 struct Literal
 {
     enum class Kind { Text, Integer, Null } kind = Kind::Null;
-    QByteArray text;
+    // A text is read where it stands in the statement; one with doubled
+    // quotes is unquoted into `unquoted` instead.
+    const char *text = nullptr;
+    int textBytes = 0;
+    QByteArray unquoted;
     qint64 integer = 0;
 };
 
@@ -298,16 +302,22 @@ bool parseSimpleInsert(const char *start, QByteArray *key, QList<Literal> *value
         Literal value;
         if (*p == '\'') {
             value.kind = Literal::Kind::Text;
-            for (++p;; ++p) {
+            const char *first = ++p;
+            bool doubled = false;
+            for (;; ++p) {
                 if (*p == '\0')
                     return false;
                 if (*p == '\'') {
                     if (p[1] != '\'')
                         break;
+                    doubled = true;
                     ++p;
                 }
-                value.text.append(*p);
             }
+            if (doubled)
+                value.unquoted = QByteArray(first, p - first).replace("''", "'");
+            value.text = first;
+            value.textBytes = int(p - first);
             ++p;
         } else if (qstrnicmp(p, "NULL", 4) == 0 && !(std::isalnum(static_cast<unsigned char>(p[4])) || p[4] == '_')) {
             p += 4;
@@ -379,7 +389,12 @@ bool executeSimpleInsert(sqlite3 *h, QHash<QByteArray, sqlite3_stmt *> &prepared
         const Literal &value = values.at(i);
         switch (value.kind) {
         case Literal::Kind::Text:
-            sqlite3_bind_text(stmt, i + 1, value.text.constData(), int(value.text.size()), SQLITE_TRANSIENT);
+            // Bound in place: the statement's text and `values` outlive the
+            // step, and the bindings are cleared right after it.
+            if (value.unquoted.isNull())
+                sqlite3_bind_text(stmt, i + 1, value.text, value.textBytes, SQLITE_STATIC);
+            else
+                sqlite3_bind_text(stmt, i + 1, value.unquoted.constData(), int(value.unquoted.size()), SQLITE_STATIC);
             break;
         case Literal::Kind::Integer:
             sqlite3_bind_int64(stmt, i + 1, value.integer);
