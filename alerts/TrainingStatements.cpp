@@ -33,6 +33,26 @@ QString RenewDateMatches(const QString &storedKey)
     return QStringLiteral("CONVERT(VarChar(19),") + kRenewDate +
         QStringLiteral(",120)=CONVERT(VarChar(19),TRY_CONVERT(datetime,") + storedKey + QStringLiteral("),120)");
 }
+
+// A training with its item, employee, contract and the contract's manager:
+// both walks read the same rows.
+const QLatin1String
+    kTrainingJoins("FROM CustomerEmployeeTraining "
+                   "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
+                   "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
+                   "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID "
+                   "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID ");
+
+// The training's automatic issue for its renewal date, if any.
+QString AutomaticIssueJoin()
+{
+    return QStringLiteral(
+               "LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' "
+               "AND AUTO_Item = '") +
+        SqlText(TrainingExpireAlertKind()) +
+        QStringLiteral("') tmpIssue  ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") +
+        RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date")) + QStringLiteral(" ");
+}
 } // namespace
 
 QString AutoCloseSelectQuery(const QDate &issueWindowDate)
@@ -67,17 +87,8 @@ QString CloseIssueStatement(const QString &note, const QDateTime &editedDate, co
 QString NotificationCandidateQuery(const QString &category, const QDate &notificationWindowDate)
 {
     return QString(kTrainingColumns) + kRenewDate +
-        QStringLiteral(" AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID ") +
-        QStringLiteral(" FROM CustomerEmployeeTraining "
-                       "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
-                       "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
-                       "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID "
-                       "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID ") +
-        QStringLiteral(
-               " LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '") +
-        SqlText(TrainingExpireAlertKind()) + QStringLiteral("') tmpIssue ") +
-        QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") +
-        RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date")) + QStringLiteral(" ") +
+        QStringLiteral(" AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID  ") +
+        kTrainingJoins + QStringLiteral(" ") + AutomaticIssueJoin() +
         QStringLiteral(
                " LEFT JOIN (SELECT ID AS EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = '") +
         SqlText(category) + QStringLiteral("' AND Item = '") + SqlText(TrainingExpireAlertKind()) +
@@ -133,19 +144,9 @@ QString LogRowStatement(const NotificationLogValues &log)
 
 QString AutomaticIssueSelectQuery(const QDate &issueWindowDate)
 {
-    return QString(kTrainingColumns) + kRenewDate + QStringLiteral(" AS RenewDate,ServiceContract.ID AS ContractID") +
-        QStringLiteral(
-               " FROM CustomerEmployeeTraining "
-               "LEFT JOIN TrainingItem ON CustomerEmployeeTraining.TrainingItemID=TrainingItem.ID "
-               "LEFT JOIN CustomerEmployee ON CustomerEmployeeTraining.EmployeeID=CustomerEmployee.ID "
-               "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID "
-               "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID "
-               "LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = '") +
-        SqlText(TrainingExpireAlertKind()) + QStringLiteral("') tmpIssue ") +
-        QStringLiteral(" ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") +
-        RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date")) + QStringLiteral(" ") +
-        QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '") +
-        SqlText(DateText(issueWindowDate)) +
+    return QString(kTrainingColumns) + kRenewDate + QStringLiteral(" AS RenewDate,ServiceContract.ID AS ContractID ") +
+        kTrainingJoins + AutomaticIssueJoin() + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") +
+        kRenewDate + QStringLiteral(" <= '") + SqlText(DateText(issueWindowDate)) +
         QStringLiteral(
                "' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0") +
         RenewalLowerBoundCondition();
