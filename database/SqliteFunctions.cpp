@@ -61,26 +61,6 @@ DateArgument dateArgument(sqlite3_value *value, DateFields *date)
     }
 }
 
-// What a constant argument of a function says (CONVERT's type) is read once
-// per statement, not once per row: SQLite keeps it beside the argument for as
-// long as the argument stays the same.
-template<typename Meaning>
-const Meaning &constantArgument(sqlite3_context *context, int argument, Meaning (*read)(sqlite3_value *),
-                                sqlite3_value *value)
-{
-    if (const auto *kept = static_cast<const Meaning *>(sqlite3_get_auxdata(context, argument)))
-        return *kept;
-    auto *meaning = new Meaning(read(value));
-    sqlite3_set_auxdata(context, argument, meaning, [](void *p) { delete static_cast<Meaning *>(p); });
-    // SQLite may drop it at once (out of memory, or an argument that is not
-    // constant): then it is read again from the argument.
-    if (const auto *kept = static_cast<const Meaning *>(sqlite3_get_auxdata(context, argument)))
-        return *kept;
-    static thread_local Meaning unkept;
-    unkept = read(value);
-    return unkept;
-}
-
 void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
 {
     if (argc != 3 && argc != 5) {
@@ -218,9 +198,21 @@ ConversionType readConversionType(sqlite3_value *value)
     return type;
 }
 
+// The type is read once per statement, not once per row: SQLite keeps it
+// beside the argument for as long as the argument stays the same (and drops
+// it at once for an argument that is not constant).
+ConversionType conversionTypeOf(sqlite3_context *context, sqlite3_value *typeArgument)
+{
+    if (const auto *kept = static_cast<const ConversionType *>(sqlite3_get_auxdata(context, 0)))
+        return *kept;
+    const ConversionType type = readConversionType(typeArgument);
+    sqlite3_set_auxdata(context, 0, new ConversionType(type), [](void *p) { delete static_cast<ConversionType *>(p); });
+    return type;
+}
+
 void convert(sqlite3_context *context, int argc, sqlite3_value **argv, bool tryOnly)
 {
-    const ConversionType &type = constantArgument(context, 0, &readConversionType, argv[0]);
+    const ConversionType type = conversionTypeOf(context, argv[0]);
     const int style = argc > 2 ? sqlite3_value_int(argv[2]) : 0;
     if (sqlite3_value_type(argv[1]) == SQLITE_NULL || (argc > 2 && sqlite3_value_type(argv[2]) == SQLITE_NULL)) {
         sqlite3_result_null(context);
