@@ -1,5 +1,7 @@
 #include "startup/StartupSequence.h"
 
+#include "database/CompatibilityLevel.h"
+#include "database/DbConnection.h"
 #include "database/DbError.h"
 #include "database/OpenDatabase.h"
 #include "startup/CompanySettings.h"
@@ -25,6 +27,11 @@ QString ConnectionFailedText()
 QString ConnectionFailedTitle()
 {
     return QStringLiteral("Unable to Connect");
+}
+
+QString DatabaseLevelTitle()
+{
+    return QStringLiteral("Database Compatibility Level");
 }
 
 QString CompanySettingsFailedTitle()
@@ -57,7 +64,13 @@ StartupResult RunStartupSequence()
     } catch (const DbError &e) {
         failure = QStringLiteral("The Company table could not be read: %1").arg(e.message());
     }
+    // Refused here, once, rather than by every cycle's first query.
+    const QString refusal = failure.isEmpty() ? CompatibilityLevelRefusal(DatabaseConnection()) : QString();
     CloseDatabase();
+    if (!refusal.isEmpty()) {
+        ShowMessage(refusal + QStringLiteral("\nThe application will exit now."), DatabaseLevelTitle());
+        return {StartupOutcome::Ended, ExitFailure};
+    }
     if (!failure.isEmpty()) {
         ShowMessage(QStringLiteral("The company settings could not be loaded. %1\nThe application will exit now.")
                         .arg(failure),

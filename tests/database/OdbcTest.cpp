@@ -4,6 +4,7 @@
 #include "database/CycleLock.h"
 #include "database/DbConnection.h"
 #include "database/Recordset.h"
+#include "database/ValueText.h"
 #include "tests/support/HostData.h"
 #include "tests/support/ServerRun.h"
 #include "tests/support/SmtpServer.h"
@@ -288,6 +289,44 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
         QStringLiteral("INSERT INTO T VALUES (N'Vélmar Łódź %1')").arg(QString(100000, QLatin1Char('x')));
     connection.Execute(name);
     EXPECT_EQ(server.log(QStringLiteral("batch")).last().value(QStringLiteral("batch")).toString(), name);
+}
+
+// A renewal date as SQL Server sends it for each type a host may give
+// CompletedDate (DATEADD returns that type) or a key column: its text, as the
+// stored key and the body's "Expires" take it, has whole seconds, and the
+// date alone at midnight.
+TEST_F(TdsOdbc, renewalDateOfEveryHostType_readsAsItsDateText)
+{
+    const QList<QPair<QString, QString>> cases = {
+        {QStringLiteral("date"), QStringLiteral("12/21/2026")},
+        {QStringLiteral("smalldatetime"), QStringLiteral("12/21/2026 2:05:00 PM")},
+        {QStringLiteral("datetime"), QStringLiteral("12/21/2026")},
+        {QStringLiteral("datetime2"), QStringLiteral("12/21/2026")},
+        {QStringLiteral("datetime2(0)"), QStringLiteral("12/21/2026 9:30:41 AM")},
+        {QStringLiteral("varchar(50)"), QStringLiteral("12/21/2026 9:30:41 AM")},
+    };
+    const QJsonArray sent{"2026-12-21",
+                          "2026-12-21 14:05:00",
+                          "2026-12-21 00:00:00.003",
+                          "2026-12-21 00:00:00.0030000",
+                          "2026-12-21 09:30:41",
+                          "12/21/2026 9:30:41 AM"};
+    QStringList columns;
+    for (const auto &c : cases)
+        columns.append(QStringLiteral("C%1 %2").arg(columns.size()).arg(c.first));
+    TdsServer server(
+        {resultSet(QStringLiteral("SELECT renewals"), columns,
+                   {sent,
+                    QJsonArray{QJsonValue(), QJsonValue(), QJsonValue(), QJsonValue(), QJsonValue(), QJsonValue()}})});
+    DbConnection connection;
+    QString error;
+    ASSERT_TRUE(connection.Open(server.odbc(), &error)) << error.toStdString();
+    const QuerySnapshot got = connection.Query(QStringLiteral("SELECT renewals"));
+    ASSERT_EQ(got.rows.size(), 2);
+    for (qsizetype c = 0; c < cases.size(); ++c) {
+        EXPECT_EQ(ValueText(got.rows[0].at(c)), cases[c].second) << cases[c].first.toStdString();
+        EXPECT_TRUE(got.rows[1].at(c).isNull()) << cases[c].first.toStdString();
+    }
 }
 
 TEST_F(TdsOdbc, unansweredStatement_failsWithinItsTimeoutAndDropsTheSession)
