@@ -329,6 +329,70 @@ TEST_F(TdsOdbc, renewalDateOfEveryHostType_readsAsItsDateText)
     }
 }
 
+// A server that reports the given compatibility level and renewal-key
+// types, with a rule that notifies and opens issues; every other query gets
+// no rows (the company settings included).
+QJsonArray reportingScript(int level, const QString &emailKey, const QString &issueKey)
+{
+    const QStringList rule{"Item nvarchar(50)",
+                           "Category nvarchar(50)",
+                           "EmailContractManager bit",
+                           "EmailContractSpecialist bit",
+                           "EmailClient bit",
+                           "DaysInAdvance int",
+                           "CreateIssue bit",
+                           "CreateIssueDaysInAdvance int",
+                           "IssuePriority nvarchar(50)",
+                           "AutoCloseIssue bit"};
+    return {CycleLockGranted,
+            resultSet(QStringLiteral("FROM AutomationServer_Alert"), rule,
+                      {QJsonArray{"Training Expire", "Contract", true, false, false, 30, true, 14, "High", false}}),
+            resultSet(QStringLiteral("sys.databases"), {"name nvarchar(128)", "compatibility_level int"},
+                      {QJsonArray{"Host", level}}),
+            resultSet(QStringLiteral("INFORMATION_SCHEMA"),
+                      {"TABLE_NAME nvarchar(128)", "COLUMN_NAME nvarchar(128)", "DATA_TYPE nvarchar(128)"},
+                      {QJsonArray{"AutomationServer_Emails", "ItemKey", emailKey},
+                       QJsonArray{"Issues", "AUTO_Date", issueKey}}),
+            resultSet(QStringLiteral("SELECT"), {"ID int"}, {})};
+}
+
+ServerExit runOnce(const TdsServer &server)
+{
+    QTemporaryDir dir;
+    return RunServer(OnceArguments(WriteServerConfig(dir.path(), server.odbc())), dir.path());
+}
+
+// A database below level 110 is refused before any cycle, naming the level
+// and the fix; at 110 the cycle compares a date-time key as it is stored and
+// converts only a text key.
+TEST_F(TdsOdbc, compatibilityLevelAndKeyTypes_decideStartAndTheRenewalMatch)
+{
+    const auto batches = [](const TdsServer &server, const QString &part) {
+        QStringList found;
+        for (const QJsonObject &item : server.log(QStringLiteral("batch")))
+            if (const QString text = item.value(QStringLiteral("batch")).toString(); text.contains(part))
+                found.append(text);
+        return found;
+    };
+    {
+        TdsServer old(reportingScript(100, QStringLiteral("datetime2"), QStringLiteral("varchar")));
+        const ServerExit run = runOnce(old);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.contains(QLatin1String("compatibility level 100")) &&
+                    run.err.contains(QLatin1String("ALTER DATABASE [Host] SET COMPATIBILITY_LEVEL = 110")))
+            << run.err.toStdString();
+        EXPECT_TRUE(batches(old, QStringLiteral("tmpIssue")).isEmpty());
+    }
+    TdsServer server(reportingScript(110, QStringLiteral("datetime2"), QStringLiteral("varchar")));
+    const ServerExit run = runOnce(server);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList selections = batches(server, QStringLiteral("tmpIssue"));
+    ASSERT_EQ(selections.size(), 2); // the candidates, then the trainings due for an issue
+    EXPECT_TRUE(selections[0].contains(QLatin1String("PrevEmails.ItemKey=CONVERT(datetime,")));
+    for (const QString &selection : selections)
+        EXPECT_TRUE(selection.contains(QLatin1String("TRY_CONVERT(datetime,tmpIssue.AUTO_Date)=")));
+}
+
 TEST_F(TdsOdbc, unansweredStatement_failsWithinItsTimeoutAndDropsTheSession)
 {
     TdsServer server({CycleLockGranted, QJsonObject{{"match", "WAITFOR"}, {"hang", true}}});
