@@ -3,6 +3,7 @@
 #include "database/CompatibilityLevel.h"
 #include "database/DbConnection.h"
 #include "database/DbError.h"
+#include "database/HostIndexes.h"
 #include "database/OpenDatabase.h"
 #include "startup/CompanySettings.h"
 #include "startup/ConfigFile.h"
@@ -66,6 +67,10 @@ StartupResult RunStartupSequence()
     }
     // Refused here, once, rather than by every cycle's first query.
     const QString refusal = failure.isEmpty() ? CompatibilityLevelRefusal(DatabaseConnection()) : QString();
+    if (failure.isEmpty() && refusal.isEmpty()) {
+        for (const QString &missing : MissingHostIndexes(DatabaseConnection()))
+            qWarning("velmar-automation-server: %s", qPrintable(missing));
+    }
     CloseDatabase();
     if (!refusal.isEmpty()) {
         ShowMessage(refusal + QStringLiteral("\nThe application will exit now."), DatabaseLevelTitle());

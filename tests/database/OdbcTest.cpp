@@ -353,6 +353,8 @@ QJsonArray reportingScript(int level, const QString &emailKey, const QString &is
                       {"TABLE_NAME nvarchar(128)", "COLUMN_NAME nvarchar(128)", "DATA_TYPE nvarchar(128)"},
                       {QJsonArray{"AutomationServer_Emails", "ItemKey", emailKey},
                        QJsonArray{"Issues", "AUTO_Date", issueKey}}),
+            resultSet(QStringLiteral("sys.index_columns"), {"TableName nvarchar(128)"},
+                      {QJsonArray{"AutomationServer_Emails"}}),
             resultSet(QStringLiteral("SELECT"), {"ID int"}, {})};
 }
 
@@ -363,8 +365,8 @@ ServerExit runOnce(const TdsServer &server)
 }
 
 // A database below level 110 is refused before any cycle, naming the level
-// and the fix; at 110 the cycle compares a date-time key as it is stored and
-// converts only a text key.
+// and the fix; at 110 a missing index is named, and the cycle compares a
+// date-time key as it is stored and converts only a text key.
 TEST_F(TdsOdbc, compatibilityLevelAndKeyTypes_decideStartAndTheRenewalMatch)
 {
     const auto batches = [](const TdsServer &server, const QString &part) {
@@ -386,6 +388,9 @@ TEST_F(TdsOdbc, compatibilityLevelAndKeyTypes_decideStartAndTheRenewalMatch)
     TdsServer server(reportingScript(110, QStringLiteral("datetime2"), QStringLiteral("varchar")));
     const ServerExit run = runOnce(server);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QLatin1String("no index on Issues led by ItemID")) &&
+                !run.err.contains(QLatin1String("no index on AutomationServer_Emails")))
+        << run.err.toStdString();
     const QStringList selections = batches(server, QStringLiteral("tmpIssue"));
     ASSERT_EQ(selections.size(), 2); // the candidates, then the trainings due for an issue
     EXPECT_TRUE(selections[0].contains(QLatin1String("PrevEmails.ItemKey=CONVERT(datetime,")));

@@ -14,6 +14,7 @@
 #include "database/DbConnection.h"
 #include "database/DbError.h"
 #include "database/HeldChanges.h"
+#include "database/HostIndexes.h"
 #include "database/SqlServerDialect.h"
 #include "database/ValueText.h"
 #include "email/RecipientLookups.h"
@@ -455,6 +456,7 @@ TEST(TsqlGrammar, everyStatementAndTheSqlServerSchemaParse)
                                                   {RenewalKeyType::DateTime, RenewalKeyType::DateTime})});
     statements.append({QStringLiteral("RenewalKeyTypesQuery"), RenewalKeyTypesQuery()});
     statements.append({QStringLiteral("CompatibilityLevelQuery"), CompatibilityLevelQuery()});
+    statements.append({QStringLiteral("HostIndexesQuery"), HostIndexesQuery()});
     const HeldChangesSql held = HeldChangesStatements(false, 1);
     statements.append({QStringLiteral("preview begin"), held.begin.join(QStringLiteral("; "))});
     // SAVE TRANSACTION and ROLLBACK TRANSACTION <name> are beyond this grammar.
