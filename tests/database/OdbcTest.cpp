@@ -291,77 +291,27 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
     EXPECT_EQ(server.log(QStringLiteral("batch")).last().value(QStringLiteral("batch")).toString(), name);
 }
 
-// A renewal date as SQL Server sends it for each type a host may give
-// CompletedDate (DATEADD returns that type) or a key column: its text, as the
-// stored key and the body's "Expires" take it, has whole seconds, and the
-// date alone at midnight.
+// Renewal dates as SQL Server sends each type a host may give CompletedDate
+// (DATEADD returns that type) or a key: the text the key and the body's
+// "Expires" take has whole seconds, and the date alone at midnight.
 TEST_F(TdsOdbc, renewalDateOfEveryHostType_readsAsItsDateText)
 {
-    const QList<QPair<QString, QString>> cases = {
-        {QStringLiteral("date"), QStringLiteral("12/21/2026")},
-        {QStringLiteral("smalldatetime"), QStringLiteral("12/21/2026 2:05:00 PM")},
-        {QStringLiteral("datetime"), QStringLiteral("12/21/2026")},
-        {QStringLiteral("datetime2"), QStringLiteral("12/21/2026")},
-        {QStringLiteral("datetime2(0)"), QStringLiteral("12/21/2026 9:30:41 AM")},
-        {QStringLiteral("varchar(50)"), QStringLiteral("12/21/2026 9:30:41 AM")},
-    };
+    const QStringList columns{"A date",      "B smalldatetime", "C datetime",
+                              "D datetime2", "E datetime2(0)",  "F varchar(50)"};
     const QJsonArray sent{"2026-12-21",
                           "2026-12-21 14:05:00",
                           "2026-12-21 00:00:00.003",
                           "2026-12-21 00:00:00.0030000",
                           "2026-12-21 09:30:41",
                           "12/21/2026 9:30:41 AM"};
-    QStringList columns;
-    for (const auto &c : cases)
-        columns.append(QStringLiteral("C%1 %2").arg(columns.size()).arg(c.first));
-    TdsServer server(
-        {resultSet(QStringLiteral("SELECT renewals"), columns,
-                   {sent,
-                    QJsonArray{QJsonValue(), QJsonValue(), QJsonValue(), QJsonValue(), QJsonValue(), QJsonValue()}})});
+    const QStringList texts{"12/21/2026", "12/21/2026 2:05:00 PM", "12/21/2026",
+                            "12/21/2026", "12/21/2026 9:30:41 AM", "12/21/2026 9:30:41 AM"};
+    TdsServer server({resultSet(QStringLiteral("SELECT"), columns, {sent})});
     DbConnection connection;
-    QString error;
-    ASSERT_TRUE(connection.Open(server.odbc(), &error)) << error.toStdString();
-    const QuerySnapshot got = connection.Query(QStringLiteral("SELECT renewals"));
-    ASSERT_EQ(got.rows.size(), 2);
-    for (qsizetype c = 0; c < cases.size(); ++c) {
-        EXPECT_EQ(ValueText(got.rows[0].at(c)), cases[c].second) << cases[c].first.toStdString();
-        EXPECT_TRUE(got.rows[1].at(c).isNull()) << cases[c].first.toStdString();
-    }
-}
-
-// A server that reports the given compatibility level and renewal-key
-// types, with a rule that notifies and opens issues; every other query gets
-// no rows (the company settings included).
-QJsonArray reportingScript(int level, const QString &emailKey, const QString &issueKey)
-{
-    const QStringList rule{"Item nvarchar(50)",
-                           "Category nvarchar(50)",
-                           "EmailContractManager bit",
-                           "EmailContractSpecialist bit",
-                           "EmailClient bit",
-                           "DaysInAdvance int",
-                           "CreateIssue bit",
-                           "CreateIssueDaysInAdvance int",
-                           "IssuePriority nvarchar(50)",
-                           "AutoCloseIssue bit"};
-    return {CycleLockGranted,
-            resultSet(QStringLiteral("FROM AutomationServer_Alert"), rule,
-                      {QJsonArray{"Training Expire", "Contract", true, false, false, 30, true, 14, "High", false}}),
-            resultSet(QStringLiteral("sys.databases"), {"name nvarchar(128)", "compatibility_level int"},
-                      {QJsonArray{"Host", level}}),
-            resultSet(QStringLiteral("INFORMATION_SCHEMA"),
-                      {"TABLE_NAME nvarchar(128)", "COLUMN_NAME nvarchar(128)", "DATA_TYPE nvarchar(128)"},
-                      {QJsonArray{"AutomationServer_Emails", "ItemKey", emailKey},
-                       QJsonArray{"Issues", "AUTO_Date", issueKey}}),
-            resultSet(QStringLiteral("sys.index_columns"), {"TableName nvarchar(128)"},
-                      {QJsonArray{"AutomationServer_Emails"}}),
-            resultSet(QStringLiteral("SELECT"), {"ID int"}, {})};
-}
-
-ServerExit runOnce(const TdsServer &server)
-{
-    QTemporaryDir dir;
-    return RunServer(OnceArguments(WriteServerConfig(dir.path(), server.odbc())), dir.path());
+    ASSERT_TRUE(connection.Open(server.odbc()));
+    const QList<QVariant> got = connection.Query(QStringLiteral("SELECT renewals")).rows.value(0);
+    for (qsizetype c = 0; c < columns.size(); ++c)
+        EXPECT_EQ(ValueText(got.value(c)), texts[c]) << columns[c].toStdString();
 }
 
 // A database below level 110 is refused before any cycle, naming the level
@@ -369,33 +319,47 @@ ServerExit runOnce(const TdsServer &server)
 // date-time key as it is stored and converts only a text key.
 TEST_F(TdsOdbc, compatibilityLevelAndKeyTypes_decideStartAndTheRenewalMatch)
 {
-    const auto batches = [](const TdsServer &server, const QString &part) {
-        QStringList found;
+    for (int level : {100, 110}) {
+        const QStringList rule =
+            QStringLiteral("Category nvarchar(50),EmailContractManager bit,EmailContractSpecialist bit,EmailClient "
+                           "bit,DaysInAdvance int,CreateIssue bit,CreateIssueDaysInAdvance int,IssuePriority "
+                           "nvarchar(50),AutoCloseIssue bit")
+                .split(QLatin1Char(','));
+        TdsServer server(
+            {CycleLockGranted,
+             resultSet(QStringLiteral("AutomationServer_Alert"), rule,
+                       {QJsonArray{"Contract", true, false, false, 30, true, 14, "High", false}}),
+             resultSet(QStringLiteral("sys.databases"), {"name nvarchar(50)", "level int"},
+                       {QJsonArray{"Host", level}}),
+             resultSet(QStringLiteral("INFORMATION_SCHEMA"), {"T nvarchar(50)", "C nvarchar(50)", "D nvarchar(50)"},
+                       {QJsonArray{"AutomationServer_Emails", "ItemKey", "datetime2"},
+                        QJsonArray{"Issues", "AUTO_Date", "varchar"}}),
+             resultSet(QStringLiteral("sys.index_columns"), {"T nvarchar(50)"},
+                       {QJsonArray{"AutomationServer_Emails"}}),
+             resultSet(QStringLiteral("SELECT"), {"ID int"}, {})});
+        QTemporaryDir dir;
+        const ServerExit run = RunServer(OnceArguments(WriteServerConfig(dir.path(), server.odbc())), dir.path());
+        QStringList selections;
         for (const QJsonObject &item : server.log(QStringLiteral("batch")))
-            if (const QString text = item.value(QStringLiteral("batch")).toString(); text.contains(part))
-                found.append(text);
-        return found;
-    };
-    {
-        TdsServer old(reportingScript(100, QStringLiteral("datetime2"), QStringLiteral("varchar")));
-        const ServerExit run = runOnce(old);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_TRUE(run.err.contains(QLatin1String("compatibility level 100")) &&
-                    run.err.contains(QLatin1String("ALTER DATABASE [Host] SET COMPATIBILITY_LEVEL = 110")))
+            if (const QString text = item.value(QStringLiteral("batch")).toString(); text.contains(u"tmpIssue"))
+                selections.append(text);
+        if (level < 110) {
+            EXPECT_EQ(run.exitCode, 1);
+            EXPECT_TRUE(run.err.contains(u"compatibility level 100") &&
+                        run.err.contains(u"ALTER DATABASE [Host] SET COMPATIBILITY_LEVEL = 110"))
+                << run.err.toStdString();
+            EXPECT_TRUE(selections.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(u"no index on Issues led by ItemID") &&
+                    !run.err.contains(u"no index on AutomationServer_Emails"))
             << run.err.toStdString();
-        EXPECT_TRUE(batches(old, QStringLiteral("tmpIssue")).isEmpty());
+        ASSERT_EQ(selections.size(), 2); // the candidates, then the trainings due for an issue
+        EXPECT_TRUE(selections[0].contains(u"PrevEmails.ItemKey=CONVERT(datetime,"));
+        EXPECT_TRUE(selections[0].contains(u"TRY_CONVERT(datetime,tmpIssue.AUTO_Date)="));
+        EXPECT_TRUE(selections[1].contains(u"TRY_CONVERT(datetime,tmpIssue.AUTO_Date)="));
     }
-    TdsServer server(reportingScript(110, QStringLiteral("datetime2"), QStringLiteral("varchar")));
-    const ServerExit run = runOnce(server);
-    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains(QLatin1String("no index on Issues led by ItemID")) &&
-                !run.err.contains(QLatin1String("no index on AutomationServer_Emails")))
-        << run.err.toStdString();
-    const QStringList selections = batches(server, QStringLiteral("tmpIssue"));
-    ASSERT_EQ(selections.size(), 2); // the candidates, then the trainings due for an issue
-    EXPECT_TRUE(selections[0].contains(QLatin1String("PrevEmails.ItemKey=CONVERT(datetime,")));
-    for (const QString &selection : selections)
-        EXPECT_TRUE(selection.contains(QLatin1String("TRY_CONVERT(datetime,tmpIssue.AUTO_Date)=")));
 }
 
 TEST_F(TdsOdbc, unansweredStatement_failsWithinItsTimeoutAndDropsTheSession)
