@@ -253,10 +253,26 @@ protected:
 
 } // namespace
 
+// Renewal dates of each type a host may give CompletedDate (DATEADD returns
+// that type) or a key read as their text: whole seconds, and the date alone
+// at midnight.
 TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
 {
-    QStringList columns{"Wide nvarchar(100)", "Number int", "Flag bit", "At datetime"};
-    QJsonArray row{QString(60, QChar(0x0142)), 42, true, "2027-01-05 14:30:00"};
+    const int dates = 6;
+    QStringList columns{"Wide nvarchar(100)", "Number int", "Flag bit",    "At datetime",    "A date",
+                        "B smalldatetime",    "C datetime", "D datetime2", "E datetime2(0)", "F varchar(50)"};
+    QJsonArray row{QString(60, QChar(0x0142)),
+                   42,
+                   true,
+                   "2027-01-05 14:30:00",
+                   "2026-12-21",
+                   "2026-12-21 14:05:00",
+                   "2026-12-21 00:00:00.003",
+                   "2026-12-21 00:00:00.0030000",
+                   "2026-12-21 09:30:41",
+                   "12/21/2026 9:30:41 AM"};
+    const QStringList dateTexts{"12/21/2026", "12/21/2026 2:05:00 PM", "12/21/2026",
+                                "12/21/2026", "12/21/2026 9:30:41 AM", "12/21/2026 9:30:41 AM"};
     QStringList expected{QString(60, QChar(0x0142))};
     for (int length : {1, 255, 256, 4000, 8000, 100000}) {
         for (const QString &letters : {QStringLiteral("ab"), QStringLiteral("Łó")}) {
@@ -280,8 +296,10 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
     EXPECT_EQ(values.at(1).toInt(), 42);
     EXPECT_TRUE(values.at(2).toBool());
     EXPECT_EQ(values.at(3).toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(14, 30), Qt::UTC));
-    for (qsizetype c = 4; c < values.size(); ++c)
-        EXPECT_EQ(values.at(c).toString(), expected.at(c - 3))
+    for (int d = 0; d < dates; ++d)
+        EXPECT_EQ(ValueText(values.at(4 + d)), dateTexts[d]) << columns[4 + d].toStdString();
+    for (qsizetype c = 4 + dates; c < values.size(); ++c)
+        EXPECT_EQ(values.at(c).toString(), expected.at(c - 3 - dates))
             << got.columns.at(c).toStdString() << " length " << values.at(c).toString().size();
 
     // Statement texts reach the server whole too, whatever the locale.
@@ -289,29 +307,6 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
         QStringLiteral("INSERT INTO T VALUES (N'Vélmar Łódź %1')").arg(QString(100000, QLatin1Char('x')));
     connection.Execute(name);
     EXPECT_EQ(server.log(QStringLiteral("batch")).last().value(QStringLiteral("batch")).toString(), name);
-}
-
-// Renewal dates as SQL Server sends each type a host may give CompletedDate
-// (DATEADD returns that type) or a key: the text the key and the body's
-// "Expires" take has whole seconds, and the date alone at midnight.
-TEST_F(TdsOdbc, renewalDateOfEveryHostType_readsAsItsDateText)
-{
-    const QStringList columns{"A date",      "B smalldatetime", "C datetime",
-                              "D datetime2", "E datetime2(0)",  "F varchar(50)"};
-    const QJsonArray sent{"2026-12-21",
-                          "2026-12-21 14:05:00",
-                          "2026-12-21 00:00:00.003",
-                          "2026-12-21 00:00:00.0030000",
-                          "2026-12-21 09:30:41",
-                          "12/21/2026 9:30:41 AM"};
-    const QStringList texts{"12/21/2026", "12/21/2026 2:05:00 PM", "12/21/2026",
-                            "12/21/2026", "12/21/2026 9:30:41 AM", "12/21/2026 9:30:41 AM"};
-    TdsServer server({resultSet(QStringLiteral("SELECT"), columns, {sent})});
-    DbConnection connection;
-    ASSERT_TRUE(connection.Open(server.odbc()));
-    const QList<QVariant> got = connection.Query(QStringLiteral("SELECT renewals")).rows.value(0);
-    for (qsizetype c = 0; c < columns.size(); ++c)
-        EXPECT_EQ(ValueText(got.value(c)), texts[c]) << columns[c].toStdString();
 }
 
 // A database below level 110 is refused before any cycle, naming the level

@@ -454,9 +454,8 @@ TEST(TsqlGrammar, everyStatementAndTheSqlServerSchemaParse)
     statements.append({QStringLiteral("NotificationCandidateQuery, date-time keys"),
                        NotificationCandidateQuery(QStringLiteral("Contract"), day,
                                                   {RenewalKeyType::DateTime, RenewalKeyType::DateTime})});
-    statements.append({QStringLiteral("RenewalKeyTypesQuery"), RenewalKeyTypesQuery()});
-    statements.append({QStringLiteral("CompatibilityLevelQuery"), CompatibilityLevelQuery()});
-    statements.append({QStringLiteral("HostIndexesQuery"), HostIndexesQuery()});
+    for (const QString &query : {RenewalKeyTypesQuery(), CompatibilityLevelQuery(), HostIndexesQuery()})
+        statements.append({QStringLiteral("catalogue query"), query});
     const HeldChangesSql held = HeldChangesStatements(false, 1);
     statements.append({QStringLiteral("preview begin"), held.begin.join(QStringLiteral("; "))});
     // SAVE TRANSACTION and ROLLBACK TRANSACTION <name> are beyond this grammar.

@@ -83,8 +83,8 @@ FIXED_TYPES = {"int": bytes([0x26, 4]), "bit": bytes([0x68, 1]), "datetime": byt
                "smalldatetime": bytes([0x6F, 4]), "date": bytes([0x28])}
 
 
-def scale_of(kind):
-    return int(kind[len("datetime2("):-1]) if kind.startswith("datetime2(") else 7
+def scale_of(kind):   # datetime2 is datetime2(7)
+    return int(kind[10:-1]) if "(" in kind else 7
 
 
 def type_info(kind):
@@ -103,11 +103,9 @@ def days_since(value, first):
 
 
 def datetime2_bytes(value, scale):
-    """Time in 10^-scale s units since midnight (3, 4 or 5 bytes by scale),
-    then the days since 1 January 0001 (3 bytes)."""
-    clock, _, fraction = value[11:].partition(".")
-    hours, minutes, seconds = (int(part) for part in (clock or "00:00:00").split(":"))
-    ticks = ((hours * 60 + minutes) * 60 + seconds) * 10**7 + int((fraction + "0000000")[:7])
+    """Time in 10^-scale s since midnight (3 to 5 bytes), days since 0001-01-01 (3)."""
+    hours, minutes, seconds = (int(part) for part in value[11:19].split(":"))
+    ticks = ((hours * 60 + minutes) * 60 + seconds) * 10**7 + int((value[20:] + "0000000")[:7])
     length = 3 if scale <= 2 else 4 if scale <= 4 else 5
     time = (ticks // 10**(7 - scale)).to_bytes(length, "little")
     return bytes([length + 3]) + time + days_since(value, datetime.date(1, 1, 1)).to_bytes(3, "little")
