@@ -261,16 +261,10 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
     const int dates = 6;
     QStringList columns{"Wide nvarchar(100)", "Number int", "Flag bit",    "At datetime",    "A date",
                         "B smalldatetime",    "C datetime", "D datetime2", "E datetime2(0)", "F varchar(50)"};
-    QJsonArray row{QString(60, QChar(0x0142)),
-                   42,
-                   true,
-                   "2027-01-05 14:30:00",
-                   "2026-12-21",
-                   "2026-12-21 14:05:00",
-                   "2026-12-21 00:00:00.003",
-                   "2026-12-21 00:00:00.0030000",
-                   "2026-12-21 09:30:41",
-                   "12/21/2026 9:30:41 AM"};
+    QJsonArray row{QString(60, QChar(0x0142)), 42, true, "2027-01-05 14:30:00"};
+    for (const char *sent : {"2026-12-21", "2026-12-21 14:05:00", "2026-12-21 00:00:00.003",
+                             "2026-12-21 00:00:00.0030000", "2026-12-21 09:30:41", "12/21/2026 9:30:41 AM"})
+        row.append(QLatin1String(sent));
     const QStringList dateTexts{"12/21/2026", "12/21/2026 2:05:00 PM", "12/21/2026",
                                 "12/21/2026", "12/21/2026 9:30:41 AM", "12/21/2026 9:30:41 AM"};
     QStringList expected{QString(60, QChar(0x0142))};
