@@ -1,6 +1,7 @@
 #include "alerts/AutomaticIssues.h"
 
 #include "alerts/IsolatedBatches.h"
+#include "alerts/RenewalKeyTypes.h"
 #include "alerts/TrainingExpireRule.h"
 #include "alerts/TrainingStatements.h"
 #include "database/Clock.h"
@@ -10,8 +11,9 @@
 
 void CreateAutomaticIssues(TrainingExpiryOutcome &outcome)
 {
+    const RenewalKeyType issueKey = ReadRenewalKeyTypes(DatabaseConnection()).IssueKey;
     Recordset &trainings = SharedRecordset();
-    trainings.Open(AutomaticIssueSelectQuery(IssueWindowDate()), DatabaseConnection());
+    trainings.Open(AutomaticIssueSelectQuery(IssueWindowDate(), issueKey), DatabaseConnection());
     const ClosesRecordset closeAtEnd(trainings);
     // Counted once committed: a rolled-back issue is opened at the next poll.
     IsolatedBatches batches(DatabaseConnection(), outcome.Failures, [&outcome] { ++outcome.IssuesCreated; });

@@ -1,6 +1,7 @@
 #include "alerts/ExpiryNotifications.h"
 
 #include "alerts/IsolatedBatches.h"
+#include "alerts/RenewalKeyTypes.h"
 #include "alerts/TrainingExpireRule.h"
 #include "alerts/TrainingStatements.h"
 #include "database/Clock.h"
@@ -77,8 +78,9 @@ void QueueExpiryNotifications(TrainingExpiryOutcome &outcome)
     ContractRecipients contracts;
     IsolatedBatches batches(DatabaseConnection(), outcome.Failures, [] {});
 
+    const RenewalKeyTypes keys = ReadRenewalKeyTypes(DatabaseConnection());
     Recordset &candidates = SharedRecordset();
-    candidates.Open(NotificationCandidateQuery(category, NotificationWindowDate()), DatabaseConnection());
+    candidates.Open(NotificationCandidateQuery(category, NotificationWindowDate(), keys), DatabaseConnection());
     const ClosesRecordset closeAtEnd(candidates);
     for (; !candidates.Eof(); candidates.MoveNext()) {
         // EmailID is the log row of this certification and renewal date, or 0.

@@ -20,18 +20,23 @@ const QLatin1String kTrainingColumns("SELECT CustomerEmployeeTraining.ID,Custome
                                      "Employee.Email AS ContractManagerEmail,ISNULL(tmpIssue.IssueID,0) AS IssueID,");
 
 // Whether a stored renewal date (ItemKey, AUTO_Date) names the renewal date of
-// the row. The stored value is DateText of that date, whole seconds, in a
-// text column or converted into a date-time column; so both sides are brought
-// to one text form at whole seconds (style 120) and the stored side is read
-// as a date first. A bare CAST(... AS VarChar) gives the server's default
-// form ("Jan  5 2027  2:05PM"), which never equals DateText in a text column
-// and drops the seconds that a date-time column keeps: every poll notified
-// again. TRY_CONVERT: a stored key that is no date matches nothing instead of
-// failing the whole query.
-QString RenewDateMatches(const QString &storedKey)
+// the row. The stored value is DateText of that date as read, whole seconds
+// (fractions dropped), in a text column or converted into a date-time column.
+// So the renewal date is brought to whole seconds as a datetime: style 120
+// text drops the fraction, and it is read back as a datetime. DATEADD
+// returns the type of its date argument, so a date column's renewal date has
+// no time part in that text; read back it is midnight, as its key is.
+// A date-time key column is compared as it stands: the server can seek an
+// index on (ItemID, key) and converts nothing per stored row. A text key is
+// the one side converted, by TRY_CONVERT: a stored key that is no date
+// matches nothing instead of failing the whole query.
+QString RenewDateMatches(const QString &storedKey, RenewalKeyType type)
 {
-    return QStringLiteral("CONVERT(VarChar(19),") + kRenewDate +
-        QStringLiteral(",120)=CONVERT(VarChar(19),TRY_CONVERT(datetime,") + storedKey + QStringLiteral("),120)");
+    const QString renewDate =
+        QStringLiteral("CONVERT(datetime,CONVERT(VarChar(19),") + kRenewDate + QStringLiteral(",120),120)");
+    if (type == RenewalKeyType::DateTime)
+        return storedKey + QLatin1Char('=') + renewDate;
+    return QStringLiteral("TRY_CONVERT(datetime,") + storedKey + QStringLiteral(")=") + renewDate;
 }
 
 // A training with its item, employee, contract and the contract's manager:
@@ -44,14 +49,14 @@ const QLatin1String
                    "LEFT JOIN Employee ON ServiceContract.ContractManagerID = Employee.ID ");
 
 // The training's automatic issue for its renewal date, if any.
-QString AutomaticIssueJoin()
+QString AutomaticIssueJoin(RenewalKeyType issueKey)
 {
     return QStringLiteral(
                "LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM Issues WHERE EnteredBy = 'AUTO SERVER' "
                "AND AUTO_Item = '") +
         SqlText(TrainingExpireAlertKind()) +
         QStringLiteral("') tmpIssue  ON CustomerEmployeeTraining.ID=tmpIssue.ItemID AND ") +
-        RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date")) + QStringLiteral(" ");
+        RenewDateMatches(QStringLiteral("tmpIssue.AUTO_Date"), issueKey) + QStringLiteral(" ");
 }
 } // namespace
 
@@ -84,16 +89,16 @@ QString CloseIssueStatement(const QString &note, const QDateTime &editedDate, co
         QStringLiteral("' WHERE ID = ") + IdentityText(issueId, QStringLiteral("IssueID"));
 }
 
-QString NotificationCandidateQuery(const QString &category, const QDate &notificationWindowDate)
+QString NotificationCandidateQuery(const QString &category, const QDate &notificationWindowDate, RenewalKeyTypes keys)
 {
     return QString(kTrainingColumns) + kRenewDate +
         QStringLiteral(" AS RenewDate,ISNULL(PrevEmails.EmailID,0) AS EmailID,ServiceContract.ID AS ContractID  ") +
-        kTrainingJoins + QStringLiteral(" ") + AutomaticIssueJoin() +
+        kTrainingJoins + QStringLiteral(" ") + AutomaticIssueJoin(keys.IssueKey) +
         QStringLiteral(
-               " LEFT JOIN (SELECT ID AS EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = '") +
+               " LEFT JOIN (SELECT ID AS EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = N'") +
         SqlText(category) + QStringLiteral("' AND Item = '") + SqlText(TrainingExpireAlertKind()) +
         QStringLiteral("') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND ") +
-        RenewDateMatches(QStringLiteral("PrevEmails.ItemKey")) + QStringLiteral(" ") +
+        RenewDateMatches(QStringLiteral("PrevEmails.ItemKey"), keys.EmailKey) + QStringLiteral(" ") +
         QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") + kRenewDate + QStringLiteral(" <= '") +
         SqlText(DateText(notificationWindowDate)) +
         QStringLiteral(
@@ -142,10 +147,10 @@ QString LogRowStatement(const NotificationLogValues &log)
         QStringLiteral(",") + flag(log.Client) + QStringLiteral(")");
 }
 
-QString AutomaticIssueSelectQuery(const QDate &issueWindowDate)
+QString AutomaticIssueSelectQuery(const QDate &issueWindowDate, RenewalKeyType issueKey)
 {
     return QString(kTrainingColumns) + kRenewDate + QStringLiteral(" AS RenewDate,ServiceContract.ID AS ContractID ") +
-        kTrainingJoins + AutomaticIssueJoin() + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") +
+        kTrainingJoins + AutomaticIssueJoin(issueKey) + QStringLiteral(" WHERE ServiceContract.Status='Active' AND ") +
         kRenewDate + QStringLiteral(" <= '") + SqlText(DateText(issueWindowDate)) +
         QStringLiteral(
                "' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND CustomerEmployee.Suspended=0") +
@@ -161,9 +166,16 @@ QString AutomaticIssueInsertStatement(const AutomaticIssueValues &issue)
         + QStringLiteral("',") + IdentityText(issue.ItemID, QStringLiteral("ID")) + QStringLiteral(",N'") +
         SqlText(issue.ItemDesc) + QStringLiteral("','") + SqlText(DateText(issue.IssueDate)) + QStringLiteral("',") +
         QStringLiteral("'") + SqlText(ValueText(issue.DueDate)) + QStringLiteral("',N'") + SqlText(issue.Description) +
-        QStringLiteral("','") + QStringLiteral("Open") + QStringLiteral("','") + SqlText(ValueText(issue.Priority)) +
+        QStringLiteral("','") + QStringLiteral("Open") + QStringLiteral("',N'") + SqlText(ValueText(issue.Priority)) +
         QStringLiteral("','AUTO SERVER','") + SqlText(DateText(issue.EnteredDate)) + QStringLiteral("',") +
         QStringLiteral("'AUTO SERVER','") + SqlText(DateText(issue.EditedDate)) + QStringLiteral("','") +
         SqlText(TrainingExpireAlertKind()) + QStringLiteral("','") + SqlText(ValueText(issue.AutoDate)) +
         QStringLiteral("')");
+}
+
+QString RenewalKeyTypesQuery()
+{
+    return QStringLiteral("SELECT TABLE_NAME,COLUMN_NAME,DATA_TYPE FROM INFORMATION_SCHEMA.COLUMNS WHERE "
+                          "(TABLE_NAME=N'AutomationServer_Emails' AND COLUMN_NAME=N'ItemKey') OR "
+                          "(TABLE_NAME=N'Issues' AND COLUMN_NAME=N'AUTO_Date')");
 }

@@ -18,8 +18,24 @@ QString AutoCloseSelectQuery(const QDate &issueWindowDate);
 QString AutoCloseNote(const QDateTime &closedAt);
 QString CloseIssueStatement(const QString &note, const QDateTime &editedDate, const QVariant &issueId);
 
+// --- Renewal-date keys ------------------------------------------------------
+// How the host declares a stored renewal date (AutomationServer_Emails.ItemKey,
+// Issues.AUTO_Date). A datetime or datetime2 key is compared as a date-time,
+// which an index on (ItemID, key) serves; any other type is read as text,
+// which always matches (only slower on a large table).
+enum class RenewalKeyType { Text, DateTime };
+struct RenewalKeyTypes
+{
+    RenewalKeyType EmailKey = RenewalKeyType::Text;
+    RenewalKeyType IssueKey = RenewalKeyType::Text;
+};
+// The declared types of both key columns: rows of TABLE_NAME, COLUMN_NAME,
+// DATA_TYPE.
+QString RenewalKeyTypesQuery();
+
 // --- Expiry notifications -------------------------------------------------
-QString NotificationCandidateQuery(const QString &category, const QDate &notificationWindowDate);
+QString NotificationCandidateQuery(const QString &category, const QDate &notificationWindowDate,
+                                   RenewalKeyTypes keys = {});
 
 // "<Name>: <LastName>, <FirstName> <MiddleName> <Suffix> - Expires <RenewDate>";
 // a Null part is empty and its separators stay.
@@ -46,7 +62,7 @@ struct NotificationLogValues
 QString LogRowStatement(const NotificationLogValues &log);
 
 // --- Automatic issues -------------------------------------------------------
-QString AutomaticIssueSelectQuery(const QDate &issueWindowDate);
+QString AutomaticIssueSelectQuery(const QDate &issueWindowDate, RenewalKeyType issueKey = RenewalKeyType::Text);
 
 struct AutomaticIssueValues
 {

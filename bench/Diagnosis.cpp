@@ -289,9 +289,11 @@ Diagnosis DiagnoseCycleCosts(const QString &databaseFile)
 {
     Diagnosis diagnosis;
     const QList<QPair<QString, QString>> queries = {
+        // The generated schema's keys are datetime columns, as the cycle reads them.
         {u"notification candidates"_s,
-         NotificationCandidateQuery(TrainingExpireRule.Category, NotificationWindowDate())},
-        {u"issue selection"_s, AutomaticIssueSelectQuery(IssueWindowDate())},
+         NotificationCandidateQuery(TrainingExpireRule.Category, NotificationWindowDate(),
+                                    {RenewalKeyType::DateTime, RenewalKeyType::DateTime})},
+        {u"issue selection"_s, AutomaticIssueSelectQuery(IssueWindowDate(), RenewalKeyType::DateTime)},
         {u"auto-close selection"_s, AutoCloseSelectQuery(IssueWindowDate())},
     };
 

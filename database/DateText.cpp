@@ -14,7 +14,10 @@ QString DateText(const QDateTime &value)
 {
     if (!value.isValid())
         return QString();
-    if (value.time() == QTime(0, 0))
+    // The form shows whole seconds, so a time within the first second of the
+    // day (a datetime's 00:00:00.003) is midnight as well: the date alone.
+    const QTime time = value.time();
+    if (time.hour() == 0 && time.minute() == 0 && time.second() == 0)
         return DateText(value.date());
     return usEnglish().toString(value, QStringLiteral("M/d/yyyy h:mm:ss AP"));
 }

@@ -270,6 +270,7 @@ public:
         // for it to reject with its own message.
         if (m_unterminated)
             return m_original;
+        catalogViews();
         dateLiterals();
         functionNames();
         casts();
@@ -720,6 +721,24 @@ private:
             }
         }
         return items;
+    }
+
+    // INFORMATION_SCHEMA.COLUMNS -> the same columns read from SQLite's own
+    // catalogue: a declared type as SQL Server's DATA_TYPE names it, in lower
+    // case without its length ("NVARCHAR(50)" -> "nvarchar").
+    void catalogViews()
+    {
+        for (int s = 0; s + 2 < count(); ++s) {
+            if (!isWord(sig(s), QLatin1String("INFORMATION_SCHEMA")) || !isPunct(sig(s + 1), u'.') ||
+                !isWord(sig(s + 2), QLatin1String("COLUMNS")))
+                continue;
+            sig(s).text = u"(SELECT m.name AS TABLE_NAME,p.name AS COLUMN_NAME,lower(trim(CASE WHEN "
+                          u"instr(p.type,'(')>0 THEN substr(p.type,1,instr(p.type,'(')-1) ELSE p.type END)) AS "
+                          u"DATA_TYPE FROM sqlite_master AS m JOIN pragma_table_info(m.name) AS p WHERE "
+                          u"m.type='table')";
+            sig(s + 1).text = {};
+            sig(s + 2).text = {};
+        }
     }
 
     // ISNULL( -> ifnull( (ISNULL is an operator in SQLite); the bare interval

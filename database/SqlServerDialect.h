@@ -31,6 +31,8 @@ using SchemaDateColumnsSource = std::function<SchemaDateColumns()>;
 //                                             ISO literals with a fraction are rounded to
 //                                             datetime's 1/300 s there
 //  - N'text'                               -> 'text'
+//  - INFORMATION_SCHEMA.COLUMNS            -> TABLE_NAME, COLUMN_NAME, DATA_TYPE of SQLite's
+//                                             catalogue
 // Derived tables with aliases, LEFT JOIN, IN lists and the rest pass as they are.
 //
 // A literal in the system's date form is a date only where SQL Server would

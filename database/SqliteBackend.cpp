@@ -116,10 +116,13 @@ QVariant columnValue(sqlite3_stmt *stmt, int column, ColumnKind kind)
             break;
         }
         // An expression (DATEADD, GETDATE, ISNULL of a date...): exactly the
-        // full stored date-time form reads as a date-time.
+        // full stored date-time form reads as a date-time, and a bare ISO
+        // date (DATEADD of a date column) as a date.
         const QString value = QString::fromUtf8(text, bytes);
         if (IsFullIsoDateTime(value) && ParseIsoDateFields(text, bytes, &date))
             return QVariant(NaiveDateTime(date));
+        if (bytes == 10 && ParseIsoDateFields(text, bytes, &date))
+            return QVariant(QDate(date.year, date.month, date.day));
         return QVariant(value);
     }
     }

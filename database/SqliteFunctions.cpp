@@ -61,6 +61,26 @@ DateArgument dateArgument(sqlite3_value *value, DateFields *date)
     }
 }
 
+// Whether DATEADD's date is a column declared DATE ("T.C", as the rewrite
+// names it): SQL Server's DATEADD returns the type of its date argument, so
+// its result is then a date, without a time of day. Looked up once per
+// statement (the name is a constant argument).
+bool ofDateColumn(sqlite3_context *context, sqlite3_value *column)
+{
+    if (const auto *kept = static_cast<const bool *>(sqlite3_get_auxdata(context, 3)))
+        return *kept;
+    const QByteArray named = textOf(column).toUtf8();
+    const qsizetype dot = named.indexOf('.');
+    const char *declared = nullptr;
+    const bool isDate = dot > 0 &&
+        sqlite3_table_column_metadata(sqlite3_context_db_handle(context), nullptr, named.left(dot).constData(),
+                                      named.mid(dot + 1).constData(), &declared, nullptr, nullptr, nullptr,
+                                      nullptr) == SQLITE_OK &&
+        declared != nullptr && sqlite3_stricmp(declared, "DATE") == 0;
+    sqlite3_set_auxdata(context, 3, new bool(isDate), [](void *p) { delete static_cast<bool *>(p); });
+    return isDate;
+}
+
 void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
 {
     if (argc != 3 && argc != 5) {
@@ -104,7 +124,10 @@ void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
     case DateArgument::Date:
         if (AddDateUnits(unit, qint64(number), date, &result)) {
             char text[MaxIsoDateTimeChars];
-            sqlite3_result_text(context, text, WriteIsoDateTime(result, text), SQLITE_TRANSIENT);
+            const int written = WriteIsoDateTime(result, text);
+            constexpr int kDateOnly = 10; // "YYYY-MM-DD"
+            sqlite3_result_text(context, text, argc == 5 && ofDateColumn(context, argv[3]) ? kDateOnly : written,
+                                SQLITE_TRANSIENT);
             return;
         }
         break;

@@ -1,6 +1,7 @@
 #include "mainwindow/CyclePreview.h"
 
 #include "alerts/NotifyExpiredWithin.h"
+#include "alerts/RenewalKeyTypes.h"
 #include "alerts/TrainingExpireRule.h"
 #include "alerts/TrainingStatements.h"
 #include "database/Clock.h"
@@ -76,15 +77,16 @@ QSet<qint64> leftOutByLowerBound()
     if (!days)
         return {};
     LoadTrainingExpireRule();
+    const RenewalKeyTypes keys = ReadRenewalKeyTypes(DatabaseConnection());
     QSet<qint64> bounded, unbounded;
     for (bool withBound : {true, false}) {
         SetNotifyExpiredWithinDays(withBound ? days : std::nullopt);
         QSet<qint64> &ids = withBound ? bounded : unbounded;
         if (EmailSwitchIsOn())
-            ids.unite(actedOn(NotificationCandidateQuery(TrainingExpireRule.Category, NotificationWindowDate()),
+            ids.unite(actedOn(NotificationCandidateQuery(TrainingExpireRule.Category, NotificationWindowDate(), keys),
                               QStringLiteral("EmailID")));
         if (SwitchIsOn(TrainingExpireRule.CreateIssue, QStringLiteral("CreateIssue")))
-            ids.unite(actedOn(AutomaticIssueSelectQuery(IssueWindowDate()), QStringLiteral("IssueID")));
+            ids.unite(actedOn(AutomaticIssueSelectQuery(IssueWindowDate(), keys.IssueKey), QStringLiteral("IssueID")));
     }
     SetNotifyExpiredWithinDays(days);
     return unbounded.subtract(bounded);

@@ -75,7 +75,10 @@ CREATE TABLE dbo.AutomationServer_Emails (
     ContractSpecialist bit NULL,
     Client             bit NULL
 );
-CREATE INDEX IX_AutomationServer_Emails_ItemID ON dbo.AutomationServer_Emails (ItemID);
+-- A training's log rows are found by ItemID and, where ItemKey is a date-time
+-- column, its renewal date: both are seek keys, and the rest of the join
+-- (Category, Item) is read from the index.
+CREATE INDEX IX_AutomationServer_Emails_ItemID ON dbo.AutomationServer_Emails (ItemID, ItemKey) INCLUDE (Category, Item);
 
 CREATE TABLE dbo.Employee (
     ID        int IDENTITY(1,1) NOT NULL CONSTRAINT PK_Employee PRIMARY KEY,
@@ -154,7 +157,8 @@ CREATE TABLE dbo.Issues (
     AUTO_Item   nvarchar(50) NULL,
     AUTO_Date   datetime NULL
 );
-CREATE INDEX IX_Issues_ItemID ON dbo.Issues (ItemID);
+-- The same for a training's automatic issues (ItemID, AUTO_Date).
+CREATE INDEX IX_Issues_ItemID ON dbo.Issues (ItemID, AUTO_Date) INCLUDE (EnteredBy, AUTO_Item);
 CREATE INDEX IX_Issues_ContractID ON dbo.Issues (ContractID);
 
 -- The server's own: what it knows about queued mail that failed, one row per

@@ -1,6 +1,9 @@
 #include "startup/StartupSequence.h"
 
+#include "database/CompatibilityLevel.h"
+#include "database/DbConnection.h"
 #include "database/DbError.h"
+#include "database/HostIndexes.h"
 #include "database/OpenDatabase.h"
 #include "startup/CompanySettings.h"
 #include "startup/ConfigFile.h"
@@ -25,6 +28,11 @@ QString ConnectionFailedText()
 QString ConnectionFailedTitle()
 {
     return QStringLiteral("Unable to Connect");
+}
+
+QString DatabaseLevelTitle()
+{
+    return QStringLiteral("Database Compatibility Level");
 }
 
 QString CompanySettingsFailedTitle()
@@ -57,7 +65,17 @@ StartupResult RunStartupSequence()
     } catch (const DbError &e) {
         failure = QStringLiteral("The Company table could not be read: %1").arg(e.message());
     }
+    // Refused here, once, rather than by every cycle's first query.
+    const QString refusal = failure.isEmpty() ? CompatibilityLevelRefusal(DatabaseConnection()) : QString();
+    if (failure.isEmpty() && refusal.isEmpty()) {
+        for (const QString &missing : MissingHostIndexes(DatabaseConnection()))
+            qWarning("velmar-automation-server: %s", qPrintable(missing));
+    }
     CloseDatabase();
+    if (!refusal.isEmpty()) {
+        ShowMessage(refusal + QStringLiteral("\nThe application will exit now."), DatabaseLevelTitle());
+        return {StartupOutcome::Ended, ExitFailure};
+    }
     if (!failure.isEmpty()) {
         ShowMessage(QStringLiteral("The company settings could not be loaded. %1\nThe application will exit now.")
                         .arg(failure),

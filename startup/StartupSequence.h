@@ -42,3 +42,4 @@ QString AlreadyRunningTitle();   // "Application Already Running"
 QString ConnectionFailedText();  // "Unable to connect to the database, ..."
 QString ConnectionFailedTitle(); // "Unable to Connect"
 QString CompanySettingsFailedTitle();
+QString DatabaseLevelTitle(); // a SQL Server database below compatibility level 110

@@ -27,6 +27,8 @@ TEST(DateText, midnight_showsDateOnly)
 {
     EXPECT_EQ(DateText(QDateTime(QDate(2027, 1, 5), QTime(0, 0))), QStringLiteral("1/5/2027"));
     EXPECT_EQ(DateText(QDate(2026, 12, 31)), QStringLiteral("12/31/2026"));
+    // A datetime's first tick of the day (1/300 s) is still midnight.
+    EXPECT_EQ(DateText(QDateTime(QDate(2026, 12, 21), QTime(0, 0, 0, 3))), QStringLiteral("12/21/2026"));
 }
 
 TEST(DateText, timeOfDay_showsLongTime)
@@ -82,7 +84,8 @@ TEST(NotificationTexts, nullParts_areEmptyWithSeparatorsKept)
 TEST(NotificationStatements, knownCertification_matchesHostText)
 {
     EXPECT_EQ(
-        NotificationCandidateQuery(QStringLiteral("Contract"), QDate(2027, 1, 5)),
+        NotificationCandidateQuery(QStringLiteral("Contract"), QDate(2027, 1, 5),
+                                   {RenewalKeyType::Text, RenewalKeyType::DateTime}),
         QStringLiteral(
             "SELECT CustomerEmployeeTraining.ID,CustomerEmployeeTraining.Completed,CustomerEmployeeTraining.CompletedDate,"
             "TrainingItem.Renews,TrainingItem.Optional,TrainingItem.Name,CustomerEmployee.FirstName,"
@@ -95,13 +98,14 @@ TEST(NotificationStatements, knownCertification_matchesHostText)
             "LEFT JOIN ServiceContract ON CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee "
             "ON ServiceContract.ContractManagerID = Employee.ID  LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
             "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
-            "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND "
-            "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
-            "CONVERT(VarChar(19),TRY_CONVERT(datetime,tmpIssue.AUTO_Date),120)  LEFT JOIN (SELECT ID AS "
-            "EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = 'Contract' AND Item = "
+            "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND tmpIssue.AUTO_Date=CONVERT(datetime,"
+            "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120),120)"
+            "  LEFT JOIN (SELECT ID AS "
+            "EmailID,ItemID,ItemKey FROM AutomationServer_Emails WHERE Category = N'Contract' AND Item = "
             "'Training Expire') PrevEmails ON CustomerEmployeeTraining.ID=PrevEmails.ItemID AND "
-            "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
-            "CONVERT(VarChar(19),TRY_CONVERT(datetime,PrevEmails.ItemKey),120)  WHERE "
+            "TRY_CONVERT(datetime,PrevEmails.ItemKey)=CONVERT(datetime,"
+            "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120),120)"
+            "  WHERE "
             "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
             "CompletedDate) <= '1/5/2027' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
             "CustomerEmployee.Suspended=0"));
@@ -148,9 +152,9 @@ TEST(IssueStatements, knownTraining_matchesHostText)
             "CustomerEmployeeTraining.ContractID = ServiceContract.ID LEFT JOIN Employee ON "
             "ServiceContract.ContractManagerID = Employee.ID LEFT JOIN (SELECT ID AS IssueID,AUTO_Date,ItemID FROM "
             "Issues WHERE EnteredBy = 'AUTO SERVER' AND AUTO_Item = 'Training Expire') tmpIssue  ON "
-            "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND "
-            "CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),120)="
-            "CONVERT(VarChar(19),TRY_CONVERT(datetime,tmpIssue.AUTO_Date),120)  WHERE "
+            "CustomerEmployeeTraining.ID=tmpIssue.ItemID AND TRY_CONVERT(datetime,tmpIssue.AUTO_Date)=CONVERT("
+            "datetime,CONVERT(VarChar(19),DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining.CompletedDate),"
+            "120),120)  WHERE "
             "ServiceContract.Status='Active' AND DATEADD(Month,TrainingItem.Renews,CustomerEmployeeTraining."
             "CompletedDate) <= '12/22/2026' AND TrainingItem.Optional=0 AND CustomerEmployee.Terminated=0 AND "
             "CustomerEmployee.Suspended=0"));
@@ -171,7 +175,7 @@ TEST(IssueStatements, knownTraining_matchesHostText)
                   "INSERT INTO Issues (ContractID,Category,ItemID,ItemDesc,IssueDate,DueDate,Description,Status,"
                   "Priority,EnteredBy,EnteredDate,EditedBy,EditedDate,AUTO_Item,Auto_Date) VALUES (7,N'',1234,"
                   "N'First Aid: Doe, Jane Q III - Expires 1/5/2027','12/7/2026','1/5/2027',N'(AUTO ISSUE) First Aid: "
-                  "Doe, Jane Q III - Expires 1/5/2027','Open','High','AUTO SERVER','12/7/2026 2:05:09 PM',"
+                  "Doe, Jane Q III - Expires 1/5/2027','Open',N'High','AUTO SERVER','12/7/2026 2:05:09 PM',"
                   "'AUTO SERVER','12/7/2026 2:05:10 PM','Training Expire','1/5/2027')"));
 }
 

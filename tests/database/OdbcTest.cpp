@@ -4,6 +4,7 @@
 #include "database/CycleLock.h"
 #include "database/DbConnection.h"
 #include "database/Recordset.h"
+#include "database/ValueText.h"
 #include "tests/support/HostData.h"
 #include "tests/support/ServerRun.h"
 #include "tests/support/SmtpServer.h"
@@ -252,10 +253,20 @@ protected:
 
 } // namespace
 
+// Renewal dates of each type a host may give CompletedDate (DATEADD returns
+// that type) or a key read as their text: whole seconds, and the date alone
+// at midnight.
 TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
 {
-    QStringList columns{"Wide nvarchar(100)", "Number int", "Flag bit", "At datetime"};
+    const int dates = 6;
+    QStringList columns{"Wide nvarchar(100)", "Number int", "Flag bit",    "At datetime",    "A date",
+                        "B smalldatetime",    "C datetime", "D datetime2", "E datetime2(0)", "F varchar(50)"};
     QJsonArray row{QString(60, QChar(0x0142)), 42, true, "2027-01-05 14:30:00"};
+    for (const char *sent : {"2026-12-21", "2026-12-21 14:05:00", "2026-12-21 00:00:00.003",
+                             "2026-12-21 00:00:00.0030000", "2026-12-21 09:30:41", "12/21/2026 9:30:41 AM"})
+        row.append(QLatin1String(sent));
+    const QStringList dateTexts{"12/21/2026", "12/21/2026 2:05:00 PM", "12/21/2026",
+                                "12/21/2026", "12/21/2026 9:30:41 AM", "12/21/2026 9:30:41 AM"};
     QStringList expected{QString(60, QChar(0x0142))};
     for (int length : {1, 255, 256, 4000, 8000, 100000}) {
         for (const QString &letters : {QStringLiteral("ab"), QStringLiteral("Łó")}) {
@@ -279,8 +290,10 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
     EXPECT_EQ(values.at(1).toInt(), 42);
     EXPECT_TRUE(values.at(2).toBool());
     EXPECT_EQ(values.at(3).toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(14, 30), Qt::UTC));
-    for (qsizetype c = 4; c < values.size(); ++c)
-        EXPECT_EQ(values.at(c).toString(), expected.at(c - 3))
+    for (int d = 0; d < dates; ++d)
+        EXPECT_EQ(ValueText(values.at(4 + d)), dateTexts[d]) << columns[4 + d].toStdString();
+    for (qsizetype c = 4 + dates; c < values.size(); ++c)
+        EXPECT_EQ(values.at(c).toString(), expected.at(c - 3 - dates))
             << got.columns.at(c).toStdString() << " length " << values.at(c).toString().size();
 
     // Statement texts reach the server whole too, whatever the locale.
@@ -288,6 +301,51 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
         QStringLiteral("INSERT INTO T VALUES (N'Vélmar Łódź %1')").arg(QString(100000, QLatin1Char('x')));
     connection.Execute(name);
     EXPECT_EQ(server.log(QStringLiteral("batch")).last().value(QStringLiteral("batch")).toString(), name);
+}
+
+// A database below level 110 is refused before any cycle, naming the level
+// and the fix; at 110 a missing index is named, and the cycle compares a
+// date-time key as it is stored and converts only a text key.
+TEST_F(TdsOdbc, compatibilityLevelAndKeyTypes_decideStartAndTheRenewalMatch)
+{
+    for (int level : {100, 110}) {
+        const QStringList rule =
+            QStringLiteral("Category nvarchar(50),EmailContractManager bit,EmailContractSpecialist bit,EmailClient "
+                           "bit,DaysInAdvance int,CreateIssue bit,CreateIssueDaysInAdvance int,IssuePriority "
+                           "nvarchar(50),AutoCloseIssue bit")
+                .split(QLatin1Char(','));
+        TdsServer server(
+            {CycleLockGranted,
+             resultSet(QStringLiteral("AutomationServer_Alert"), rule,
+                       {QJsonArray{"Contract", true, false, false, 30, true, 14, "High", false}}),
+             resultSet(QStringLiteral("sys.databases"), {"name nvarchar(50)", "level int"},
+                       {QJsonArray{"Host", level}}),
+             resultSet(QStringLiteral("INFORMATION_SCHEMA"), {"T nvarchar(50)", "C nvarchar(50)", "D nvarchar(50)"},
+                       {QJsonArray{"AutomationServer_Emails", "ItemKey", "datetime2"},
+                        QJsonArray{"Issues", "AUTO_Date", "varchar"}}),
+             resultSet(QStringLiteral("sys.index_columns"), {"T nvarchar(50)"},
+                       {QJsonArray{"AutomationServer_Emails"}}),
+             resultSet(QStringLiteral("SELECT"), {"ID int"}, {})});
+        QTemporaryDir dir;
+        const ServerExit run = RunServer(OnceArguments(WriteServerConfig(dir.path(), server.odbc())), dir.path());
+        QString batches;
+        for (const QJsonObject &item : server.log(QStringLiteral("batch")))
+            batches += item.value(QStringLiteral("batch")).toString() + QLatin1Char('\n');
+        EXPECT_EQ(run.exitCode, level < 110 ? 1 : 0) << run.err.toStdString();
+        if (level < 110) {
+            EXPECT_TRUE(run.err.contains(u"compatibility level 100") &&
+                        run.err.contains(u"ALTER DATABASE [Host] SET COMPATIBILITY_LEVEL = 110"))
+                << run.err.toStdString();
+            EXPECT_FALSE(batches.contains(u"tmpIssue"));
+            continue;
+        }
+        EXPECT_TRUE(run.err.contains(u"no index on Issues led by ItemID") &&
+                    !run.err.contains(u"no index on AutomationServer_Emails"))
+            << run.err.toStdString();
+        // The candidates, then the trainings due for an issue.
+        EXPECT_EQ(batches.count(u"PrevEmails.ItemKey=CONVERT(datetime,"), 1);
+        EXPECT_EQ(batches.count(u"TRY_CONVERT(datetime,tmpIssue.AUTO_Date)="), 2);
+    }
 }
 
 TEST_F(TdsOdbc, unansweredStatement_failsWithinItsTimeoutAndDropsTheSession)

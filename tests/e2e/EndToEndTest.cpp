@@ -298,33 +298,40 @@ TEST_F(EndToEnd, expiringCertifications_digestsIssuesRenewalCategoryChange)
 
 namespace {
 
-// The host's renewal-date keys (AutomationServer_Emails.ItemKey,
-// Issues.AUTO_Date) as date-time columns or as text columns.
-enum class KeyColumns { DateTime, Text };
+// The host's column types: the completion date's, and the renewal-date
+// keys' (AutomationServer_Emails.ItemKey, Issues.AUTO_Date), date-time or text.
+struct HostTypes
+{
+    const char *completedDate, *keys, *name;
+    friend void PrintTo(const HostTypes &types, std::ostream *out) { *out << types.name; }
+};
 
-class RenewalKeys : public ::testing::TestWithParam<KeyColumns>
+class RenewalKeys : public ::testing::TestWithParam<HostTypes>
 {};
 
 } // namespace
 
 // Completion dates at midnight, with seconds, with milliseconds, and a row an
 // earlier version logged: three cycles notify each certification once and
-// open at most one issue for it, whatever the key columns' type.
+// open at most one issue for it, whatever the host's column types.
 TEST_P(RenewalKeys, threeCycles_notifyEachRenewalDateOnce)
 {
-    const bool text = GetParam() == KeyColumns::Text;
+    const QString keyType = QString::fromLatin1(GetParam().keys);
+    const bool text = keyType.contains(QLatin1String("CHAR"));
     QFile file(TempDatabase::sourcePath(QStringLiteral("schema/sqlite.sql")));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QString schema = QString::fromUtf8(file.readAll());
-    if (text)
+    schema.replace(QStringLiteral("CompletedDate  DATETIME"),
+                   QStringLiteral("CompletedDate  ") + QLatin1String(GetParam().completedDate));
+    if (keyType != QLatin1String("DATETIME")) // without the check of the embedded datetime
         schema.replace(QRegularExpression(
                            QStringLiteral("\\b(ItemKey|AUTO_Date)\\s+DATETIME\\s*\\n\\s*CONSTRAINT [^\\n]*?(,?)\\n")),
-                       QStringLiteral("\\1 NVARCHAR(50)\\2\n"));
+                       QStringLiteral("\\1 ") + keyType + QStringLiteral("\\2\n"));
     TempDatabase db(TempDatabase::Content::Empty);
     db.exec(schema);
     ASSERT_EQ(db.queryValue(QStringLiteral("SELECT type FROM pragma_table_info('Issues') WHERE name = 'AUTO_Date'"))
                   .toString(),
-              text ? QStringLiteral("NVARCHAR(50)") : QStringLiteral("DATETIME"));
+              keyType);
     HostData host(db);
     SmtpServer smtp;
     QTemporaryDir lockDir;
@@ -344,9 +351,12 @@ TEST_P(RenewalKeys, threeCycles_notifyEachRenewalDateOnce)
     // The last one was notified and issued by an earlier version, its renewal
     // date stored as that version stored it.
     const QDate renewal = QDate::fromString(completed, Qt::ISODate).addMonths(12);
+    // A date column's renewal date has no time of day.
+    const bool dateOnly = QLatin1String(GetParam().completedDate) == QLatin1String("DATE");
     const QString earlierKey = text
-        ? QStringLiteral("%1/%2/%3 9:30:42 AM").arg(renewal.month()).arg(renewal.day()).arg(renewal.year())
-        : renewal.toString(Qt::ISODate) + QStringLiteral(" 09:30:42");
+        ? QStringLiteral("%1/%2/%3").arg(renewal.month()).arg(renewal.day()).arg(renewal.year()) +
+            (dateOnly ? QString() : QStringLiteral(" 9:30:42 AM"))
+        : renewal.toString(Qt::ISODate) + (dateOnly ? QStringLiteral(" 00:00:00") : QStringLiteral(" 09:30:42"));
     db.exec(QStringLiteral(
                 "INSERT INTO AutomationServer_Emails (Category, Item, ItemID, ItemKey) VALUES ('Contract',"
                 " 'Training Expire', %1, '%2'); INSERT INTO Issues (ItemID, Status, EnteredBy, AUTO_Item, AUTO_Date)"
@@ -369,7 +379,10 @@ TEST_P(RenewalKeys, threeCycles_notifyEachRenewalDateOnce)
     EXPECT_EQ(DuplicateMessages(smtp.messages()), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(KeyColumnTypes, RenewalKeys, ::testing::Values(KeyColumns::DateTime, KeyColumns::Text),
-                         [](const auto &info) {
-                             return std::string(info.param == KeyColumns::Text ? "TextKeys" : "DateTimeKeys");
-                         });
+INSTANTIATE_TEST_SUITE_P(HostColumnTypes, RenewalKeys,
+                         ::testing::Values(HostTypes{"DATETIME", "DATETIME", "DateTimeKeys"},
+                                           HostTypes{"DATETIME", "NVARCHAR(50)", "TextKeys"},
+                                           HostTypes{"DATE", "VARCHAR(50)", "DateCompletedVarcharKeys"},
+                                           HostTypes{"SMALLDATETIME", "DATETIME2", "SmallDateTimeCompleted"},
+                                           HostTypes{"DATETIME2", "NVARCHAR(50)", "DateTime2Completed"}),
+                         [](const auto &info) { return std::string(info.param.name); });

@@ -9,10 +9,12 @@
 #include "alerts/NotifyExpiredWithin.h"
 #include "alerts/TrainingExpireRule.h"
 #include "alerts/TrainingStatements.h"
+#include "database/CompatibilityLevel.h"
 #include "database/CycleLock.h"
 #include "database/DbConnection.h"
 #include "database/DbError.h"
 #include "database/HeldChanges.h"
+#include "database/HostIndexes.h"
 #include "database/SqlServerDialect.h"
 #include "database/ValueText.h"
 #include "email/RecipientLookups.h"
@@ -448,6 +450,12 @@ TEST(TsqlGrammar, everyStatementAndTheSqlServerSchemaParse)
                        NotificationCandidateQuery(QStringLiteral("Contract"), day)});
     statements.append({QStringLiteral("AutomaticIssueSelectQuery, lower bound"), AutomaticIssueSelectQuery(day)});
     SetNotifyExpiredWithinDays(std::nullopt);
+    // The renewal-date match for date-time key columns, and what picks it.
+    statements.append({QStringLiteral("NotificationCandidateQuery, date-time keys"),
+                       NotificationCandidateQuery(QStringLiteral("Contract"), day,
+                                                  {RenewalKeyType::DateTime, RenewalKeyType::DateTime})});
+    for (const QString &query : {RenewalKeyTypesQuery(), CompatibilityLevelQuery(), HostIndexesQuery()})
+        statements.append({QStringLiteral("catalogue query"), query});
     const HeldChangesSql held = HeldChangesStatements(false, 1);
     statements.append({QStringLiteral("preview begin"), held.begin.join(QStringLiteral("; "))});
     // SAVE TRANSACTION and ROLLBACK TRANSACTION <name> are beyond this grammar.

@@ -3,7 +3,9 @@
 for FreeTDS to log in (no encryption) and run batches. Each batch is answered by
 the first script entry whose "match" text it holds: {"match", "columns": [[NAME,
 TYPE]], "rows": [[VALUE]]} or {"match", "hang": true}; else a bare DONE. TYPE:
-int, bit, datetime ("YYYY-MM-DD HH:MM:SS"), nvarchar(N), nvarchar(max). --silent
+int, bit, datetime, smalldatetime, datetime2[(S)] ("YYYY-MM-DD HH:MM:SS[.fffffff]"),
+date ("YYYY-MM-DD"), nvarchar(N), nvarchar(max), varchar(N) (code page 1252),
+each in the encoding SQL Server sends (MS-TDS 2.2.5.4, 2.2.5.5.1). --silent
 accepts connections and never answers. --log gets one JSON line per batch
 {"batch"}, login {"login", "password", "database"} and ended connection
 {"closed"}. Prints "READY <port>" and serves until terminated.
@@ -77,18 +79,40 @@ def login_reply():
     return tokens + done()
 
 
-FIXED_TYPES = {"int": bytes([0x26, 4]), "bit": bytes([0x68, 1]), "datetime": bytes([0x6F, 8])}
+FIXED_TYPES = {"int": bytes([0x26, 4]), "bit": bytes([0x68, 1]), "datetime": bytes([0x6F, 8]),
+               "smalldatetime": bytes([0x6F, 4]), "date": bytes([0x28])}
+
+
+def scale_of(kind):   # datetime2 is datetime2(7)
+    return int(kind[10:-1]) if "(" in kind else 7
 
 
 def type_info(kind):
     if kind in FIXED_TYPES:
         return FIXED_TYPES[kind]
+    if kind.startswith("datetime2"):
+        return bytes([0x2A, scale_of(kind)])
+    if kind.startswith("varchar("):
+        return bytes([0xA7]) + struct.pack("<H", int(kind[len("varchar("):-1])) + COLLATION
     size = kind[len("nvarchar("):-1]
     return bytes([0xE7]) + struct.pack("<H", 0xFFFF if size == "max" else 2 * int(size)) + COLLATION
 
 
+def days_since(value, first):
+    return (datetime.date.fromisoformat(value[:10]) - first).days
+
+
+def datetime2_bytes(value, scale):
+    """Time in 10^-scale s since midnight (3 to 5 bytes), days since 0001-01-01 (3)."""
+    hours, minutes, seconds = (int(part) for part in value[11:19].split(":"))
+    ticks = ((hours * 60 + minutes) * 60 + seconds) * 10**7 + int((value[20:] + "0000000")[:7])
+    length = 3 if scale <= 2 else 4 if scale <= 4 else 5
+    time = (ticks // 10**(7 - scale)).to_bytes(length, "little")
+    return bytes([length + 3]) + time + days_since(value, datetime.date(1, 1, 1)).to_bytes(3, "little")
+
+
 def value_bytes(kind, value):
-    if kind in FIXED_TYPES and value is None:
+    if (kind in FIXED_TYPES or kind.startswith("datetime2")) and value is None:
         return bytes([0])
     if kind == "int":
         return bytes([4]) + struct.pack("<i", int(value))
@@ -99,6 +123,14 @@ def value_bytes(kind, value):
         since = moment - datetime.datetime(1900, 1, 1)
         ticks = round((since.seconds + since.microseconds / 1e6) * 300)
         return bytes([8]) + struct.pack("<iI", since.days, ticks)
+    if kind == "smalldatetime":
+        moment = datetime.datetime.fromisoformat(value)
+        return bytes([4]) + struct.pack("<HH", days_since(value, datetime.date(1900, 1, 1)),
+                                        moment.hour * 60 + moment.minute)
+    if kind == "date":
+        return bytes([3]) + days_since(value, datetime.date(1, 1, 1)).to_bytes(3, "little")
+    if kind.startswith("datetime2"):
+        return datetime2_bytes(value, scale_of(kind))
     if kind == "nvarchar(max)":
         if value is None:
             return b"\xff" * 8
@@ -108,7 +140,7 @@ def value_bytes(kind, value):
         return struct.pack("<Q", len(data)) + chunks + struct.pack("<I", 0)
     if value is None:
         return b"\xff\xff"
-    data = str(value).encode("utf-16-le")
+    data = str(value).encode("cp1252" if kind.startswith("varchar(") else "utf-16-le")
     return struct.pack("<H", len(data)) + data
 
 
