@@ -4,6 +4,7 @@
 #include "database/Recordset.h"
 #include "database/SqlText.h"
 #include "database/ValueConversion.h"
+#include "email/MailRowState.h"
 
 #include <algorithm>
 
@@ -38,6 +39,13 @@ QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinu
     return failedAt.addSecs(minutes * 60 - 30);
 }
 
+QDateTime MailLoginBackOff(const QDateTime &failedAt, int failures, int pollMinutes)
+{
+    const qint64 poll = std::max(pollMinutes, 1);
+    const qint64 minutes = std::min<qint64>(60, poll << std::clamp(failures, 1, 20));
+    return failedAt.addSecs(minutes * 60 - 30);
+}
+
 QString CreateMailQueueStateSql(DbConnection::Backend backend)
 {
     // As in schema/: texts compare without regard to letter case, like the
@@ -58,7 +66,7 @@ QString MailQueueStatesSql()
 QString ForgetMailQueueStateSql(const QString &recipients)
 {
     return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState WHERE EmailTo=N'") + SqlText(recipients) +
-        QLatin1Char('\'');
+        QStringLiteral("' COLLATE Latin1_General_BIN2");
 }
 
 QString SaveMailQueueStateSql(const QString &recipients, const MailQueueState &state)
@@ -75,9 +83,10 @@ QString SaveMailQueueStateSql(const QString &recipients, const MailQueueState &s
 
 QString MailQueueStatusSql()
 {
-    return QStringLiteral("SELECT q.ID,q.EmailTo,s.Attempts,s.LastReply,s.NextTry FROM AutomationServer_EmailsSent q "
-                          "LEFT JOIN AutomationServer_EmailQueueState s ON s.EmailTo=q.EmailTo "
-                          "WHERE q.EmailSent=0 AND q.EmailTo<>'' ORDER BY q.EmailTo,q.ID");
+    return QStringLiteral(
+        "SELECT q.ID,q.EmailTo,s.Attempts,s.LastReply,s.NextTry FROM AutomationServer_EmailsSent q "
+        "LEFT JOIN AutomationServer_EmailQueueState s ON s.EmailTo=q.EmailTo COLLATE Latin1_General_BIN2 "
+        "WHERE q.EmailSent=0 AND q.EmailTo<>'' ORDER BY q.EmailTo COLLATE Latin1_General_BIN2,q.ID");
 }
 
 QHash<QString, MailQueueState> LoadMailQueueStates()
@@ -150,10 +159,18 @@ QString RetryMailNowText()
 {
     DbConnection &connection = DatabaseConnection();
     ensureTable(connection);
-    const int held = connection.Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState"))
-                         .rows.value(0)
-                         .value(0)
-                         .toInt();
+    const QList<QVariant> held =
+        connection
+            .Query(QStringLiteral("SELECT SUM(CASE WHEN EmailTo<>'' THEN 1 ELSE 0 END),"
+                                  "SUM(CASE WHEN EmailTo='' THEN 1 ELSE 0 END) FROM AutomationServer_EmailQueueState"))
+            .rows.value(0);
+    const int refusedAlone = ForgetRefusedNotifications();
     connection.Execute(ForgetAllMailQueueStatesSql());
-    return QStringLiteral("%1 recipient list(s) with failed mail will be tried at the next poll\n").arg(held);
+    QString text = QStringLiteral("%1 recipient list(s) with failed mail will be tried at the next poll\n")
+                       .arg(held.value(0).toInt());
+    if (refusedAlone > 0)
+        text += QStringLiteral("%1 notification(s) refused alone will be tried at the next poll\n").arg(refusedAlone);
+    if (held.value(1).toInt() > 0)
+        text += QStringLiteral("the mail login will be tried at the next poll\n");
+    return text;
 }
