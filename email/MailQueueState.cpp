@@ -6,6 +6,8 @@
 #include "database/ValueConversion.h"
 #include "email/MailRowState.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 
 namespace {
@@ -44,6 +46,18 @@ QDateTime MailLoginBackOff(const QDateTime &failedAt, int failures, int pollMinu
     const qint64 poll = std::max(pollMinutes, 1);
     const qint64 minutes = std::min<qint64>(60, poll << std::clamp(failures, 1, 20));
     return failedAt.addSecs(minutes * 60 - 30);
+}
+
+QString MailLoginStateKey(const QStringList &loginSettings)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(loginSettings.join(QChar(0)).toUtf8(), QCryptographicHash::Sha256);
+    return QStringLiteral("(login) ") + QString::fromLatin1(digest.left(8).toHex());
+}
+
+QString ForgetMailLoginStatesSql()
+{
+    return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState WHERE EmailTo LIKE '(login) %'");
 }
 
 QString CreateMailQueueStateSql(DbConnection::Backend backend)
@@ -161,8 +175,9 @@ QString RetryMailNowText()
     ensureTable(connection);
     const QList<QVariant> held =
         connection
-            .Query(QStringLiteral("SELECT SUM(CASE WHEN EmailTo<>'' THEN 1 ELSE 0 END),"
-                                  "SUM(CASE WHEN EmailTo='' THEN 1 ELSE 0 END) FROM AutomationServer_EmailQueueState"))
+            .Query(QStringLiteral("SELECT SUM(CASE WHEN EmailTo LIKE '(login) %' THEN 0 ELSE 1 END),"
+                                  "SUM(CASE WHEN EmailTo LIKE '(login) %' THEN 1 ELSE 0 END) "
+                                  "FROM AutomationServer_EmailQueueState"))
             .rows.value(0);
     const int refusedAlone = ForgetRefusedNotifications();
     connection.Execute(ForgetAllMailQueueStatesSql());

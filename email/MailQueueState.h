@@ -11,8 +11,9 @@
 // (the host application reads EmailSent 0/1 only, so its meaning stays).
 // One row per recipient list (the exact EmailTo text of its queue rows,
 // compared with a binary collation: lists differing in letter case are
-// different lists). The row with an empty EmailTo (no queue row has one) is
-// the mail login's: failed logins and when the next may be tried.
+// different lists). The row keyed "(login) " and a fingerprint of the login
+// settings is the mail login's: failed logins and when the next may be
+// tried; changed settings (a mended password) are tried at once.
 struct MailQueueState
 {
     int attempts = 0;  // failed tries since the list last went out
@@ -29,11 +30,11 @@ QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinu
 // When the next login may be tried after the failures-th failed login in a
 // row: two polls, then four, up to an hour.
 QDateTime MailLoginBackOff(const QDateTime &failedAt, int failures, int pollMinutes);
-// The state row key of the mail login.
-inline QString MailLoginStateKey()
-{
-    return QString();
-}
+// The state row key of the mail login with these settings (server, port,
+// user name, password...): a short digest, never the settings themselves.
+QString MailLoginStateKey(const QStringList &loginSettings);
+// Forgets the login's state, whatever settings it was kept for.
+QString ForgetMailLoginStatesSql();
 
 QString CreateMailQueueStateSql(DbConnection::Backend backend);
 QString MailQueueStatesSql();

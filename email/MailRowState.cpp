@@ -117,8 +117,9 @@ int ForgetRefusedNotifications()
 {
     EnsureMailRowStateTable();
     DbConnection &connection = DatabaseConnection();
-    const int count = connection.Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailRowState WHERE "
-                                                      "Refusal IS NOT NULL"))
+    const int count = connection
+                          .Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailRowState WHERE "
+                                                "Refusal IS NOT NULL"))
                           .rows.value(0)
                           .value(0)
                           .toInt();

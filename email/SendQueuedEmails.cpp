@@ -46,12 +46,16 @@ struct QueueSettings
     QString footer;
     QString sender; // the company's current sender, for rows queued without one
     int pollMinutes = 1;
+    QString loginKey; // MailLoginStateKey of the login settings
 };
 
 QueueSettings queueSettings()
 {
     return {CompanySettings.Name, CompanySettings.AutomationServerEmailFooter,
-            CompanySettings.AutomationServerEmailFrom, CompanySettings.AutomationServerPoll};
+            CompanySettings.AutomationServerEmailFrom, CompanySettings.AutomationServerPoll,
+            MailLoginStateKey(
+                {CompanySettings.AutomationServerEmailServer, CompanySettings.AutomationServerEmailServerPort,
+                 CompanySettings.AutomationServerEmailUser, CompanySettings.AutomationServerEmailPassword})};
 }
 
 // What makes two rows one recipient list: their exact text, as the query's
@@ -88,7 +92,7 @@ struct Run
     MailSendingOutcome &outcome;
     QueueSettings settings = queueSettings();
     MailSession session;
-    QHash<QString, MailQueueState> states; // by listKey; the login's under MailLoginStateKey()
+    QHash<QString, MailQueueState> states; // by listKey; the login's under settings.loginKey
     QSet<qint64> refusedAlone;
     QDateTime started = CurrentDateTime();
     QElapsedTimer clock;
@@ -96,6 +100,7 @@ struct Run
     QString stoppedBy;    // why no further group is started
     int leftQueued = 0;   // groups not started after the stop
     qint64 sizeLimit = 0; // the mail server's, once a message met it
+    bool hadLoginState = false;
 };
 
 // The state a failure of the list leads to, and the log line (into Failures
@@ -127,12 +132,15 @@ void recordFailure(Run &run, const Group &group, const MailError &error)
 // that a wrong password does not lock the mailbox out.
 void recordLoginFailure(Run &run, const Group &group, const MailError &error)
 {
-    MailQueueState state = run.states.value(MailLoginStateKey());
+    MailQueueState state = run.states.value(run.settings.loginKey);
     ++state.attempts;
     state.lastReply = error.message();
     state.nextTry = MailLoginBackOff(CurrentDateTime(), state.attempts, run.settings.pollMinutes);
-    SaveMailQueueState(MailLoginStateKey(), state);
-    run.states.insert(MailLoginStateKey(), state);
+    // Only the state of the settings in use is kept.
+    DatabaseConnection().Execute(ForgetMailLoginStatesSql());
+    SaveMailQueueState(run.settings.loginKey, state);
+    run.states.insert(run.settings.loginKey, state);
+    run.hadLoginState = true;
     run.stoppedBy = QStringLiteral("the login failed (%1 time(s) in a row); the next login is tried at %2, "
                                    "or at the next poll after --retry-now")
                         .arg(state.attempts)
@@ -331,8 +339,10 @@ PartResult sendPart(Group &group, const Notifications &part, Run &run, MailError
         return PartResult::Failed;
     }
     ++run.outcome.Emails;
-    if (run.states.remove(MailLoginStateKey()) > 0)
-        ForgetMailQueueState(MailLoginStateKey());
+    if (run.hadLoginState) {
+        DatabaseConnection().Execute(ForgetMailLoginStatesSql());
+        run.hadLoginState = false;
+    }
     return PartResult::Sent;
 }
 
@@ -465,10 +475,13 @@ void SendQueuedEmails(MailSendingOutcome &outcome)
     // SMTP sessions live for this run only and end when it does.
     Run run(outcome);
     const QHash<QString, MailQueueState> states = LoadMailQueueStates();
-    for (auto it = states.cbegin(); it != states.cend(); ++it)
+    for (auto it = states.cbegin(); it != states.cend(); ++it) {
         run.states.insert(listKey(it.key()), it.value());
+        run.hadLoginState = run.hadLoginState || it.key().startsWith(QLatin1String("(login) "));
+    }
     run.refusedAlone = RefusedNotifications();
-    const MailQueueState login = run.states.value(MailLoginStateKey());
+    // Failed logins with other settings than these do not hold them back.
+    const MailQueueState login = run.states.value(run.settings.loginKey);
     if (login.heldBack(run.started))
         run.stoppedBy = oneLine(QStringLiteral("the last %1 login(s) failed (%2); the next login is tried at %3, or "
                                                "at the next poll after --retry-now")

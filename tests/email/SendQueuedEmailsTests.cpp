@@ -312,7 +312,7 @@ TEST_F(QueueTest, queueItems_emptySenderTakesTheCompanysRelayRefusalHoldsNoListB
 }
 
 // A wrong password costs one login, then none for two polls, then none for
-// four; --retry-now lets the next poll try at once.
+// four; --retry-now, or mended settings, let the next poll try at once.
 TEST_F(QueueTest, failedLogins_backOffTwoPollsThenFourUntilRetryNow)
 {
     const QDateTime failedAt(QDate(2026, 12, 7), QTime(14, 5, 9));
@@ -343,6 +343,8 @@ TEST_F(QueueTest, failedLogins_backOffTwoPollsThenFourUntilRetryNow)
         EXPECT_TRUE(sent.Failures.last().contains(QLatin1String(poll.nextTry))) << sent.Failures.last().toStdString();
     }
     EXPECT_TRUE(RetryMailNowText().contains(QLatin1String("the mail login will be tried")));
+    SendQueuedEmails();
+    EXPECT_EQ(server->sessionEvents(QStringLiteral("auth")).size(), 3);
     CompanySettings.AutomationServerEmailPassword = QStringLiteral("right");
     SendQueuedEmails();
     EXPECT_EQ(sent.Emails, 1);
@@ -571,4 +573,48 @@ TEST_F(QueueTest, boundedSending_stopsBetweenGroupsOnTimeOrStop)
     EXPECT_LT(sent.Emails, 3);
     ASSERT_EQ(sent.Failures.size(), 1);
     EXPECT_TRUE(sent.Failures.first().contains(QLatin1String("time for sending")));
+}
+
+// A list over the server's SIZE goes as several messages under it, each with
+// whole notifications in ID order, the subject and the footer; a notification
+// that alone is over it is held back by itself.
+TEST_F(QueueTest, digestOverTheSizeLimit_arrivesWholeInSeveralMessagesUnderIt)
+{
+    SmtpServer::Options limited;
+    limited.sizeLimit = 20000;
+    start(limited);
+    QList<QByteArray> bodies;
+    qint64 huge = 0;
+    for (int i = 0; i < 300; ++i) {
+        bodies.append(QStringLiteral("Notification %1: Jane Doe's forklift certificate – renewal due 12/%2/2026.")
+                          .arg(i, 3, 10, QLatin1Char('0'))
+                          .arg(1 + i % 28)
+                          .toUtf8());
+        queue(QStringLiteral("list@client.test"), QString::fromUtf8(bodies.last()));
+        if (i == 150)
+            huge = queue(QStringLiteral("list@client.test"), QString(30000, QLatin1Char('x')));
+    }
+    SendQueuedEmails();
+
+    const QList<ReceivedMail> mails = server->messages();
+    ASSERT_GE(mails.size(), 2);
+    QByteArray all;
+    for (const ReceivedMail &mail : mails) {
+        EXPECT_LT(mail.raw.size(), 20000);
+        EXPECT_EQ(mail.header(QStringLiteral("Subject")), QStringLiteral("Notification from Velmar Services"));
+        ASSERT_TRUE(mail.body.endsWith(Crlf + Crlf + Crlf + Footer.toUtf8()));
+        all += mail.body.chopped(3 * Crlf.size() + Footer.toUtf8().size());
+    }
+    EXPECT_EQ(all, bodies.join(Crlf) + Crlf);
+    EXPECT_EQ(sent.Emails, mails.size());
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=1"))
+                  .toInt(),
+              300);
+    EXPECT_EQ(sentFlag(huge), 0);
+    ASSERT_EQ(sent.Stuck.size(), 1);
+    EXPECT_TRUE(sent.Stuck.first().contains(QLatin1String("5.3.4"))) << sent.Stuck.first().toStdString();
+
+    SendQueuedEmails();
+    EXPECT_EQ(server->messages().size(), mails.size());
+    EXPECT_EQ(sent.MailHeldBack, 1);
 }
