@@ -98,8 +98,9 @@ QString SaveMailQueueStateSql(const QString &recipients, const MailQueueState &s
 QString MailQueueStatusSql()
 {
     return QStringLiteral(
-        "SELECT q.ID,q.EmailTo,s.Attempts,s.LastReply,s.NextTry FROM AutomationServer_EmailsSent q "
+        "SELECT q.ID,q.EmailTo,s.Attempts,s.LastReply,s.NextTry,r.Refusal FROM AutomationServer_EmailsSent q "
         "LEFT JOIN AutomationServer_EmailQueueState s ON s.EmailTo=q.EmailTo COLLATE Latin1_General_BIN2 "
+        "LEFT JOIN AutomationServer_EmailRowState r ON r.EmailID=q.ID AND r.Refusal IS NOT NULL "
         "WHERE q.EmailSent=0 AND q.EmailTo<>'' ORDER BY q.EmailTo COLLATE Latin1_General_BIN2,q.ID");
 }
 
@@ -139,6 +140,7 @@ QString MailQueueStatusText()
 {
     DbConnection &connection = DatabaseConnection();
     ensureTable(connection);
+    EnsureMailRowStateTable();
     Recordset rows;
     rows.Open(MailQueueStatusSql(), connection);
     const ClosesRecordset closeAtEnd(rows);
@@ -146,6 +148,12 @@ QString MailQueueStatusText()
     int count = 0;
     for (; !rows.Eof(); rows.MoveNext(), ++count) {
         const QString recipients = FieldText(rows.Field(QStringLiteral("EmailTo"))).simplified();
+        if (!rows.Field(QStringLiteral("Refusal")).isNull()) {
+            out += QStringLiteral("%1\t%2\trefused alone: held until --retry-now\tlast reply: %3\n")
+                       .arg(rows.Field(QStringLiteral("ID")).toLongLong())
+                       .arg(recipients, FieldText(rows.Field(QStringLiteral("Refusal"))).simplified());
+            continue;
+        }
         if (rows.Field(QStringLiteral("Attempts")).isNull()) {
             out += QStringLiteral("%1\t%2\tattempts: 0\tnext try: next poll\n")
                        .arg(rows.Field(QStringLiteral("ID")).toLongLong())

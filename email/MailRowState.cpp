@@ -26,8 +26,9 @@ QString CreateMailRowStateSql(DbConnection::Backend backend)
 {
     if (backend == DbConnection::Backend::Sqlite)
         return QStringLiteral("CREATE TABLE AutomationServer_EmailRowState (EmailID INTEGER NOT NULL, "
-                              "EmailTo TEXT NULL, Since NVARCHAR(19) NOT NULL, Refusal TEXT NULL)");
-    return QStringLiteral("CREATE TABLE AutomationServer_EmailRowState (EmailID BIGINT NOT NULL, "
+                              "EmailTo TEXT COLLATE NOCASE NULL, Since NVARCHAR(19) COLLATE NOCASE NOT NULL, "
+                              "Refusal TEXT COLLATE NOCASE NULL)");
+    return QStringLiteral("CREATE TABLE AutomationServer_EmailRowState (EmailID INT NOT NULL, "
                           "EmailTo NVARCHAR(MAX) NULL, Since NVARCHAR(19) NOT NULL, Refusal NVARCHAR(MAX) NULL)");
 }
 

@@ -376,8 +376,8 @@ void sendGroup(Group &group, Run &run)
     }
     if (group.senderAddress.trimmed().isEmpty()) {
         recordFailure(run, group,
-                      MailError(QStringLiteral("no sender address: its queued rows have none (EmailFrom) and the "
-                                               "company has none (AutomationServerEmailFrom)"),
+                      MailError(QStringLiteral("the sender address (EmailFrom) of its queued rows is empty, and so is "
+                                               "the company's (AutomationServerEmailFrom)"),
                                 MailError::Kind::Permanent));
         return;
     }

@@ -324,7 +324,7 @@ CREATE TABLE AutomationServer_EmailQueueState (
 --    its row here is deleted).
 CREATE TABLE AutomationServer_EmailRowState (
     EmailID     INTEGER NOT NULL,
-    EmailTo     TEXT NULL,
-    Since       NVARCHAR(19) NOT NULL,
-    Refusal     TEXT NULL
+    EmailTo     TEXT COLLATE NOCASE NULL,
+    Since       NVARCHAR(19) COLLATE NOCASE NOT NULL,
+    Refusal     TEXT COLLATE NOCASE NULL
 );

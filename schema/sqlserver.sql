@@ -186,7 +186,7 @@ CREATE TABLE dbo.AutomationServer_EmailQueueState (
 --    limit, with the server's reply; held back until --retry-now (or until
 --    its row here is deleted).
 CREATE TABLE dbo.AutomationServer_EmailRowState (
-    EmailID     bigint NOT NULL,
+    EmailID     int NOT NULL,
     EmailTo     nvarchar(max) NULL,
     Since       nvarchar(19) NOT NULL,
     Refusal     nvarchar(max) NULL

@@ -282,7 +282,7 @@ TEST_F(QueueTest, queueItems_emptySenderTakesTheCompanysRelayRefusalHoldsNoListB
     } cases[] = {
         {"emptySenderCompanyHasOne", SmtpServer::Behaviour::Accept, "now@velmar.test", 2, 0, 0, 0, "now@velmar.test",
          ""},
-        {"emptySenderCompanyHasNone", SmtpServer::Behaviour::Accept, "", 0, 0, 2, 2, "", "no sender address"},
+        {"emptySenderCompanyHasNone", SmtpServer::Behaviour::Accept, "", 0, 0, 2, 2, "", "and so is the company's"},
         {"relayDenied", SmtpServer::Behaviour::RelayDenied, "now@velmar.test", 0, 2, 0, 0, "",
          "the mail server refused this client"},
     };
@@ -617,4 +617,5 @@ TEST_F(QueueTest, digestOverTheSizeLimit_arrivesWholeInSeveralMessagesUnderIt)
     SendQueuedEmails();
     EXPECT_EQ(server->messages().size(), mails.size());
     EXPECT_EQ(sent.MailHeldBack, 1);
+    EXPECT_TRUE(MailQueueStatusText().contains(QStringLiteral("%1\tlist@client.test\trefused alone").arg(huge)));
 }
