@@ -619,3 +619,20 @@ TEST_F(QueueTest, digestOverTheSizeLimit_arrivesWholeInSeveralMessagesUnderIt)
     EXPECT_EQ(sent.MailHeldBack, 1);
     EXPECT_TRUE(MailQueueStatusText().contains(QStringLiteral("%1\tlist@client.test\trefused alone").arg(huge)));
 }
+
+// A claim left by a server stopped during the exchange: the message's fate is
+// unknown, so it goes out again and the log says it may arrive twice.
+TEST_F(QueueTest, claimLeftByAStoppedServer_isSentAgainAndSaidOnce)
+{
+    const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("body"));
+    EnsureMailRowStateTable();
+    DatabaseConnection().Execute(ClaimEmailsSql(QString::number(id), QDateTime(QDate(2026, 12, 7), QTime(14, 0))));
+    SendQueuedEmails();
+    ASSERT_EQ(sent.Notes.size(), 1);
+    EXPECT_TRUE(sent.Notes.first().contains(QLatin1String("at 2026-12-07 14:00:00 when the server stopped")));
+    EXPECT_EQ(sentFlag(id), 1);
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailRowState")).toInt(), 0);
+    SendQueuedEmails();
+    EXPECT_TRUE(sent.Notes.isEmpty());
+    EXPECT_EQ(server->messages().size(), 1);
+}
