@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -303,6 +304,22 @@ int compareAsSqlServer(void *, int leftLength, const void *left, int rightLength
     return leftLength - rightLength;
 }
 
+// COLLATE Latin1_General_BIN2 as SQL Server applies it to Unicode text:
+// Unicode code point order (UTF-8 bytes compare in that order), letter case
+// counts, trailing blanks do not (SQL Server pads the shorter text).
+int compareBinary(void *, int leftLength, const void *left, int rightLength, const void *right)
+{
+    const auto *a = static_cast<const unsigned char *>(left);
+    const auto *b = static_cast<const unsigned char *>(right);
+    while (leftLength > 0 && a[leftLength - 1] == ' ')
+        --leftLength;
+    while (rightLength > 0 && b[rightLength - 1] == ' ')
+        --rightLength;
+    const int common = std::min(leftLength, rightLength);
+    const int order = common > 0 ? std::memcmp(a, b, size_t(common)) : 0;
+    return order != 0 ? order : leftLength - rightLength;
+}
+
 } // namespace
 
 QDateTime AddDateInterval(const QString &interval, qint64 number, const QDateTime &date, bool *knownInterval)
@@ -328,6 +345,10 @@ QString RegisterSqlServerFunctions(sqlite3 *handle)
         return QStringLiteral("Cannot register GETDATE: %1").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
     if (sqlite3_create_collation_v2(handle, "NOCASE", SQLITE_UTF8, nullptr, &compareAsSqlServer, nullptr) != SQLITE_OK)
         return QStringLiteral("Cannot register the NOCASE collation: %1")
+            .arg(QString::fromUtf8(sqlite3_errmsg(handle)));
+    if (sqlite3_create_collation_v2(handle, "Latin1_General_BIN2", SQLITE_UTF8, nullptr, &compareBinary, nullptr) !=
+        SQLITE_OK)
+        return QStringLiteral("Cannot register the Latin1_General_BIN2 collation: %1")
             .arg(QString::fromUtf8(sqlite3_errmsg(handle)));
     struct Function
     {

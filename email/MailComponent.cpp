@@ -160,15 +160,31 @@ struct Upload
     }
 };
 
+// What the dialogue showed of the server beyond its replies: the SIZE limit
+// of its EHLO answer and the command the last reply answered.
+struct DialogueFacts
+{
+    qint64 sizeLimit = 0;   // 0: not advertised (or a session reused without EHLO)
+    QByteArray lastCommand; // "MAIL", "RCPT", "DATA"... (never the AUTH data)
+};
+
+// An enhanced status code of class 5.7 (RFC 3463: security or policy): the
+// server refuses this client, not this message.
+bool isPolicyRefusal(const QByteArray &reply)
+{
+    return reply.size() > 8 && reply.at(0) == '5' && reply.mid(3, 5) == " 5.7.";
+}
+
 // Where a failure leaves the next message: see MailError::Kind.
 MailError::Kind failureKind(CURLcode result, const QByteArray &reply,
-                            const QList<QPair<QByteArray, QByteArray>> &refused)
+                            const QList<QPair<QByteArray, QByteArray>> &refused, const DialogueFacts &facts)
 {
     switch (result) {
+    case CURLE_LOGIN_DENIED:
+        return MailError::Kind::LoginFailed;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
     case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_LOGIN_DENIED:
     case CURLE_USE_SSL_FAILED:
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -180,10 +196,29 @@ MailError::Kind failureKind(CURLcode result, const QByteArray &reply,
         break;
     }
     const QByteArray code = reply.left(3);
-    // 421: the server is closing the session; 530/534/535/538: the login.
-    if (code.size() < 3 || code == "421" || code == "530" || code == "534" || code == "535" || code == "538")
+    // 535 (credentials), 534 (mechanism too weak / web sign-in needed), 538:
+    // the login itself. 530 5.7.0 (authentication required) is the server's
+    // refusal of this client, below.
+    if (code == "534" || code == "535" || code == "538")
+        return MailError::Kind::LoginFailed;
+    if (code.size() < 3 || code == "421")
         return MailError::Kind::Server;
+    // 552 is also a full mailbox (5.2.2) at RCPT: only the size code, or a
+    // bare 552 to the sender or the data of a server that set a limit.
+    const bool bareCode = reply.size() < 6 || !QByteArrayView(reply).sliced(4).startsWith("5.");
+    if (code == "552" && (reply.contains(" 5.3.4") || (bareCode && facts.sizeLimit > 0 && facts.lastCommand != "RCPT")))
+        return MailError::Kind::TooLarge;
+    // A 5.7.x refusal of the greeting, the sender or the recipients is about
+    // this client (relay, policy, authentication); one of the message data is
+    // about its content.
+    const bool content = facts.lastCommand == "DATA";
+    if (code == "530" || (!content && isPolicyRefusal(reply)))
+        return MailError::Kind::ClientRefused;
     if (!refused.isEmpty()) {
+        for (const auto &recipient : refused) {
+            if (isPolicyRefusal(recipient.second))
+                return MailError::Kind::ClientRefused;
+        }
         for (const auto &recipient : refused) {
             if (recipient.second.startsWith('4'))
                 return MailError::Kind::Temporary;
@@ -232,6 +267,14 @@ struct RecipientReplies
     QByteArray pendingRecipient; // the address of the RCPT awaiting its reply
     QByteArray current;
     QList<QPair<QByteArray, QByteArray>> refused; // address, reply
+    DialogueFacts facts;
+
+    // "250-SIZE 20000" (or "250 SIZE 20000") in the EHLO answer.
+    void noteSizeLimit(const QByteArray &line)
+    {
+        if (line.size() > 9 && line.startsWith("250") && line.mid(4, 5).toUpper() == "SIZE ")
+            facts.sizeLimit = line.mid(9).trimmed().toLongLong();
+    }
 
     static int observe(CURL *, curl_infotype type, char *data, size_t size, void *self)
     {
@@ -241,13 +284,20 @@ struct RecipientReplies
             replies->pendingRecipient.clear();
             replies->current.clear();
             const QByteArray command = text.trimmed();
+            // Only the verb: the AUTH exchange's data must not be kept.
+            const QByteArray verb = command.left(4).toUpper();
+            if (verb == "MAIL" || verb == "RCPT" || verb == "DATA" || verb == "EHLO" || verb == "HELO")
+                replies->facts.lastCommand = verb;
             if (command.left(8).toUpper() == "RCPT TO:") {
                 const qsizetype open = command.indexOf('<');
                 const qsizetype close = command.indexOf('>', open + 1);
                 replies->pendingRecipient =
                     open >= 0 && close > open ? command.mid(open + 1, close - open - 1) : command.mid(8).trimmed();
             }
-        } else if (type == CURLINFO_HEADER_IN && !replies->pendingRecipient.isEmpty()) {
+        } else if (type == CURLINFO_HEADER_IN && replies->pendingRecipient.isEmpty()) {
+            for (const QByteArray &raw : text.split('\n'))
+                replies->noteSizeLimit(raw.trimmed());
+        } else if (type == CURLINFO_HEADER_IN) {
             for (const QByteArray &raw : text.split('\n')) {
                 const QByteArray line = raw.trimmed();
                 if (line.isEmpty())
@@ -524,6 +574,6 @@ void MailComponent::Send()
     if (!said.isEmpty())
         message += QStringLiteral(" (server said: %1)").arg(said);
     throw MailError(withoutSecrets(message.simplified(), m_userName, m_password),
-                    failureKind(result, replies.lastError, recipientReplies.refused),
-                    result == CURLE_OPERATION_TIMEDOUT);
+                    failureKind(result, replies.lastError, recipientReplies.refused, recipientReplies.facts),
+                    result == CURLE_OPERATION_TIMEDOUT, recipientReplies.facts.sizeLimit);
 }

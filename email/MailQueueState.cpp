@@ -4,6 +4,9 @@
 #include "database/Recordset.h"
 #include "database/SqlText.h"
 #include "database/ValueConversion.h"
+#include "email/MailRowState.h"
+
+#include <QCryptographicHash>
 
 #include <algorithm>
 
@@ -38,6 +41,25 @@ QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinu
     return failedAt.addSecs(minutes * 60 - 30);
 }
 
+QDateTime MailLoginBackOff(const QDateTime &failedAt, int failures, int pollMinutes)
+{
+    const qint64 poll = std::max(pollMinutes, 1);
+    const qint64 minutes = std::min<qint64>(60, poll << std::clamp(failures, 1, 20));
+    return failedAt.addSecs(minutes * 60 - 30);
+}
+
+QString MailLoginStateKey(const QStringList &loginSettings)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(loginSettings.join(QChar(0)).toUtf8(), QCryptographicHash::Sha256);
+    return QStringLiteral("(login) ") + QString::fromLatin1(digest.left(8).toHex());
+}
+
+QString ForgetMailLoginStatesSql()
+{
+    return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState WHERE EmailTo LIKE '(login) %'");
+}
+
 QString CreateMailQueueStateSql(DbConnection::Backend backend)
 {
     // As in schema/: texts compare without regard to letter case, like the
@@ -58,7 +80,7 @@ QString MailQueueStatesSql()
 QString ForgetMailQueueStateSql(const QString &recipients)
 {
     return QStringLiteral("DELETE FROM AutomationServer_EmailQueueState WHERE EmailTo=N'") + SqlText(recipients) +
-        QLatin1Char('\'');
+        QStringLiteral("' COLLATE Latin1_General_BIN2");
 }
 
 QString SaveMailQueueStateSql(const QString &recipients, const MailQueueState &state)
@@ -75,9 +97,11 @@ QString SaveMailQueueStateSql(const QString &recipients, const MailQueueState &s
 
 QString MailQueueStatusSql()
 {
-    return QStringLiteral("SELECT q.ID,q.EmailTo,s.Attempts,s.LastReply,s.NextTry FROM AutomationServer_EmailsSent q "
-                          "LEFT JOIN AutomationServer_EmailQueueState s ON s.EmailTo=q.EmailTo "
-                          "WHERE q.EmailSent=0 AND q.EmailTo<>'' ORDER BY q.EmailTo,q.ID");
+    return QStringLiteral(
+        "SELECT q.ID,q.EmailTo,s.Attempts,s.LastReply,s.NextTry,r.Refusal FROM AutomationServer_EmailsSent q "
+        "LEFT JOIN AutomationServer_EmailQueueState s ON s.EmailTo=q.EmailTo COLLATE Latin1_General_BIN2 "
+        "LEFT JOIN AutomationServer_EmailRowState r ON r.EmailID=q.ID AND r.Refusal IS NOT NULL "
+        "WHERE q.EmailSent=0 AND q.EmailTo<>'' ORDER BY q.EmailTo COLLATE Latin1_General_BIN2,q.ID");
 }
 
 QHash<QString, MailQueueState> LoadMailQueueStates()
@@ -116,6 +140,7 @@ QString MailQueueStatusText()
 {
     DbConnection &connection = DatabaseConnection();
     ensureTable(connection);
+    EnsureMailRowStateTable();
     Recordset rows;
     rows.Open(MailQueueStatusSql(), connection);
     const ClosesRecordset closeAtEnd(rows);
@@ -123,6 +148,12 @@ QString MailQueueStatusText()
     int count = 0;
     for (; !rows.Eof(); rows.MoveNext(), ++count) {
         const QString recipients = FieldText(rows.Field(QStringLiteral("EmailTo"))).simplified();
+        if (!rows.Field(QStringLiteral("Refusal")).isNull()) {
+            out += QStringLiteral("%1\t%2\trefused alone: held until --retry-now\tlast reply: %3\n")
+                       .arg(rows.Field(QStringLiteral("ID")).toLongLong())
+                       .arg(recipients, FieldText(rows.Field(QStringLiteral("Refusal"))).simplified());
+            continue;
+        }
         if (rows.Field(QStringLiteral("Attempts")).isNull()) {
             out += QStringLiteral("%1\t%2\tattempts: 0\tnext try: next poll\n")
                        .arg(rows.Field(QStringLiteral("ID")).toLongLong())
@@ -150,10 +181,19 @@ QString RetryMailNowText()
 {
     DbConnection &connection = DatabaseConnection();
     ensureTable(connection);
-    const int held = connection.Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState"))
-                         .rows.value(0)
-                         .value(0)
-                         .toInt();
+    const QList<QVariant> held =
+        connection
+            .Query(QStringLiteral("SELECT SUM(CASE WHEN EmailTo LIKE '(login) %' THEN 0 ELSE 1 END),"
+                                  "SUM(CASE WHEN EmailTo LIKE '(login) %' THEN 1 ELSE 0 END) "
+                                  "FROM AutomationServer_EmailQueueState"))
+            .rows.value(0);
+    const int refusedAlone = ForgetRefusedNotifications();
     connection.Execute(ForgetAllMailQueueStatesSql());
-    return QStringLiteral("%1 recipient list(s) with failed mail will be tried at the next poll\n").arg(held);
+    QString text = QStringLiteral("%1 recipient list(s) with failed mail will be tried at the next poll\n")
+                       .arg(held.value(0).toInt());
+    if (refusedAlone > 0)
+        text += QStringLiteral("%1 notification(s) refused alone will be tried at the next poll\n").arg(refusedAlone);
+    if (held.value(1).toInt() > 0)
+        text += QStringLiteral("the mail login will be tried at the next poll\n");
+    return text;
 }

@@ -8,13 +8,17 @@
 #include "database/SqlText.h"
 #include "database/ValueConversion.h"
 #include "email/MailComponent.h"
+#include "email/MailHeaders.h"
 #include "email/MailQueueState.h"
+#include "email/MailRowState.h"
 #include "email/SendEmail.h"
 #include "startup/CompanySettings.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 
 #include <atomic>
+#include <deque>
 
 namespace {
 
@@ -35,22 +39,50 @@ QString oneLine(QString line)
     return line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
 }
 
-// The notifications of one recipient list, combined into one message.
+// The company settings the queue uses, read in this one place.
+struct QueueSettings
+{
+    QString companyName;
+    QString footer;
+    QString sender; // the company's current sender, for rows queued without one
+    int pollMinutes = 1;
+    QString loginKey; // MailLoginStateKey of the login settings
+};
+
+QueueSettings queueSettings()
+{
+    return {CompanySettings.Name, CompanySettings.AutomationServerEmailFooter,
+            CompanySettings.AutomationServerEmailFrom, CompanySettings.AutomationServerPoll,
+            MailLoginStateKey(
+                {CompanySettings.AutomationServerEmailServer, CompanySettings.AutomationServerEmailServerPort,
+                 CompanySettings.AutomationServerEmailUser, CompanySettings.AutomationServerEmailPassword})};
+}
+
+// What makes two rows one recipient list: their exact text, as the query's
+// binary ordering compares it (trailing blanks aside, letter case counting).
+QString listKey(const QString &recipients)
+{
+    qsizetype length = recipients.size();
+    while (length > 0 && recipients.at(length - 1) == QLatin1Char(' '))
+        --length;
+    return recipients.left(length);
+}
+
+struct Notification
+{
+    qint64 id = 0;
+    QString body;
+};
+using Notifications = QList<Notification>;
+
+// The notifications of one recipient list.
 struct Group
 {
-    QString recipients;
+    QString recipients; // as its first row holds it
+    QString key;        // listKey(recipients)
     QString senderAddress;
     QString senderName;
-    QString body;
-    QString ids;
-    bool senderMissing = false; // a row of the group has a Null or empty EmailFrom
-
-    void clear()
-    {
-        body.clear();
-        ids.clear();
-        senderMissing = false;
-    }
+    Notifications notifications;
 };
 
 // What one run of the queue carries from group to group.
@@ -58,26 +90,30 @@ struct Run
 {
     explicit Run(MailSendingOutcome &outcome) : outcome(outcome) {}
     MailSendingOutcome &outcome;
+    QueueSettings settings = queueSettings();
     MailSession session;
-    QHash<QString, MailQueueState> states;
+    QHash<QString, MailQueueState> states; // by listKey; the login's under settings.loginKey
+    QSet<qint64> refusedAlone;
     QDateTime started = CurrentDateTime();
     QElapsedTimer clock;
     std::chrono::milliseconds budget = MailSendingBudget();
-    QString stoppedBy;  // why no further group is started
-    int leftQueued = 0; // groups not started after the stop
+    QString stoppedBy;    // why no further group is started
+    int leftQueued = 0;   // groups not started after the stop
+    qint64 sizeLimit = 0; // the mail server's, once a message met it
+    bool hadLoginState = false;
 };
 
 // The state a failure of the list leads to, and the log line (into Failures
 // or Stuck) it needs, if any.
-void recordFailure(Run &run, const QString &recipients, const MailError &error)
+void recordFailure(Run &run, const Group &group, const MailError &error)
 {
-    const MailQueueState previous = run.states.value(recipients);
+    const MailQueueState previous = run.states.value(group.key);
     MailQueueState state;
     state.attempts = previous.attempts + 1;
     state.lastReply = error.message();
-    const QString line = oneLine(QStringLiteral("Email to %1 not sent: %2").arg(recipients, error.message()));
+    const QString line = oneLine(QStringLiteral("Email to %1 not sent: %2").arg(group.recipients, error.message()));
     if (error.kind() == MailError::Kind::Permanent) {
-        state.nextTry = MailBackOffUntil(CurrentDateTime(), state.attempts, CompanySettings.AutomationServerPoll);
+        state.nextTry = MailBackOffUntil(CurrentDateTime(), state.attempts, run.settings.pollMinutes);
         if (previous.nextTry.isValid())
             ++run.outcome.MailHeldBack; // stuck before: said then, not at every try
         else
@@ -88,38 +124,75 @@ void recordFailure(Run &run, const QString &recipients, const MailError &error)
     } else {
         run.outcome.Failures.append(line);
     }
-    SaveMailQueueState(recipients, state);
-    run.states.insert(recipients, state);
+    SaveMailQueueState(group.key, state);
+    run.states.insert(group.key, state);
 }
 
-// The rows of a message that reached some of its recipients are marked sent
-// and queued again, in the same transaction, for the recipients it did not
-// reach: the ones deferred (4xx) go at the next poll, the ones refused for
-// good are held back from the start. The others are not mailed twice.
-void queueAgain(const Group &group, const QList<RefusedRecipient> &refused, MailSendingOutcome &outcome)
+// A failed login: the next one waits two polls, then four, up to an hour, so
+// that a wrong password does not lock the mailbox out.
+void recordLoginFailure(Run &run, const Group &group, const MailError &error)
+{
+    MailQueueState state = run.states.value(run.settings.loginKey);
+    ++state.attempts;
+    state.lastReply = error.message();
+    state.nextTry = MailLoginBackOff(CurrentDateTime(), state.attempts, run.settings.pollMinutes);
+    // Only the state of the settings in use is kept.
+    DatabaseConnection().Execute(ForgetMailLoginStatesSql());
+    SaveMailQueueState(run.settings.loginKey, state);
+    run.states.insert(run.settings.loginKey, state);
+    run.hadLoginState = true;
+    run.stoppedBy = QStringLiteral("the login failed (%1 time(s) in a row); the next login is tried at %2, "
+                                   "or at the next poll after --retry-now")
+                        .arg(state.attempts)
+                        .arg(state.nextTry.toString(Qt::ISODate));
+    run.outcome.Failures.append(
+        oneLine(QStringLiteral("Email to %1 not sent: %2; %3").arg(group.recipients, error.message(), run.stoppedBy)));
+}
+
+bool isPolicyRefusal(const QString &reply)
+{
+    return reply.startsWith(QLatin1Char('5')) && reply.mid(3, 5) == QLatin1String(" 5.7.");
+}
+
+// The statements that queue the rows of a message that reached some of its
+// recipients again for the others, run with the mark: the ones deferred (4xx)
+// or refused by the server's policy about this client (5.7.x) go at the next
+// poll, the ones refused for good are held back from the start. The others
+// are not mailed twice.
+QStringList queueAgain(const Group &group, const QStringList &idLists, const QList<RefusedRecipient> &refused, Run &run)
 {
     QString deferred;
     QString permanent;
     QStringList reasons;
+    bool clientRefused = false;
     for (const RefusedRecipient &recipient : refused) {
-        (recipient.reason.startsWith(QLatin1Char('4')) ? deferred : permanent) += recipient.address + QLatin1Char(';');
+        const bool policy = isPolicyRefusal(recipient.reason);
+        clientRefused = clientRefused || policy;
+        (recipient.reason.startsWith(QLatin1Char('4')) || policy ? deferred : permanent) +=
+            recipient.address + QLatin1Char(';');
         reasons.append(recipient.address + QStringLiteral(": ") + recipient.reason);
     }
-    DbConnection &connection = DatabaseConnection();
-    const QString line = oneLine(QStringLiteral("Email to %1 not sent to %2 (queued again for them)")
-                                     .arg(group.recipients, reasons.join(QStringLiteral("; "))));
-    if (!deferred.isEmpty())
-        connection.Execute(QueueEmailsAgainSql(group.ids, deferred));
+    QStringList statements;
+    for (const QString &list : {deferred, permanent}) {
+        if (list.isEmpty())
+            continue;
+        for (const QString &ids : idLists)
+            statements.append(QueueEmailsAgainSql(ids, list));
+    }
     if (!permanent.isEmpty()) {
-        connection.Execute(QueueEmailsAgainSql(group.ids, permanent));
         MailQueueState state;
         state.attempts = 1;
         state.lastReply = reasons.join(QStringLiteral("; "));
-        state.nextTry = MailBackOffUntil(CurrentDateTime(), 1, CompanySettings.AutomationServerPoll);
-        connection.Execute(ForgetMailQueueStateSql(permanent));
-        connection.Execute(SaveMailQueueStateSql(permanent, state));
+        state.nextTry = MailBackOffUntil(CurrentDateTime(), 1, run.settings.pollMinutes);
+        statements.append(ForgetMailQueueStateSql(permanent));
+        statements.append(SaveMailQueueStateSql(permanent, state));
     }
-    (deferred.isEmpty() ? outcome.Stuck : outcome.Failures).append(line);
+    const QString line = oneLine(QStringLiteral("Email to %1 not sent to %2 (queued again for them)")
+                                     .arg(group.recipients, reasons.join(QStringLiteral("; "))));
+    (deferred.isEmpty() ? run.outcome.Stuck : run.outcome.Failures).append(line);
+    if (clientRefused)
+        run.stoppedBy = QStringLiteral("the mail server refused this client");
+    return statements;
 }
 
 // Why the next group must not start, or an empty text.
@@ -134,67 +207,127 @@ QString reasonToStop(const Run &run)
     return QString();
 }
 
-void sendGroup(Group &group, Run &run)
+QString bodyOf(const Notifications &part, const QString &footer)
 {
-    const auto known = run.states.constFind(group.recipients);
-    const bool hadState = known != run.states.constEnd();
-    if (hadState && known->heldBack(run.started)) {
-        ++run.outcome.MailHeldBack;
-        group.clear();
-        return;
-    }
-    run.stoppedBy = reasonToStop(run);
-    if (!run.stoppedBy.isEmpty()) {
-        ++run.leftQueued;
-        group.clear();
-        return;
-    }
-    if (group.senderMissing) {
-        recordFailure(run, group.recipients,
-                      MailError(QStringLiteral("the sender address (EmailFrom) of its queued rows is empty"),
-                                MailError::Kind::Permanent));
-        group.clear();
-        return;
-    }
-    group.body += LineBreak + LineBreak + LineBreak + CompanySettings.AutomationServerEmailFooter;
+    QString body;
+    for (const Notification &notification : part)
+        body += notification.body + LineBreak;
+    return body + LineBreak + LineBreak + LineBreak + footer;
+}
 
-    // The mark goes first: a database that cannot take it stops the sending
-    // before the message leaves, instead of the message leaving at every poll.
+// The notifications in parts whose messages stay under the size limit by
+// their encoded text (the header fields are allowed for generously); each
+// part holds at least one.
+QList<Notifications> partsUnder(const Notifications &all, const Group &group, const Run &run)
+{
+    if (run.sizeLimit <= 0 || all.isEmpty())
+        return {all};
+    const qint64 headers = 1024 +
+        2 *
+            (group.recipients.size() + run.settings.companyName.size() + group.senderName.size() +
+             group.senderAddress.size() + 20);
+    const qint64 footer = QuotedPrintable(MailBodyText(LineBreak + LineBreak + LineBreak + run.settings.footer)).size();
+    const qint64 room = run.sizeLimit - headers - footer;
+    QList<Notifications> parts(1);
+    qint64 used = 0;
+    for (const Notification &notification : all) {
+        const qint64 size = QuotedPrintable(MailBodyText(notification.body + LineBreak)).size();
+        if (!parts.last().isEmpty() && used + size > room) {
+            parts.append(Notifications());
+            used = 0;
+        }
+        parts.last().append(notification);
+        used += size;
+    }
+    return parts;
+}
+
+enum class PartResult { Sent, Failed, TooLarge };
+
+// One message of the group: claim, exchange, mark (see the header).
+PartResult sendPart(Group &group, const Notifications &part, Run &run, MailError *tooLarge)
+{
+    QList<qint64> ids;
+    for (const Notification &notification : part)
+        ids.append(notification.id);
+    const QStringList idLists = IdLists(ids);
     DbConnection &connection = DatabaseConnection();
+
+    // Before: the mark is tried and rolled back, so that a database that
+    // cannot take it stops the sending before the message leaves instead of
+    // the message leaving at every poll; then the claim is committed.
     try {
+        QStringList trial;
+        QStringList claims;
+        for (const QString &list : idLists) {
+            trial.append(MarkEmailsSentSql(list, CurrentDateTime()));
+            claims.append(ClaimEmailsSql(list, CurrentDateTime()));
+        }
         connection.BeginTransaction();
-        connection.Execute(MarkEmailsSentSql(group.ids, CurrentDateTime()));
+        connection.ExecuteAll(trial);
+        connection.Rollback();
+        connection.BeginTransaction();
+        connection.ExecuteAll(claims);
+        connection.Commit();
     } catch (const DbError &error) {
         connection.Rollback();
         run.stoppedBy =
             QStringLiteral("the queue rows cannot be marked sent, so no message is sent (%1)").arg(error.message());
         ++run.leftQueued;
-        group.clear();
-        return;
+        return PartResult::Failed;
     }
 
+    QStringList releases;
+    for (const QString &list : idLists)
+        releases.append(ReleaseClaimsSql(list));
     QList<RefusedRecipient> refused;
     try {
-        SendEmail(group.senderAddress, group.senderName, group.recipients, CombinedMessageSubject(CompanySettings.Name),
-                  group.body, &run.session, &refused);
+        SendEmail(group.senderAddress, group.senderName, group.recipients,
+                  CombinedMessageSubject(run.settings.companyName), bodyOf(part, run.settings.footer), &run.session,
+                  &refused);
     } catch (const MailError &error) {
-        connection.Rollback();
-        if (error.kind() == MailError::Kind::Server) {
+        try {
+            connection.ExecuteAll(releases);
+        } catch (const DbError &) {
+            // The claim stays; the next run finds the rows unsent and sends them.
+        }
+        switch (error.kind()) {
+        case MailError::Kind::TooLarge:
+            *tooLarge = error;
+            return PartResult::TooLarge;
+        case MailError::Kind::LoginFailed:
+            recordLoginFailure(run, group, error);
+            break;
+        case MailError::Kind::Server:
+        case MailError::Kind::ClientRefused:
             // Every further message would meet the same server (and the same
-            // login): one try per cycle.
+            // refusal): one try per cycle, and no list is to blame.
             run.outcome.Failures.append(
                 oneLine(QStringLiteral("Email to %1 not sent: %2").arg(group.recipients, error.message())));
-            run.stoppedBy = QStringLiteral("the mail server failed");
-        } else {
-            recordFailure(run, group.recipients, error);
+            run.stoppedBy = error.kind() == MailError::Kind::Server
+                ? QStringLiteral("the mail server failed")
+                : QStringLiteral("the mail server refused this client");
+            break;
+        case MailError::Kind::Temporary:
+        case MailError::Kind::Permanent:
+            recordFailure(run, group, error);
+            break;
         }
-        group.clear();
-        return;
+        return PartResult::Failed;
     }
 
+    // After: the mark (at the time of sending), the rows queued again for the
+    // recipients not reached, and the claim's end, in one short transaction.
     try {
+        QStringList statements;
+        const QDateTime sentAt = CurrentDateTime();
+        for (const QString &list : idLists)
+            statements.append(MarkEmailsSentSql(list, sentAt));
         if (!refused.isEmpty())
-            queueAgain(group, refused, run.outcome);
+            statements += queueAgain(group, idLists, refused, run);
+        statements += releases;
+        connection.BeginTransaction();
+        connection.ExecuteAll(statements);
         connection.Commit();
     } catch (const DbError &error) {
         connection.Rollback();
@@ -203,15 +336,85 @@ void sendGroup(Group &group, Run &run)
                                                            "again: %2")
                                                 .arg(group.recipients, error.message())));
         run.stoppedBy = QStringLiteral("the queue rows cannot be marked sent");
-        group.clear();
+        return PartResult::Failed;
+    }
+    ++run.outcome.Emails;
+    if (run.hadLoginState) {
+        DatabaseConnection().Execute(ForgetMailLoginStatesSql());
+        run.hadLoginState = false;
+    }
+    return PartResult::Sent;
+}
+
+// A notification that alone is over the size limit: held back by itself, the
+// list's other notifications go on.
+void refuseAlone(const Group &group, const Notification &notification, const MailError &error, Run &run)
+{
+    DatabaseConnection().Execute(RefuseNotificationSql(notification.id, error.message(), CurrentDateTime()));
+    run.refusedAlone.insert(notification.id);
+    run.outcome.Stuck.append(oneLine(
+        QStringLiteral("Email to %1 not sent: notification %2 alone is over the mail "
+                       "server's size limit%3: %4 (held back until an operator "
+                       "asks: --retry-now)")
+            .arg(group.recipients)
+            .arg(notification.id)
+            .arg(run.sizeLimit > 0 ? QStringLiteral(" (%1 bytes)").arg(run.sizeLimit) : QString(), error.message())));
+}
+
+void sendGroup(Group &group, Run &run)
+{
+    const auto known = run.states.constFind(group.key);
+    const bool hadState = known != run.states.constEnd();
+    if (hadState && known->heldBack(run.started)) {
+        ++run.outcome.MailHeldBack;
         return;
     }
-    if (hadState) {
-        ForgetMailQueueState(group.recipients);
-        run.states.remove(group.recipients);
+    run.stoppedBy = reasonToStop(run);
+    if (!run.stoppedBy.isEmpty()) {
+        ++run.leftQueued;
+        return;
     }
-    group.clear();
-    ++run.outcome.Emails;
+    if (group.senderAddress.trimmed().isEmpty()) {
+        recordFailure(run, group,
+                      MailError(QStringLiteral("the sender address (EmailFrom) of its queued rows is empty, and so is "
+                                               "the company's (AutomationServerEmailFrom)"),
+                                MailError::Kind::Permanent));
+        return;
+    }
+
+    // Parts go in ID order; a part over the limit is split again (in halves
+    // when the server did not say its limit).
+    std::deque<Notifications> parts;
+    for (const Notifications &part : partsUnder(group.notifications, group, run))
+        parts.push_back(part);
+    while (!parts.empty()) {
+        const Notifications part = parts.front();
+        parts.pop_front();
+        MailError tooLarge(QString{});
+        switch (sendPart(group, part, run, &tooLarge)) {
+        case PartResult::Sent:
+            continue;
+        case PartResult::Failed:
+            return;
+        case PartResult::TooLarge:
+            break;
+        }
+        if (tooLarge.sizeLimit() > 0)
+            run.sizeLimit = tooLarge.sizeLimit();
+        if (part.size() == 1) {
+            refuseAlone(group, part.first(), tooLarge, run);
+            continue;
+        }
+        QList<Notifications> smaller = partsUnder(part, group, run);
+        if (smaller.size() < 2)
+            smaller = {part.first(part.size() / 2), part.sliced(part.size() / 2)};
+        for (auto it = smaller.crbegin(); it != smaller.crend(); ++it)
+            parts.push_front(*it);
+    }
+    if (hadState) {
+        ForgetMailQueueState(group.key);
+        run.states.remove(group.key);
+    }
 }
 
 } // namespace
@@ -219,7 +422,7 @@ void sendGroup(Group &group, Run &run)
 QString QueuedEmailsSql()
 {
     return QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 AND EmailTo<>'' "
-                          "ORDER BY EmailTo,ID");
+                          "ORDER BY EmailTo COLLATE Latin1_General_BIN2,ID");
 }
 
 QString MarkEmailsSentSql(const QString &ids, const QDateTime &sentAt)
@@ -246,7 +449,7 @@ std::chrono::milliseconds MailSendingBudget()
 {
     if (budgetForTests().count() > 0)
         return budgetForTests();
-    return std::chrono::minutes(std::max<int>(CompanySettings.AutomationServerPoll, 1));
+    return std::chrono::minutes(std::max<int>(queueSettings().pollMinutes, 1));
 }
 
 void SetMailSendingBudgetForTests(std::chrono::milliseconds budget)
@@ -261,30 +464,56 @@ void RequestMailStop(bool stop) noexcept
 
 void SendQueuedEmails(MailSendingOutcome &outcome)
 {
+    // A message left in flight by a process that ended is sent again below.
+    EnsureMailRowStateTable();
+    outcome.Notes += RecoverInterruptedSending();
+
     Recordset &rows = SharedRecordset();
     rows.Open(QueuedEmailsSql(), DatabaseConnection());
     const ClosesRecordset closeAtEnd(rows);
 
     // SMTP sessions live for this run only and end when it does.
     Run run(outcome);
-    run.states = LoadMailQueueStates();
+    const QHash<QString, MailQueueState> states = LoadMailQueueStates();
+    for (auto it = states.cbegin(); it != states.cend(); ++it) {
+        run.states.insert(listKey(it.key()), it.value());
+        run.hadLoginState = run.hadLoginState || it.key().startsWith(QLatin1String("(login) "));
+    }
+    run.refusedAlone = RefusedNotifications();
+    // Failed logins with other settings than these do not hold them back.
+    const MailQueueState login = run.states.value(run.settings.loginKey);
+    if (login.heldBack(run.started))
+        run.stoppedBy = oneLine(QStringLiteral("the last %1 login(s) failed (%2); the next login is tried at %3, or "
+                                               "at the next poll after --retry-now")
+                                    .arg(login.attempts)
+                                    .arg(login.lastReply, login.nextTry.toString(Qt::ISODate)));
     run.clock.start();
     Group group;
     for (; !rows.Eof(); rows.MoveNext()) {
         const QString recipients = FieldText(rows.Field(QStringLiteral("EmailTo")));
-        // Grouping is by exact text: letter case and spaces count.
-        if (!group.recipients.isEmpty() && group.recipients != recipients)
+        const QString key = listKey(recipients);
+        if (!group.notifications.isEmpty() && group.key != key) {
             sendGroup(group, run);
+            group = Group();
+        }
+        const qint64 id = rows.Field(QStringLiteral("ID")).toLongLong();
+        if (run.refusedAlone.contains(id)) {
+            ++run.outcome.MailHeldBack;
+            continue;
+        }
+        if (group.notifications.isEmpty()) {
+            group.recipients = recipients;
+            group.key = key;
+        }
+        // The group's last row decides the sender; a row queued while the
+        // company had no sender goes with the one it has now.
         group.senderAddress = FieldText(rows.Field(QStringLiteral("EmailFrom")));
-        group.senderMissing = group.senderMissing || group.senderAddress.trimmed().isEmpty();
+        if (group.senderAddress.trimmed().isEmpty())
+            group.senderAddress = run.settings.sender;
         group.senderName = FieldText(rows.Field(QStringLiteral("EmailFromName")));
-        group.body += FieldText(rows.Field(QStringLiteral("EmailBody"))) + LineBreak;
-        if (!group.ids.isEmpty())
-            group.ids += QLatin1Char(',');
-        group.ids += QString::number(rows.Field(QStringLiteral("ID")).toLongLong());
-        group.recipients = recipients;
+        group.notifications.append({id, FieldText(rows.Field(QStringLiteral("EmailBody")))});
     }
-    if (!group.recipients.isEmpty())
+    if (!group.notifications.isEmpty())
         sendGroup(group, run);
     if (run.leftQueued > 0)
         outcome.Failures.append(QStringLiteral("Mail sending stopped for this cycle: %1; %2 message(s) stay "

@@ -19,33 +19,47 @@ struct MailSendingOutcome
     // it in MailHeldBack.
     QStringList Stuck;
     qint32 MailHeldBack = 0;
+    // What the run found and mended without a failure (a message left in
+    // flight by a process that ended): one log line each.
+    QStringList Notes;
 };
 
-// Sends every queued row of AutomationServer_EmailsSent, one message per run
-// of rows with the same recipient list, marks them sent and counts the
-// messages in outcome.Emails.
+// Sends every queued row of AutomationServer_EmailsSent, one message per
+// recipient list (its exact text, letter case counting; the rows ordered with
+// a binary collation keep each list together), marks them sent and counts the
+// messages in outcome.Emails. A list over the mail server's size limit goes
+// as several messages, each with whole notifications in ID order, the same
+// subject and the footer.
 //
-// A group is sent inside a transaction that has already marked its rows: a
-// database that refuses the mark stops the sending before any message
-// leaves, a failed send rolls the mark back, and only a commit failing after
-// the server accepted can leave a sent message queued (it is reported).
+// No transaction is open while the mail server is talked to. Around each
+// message: a short trial of the mark (rolled back: a database that refuses it
+// stops the sending before anything leaves) and the rows' claim in
+// AutomationServer_EmailRowState, committed; the exchange; then one short
+// transaction marks the rows sent and drops the claim. A process that ends
+// during the exchange leaves the rows unsent and the claim behind: the next
+// run logs that message as of unknown fate and sends it again (a message
+// goes out twice only when the end fell between the server's acceptance and
+// that last commit).
 //
-// What a failure does (MailError::Kind): a failure of the server, TLS or the
-// login stops the sending for this cycle after that group (one failed login
-// per cycle); the rest stays queued and is reported in one line. A temporary
+// What a failure does (MailError::Kind): a failure of the server or TLS stops
+// the sending for this cycle after that message; so does the server's
+// refusal of this client (5.7.x), without holding any list back; a failed
+// login also makes the next login wait (MailLoginBackOff). A temporary
 // refusal is reported in outcome.Failures and tried at the next poll. A
 // permanent one is reported once in outcome.Stuck, and the list is held
 // back (MailBackOffUntil) with the server's reply kept in
 // AutomationServer_EmailQueueState; deleting its row there asks for a retry.
-// A group that reached some of its recipients is marked sent and queued
-// again for the others, in the same way.
+// A notification that alone is over the size limit is held back by itself.
+// A message that reached some of its recipients is marked sent and queued
+// again for the others.
 //
 // The cycle starts no new group once MailSendingBudget() has passed or a stop
 // was requested; the rest waits for the next poll.
-// A failure of the query or of the state table throws (DbError).
+// A failure of the query or of the state tables throws (DbError).
 void SendQueuedEmails(MailSendingOutcome &outcome);
 
-// The queued rows, grouped by recipient list and in queue order within one.
+// The queued rows, each recipient list's together (binary collation: lists
+// that differ in letter case do not interleave) and in queue order within one.
 QString QueuedEmailsSql();
 // Marks the rows of one sent message; ids is the comma-separated ID list.
 QString MarkEmailsSentSql(const QString &ids, const QDateTime &sentAt);

@@ -77,6 +77,7 @@ CycleResult DoTasks()
     if (!alertError.isEmpty())
         result.errors.append(alertError);
     result.errors.append(expiry.Failures);
+    result.errors.append(sent.Notes); // mended, not failed: the outcome stands
     result.errors.append(sent.Failures);
     result.errors.append(sent.Stuck);
     if (!sendError.isEmpty())

@@ -15,8 +15,9 @@ struct CycleResult
 {
     CycleOutcome outcome = CycleOutcome::Completed;
     // One text per failure the cycle contained, in the order they happened
-    // ("Error in training expiry: <message>", a mail group's failure...), or
-    // the one line saying why the cycle was skipped.
+    // ("Error in training expiry: <message>", a mail group's failure...), a
+    // note for a message a stopped server left in flight (sent again; not a
+    // failure), or the one line saying why the cycle was skipped.
     QStringList errors;
 };
 

@@ -298,6 +298,10 @@ END;
 -- recipient list (EmailTo as in AutomationServer_EmailsSent). The server
 -- creates it when missing. NextTry ('yyyy-MM-dd HH:mm:ss', local time) is set
 -- when the mail server refused for good; the list is not tried before then.
+-- Lists are told apart by their exact text (compared with
+-- COLLATE Latin1_General_BIN2). The row whose EmailTo is "(login) " and a
+-- digest of the login settings is the mail login's: failed logins in a row
+-- and when the next may be tried (other settings are tried at once).
 -- Deleting a row (or all: DELETE FROM AutomationServer_EmailQueueState) asks
 -- for a retry at the next poll.
 CREATE TABLE AutomationServer_EmailQueueState (
@@ -305,4 +309,22 @@ CREATE TABLE AutomationServer_EmailQueueState (
     Attempts    INTEGER NOT NULL,
     LastReply   TEXT COLLATE NOCASE NULL,
     NextTry     NVARCHAR(19) COLLATE NOCASE NULL
+);
+
+-- The server's own: single queue rows (EmailID: AutomationServer_EmailsSent.ID)
+-- it knows something about. The server creates it when missing.
+--  - Refusal Null: a claim. The row's message is being handed to the mail
+--    server since Since ('yyyy-MM-dd HH:mm:ss', local time); written before
+--    the SMTP exchange and deleted in the transaction that marks the row sent
+--    (or right after a failed exchange). A claim left by a server that was
+--    stopped during the exchange is logged and dropped at the next cycle,
+--    which sends the row (still unsent) again.
+--  - Refusal set: a notification that alone is over the mail server's size
+--    limit, with the server's reply; held back until --retry-now (or until
+--    its row here is deleted).
+CREATE TABLE AutomationServer_EmailRowState (
+    EmailID     INTEGER NOT NULL,
+    EmailTo     TEXT COLLATE NOCASE NULL,
+    Since       NVARCHAR(19) COLLATE NOCASE NOT NULL,
+    Refusal     TEXT COLLATE NOCASE NULL
 );

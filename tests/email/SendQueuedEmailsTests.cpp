@@ -4,6 +4,7 @@
 #include "database/DbError.h"
 #include "database/Recordset.h"
 #include "email/MailQueueState.h"
+#include "email/MailRowState.h"
 #include "email/SendQueuedEmails.h"
 #include "startup/CompanySettings.h"
 #include "tests/support/FreshCompanySettings.h"
@@ -111,7 +112,7 @@ TEST(QueueStatements, textsAreExactlyTheQueueDialogue)
 {
     EXPECT_EQ(QueuedEmailsSql(),
               QStringLiteral("SELECT * FROM AutomationServer_EmailsSent WHERE EmailSent=0 AND "
-                             "EmailTo<>'' ORDER BY EmailTo,ID"));
+                             "EmailTo<>'' ORDER BY EmailTo COLLATE Latin1_General_BIN2,ID"));
     EXPECT_EQ(MarkEmailsSentSql(QStringLiteral("4,7,9"), QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9))),
               QStringLiteral("UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='12/7/2026 2:05:09 PM' "
                              "WHERE ID IN (4,7,9)"));
@@ -119,6 +120,14 @@ TEST(QueueStatements, textsAreExactlyTheQueueDialogue)
               QStringLiteral(
                   "UPDATE AutomationServer_EmailsSent SET EmailSent=1,DateSent='1/5/2027' WHERE ID IN (12)"));
     EXPECT_EQ(CombinedMessageSubject(QStringLiteral("O'Neil & Co")), QStringLiteral("Notification from O'Neil & Co"));
+    QList<qint64> ids;
+    for (qint64 id = 1; id <= 2500; ++id)
+        ids.append(id);
+    const QStringList lists = IdLists(ids);
+    ASSERT_EQ(lists.size(), 3);
+    EXPECT_EQ(lists.at(1).count(QLatin1Char(',')), 999);
+    EXPECT_TRUE(lists.at(1).startsWith(QLatin1String("1001,1002,")));
+    EXPECT_TRUE(lists.at(2).endsWith(QLatin1String(",2499,2500")));
 }
 
 TEST_F(QueueTest, emptyQueue_sendsNothingAndCountsNothing)
@@ -179,24 +188,36 @@ TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrder)
     EXPECT_EQ(server->waitForClosedConnections(1, 5000), 1);
 }
 
-TEST_F(QueueTest, listsDifferingOnlyInCase_areDifferentGroups)
+// The embedded schema orders EmailTo without regard to case, as SQL Server's
+// default collation does: the rows of the two lists interleave unless the
+// queue orders them by exact text. Their states are kept apart the same way.
+TEST_F(QueueTest, listsDifferingOnlyInCase_areOneDigestEachWithStatesOfTheirOwn)
 {
-    // The database sorts them together, so their IDs interleave.
-    const qint64 a = queue(QStringLiteral("Ann@client.test"), QStringLiteral("one"));
-    const qint64 b = queue(QStringLiteral("ann@client.test"), QStringLiteral("two"));
-    const qint64 c = queue(QStringLiteral("Ann@client.test"), QStringLiteral("three"));
+    const qint64 a1 = queue(QStringLiteral("Ann@client.test"), QStringLiteral("A one"));
+    const qint64 b1 = queue(QStringLiteral("ann@client.test"), QStringLiteral("a one"));
+    const qint64 a2 = queue(QStringLiteral("Ann@client.test"), QStringLiteral("A two"));
+    const qint64 b2 = queue(QStringLiteral("ann@client.test"), QStringLiteral("a two"));
     SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
-    ASSERT_EQ(mails.size(), 3);
+    ASSERT_EQ(mails.size(), 2);
     EXPECT_EQ(mails.at(0).recipients, QStringList{QStringLiteral("Ann@client.test")});
-    EXPECT_EQ(mails.at(0).body, combined({"one"}));
+    EXPECT_EQ(mails.at(0).body, combined({"A one", "A two"}));
     EXPECT_EQ(mails.at(1).recipients, QStringList{QStringLiteral("ann@client.test")});
-    EXPECT_EQ(mails.at(1).body, combined({"two"}));
-    EXPECT_EQ(mails.at(2).body, combined({"three"}));
-    for (qint64 id : {a, b, c})
+    EXPECT_EQ(mails.at(1).body, combined({"a one", "a two"}));
+    for (qint64 id : {a1, b1, a2, b2})
         EXPECT_EQ(sentFlag(id), 1);
-    EXPECT_EQ(sent.Emails, 3);
+
+    queue(QStringLiteral("Ann@client.test"), QStringLiteral("held"));
+    const qint64 sentToo = queue(QStringLiteral("ann@client.test"), QStringLiteral("goes"));
+    SaveMailQueueState(QStringLiteral("Ann@client.test"),
+                       {1, QStringLiteral("550 no"), QDateTime(QDate(2026, 12, 8), QTime(9, 0))});
+    ForgetMailQueueState(QStringLiteral("ann@client.test"));
+    EXPECT_EQ(MailQueueStatusText().count(QLatin1String("attempts: 1")), 1);
+    SendQueuedEmails();
+    EXPECT_EQ(sent.MailHeldBack, 1);
+    EXPECT_EQ(sent.Emails, 1);
+    EXPECT_EQ(sentFlag(sentToo), 1);
 }
 
 TEST_F(QueueTest, sentRowsAndRowsWithoutRecipient_areNeverTouched)
@@ -246,17 +267,87 @@ TEST_F(QueueTest, nullBody_addsOnlyItsBreakAndEmptyFooterKeepsTheBreaks)
     EXPECT_EQ(sent.Emails, 1);
 }
 
-TEST_F(QueueTest, nullOrEmptySender_failsItsGroupAndMarksNothing)
+// What the real servers showed: a row queued without a sender goes with the
+// company's current one; a relay refusal (5.7.x) is the server's refusal of
+// this client: the cycle stops, no list is held back.
+TEST_F(QueueTest, queueItems_emptySenderTakesTheCompanysRelayRefusalHoldsNoListBack)
 {
-    for (const QVariant &sender : {QVariant(), QVariant(QString()), QVariant(QStringLiteral("  "))}) {
-        const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("one"), QStringLiteral("V"), sender);
-        SendQueuedEmails();
-        EXPECT_EQ(sentFlag(id), 0);
-        ASSERT_EQ(sent.Stuck.size(), 1);
-        EXPECT_TRUE(sent.Stuck.first().contains(QLatin1String("sender address (EmailFrom)")));
+    const struct
+    {
+        const char *name;
+        SmtpServer::Behaviour behaviour;
+        const char *companySender;
+        int messages, failures, stuck, states;
+        const char *mailFrom, *says;
+    } cases[] = {
+        {"emptySenderCompanyHasOne", SmtpServer::Behaviour::Accept, "now@velmar.test", 2, 0, 0, 0, "now@velmar.test",
+         ""},
+        {"emptySenderCompanyHasNone", SmtpServer::Behaviour::Accept, "", 0, 0, 2, 2, "", "and so is the company's"},
+        {"relayDenied", SmtpServer::Behaviour::RelayDenied, "now@velmar.test", 0, 2, 0, 0, "",
+         "the mail server refused this client"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpServer::Options options;
+        options.behaviour = c.behaviour;
+        start(options);
+        CompanySettings.AutomationServerEmailFrom = QString::fromLatin1(c.companySender);
         clearQueue();
+        for (const QVariant &sender : {QVariant(), QVariant(QStringLiteral("  "))})
+            queue(QStringLiteral("list%1@client.test").arg(sender.isNull()), QStringLiteral("one"), QStringLiteral("V"),
+                  sender);
+        SendQueuedEmails();
+
+        const QList<ReceivedMail> mails = server->messages();
+        ASSERT_EQ(int(mails.size()), c.messages);
+        for (const ReceivedMail &mail : mails)
+            EXPECT_EQ(mail.mailFrom, QLatin1String(c.mailFrom));
+        EXPECT_EQ(sent.Failures.size(), c.failures);
+        EXPECT_EQ(sent.Stuck.size(), c.stuck);
+        EXPECT_TRUE((sent.Failures + sent.Stuck).join(QLatin1Char('\n')).contains(QLatin1String(c.says)));
+        EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState")).toInt(),
+                  c.states);
+        EXPECT_LE(server->connectionCount(), 1);
     }
-    EXPECT_EQ(server->connectionCount(), 0);
+}
+
+// A wrong password costs one login, then none for two polls, then none for
+// four; --retry-now, or mended settings, let the next poll try at once.
+TEST_F(QueueTest, failedLogins_backOffTwoPollsThenFourUntilRetryNow)
+{
+    const QDateTime failedAt(QDate(2026, 12, 7), QTime(14, 5, 9));
+    start({.tls = SmtpServer::Tls::StartTls, .user = QStringLiteral("mailer"), .password = QStringLiteral("right")});
+    CompanySettings.AutomationServerPoll = 5;
+    CompanySettings.AutomationServerEmailServer = QStringLiteral("localhost");
+    CompanySettings.AutomationServerEmailUser = QStringLiteral("mailer");
+    CompanySettings.AutomationServerEmailPassword = QStringLiteral("wrong");
+    queue(QStringLiteral("a@client.test"), QStringLiteral("body"));
+    // Minutes after the first failure, whether the poll logs in, and the next
+    // try it leaves in the log.
+    const struct
+    {
+        int minutes;
+        bool logsIn;
+        const char *nextTry;
+    } polls[] = {{0, true, "2026-12-07T14:14:39"},
+                 {5, false, "2026-12-07T14:14:39"},
+                 {10, true, "2026-12-07T14:34:39"},
+                 {25, false, "2026-12-07T14:34:39"}};
+    for (const auto &poll : polls) {
+        SCOPED_TRACE(poll.minutes);
+        SetClockForTests([at = failedAt.addSecs(poll.minutes * 60)] { return at; });
+        const qsizetype logins = server->sessionEvents(QStringLiteral("auth")).size();
+        SendQueuedEmails();
+        EXPECT_EQ(server->sessionEvents(QStringLiteral("auth")).size() - logins, poll.logsIn ? 1 : 0);
+        ASSERT_FALSE(sent.Failures.isEmpty());
+        EXPECT_TRUE(sent.Failures.last().contains(QLatin1String(poll.nextTry))) << sent.Failures.last().toStdString();
+    }
+    EXPECT_TRUE(RetryMailNowText().contains(QLatin1String("the mail login will be tried")));
+    SendQueuedEmails();
+    EXPECT_EQ(server->sessionEvents(QStringLiteral("auth")).size(), 3);
+    CompanySettings.AutomationServerEmailPassword = QStringLiteral("right");
+    SendQueuedEmails();
+    EXPECT_EQ(sent.Emails, 1);
 }
 
 TEST_F(QueueTest, failingGroup_staysQueuedWhileOthersAreSent)
@@ -482,4 +573,66 @@ TEST_F(QueueTest, boundedSending_stopsBetweenGroupsOnTimeOrStop)
     EXPECT_LT(sent.Emails, 3);
     ASSERT_EQ(sent.Failures.size(), 1);
     EXPECT_TRUE(sent.Failures.first().contains(QLatin1String("time for sending")));
+}
+
+// A list over the server's SIZE goes as several messages under it, each with
+// whole notifications in ID order, the subject and the footer; a notification
+// that alone is over it is held back by itself.
+TEST_F(QueueTest, digestOverTheSizeLimit_arrivesWholeInSeveralMessagesUnderIt)
+{
+    SmtpServer::Options limited;
+    limited.sizeLimit = 20000;
+    start(limited);
+    QList<QByteArray> bodies;
+    qint64 huge = 0;
+    for (int i = 0; i < 300; ++i) {
+        bodies.append(QStringLiteral("Notification %1: Jane Doe's forklift certificate – renewal due 12/%2/2026.")
+                          .arg(i, 3, 10, QLatin1Char('0'))
+                          .arg(1 + i % 28)
+                          .toUtf8());
+        queue(QStringLiteral("list@client.test"), QString::fromUtf8(bodies.last()));
+        if (i == 150)
+            huge = queue(QStringLiteral("list@client.test"), QString(30000, QLatin1Char('x')));
+    }
+    SendQueuedEmails();
+
+    const QList<ReceivedMail> mails = server->messages();
+    ASSERT_GE(mails.size(), 2);
+    QByteArray all;
+    for (const ReceivedMail &mail : mails) {
+        EXPECT_LT(mail.raw.size(), 20000);
+        EXPECT_EQ(mail.header(QStringLiteral("Subject")), QStringLiteral("Notification from Velmar Services"));
+        ASSERT_TRUE(mail.body.endsWith(Crlf + Crlf + Crlf + Footer.toUtf8()));
+        all += mail.body.chopped(3 * Crlf.size() + Footer.toUtf8().size());
+    }
+    EXPECT_EQ(all, bodies.join(Crlf) + Crlf);
+    EXPECT_EQ(sent.Emails, mails.size());
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailsSent WHERE EmailSent=1"))
+                  .toInt(),
+              300);
+    EXPECT_EQ(sentFlag(huge), 0);
+    ASSERT_EQ(sent.Stuck.size(), 1);
+    EXPECT_TRUE(sent.Stuck.first().contains(QLatin1String("5.3.4"))) << sent.Stuck.first().toStdString();
+
+    SendQueuedEmails();
+    EXPECT_EQ(server->messages().size(), mails.size());
+    EXPECT_EQ(sent.MailHeldBack, 1);
+    EXPECT_TRUE(MailQueueStatusText().contains(QStringLiteral("%1\tlist@client.test\trefused alone").arg(huge)));
+}
+
+// A claim left by a server stopped during the exchange: the message's fate is
+// unknown, so it goes out again and the log says it may arrive twice.
+TEST_F(QueueTest, claimLeftByAStoppedServer_isSentAgainAndSaidOnce)
+{
+    const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("body"));
+    EnsureMailRowStateTable();
+    DatabaseConnection().Execute(ClaimEmailsSql(QString::number(id), QDateTime(QDate(2026, 12, 7), QTime(14, 0))));
+    SendQueuedEmails();
+    ASSERT_EQ(sent.Notes.size(), 1);
+    EXPECT_TRUE(sent.Notes.first().contains(QLatin1String("at 2026-12-07 14:00:00 when the server stopped")));
+    EXPECT_EQ(sentFlag(id), 1);
+    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailRowState")).toInt(), 0);
+    SendQueuedEmails();
+    EXPECT_TRUE(sent.Notes.isEmpty());
+    EXPECT_EQ(server->messages().size(), 1);
 }

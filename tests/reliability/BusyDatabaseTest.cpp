@@ -4,10 +4,14 @@
 
 #include "tests/reliability/ReliabilitySupport.h"
 
+#include "database/DbConnection.h"
+
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 namespace {
 
@@ -87,4 +91,48 @@ TEST(BusyDatabase, anotherWriterHoldingTheWriteLockAgainAndAgain_noCycleFails)
     EXPECT_EQ(last.exitCode, 0) << last.out.toStdString();
     EXPECT_NO_VIOLATIONS(DatabaseViolations(db, work.due, 3, true));
     EXPECT_NO_VIOLATIONS(MailViolations(db, smtp.messages(), true));
+}
+
+// While the mail server takes 8 s to answer a message, the host application
+// queues a row and edits an issue at once: the server holds no transaction
+// across the exchange.
+TEST(BusyDatabase, slowMailServer_hostApplicationWritesWithinASecond)
+{
+    TempDatabase db;
+    HostData host(db);
+    SmtpServer::Options slow;
+    slow.dataDelaySeconds = 8;
+    SmtpServer smtp(slow);
+    ASSERT_TRUE(smtp.available());
+    QTemporaryDir lockDir;
+    host.AddCompany(smtp.port());
+    host.AddRule();
+    const qint64 issue = host.Insert(QStringLiteral("INSERT INTO Issues (Category, ItemDesc) VALUES ('Service', 'x')"));
+    const QString row = QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailFromName, EmailTo, "
+                                       "EmailSubject, EmailBody, EmailSent) VALUES ('alerts@velmar.test', 'V', "
+                                       "'a@client.test', 'S', 'B', 0)");
+    host.Insert(row);
+    QProcess server;
+    server.setProcessEnvironment(ServerEnvironment(lockDir.path()));
+    server.start(QStringLiteral(VELMAR_SERVER_BINARY),
+                 OnceArguments(WriteServerConfig(db.directory(), db.connectionString())));
+    ASSERT_TRUE(server.waitForStarted(10000));
+    const QDeadlineTimer deadline(30000);
+    while (smtp.sessionEvents(QStringLiteral("data")).isEmpty() && !deadline.hasExpired())
+        QThread::msleep(50);
+    ASSERT_FALSE(deadline.hasExpired()) << "the message never reached the mail server";
+
+    DbConnection hostApplication;
+    ASSERT_TRUE(hostApplication.Open(db.connectionString()));
+    QElapsedTimer writing;
+    writing.start();
+    EXPECT_NO_THROW(hostApplication.Execute(row));
+    EXPECT_NO_THROW(
+        hostApplication.Execute(QStringLiteral("UPDATE Issues SET ItemDesc = 'edited' WHERE ID = %1").arg(issue)));
+    EXPECT_LT(writing.elapsed(), 1000);
+    hostApplication.Close();
+
+    ASSERT_TRUE(server.waitForFinished(30000));
+    EXPECT_EQ(server.exitCode(), 0) << server.readAllStandardOutput().toStdString();
+    EXPECT_EQ(smtp.messages().size(), 1);
 }

@@ -116,6 +116,8 @@ QString behaviourName(SmtpServer::Behaviour behaviour)
         return QStringLiteral("closed");
     case SmtpServer::Behaviour::EchoLogin:
         return QStringLiteral("echo-login");
+    case SmtpServer::Behaviour::RelayDenied:
+        return QStringLiteral("relay-denied");
     }
     return QString();
 }
@@ -163,7 +165,11 @@ SmtpServer::SmtpServer(const Options &options) : m_options(options)
                              QStringLiteral("--idle-timeout"),
                              QString::number(options.idleTimeoutSeconds),
                              QStringLiteral("--port"),
-                             QString::number(options.port)};
+                             QString::number(options.port),
+                             QStringLiteral("--size-limit"),
+                             QString::number(options.sizeLimit),
+                             QStringLiteral("--data-delay"),
+                             QString::number(options.dataDelaySeconds)};
     if (options.tls != Tls::None) {
         const QString name = options.wrongNameCertificate ? QStringLiteral("elsewhere") : QStringLiteral("localhost");
         arguments << QStringLiteral("--tls")

@@ -47,6 +47,7 @@ public:
         Silent,       // accepts connections, never says a word
         NotListening, // nothing listens on the port
         EchoLogin,    // offers AUTH without TLS, refuses every login repeating what it got
+        RelayDenied,  // refuses every recipient: 554 5.7.1 Relay access denied
     };
     struct Options
     {
@@ -56,7 +57,9 @@ public:
         QString password;
         bool wrongNameCertificate = false; // certificate for another host
         double idleTimeoutSeconds = 300;
-        int port = 0; // 0: any free port
+        int port = 0;                // 0: any free port
+        int sizeLimit = 0;           // advertised SIZE; larger messages refused (552 5.3.4); 0: the default
+        double dataDelaySeconds = 0; // wait before answering the message data
     };
 
     SmtpServer();
@@ -70,8 +73,8 @@ public:
     int port() const { return m_port; }
     QList<ReceivedMail> messages() const; // in order of arrival
     int connectionCount() const;          // connections accepted so far
-    // "ehlo <name>", "auth" and "auth-clear" (AUTH on a session not
-    // encrypted) events so far, in order.
+    // "ehlo <name>", "auth", "auth-clear" (AUTH on a session not
+    // encrypted) and "data" (message data arrived) events so far, in order.
     QStringList sessionEvents(const QString &prefix) const;
     // Waits up to timeoutMs for the count of connections ended to reach
     // count; returns the count seen last.

@@ -15,6 +15,14 @@ Recipients whose local part starts with "refuse" are always refused (550),
 those starting with "defer" deferred (450), those starting with "later"
 deferred the first time only, except with --behaviour accept-all.
 
+With --behaviour relay-denied every recipient is refused as a server refuses
+a client it does not relay for (554 5.7.1).
+
+--size-limit N advertises SIZE N in the EHLO answer and refuses a larger
+message with "552 5.3.4", as the common servers word it. --data-delay S waits
+S seconds before answering the message data; "data" is added to
+connections.log when the data has arrived.
+
 With --behaviour echo-login (and --user) AUTH is offered without TLS and
 every login is refused with a reply that repeats what the client sent,
 encoded and decoded: a careless server that would put a password into the
@@ -39,9 +47,10 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, syntax
 
 
 class Recorder:
-    def __init__(self, folder, behaviour):
+    def __init__(self, folder, behaviour, data_delay=0.0):
         self.folder = folder
         self.behaviour = behaviour
+        self.data_delay = data_delay
         self.count = 0
         self.seen_later = set()
 
@@ -54,6 +63,8 @@ class Recorder:
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         local = address.split("@")[0].lower()
+        if self.behaviour == "relay-denied":
+            return "554 5.7.1 <%s>: Relay access denied" % address
         if self.behaviour != "accept-all" and local.startswith("refuse"):
             return "550 5.1.1 <%s>: Recipient address rejected: no such user" % address
         if self.behaviour != "accept-all" and local.startswith("defer"):
@@ -65,6 +76,9 @@ class Recorder:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        server._log("data")
+        if self.data_delay > 0:
+            await asyncio.sleep(self.data_delay)
         if self.behaviour == "reject-data":
             return "554 5.7.1 Message rejected as spam"
         if self.behaviour == "defer-data":
@@ -133,6 +147,13 @@ class RecordingSMTP(SMTP):
                 sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         super().connection_made(transport)
 
+    async def push(self, status):
+        # aiosmtpd's size refusals carry no enhanced status code; the servers
+        # met in practice say 5.3.4.
+        if isinstance(status, str) and status.startswith("552 Error"):
+            status = "552 5.3.4 Message size exceeds fixed maximum message size"
+        await super().push(status)
+
     def connection_lost(self, error):
         self._log("closed")
         super().connection_lost(error)
@@ -181,7 +202,10 @@ def main():
     parser.add_argument("--password")
     parser.add_argument("--behaviour", default="accept",
                         choices=["accept", "reject-data", "reject-sender", "drop-data", "silent",
-                                 "closed", "accept-all", "defer-data", "greet-421", "echo-login"])
+                                 "closed", "accept-all", "defer-data", "greet-421", "echo-login",
+                                 "relay-denied"])
+    parser.add_argument("--size-limit", type=int, default=0)
+    parser.add_argument("--data-delay", type=float, default=0.0)
     parser.add_argument("--idle-timeout", type=float, default=300.0)
     parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
@@ -213,7 +237,7 @@ def main():
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(args.cert, args.key)
 
-    handler = Recorder(args.dir, args.behaviour)
+    handler = Recorder(args.dir, args.behaviour, args.data_delay)
     authenticator = None
     if args.user is not None:
         expected = LoginPassword(args.user.encode(), (args.password or "").encode())
@@ -234,6 +258,8 @@ def main():
         if args.behaviour == "greet-421":
             return Unavailable()
         options = dict(hostname="mail.test", timeout=args.idle_timeout)
+        if args.size_limit > 0:
+            options.update(data_size_limit=args.size_limit)
         if args.tls == "starttls":
             options.update(tls_context=context, require_starttls=True)
         if authenticator is not None:
