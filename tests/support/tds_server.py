@@ -5,8 +5,10 @@ the first script entry whose "match" text it holds: {"match", "columns": [[NAME,
 TYPE]], "rows": [[VALUE]]} or {"match", "hang": true}; else a bare DONE. TYPE:
 int, bit, datetime ("YYYY-MM-DD HH:MM:SS"), nvarchar(N), nvarchar(max). --silent
 accepts connections and never answers. --log gets one JSON line per batch
-{"batch"}, login {"login", "password", "database"} and ended connection
-{"closed"}. Prints "READY <port>" and serves until terminated.
+{"batch"}, login {"login", "password", "database"}, ended connection
+{"closed"}, and {"request": TYPE} for every message a client sends (each
+one round trip: 0x12 pre-login, 0x10 login, 0x01 batch, 0x0E transaction
+manager, 0x06 attention). Prints "READY <port>" and serves until terminated.
 """
 import argparse
 import datetime
@@ -131,6 +133,7 @@ def serve(sock, script, log, silent):
     try:
         with sock:
             for kind, payload in packets(sock):
+                record(log, {"request": "0x%02X" % kind})
                 if silent:
                     continue
                 if kind == 0x12:
