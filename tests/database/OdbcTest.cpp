@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 bool sqliteOdbcDriverInstalled()
@@ -240,6 +242,39 @@ QJsonObject resultSet(const QString &match, const QStringList &columns, const QL
 const QJsonObject CycleLockGranted =
     resultSet(QStringLiteral("sp_getapplock"), {QStringLiteral("LockResult int")}, {QJsonArray{0}});
 
+// The Company row of a cycle whose mail goes to smtpPort; names and footer
+// as given.
+QJsonObject companyRow(int smtpPort, const QString &name = QStringLiteral("Velmar"), const QString &footer = QString())
+{
+    QStringList company;
+    QJsonArray values;
+    for (const char *column :
+         {"Name", "Address1", "Address2", "City", "State", "Zip", "Phone", "Fax", "Email", "Website"}) {
+        company.append(QString::fromLatin1(column) + QStringLiteral(" nvarchar(100)"));
+        values.append(name);
+    }
+    company << "AutomationServerPoll int"
+            << "AutomationServerEmailFrom nvarchar(100)"
+            << "AutomationServerEmailServer nvarchar(100)"
+            << "AutomationServerEmailUser nvarchar(100)"
+            << "AutomationServerEmailPassword nvarchar(100)"
+            << "AutomationServerEmailUseSSLTLS bit"
+            << "AutomationServerEmailServerPort nvarchar(10)"
+            << "AutomationServerEmailFooter nvarchar(max)";
+    for (const QJsonValue &v :
+         QJsonArray{5, "alerts@example.com", "127.0.0.1", "", "", false, QString::number(smtpPort), footer})
+        values.append(v);
+    return resultSet(QStringLiteral("FROM Company"), company, {values});
+}
+
+QJsonObject queueRows(const QList<QJsonArray> &rows)
+{
+    return resultSet(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent"),
+                     {"ID int", "EmailFrom nvarchar(100)", "EmailFromName nvarchar(100)", "EmailTo nvarchar(max)",
+                      "EmailSubject nvarchar(200)", "EmailBody nvarchar(max)", "EmailSent bit"},
+                     rows);
+}
+
 class TdsOdbc : public ::testing::Test
 {
 protected:
@@ -376,30 +411,8 @@ TEST_F(TdsOdbc, once_mailsA100000CharacterBodyAndFooterAndAPolishNameWhole)
     const QString footer = QString(100000, QChar(0x017C));
     const QString body = QString(100000, QChar(0x0119));
     const QString name = QStringLiteral("Zażółć Gęślą Jaźń");
-    QStringList company;
-    QJsonArray values;
-    for (const char *column :
-         {"Name", "Address1", "Address2", "City", "State", "Zip", "Phone", "Fax", "Email", "Website"}) {
-        company.append(QString::fromLatin1(column) + QStringLiteral(" nvarchar(100)"));
-        values.append(name);
-    }
-    company << "AutomationServerPoll int"
-            << "AutomationServerEmailFrom nvarchar(100)"
-            << "AutomationServerEmailServer nvarchar(100)"
-            << "AutomationServerEmailUser nvarchar(100)"
-            << "AutomationServerEmailPassword nvarchar(100)"
-            << "AutomationServerEmailUseSSLTLS bit"
-            << "AutomationServerEmailServerPort nvarchar(10)"
-            << "AutomationServerEmailFooter nvarchar(max)";
-    for (const QJsonValue &v :
-         QJsonArray{5, "alerts@example.com", "127.0.0.1", "", "", false, QString::number(smtp.port()), footer})
-        values.append(v);
-    TdsServer server(
-        {CycleLockGranted, resultSet(QStringLiteral("FROM Company"), company, {values}),
-         resultSet(QStringLiteral("SELECT * FROM AutomationServer_EmailsSent"),
-                   {"ID int", "EmailFrom nvarchar(100)", "EmailFromName nvarchar(100)", "EmailTo nvarchar(max)",
-                    "EmailSubject nvarchar(200)", "EmailBody nvarchar(max)", "EmailSent bit"},
-                   {QJsonArray{1, "alerts@example.com", name, "anna@example.com;", name, body, false}})});
+    TdsServer server({CycleLockGranted, companyRow(smtp.port(), name, footer),
+                      queueRows({QJsonArray{1, "alerts@example.com", name, "anna@example.com;", name, body, false}})});
     QTemporaryDir dir;
     const ServerExit run = RunServer(OnceArguments(WriteServerConfig(dir.path(), server.odbc())), dir.path());
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
@@ -411,4 +424,98 @@ TEST_F(TdsOdbc, once_mailsA100000CharacterBodyAndFooterAndAPolishNameWhole)
     EXPECT_TRUE(mails.first().header(QStringLiteral("From")).contains(name))
         << mails.first().header(QStringLiteral("From")).toStdString();
     EXPECT_TRUE(mails.first().header(QStringLiteral("Subject")).contains(name));
+}
+
+namespace {
+
+// A data source for FreeTDS without a TDS version, in odbc.ini.
+QString dataSource(const QString &name, int port)
+{
+    return QStringLiteral("[%1]\nDriver=FreeTDS\nServer=127.0.0.1\nPort=%2\nDatabase=Velmar\n").arg(name).arg(port);
+}
+
+void writeFile(const QString &path, const QString &text)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text.toUtf8());
+}
+
+} // namespace
+
+TEST_F(TdsOdbc, userAndSystemDataSources_runAWholeCycleWithTransactionsOfTwoRoundTrips)
+{
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.available());
+    TdsServer server(
+        {CycleLockGranted, companyRow(smtp.port()),
+         queueRows({QJsonArray{1, "alerts@example.com", "Velmar", "anna@example.com;", "S", "B", false}})});
+    for (const bool system : {false, true}) {
+        QTemporaryDir home;
+        QTemporaryDir sysini;
+        QFile::copy(qEnvironmentVariable("ODBCSYSINI") + QStringLiteral("/odbcinst.ini"),
+                    sysini.filePath(QStringLiteral("odbcinst.ini")));
+        writeFile((system ? sysini.path() + QStringLiteral("/odbc.ini") : home.path() + QStringLiteral("/.odbc.ini")),
+                  dataSource(QStringLiteral("Velmar Payroll"), server.port));
+        QProcessEnvironment env = ServerEnvironment(home.path());
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("ODBCSYSINI"), sysini.path());
+        // unixODBC reads the user's file from the account's home, or here.
+        env.insert(QStringLiteral("ODBCINI"), home.filePath(QStringLiteral(".odbc.ini")));
+        QFile::remove(server.logPath());
+        const QString config = WriteServerConfig(home.path(), QStringLiteral("DSN=Velmar Payroll;UID=sa;PWD=x"));
+        const ServerExit run = RunServer(OnceArguments(config), env);
+        EXPECT_EQ(run.exitCode, 0) << (system ? "system: " : "user: ") << run.out.toStdString()
+                                   << run.err.toStdString();
+        ASSERT_FALSE(server.log(QStringLiteral("login")).isEmpty());
+        EXPECT_EQ(server.log(QStringLiteral("login")).first().value(QStringLiteral("database")).toString(),
+                  QStringLiteral("Velmar"));
+        // Marking the message sent: begin and commit, nothing in between
+        // that carries nothing.
+        const QList<QJsonObject> requests = server.log(QStringLiteral("request"));
+        const QList<QJsonObject> batches = server.log(QStringLiteral("batch"));
+        EXPECT_EQ(std::count_if(requests.cbegin(), requests.cend(),
+                                [](const QJsonObject &r) { return r.value(QStringLiteral("request")) == "0x0E"; }),
+                  0);
+        EXPECT_EQ(std::count_if(batches.cbegin(), batches.cend(),
+                                [](const QJsonObject &b) {
+                                    return b.value(QStringLiteral("batch"))
+                                        .toString()
+                                        .contains(QStringLiteral("TRANSACTION"));
+                                }),
+                  2);
+    }
+    EXPECT_EQ(smtp.messages().size(), 2);
+}
+
+TEST_F(TdsOdbc, unansweredCommitOrMuteDataSource_endTheCycleWithinTheirBounds)
+{
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.available());
+    TdsServer answering({CycleLockGranted, companyRow(smtp.port()),
+                         queueRows({QJsonArray{1, "alerts@example.com", "V", "anna@example.com;", "S", "B", false}}),
+                         QJsonObject{{"match", "COMMIT TRANSACTION"}, {"hang", true}}});
+    TdsServer mute({}, true);
+    QTemporaryDir home;
+    writeFile(home.filePath(QStringLiteral(".odbc.ini")), dataSource(QStringLiteral("Mute"), mute.port));
+    QProcessEnvironment env = ServerEnvironment(home.path());
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("ODBCINI"), home.filePath(QStringLiteral(".odbc.ini")));
+    env.remove(QStringLiteral("TDSVER"));
+    const struct
+    {
+        QString connection, said;
+        qint64 boundMs;
+    } cases[] = {
+        {answering.odbc(QStringLiteral("Command Timeout=5")), "time-out of 5 s", 75000},
+        {QStringLiteral("DSN=Mute;UID=sa;PWD=x"), "[FreeTDS]", 30000},
+    };
+    for (const auto &c : cases) {
+        QElapsedTimer timer;
+        timer.start();
+        const ServerExit run = RunServer(OnceArguments(WriteServerConfig(home.path(), c.connection)), env, 120000);
+        EXPECT_LT(timer.elapsed(), c.boundMs) << c.connection.toStdString();
+        EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+        EXPECT_TRUE((run.out + run.err).contains(c.said)) << run.out.toStdString() << run.err.toStdString();
+    }
 }
