@@ -495,6 +495,7 @@ TEST_F(TdsOdbc, unansweredCommitOrMuteDataSource_endTheCycleWithinTheirBounds)
     TdsServer answering({CycleLockGranted, companyRow(smtp.port()),
                          queueRows({QJsonArray{1, "alerts@example.com", "V", "anna@example.com;", "S", "B", false}}),
                          QJsonObject{{"match", "COMMIT TRANSACTION"}, {"hang", true}}});
+    TdsServer stuck({QJsonObject{{"match", "sp_getapplock"}, {"hang", true}}});
     TdsServer mute({}, true);
     QTemporaryDir home;
     writeFile(home.filePath(QStringLiteral(".odbc.ini")), dataSource(QStringLiteral("Mute"), mute.port));
@@ -506,14 +507,21 @@ TEST_F(TdsOdbc, unansweredCommitOrMuteDataSource_endTheCycleWithinTheirBounds)
     {
         QString connection, said;
         qint64 boundMs;
+        QStringList options;
     } cases[] = {
-        {answering.odbc(QStringLiteral("Command Timeout=5")), "time-out of 5 s", 75000},
-        {QStringLiteral("DSN=Mute;UID=sa;PWD=x"), "[FreeTDS]", 30000},
+        {answering.odbc(QStringLiteral("Command Timeout=5")), "time-out of 5 s", 75000, {}},
+        {QStringLiteral("DSN=Mute;UID=sa;PWD=x"), "[FreeTDS]", 30000, {}},
+        // No statement time-out: the cycle's own bound ends it.
+        {stuck.odbc(QStringLiteral("Command Timeout=0")),
+         "bound of 3 s (it was at: taking the cycle lock)",
+         15000,
+         {QStringLiteral("--cycle-limit"), QStringLiteral("3")}},
     };
     for (const auto &c : cases) {
         QElapsedTimer timer;
         timer.start();
-        const ServerExit run = RunServer(OnceArguments(WriteServerConfig(home.path(), c.connection)), env, 120000);
+        const ServerExit run =
+            RunServer(OnceArguments(WriteServerConfig(home.path(), c.connection)) + c.options, env, 120000);
         EXPECT_LT(timer.elapsed(), c.boundMs) << c.connection.toStdString();
         EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
         EXPECT_TRUE((run.out + run.err).contains(c.said)) << run.out.toStdString() << run.err.toStdString();
