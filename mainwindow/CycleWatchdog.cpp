@@ -65,8 +65,8 @@ void CycleWatchdog::watch()
     const milliseconds serviceInterval = ServiceWatchdogInterval();
     // Well within the service manager's interval, and often enough to end a
     // cycle soon after its bound.
-    const milliseconds tick = serviceInterval.count() > 0 ? std::min(serviceInterval / 3, milliseconds(1000))
-                                                          : milliseconds(1000);
+    const milliseconds tick =
+        serviceInterval.count() > 0 ? std::min(serviceInterval / 3, milliseconds(1000)) : milliseconds(1000);
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_wake.wait_for(lock, tick, [this] { return m_stopping; })) {
         if (m_running && steady_clock::now() - m_started > m_bound) {

@@ -23,6 +23,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <iostream>
 
 namespace {
 
@@ -526,4 +527,53 @@ TEST_F(TdsOdbc, unansweredCommitOrMuteDataSource_endTheCycleWithinTheirBounds)
         EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
         EXPECT_TRUE((run.out + run.err).contains(c.said)) << run.out.toStdString() << run.err.toStdString();
     }
+}
+
+TEST_F(TdsOdbc, firstCycle_roundTripsPerNotifiedCertification)
+{
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.available());
+    constexpr int Certifications = 60;
+    QList<QJsonArray> candidates;
+    QList<QJsonArray> queued;
+    for (int id = 1; id <= Certifications; ++id) {
+        const QString manager = QStringLiteral("manager%1@example.com").arg(id % 3);
+        candidates.append(QJsonArray{id, true, "2025-01-05 00:00:00", 24, false, "Forklift", "Ann", QJsonValue(),
+                                     QStringLiteral("Lee%1").arg(id), QJsonValue(), "c@example.com", "Acme", manager, 0,
+                                     "2027-01-05 00:00:00", 0, 7});
+        queued.append(QJsonArray{id, "alerts@example.com", "Velmar", manager + QLatin1Char(';'), "S", "B", false});
+    }
+    // As the queue query orders them: by recipient list.
+    std::stable_sort(queued.begin(), queued.end(),
+                     [](const QJsonArray &a, const QJsonArray &b) { return a.at(3).toString() < b.at(3).toString(); });
+    TdsServer server(
+        {CycleLockGranted, companyRow(smtp.port()),
+         resultSet(QStringLiteral("FROM AutomationServer_Alert WHERE"),
+                   {"Item nvarchar(50)", "Category nvarchar(50)", "EmailContractManager bit",
+                    "EmailContractSpecialist bit", "EmailClient bit", "DaysInAdvance int", "CreateIssue bit",
+                    "CreateIssueDaysInAdvance int", "IssuePriority nvarchar(20)", "AutoCloseIssue bit"},
+                   {QJsonArray{"Training Expire", "Training", true, false, false, 60, false, 30, "High", false}}),
+         resultSet(QStringLiteral("FROM AutomationServer_Emails WHERE Category"),
+                   {"ID int", "Completed bit", "CompletedDate datetime", "Renews int", "Optional bit",
+                    "Name nvarchar(50)", "FirstName nvarchar(50)", "MiddleName nvarchar(50)", "LastName nvarchar(50)",
+                    "Suffix nvarchar(10)", "CustomerEmail nvarchar(100)", "CustomerName nvarchar(100)",
+                    "ContractManagerEmail nvarchar(100)", "IssueID int", "RenewDate datetime", "EmailID int",
+                    "ContractID int"},
+                   candidates),
+         queueRows(queued)});
+    QTemporaryDir dir;
+    const ServerExit run = RunServer(OnceArguments(WriteServerConfig(dir.path(), server.odbc())), dir.path());
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(smtp.messages().size(), 3);
+    // The figure bench/RESULTS.md records; every transaction in it costs
+    // two (begin, commit).
+    const auto requests = server.log(QStringLiteral("request")).size();
+    std::cout << "round trips of a first cycle with " << Certifications << " notified certifications: " << requests
+              << " (" << double(requests) / Certifications << " each)\n";
+    const QList<QJsonObject> batches = server.log(QStringLiteral("batch"));
+    const auto begun = std::count_if(batches.cbegin(), batches.cend(), [](const QJsonObject &b) {
+        return b.value(QStringLiteral("batch")).toString() == QStringLiteral("BEGIN TRANSACTION");
+    });
+    EXPECT_EQ(begun, 4); // the notifications, then one per digest
+    EXPECT_LT(requests, 3 * begun + 20);
 }
