@@ -401,7 +401,15 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcCo
         db.setDatabaseName(name);
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(LoginTimeoutSeconds));
         if (!db.open()) {
-            const QString why = errorText(db.lastError());
+            QString why = errorText(db.lastError());
+            // FreeTDS reports a certificate it could not verify as a server
+            // that is not there.
+            if (!plan.freeTdsCaFile.isEmpty())
+                why += QStringLiteral(" (FreeTDS was to verify the server's certificate against %1: a certificate "
+                                      "signed by another authority, or issued for another name than the "
+                                      "connection string's server, ends the login this way)")
+                           .arg(plan.freeTdsCaFile == u"system" ? QStringLiteral("the system's certificate store")
+                                                                : plan.freeTdsCaFile);
             return fail(QStringLiteral("Cannot connect to the database: %1").arg(why));
         }
         return true;

@@ -192,7 +192,7 @@ const bool FreeTdsRegistered = [] {
 class TdsServer
 {
 public:
-    explicit TdsServer(const QJsonArray &script, bool silent = false)
+    explicit TdsServer(const QJsonArray &script, bool silent = false, const QString &tlsCertificate = QString())
     {
         QFile file(dir.filePath(QStringLiteral("script.json")));
         if (file.open(QIODevice::WriteOnly))
@@ -203,7 +203,9 @@ public:
                       QStringList{QStringLiteral("-u"),
                                   QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/tds_server.py"),
                                   QStringLiteral("--script"), file.fileName(), QStringLiteral("--log"), logPath()} +
-                          (silent ? QStringList{QStringLiteral("--silent")} : QStringList()));
+                          (silent ? QStringList{QStringLiteral("--silent")} : QStringList()) +
+                          (tlsCertificate.isEmpty() ? QStringList()
+                                                    : QStringList{QStringLiteral("--tls"), tlsCertificate}));
         while (!process.canReadLine() && process.waitForReadyRead(10000)) {}
         port = QString::fromLatin1(process.readLine()).section(QLatin1Char(' '), 1).trimmed().toInt();
     }
@@ -576,4 +578,62 @@ TEST_F(TdsOdbc, firstCycle_roundTripsPerNotifiedCertification)
     });
     EXPECT_EQ(begun, 4); // the notifications, then one per digest
     EXPECT_LT(requests, 3 * begun + 20);
+}
+
+namespace {
+
+// A certificate authority and a server certificate for "localhost" signed by
+// it, made with the openssl command; empty when it is not there.
+QString makeCertificates(const QTemporaryDir &dir)
+{
+    const auto openssl = [&](const QStringList &arguments) {
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(QStringLiteral("openssl"), arguments);
+        return process.waitForFinished(30000) && process.exitCode() == 0;
+    };
+    const QString subject = QStringLiteral("-subj");
+    QFile ext(dir.filePath(QStringLiteral("ext")));
+    if (!ext.open(QIODevice::WriteOnly) || ext.write("subjectAltName=DNS:localhost\n") < 0)
+        return QString();
+    ext.close();
+    if (!openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+                  subject, "/CN=Velmar test CA"}))
+        return QString();
+    if (!openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr", subject,
+                  "/CN=localhost"}) ||
+        !openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-out",
+                  "server.crt", "-days", "2", "-extfile", "ext"}))
+        return QString();
+    QFile crt(dir.filePath(QStringLiteral("server.crt")));
+    QFile key(dir.filePath(QStringLiteral("server.key")));
+    QFile both(dir.filePath(QStringLiteral("server.pem")));
+    if (!crt.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly) || !both.open(QIODevice::WriteOnly))
+        return QString();
+    both.write(crt.readAll() + key.readAll());
+    return both.fileName();
+}
+
+} // namespace
+
+TEST_F(TdsOdbc, encryptYes_encryptsTheLoginThroughFreeTds)
+{
+    QTemporaryDir dir;
+    const QString certificate = makeCertificates(dir);
+    if (certificate.isEmpty())
+        GTEST_SKIP() << "the openssl command could not make certificates";
+    TdsServer server({}, false, certificate);
+    // Encrypt= is not a FreeTDS keyword: passed as written, the login would
+    // go without TLS, and the server (which requires it) would never see it.
+    for (const QString &keywords : {"Encrypt=yes;CAFile=" + dir.filePath(QStringLiteral("ca.pem")),
+                                    QStringLiteral("Encrypt=yes;TrustServerCertificate=yes")}) {
+        QFile::remove(server.logPath());
+        DbConnection connection;
+        QString error;
+        const QString odbc =
+            QStringLiteral("Driver=FreeTDS;Server=localhost;Port=%1;UID=sa;PWD=x;%2").arg(server.port).arg(keywords);
+        EXPECT_TRUE(connection.Open(odbc, &error)) << keywords.toStdString() << ": " << error.toStdString();
+        EXPECT_EQ(server.log(QStringLiteral("tls")).size(), 1) << keywords.toStdString();
+        EXPECT_EQ(server.log(QStringLiteral("login")).size(), 1) << keywords.toStdString();
+    }
 }
