@@ -31,6 +31,13 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                 options.error = QStringLiteral("--config needs a file name");
                 return options;
             }
+        } else if (argument == QLatin1String("--cycle-limit")) {
+            bool number = false;
+            options.cycleLimitSeconds = i + 1 < arguments.size() ? arguments[++i].toInt(&number) : 0;
+            if (!number || options.cycleLimitSeconds <= 0) {
+                options.error = QStringLiteral("--cycle-limit needs a whole number of seconds above 0");
+                return options;
+            }
         } else if (ParseOperatorOption(arguments, i, options.operatorOptions, options.error)) {
             if (!options.error.isEmpty())
                 return options;
@@ -68,6 +75,8 @@ QString UsageText()
                           "                 server does not encrypt (no STARTTLS offered)\n"
                           "  --config FILE  read the connection string from FILE instead of\n"
                           "                 config.txt beside the executable\n"
+                          "  --cycle-limit SECONDS  (--headless, --once) end the process with\n"
+                          "                 status 1 when a cycle runs longer (default 1800)\n"
                           "  --help         show this text and exit\n"
                           "  --version      show the version and exit\n"
                           "%1"

@@ -16,6 +16,7 @@ struct CommandLine
     bool retryNow = false;       // forget the mail back-offs, then exit
     bool allowPlainAuth = false; // the SMTP login may cross an unencrypted session
     QString configFile;          // empty: config.txt beside the executable
+    int cycleLimitSeconds = 0;   // 0: the default bound of one cycle
     OperatorOptions operatorOptions;
     QString error; // not empty: the arguments were not understood
 };

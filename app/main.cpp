@@ -13,6 +13,7 @@
 #include "email/MailRedirect.h"
 #include "email/SendQueuedEmails.h"
 #include "mainwindow/CyclePreview.h"
+#include "mainwindow/CycleWatchdog.h"
 #include "mainwindow/DoTasks.h"
 #include "mainwindow/Form1.h"
 #include "mainwindow/HeadlessServer.h"
@@ -82,6 +83,10 @@ int runWithoutWindows(int argc, char **argv, const CommandLine &options)
     SetOpenDatabaseFailureHandler(ReportConnectionFailureHeadless);
     if (options.operatorOptions.preview)
         DatabaseConnection().HoldChanges(); // from the first connection on
+    // Every wait of a cycle has an end; this ends the cycle that waits on
+    // something else.
+    const CycleWatchdog watchdog(options.cycleLimitSeconds > 0 ? std::chrono::seconds(options.cycleLimitSeconds)
+                                                               : DefaultCycleBound);
 
     const StartupResult started = RunStartupSequence();
     if (started.outcome == StartupOutcome::ConnectionFailed)
@@ -106,6 +111,7 @@ int runWithoutWindows(int argc, char **argv, const CommandLine &options)
         server.Stop();
         EndProgram(ExitOk);
     });
+    CycleWatchdog::ServiceReady();
     server.Start();
     return app.exec();
 }

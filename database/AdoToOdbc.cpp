@@ -1,6 +1,7 @@
 #include "database/AdoToOdbc.h"
 
 #include "database/ConnectionString.h"
+#include "database/DriverSettings.h"
 
 #include <QRegularExpression>
 
@@ -205,18 +206,26 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
             out.add(QStringLiteral("WSID"), value);
         } else if (key == u"encrypt" || key == u"use encryption for data") {
             encryptGiven = true;
+            const bool strict = value.trimmed().compare(QLatin1String("strict"), Qt::CaseInsensitive) == 0;
             if (freeTds) {
+                // Strict is refused when the connection opens, by the
+                // driver actually loaded.
                 if (isTrue(value))
-                    out.add(QStringLiteral("Encryption"), QStringLiteral("require"));
+                    out.add(QStringLiteral("Encryption"),
+                            strict ? QStringLiteral("strict") : QStringLiteral("require"));
             } else {
-                out.add(QStringLiteral("Encrypt"), isTrue(value) ? QStringLiteral("yes") : QStringLiteral("no"));
+                out.add(QStringLiteral("Encrypt"),
+                        strict              ? QStringLiteral("strict")
+                            : isTrue(value) ? QStringLiteral("yes")
+                                            : QStringLiteral("no"));
             }
         } else if (key == u"trustservercertificate" || key == u"trust server certificate") {
-            // FreeTDS checks a certificate only against the CA file that
-            // freetds.conf names; without one it trusts it, as asked here.
-            if (!freeTds)
-                out.add(QStringLiteral("TrustServerCertificate"),
-                        isTrue(value) ? QStringLiteral("yes") : QStringLiteral("no"));
+            // Kept for every driver: for FreeTDS it decides whether the
+            // connection names a CA file (DriverSettings.h).
+            out.add(QStringLiteral("TrustServerCertificate"),
+                    isTrue(value) ? QStringLiteral("yes") : QStringLiteral("no"));
+        } else if (key == u"cafile") {
+            out.add(CaFileKey, value);
         } else if (key == u"current language" || key == u"language") {
             out.add(QStringLiteral("Language"), value);
         } else if (key == u"command timeout") {

@@ -22,7 +22,9 @@ QString BestSqlServerOdbcDriver(const QStringList &installedDrivers);
 // "SERVER\INSTANCE" and port "host,1433" kept; for FreeTDS a port becomes
 // Port=), Initial Catalog -> Database, User ID -> UID, Password -> PWD,
 // Integrated Security=SSPI -> Trusted_Connection=yes (Microsoft's driver
-// only); Persist Security Info and timeouts dropped (the login time-out is the
+// only), Encrypt (strict kept) and TrustServerCertificate kept for the
+// connection to tell the driver (DriverSettings.h), CAFile kept; Persist
+// Security Info and timeouts dropped (the login time-out is the
 // connection's own), Command Timeout kept for the backend. FreeTDS is asked for
 // TDS 7.4 and UTF-8. Ends with ";". Empty, with *error set naming the cause,
 // when no SQL Server ODBC driver is installed or a keyword cannot be carried.
@@ -31,3 +33,9 @@ QString AdoToOdbcConnectionString(const QString &adoConnectionString, const QStr
 
 // The driver names that the ODBC driver manager lists on this machine.
 QStringList InstalledOdbcDrivers();
+
+// The driver library the driver manager loads for an ODBC connection string:
+// the one odbcinst names for Driver=NAME (or the path Driver= gives), or
+// for DSN=NAME (no DSN: "DEFAULT") the driver of that user or system data
+// source. Empty when the driver manager lists none.
+QString OdbcDriverLibrary(const QString &odbcConnectionString);

@@ -116,3 +116,50 @@ QString MaskPasswords(const QString &text)
     masked.replace(password, QStringLiteral("\\1***"));
     return masked;
 }
+
+QString QodbcDriverManagerText(const QString &databaseName)
+{
+    if (databaseName.contains(QLatin1String(".dsn"), Qt::CaseInsensitive))
+        return QStringLiteral("FILEDSN=") + databaseName;
+    if (databaseName.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive) ||
+        databaseName.contains(QLatin1String("SERVER="), Qt::CaseInsensitive))
+        return databaseName;
+    return QStringLiteral("DSN=") + databaseName;
+}
+
+QString QodbcDatabaseName(const QString &odbcConnectionString, QString *error)
+{
+    const QString text = odbcConnectionString;
+    if (QodbcDriverManagerText(text) == text)
+        return text;
+    const QList<ConnectionStringItem> items = ParseConnectionString(text);
+    const QString prefix =
+        text.contains(QLatin1String(".dsn"), Qt::CaseInsensitive) ? QStringLiteral("FILEDSN") : QStringLiteral("DSN");
+    // The value of the first item of that key as written (quotes, braces),
+    // then every other item in its order.
+    QString name;
+    bool named = false;
+    QStringList rest;
+    for (const ConnectionStringItem &item : items) {
+        // A bare first word is a data source name, as Qt has always read it.
+        const bool bareName = rest.isEmpty() && !item.raw.contains(QLatin1Char('='));
+        if (!named && (bareName || item.key.compare(prefix, Qt::CaseInsensitive) == 0)) {
+            name = item.raw.mid(item.raw.indexOf(QLatin1Char('=')) + 1).trimmed();
+            named = true;
+        } else {
+            rest.append(item.raw);
+        }
+    }
+    QString result = name;
+    for (const QString &raw : rest)
+        result += QLatin1Char(';') + raw;
+    if (text.endsWith(QLatin1Char(';')))
+        result += QLatin1Char(';');
+    if ((prefix == u"FILEDSN" && !named) || QodbcDriverManagerText(result) != prefix + QLatin1Char('=') + result) {
+        if (error != nullptr)
+            *error = QStringLiteral("Qt's ODBC driver would read this connection string as a file data source "
+                                    "(it holds \".dsn\"); write it as FILEDSN=path;... or without \".dsn\".");
+        return QString();
+    }
+    return result;
+}

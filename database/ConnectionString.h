@@ -30,3 +30,16 @@ QString JoinRawItems(const QList<ConnectionStringItem> &items, const QStringList
 // The text with the value of every Password= / PWD= item replaced by "***",
 // for error messages and logs.
 QString MaskPasswords(const QString &text);
+
+// The text to hand Qt's ODBC driver so that the driver manager receives
+// `odbcConnectionString` itself. Qt passes a text that holds "DRIVER=" or
+// "SERVER=" unchanged, puts "FILEDSN=" before one that holds ".dsn", and
+// "DSN=" before any other, which would turn "DSN=Payroll" into
+// "DSN=DSN=Payroll". For those the data source's own name goes first, the
+// other items after it, each as written. Null, with *error set, for a text
+// Qt would misread whatever it was handed (".dsn" in a string not opening
+// with FILEDSN=).
+QString QodbcDatabaseName(const QString &odbcConnectionString, QString *error = nullptr);
+
+// What Qt's ODBC driver hands the driver manager for a database name.
+QString QodbcDriverManagerText(const QString &databaseName);

@@ -363,6 +363,10 @@ void DbConnection::BeginTransaction()
         SqliteBackend::Execute(m_sqlite, QStringLiteral("BEGIN IMMEDIATE"));
         return;
     }
+    if (m_db.driver()->dbmsType() == QSqlDriver::MSSqlServer) {
+        OdbcBackend::Execute(m_db, OdbcBackend::TransactionSql().begin);
+        return;
+    }
     if (!m_db.transaction())
         throw DbError(MaskPasswords(m_db.lastError().text()));
 }
@@ -378,6 +382,10 @@ void DbConnection::Commit()
     countStatement();
     if (m_backend == Backend::Sqlite) {
         SqliteBackend::Execute(m_sqlite, QStringLiteral("COMMIT"));
+        return;
+    }
+    if (m_db.driver()->dbmsType() == QSqlDriver::MSSqlServer) {
+        OdbcBackend::Execute(m_db, OdbcBackend::TransactionSql().commit);
         return;
     }
     if (!m_db.commit())
@@ -404,6 +412,8 @@ void DbConnection::Rollback() noexcept
     try {
         if (m_backend == Backend::Sqlite)
             SqliteBackend::Execute(m_sqlite, QStringLiteral("ROLLBACK"));
+        else if (m_db.driver()->dbmsType() == QSqlDriver::MSSqlServer)
+            OdbcBackend::Execute(m_db, OdbcBackend::TransactionSql().rollback);
         else
             m_db.rollback();
     } catch (...) {

@@ -95,7 +95,9 @@ public:
     std::unique_ptr<QueryStream> Stream(const QString &sql);
 
     // One transaction around several statements (used where a group of rows
-    // must stand or fall together). On SQLite takes the write lock up front.
+    // must stand or fall together). On SQLite takes the write lock up front;
+    // on SQL Server it is one statement each for begin and commit, under the
+    // statement time-out.
     void BeginTransaction();
     void Commit();
     void Rollback() noexcept;

@@ -1,12 +1,17 @@
 #include "database/OdbcBackend.h"
 
+#include "database/AdoToOdbc.h"
 #include "database/ConnectionString.h"
 #include "database/DbError.h"
+#include "database/DriverSettings.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QTemporaryDir>
 
 #if defined(VELMAR_HAVE_ODBC_API)
 #if defined(_WIN32)
@@ -98,6 +103,15 @@ SQLHDBC connectionHandle(QSqlDatabase &db)
     return *static_cast<const SQLHDBC *>(handle.constData());
 }
 
+QString loadedDriverLibrary(QSqlDatabase &db)
+{
+    SQLWCHAR name[512] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(connectionHandle(db), SQL_DRIVER_NAME, name, SQLSMALLINT(sizeof(name)), &length)))
+        return QString();
+    return fromWide(name, qMin<qsizetype>(length / qsizetype(sizeof(SQLWCHAR)), qsizetype(std::size(name)) - 1));
+}
+
 // One statement on QODBC's connection; freed however the call ends.
 class Statement
 {
@@ -133,9 +147,14 @@ public:
             // also ends the cycle lock and any open transaction on the server.
             SQLFreeHandle(SQL_HANDLE_STMT, m_handle);
             m_handle = SQL_NULL_HSTMT;
-            // ODBC lets a driver refuse to disconnect while a transaction is
-            // open, which would leave the session (and its locks) alive.
-            SQLEndTran(SQL_HANDLE_DBC, connectionHandle(m_db), SQL_ROLLBACK);
+            // ODBC lets a driver refuse to disconnect while a transaction it
+            // manages is open, which would leave the session (and its locks)
+            // alive. A transaction of the session's own statements ends with
+            // the session.
+            SQLULEN autocommit = SQL_AUTOCOMMIT_ON;
+            SQLGetConnectAttr(connectionHandle(m_db), SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr);
+            if (autocommit == SQL_AUTOCOMMIT_OFF)
+                SQLEndTran(SQL_HANDLE_DBC, connectionHandle(m_db), SQL_ROLLBACK);
             m_db.close();
         }
         throw DbError(MaskPasswords(message));
@@ -282,9 +301,65 @@ QVariant readValue(Statement &st, SQLUSMALLINT index, const Column &column)
 }
 #endif
 
+#if !defined(VELMAR_HAVE_ODBC_API)
+QString loadedDriverLibrary(QSqlDatabase &)
+{
+    return QString();
+}
+#endif
+
+// FreeTDS reads its settings from freetds.conf and the environment whatever
+// the connection string's spelling or the data source: this process's own
+// configuration file gives every FreeTDS connection UTF-8, the login and
+// query time-outs (commit and rollback included) and the CA file, and
+// TDSVER fixes TDS 7.4, whose login honours the time-out. Values a
+// connection string or data source sets itself still win.
+bool prepareFreeTds(const QString &caFile, int queryTimeoutSeconds, QString *error)
+{
+    static const QString operatorConfigPath = qEnvironmentVariable("FREETDSCONF");
+    static QTemporaryDir dir(QDir(QDir::tempPath()).filePath(QStringLiteral("velmar-freetds-XXXXXX")));
+    if (!qEnvironmentVariableIsSet("TDSVER"))
+        qputenv("TDSVER", "7.4");
+    QString operatorConfig;
+    if (!operatorConfigPath.isEmpty()) {
+        QFile file(operatorConfigPath);
+        if (file.open(QIODevice::ReadOnly))
+            operatorConfig = QString::fromLocal8Bit(file.readAll());
+    }
+    const QString text = FreeTdsConfigText(caFile, LoginTimeoutSeconds, queryTimeoutSeconds, operatorConfig, error);
+    if (text.isNull())
+        return false;
+    QFile config(dir.filePath(QStringLiteral("freetds.conf")));
+    if (!dir.isValid() || !config.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        config.write(text.toLocal8Bit()) < 0 || !config.flush()) {
+        if (error != nullptr)
+            *error = QStringLiteral("Cannot write the FreeTDS settings file in %1: %2")
+                         .arg(QDir::tempPath(), config.errorString());
+        return false;
+    }
+    qputenv("FREETDSCONF", QFile::encodeName(config.fileName()));
+    return true;
+}
+
 } // namespace
 
 namespace OdbcBackend {
+
+QString SessionSettingsSql()
+{
+    return QStringLiteral("SET LANGUAGE us_english;\nSET DATEFORMAT mdy");
+}
+
+SqlServerTransactionSql TransactionSql()
+{
+    // An explicit transaction in the session's own statements: commit and
+    // rollback then wait as long as any statement may, and autocommit never
+    // changes (a driver may send a rollback of its own when it turns back on).
+    // A rollback after an error that ended the transaction on the server
+    // already finds nothing to undo.
+    return {QStringLiteral("BEGIN TRANSACTION"), QStringLiteral("COMMIT TRANSACTION"),
+            QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION")};
+}
 
 bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcConnectionString, QString *error)
 {
@@ -308,31 +383,54 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcCo
     }
     statementTimeouts().insert(connectionName, statementTimeout);
 
-    db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), connectionName);
-    if (!db.isValid())
-        return fail(QStringLiteral("The ODBC database driver (QODBC) is not available."));
-    // FreeTDS reads the last keyword only when it is closed by ";".
-    QString text = JoinRawItems(items, {StatementTimeoutKey}) + QLatin1Char(';');
-    if (ConnectionStringValue(items, QStringLiteral("Driver"))
-            .contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive)) {
-        // Without these, a silent server can hold the login for ever and
-        // names outside ASCII depend on the process locale.
-        if (!HasConnectionStringKey(items, QStringLiteral("TDS_Version")))
-            text += QStringLiteral("TDS_Version=7.4;");
-        if (!HasConnectionStringKey(items, QStringLiteral("ClientCharset")))
-            text += QStringLiteral("ClientCharset=UTF-8;");
+    // Told before the login: a password must not cross a channel that is
+    // less than the string asks for.
+    const bool expectFreeTds = IsFreeTdsLibrary(OdbcDriverLibrary(odbcConnectionString));
+    auto openAs = [&](bool freeTds) {
+        DriverConnectPlan plan;
+        QString reason;
+        if (!PlanDriverConnection(items, {StatementTimeoutKey}, freeTds, &plan, &reason) ||
+            !prepareFreeTds(plan.freeTdsCaFile, statementTimeout, &reason))
+            return fail(reason);
+        const QString name = QodbcDatabaseName(plan.connectionString, &reason);
+        if (name.isNull())
+            return fail(reason);
+        db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), connectionName);
+        if (!db.isValid())
+            return fail(QStringLiteral("The ODBC database driver (QODBC) is not available."));
+        db.setDatabaseName(name);
+        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(LoginTimeoutSeconds));
+        if (!db.open()) {
+            QString why = errorText(db.lastError());
+            // FreeTDS reports a certificate it could not verify as a server
+            // that is not there.
+            if (!plan.freeTdsCaFile.isEmpty())
+                why += QStringLiteral(" (FreeTDS was to verify the server's certificate against %1: a certificate "
+                                      "signed by another authority, or issued for another name than the "
+                                      "connection string's server, ends the login this way)")
+                           .arg(plan.freeTdsCaFile == u"system" ? QStringLiteral("the system's certificate store")
+                                                                : plan.freeTdsCaFile);
+            return fail(QStringLiteral("Cannot connect to the database: %1").arg(why));
+        }
+        return true;
+    };
+    if (!openAs(expectFreeTds))
+        return false;
+    // The driver lists may not say what the driver manager loads (a data
+    // source naming a library by path, a list changed meanwhile).
+    if (IsFreeTdsLibrary(loadedDriverLibrary(db)) != expectFreeTds) {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connectionName);
+        if (!openAs(!expectFreeTds))
+            return false;
     }
-    db.setDatabaseName(text);
-    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(LoginTimeoutSeconds));
-    if (!db.open())
-        return fail(QStringLiteral("Cannot connect to the database: %1").arg(errorText(db.lastError())));
 
     if (db.driver()->dbmsType() == QSqlDriver::MSSqlServer) {
         // A login whose language reads day/month would take 1/5/2027 for
         // 1 May; the system writes month/day/year with English AM/PM.
         try {
-            Execute(db, QStringLiteral("SET LANGUAGE us_english"));
-            Execute(db, QStringLiteral("SET DATEFORMAT mdy"));
+            Execute(db, SessionSettingsSql());
         } catch (const DbError &e) {
             return fail(QStringLiteral("Cannot set the session's date format: %1").arg(e.message()));
         }

@@ -16,9 +16,24 @@ namespace OdbcBackend {
 
 constexpr int DefaultStatementTimeoutSeconds = 30;
 
+// What a SQL Server session is told after the login, in one batch.
+QString SessionSettingsSql();
+
+// A transaction on SQL Server: one statement each, run as statements are
+// (with the statement time-out).
+struct SqlServerTransactionSql
+{
+    QString begin;
+    QString commit;
+    QString rollback;
+};
+SqlServerTransactionSql TransactionSql();
+
 // Opens with a 10 second login time-out. "Command Timeout=N" in the string
 // sets the statement time-out in seconds (0: none) and is not passed to the
-// driver. On SQL Server the session is then pinned to US English
+// driver. The string reaches the driver manager as written, except for the
+// encryption keywords the loaded driver needs told otherwise (see
+// DriverSettings.h). On SQL Server the session is then pinned to US English
 // month/day/year, the form the system writes dates in.
 bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcConnectionString, QString *error);
 

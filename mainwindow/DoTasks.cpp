@@ -7,6 +7,7 @@
 #include "database/OpenDatabase.h"
 #include "email/SendQueuedEmails.h"
 #include "mainwindow/CycleCounters.h"
+#include "mainwindow/CycleWatchdog.h"
 
 #include <exception>
 
@@ -38,6 +39,8 @@ QString CycleSkippedText()
 
 CycleResult DoTasks()
 {
+    const WatchedCycle watched;
+    NoteCycleStep(QStringLiteral("opening the database"));
     CycleResult result;
     if (!OpenDatabase()) {
         result.outcome = CycleOutcome::ConnectionFailed;
@@ -47,6 +50,7 @@ CycleResult DoTasks()
 
     // Two servers on one database would notify and mail everything twice.
     QString lockFailure;
+    NoteCycleStep(QStringLiteral("taking the cycle lock"));
     const CycleLockResult lock = DatabaseConnection().TakeCycleLock(LockWaitMs(CycleLockWaitMs), &lockFailure);
     if (lock != CycleLockResult::Taken) {
         CloseDatabase();
@@ -62,10 +66,13 @@ CycleResult DoTasks()
 
     // A task that fails midway still reports what it did before the failure.
     TrainingExpiryOutcome expiry;
+    NoteCycleStep(QStringLiteral("training expiry"));
     const QString alertError =
         runContained(QStringLiteral("training expiry"), [&expiry] { ProcessTrainingExpiry(expiry); });
     MailSendingOutcome sent;
+    NoteCycleStep(QStringLiteral("sending emails"));
     const QString sendError = runContained(QStringLiteral("sending emails"), [&sent] { SendQueuedEmails(sent); });
+    NoteCycleStep(QStringLiteral("closing the database"));
     CloseDatabase();
     IncrementCounter(CycleCounters.IssuesClosed, expiry.IssuesClosed);
     IncrementCounter(CycleCounters.IssuesCreated, expiry.IssuesCreated);

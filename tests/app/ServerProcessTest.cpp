@@ -13,6 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__linux__)
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
 namespace {
 class ServerProcessTest : public ::testing::Test
 {
@@ -232,3 +238,37 @@ TEST_F(ServerProcessTest, desktop_onTheDemoDatabase_showsItsFirstCycleLine)
     desktop.kill();
     desktop.waitForFinished(10000);
 }
+
+#if defined(__linux__)
+TEST_F(ServerProcessTest, underSystemd_saysReadyAndKeepsTheWatchdogFed)
+{
+    // The service manager's end of the protocol: a datagram socket.
+    const QString path = lockDir.filePath(QStringLiteral("notify"));
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof(address.sun_path));
+    ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)), 0);
+    const timeval wait{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("NOTIFY_SOCKET"), path);
+    env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("600000"));
+    QProcess server;
+    start(server, {QStringLiteral("--headless"), QStringLiteral("--config"), configPath}, env);
+    QStringList received;
+    for (int i = 0; i < 30 && received.count(QStringLiteral("WATCHDOG=1")) < 3; ++i) {
+        char buffer[512];
+        const ssize_t got = recv(fd, buffer, sizeof(buffer), 0);
+        if (got > 0)
+            received.append(QString::fromUtf8(buffer, got).split(QLatin1Char('\n')));
+    }
+    server.terminate();
+    server.waitForFinished(30000);
+    close(fd);
+    EXPECT_TRUE(received.contains(QStringLiteral("READY=1"))) << received.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(received.contains(QStringLiteral("STATUS=Task cycle: training expiry")));
+    EXPECT_GE(received.count(QStringLiteral("WATCHDOG=1")), 3);
+}
+#endif

@@ -1,5 +1,6 @@
 #include "database/ConnectionString.h"
 #include "database/AdoToOdbc.h"
+#include "database/DriverSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -116,7 +117,76 @@ TEST(AdoToOdbc, integratedSecurityAndEncryption)
               QStringLiteral(
                   "Driver={ODBC Driver 18 for SQL Server};Server=srv;Encrypt=yes;TrustServerCertificate=yes;"));
     EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True")),
-              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;Encryption=require;"));
+              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;Encryption=require;"
+                             "TrustServerCertificate=yes;"));
+    // A trust that is not written explicitly is not given.
+    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=strict;TrustServerCertificate=no"),
+                        Microsoft),
+              QStringLiteral(
+                  "Driver={ODBC Driver 18 for SQL Server};Server=srv;Encrypt=strict;TrustServerCertificate=no;"));
+}
+
+TEST(DriverConnection, encryptionIsToldToEachDriverOrRefused)
+{
+    const struct
+    {
+        QString odbc;
+        bool freeTds;
+        QString sent, caFile, refusal;
+    } cases[] = {
+        {"Driver=FreeTDS;Server=s;Encrypt=yes", true, "Driver=FreeTDS;Server=s;Encryption=require;", "system", ""},
+        {"DSN=Payroll;Encryption=require;CAFile=/etc/hostname", true, "DSN=Payroll;Encryption=require;",
+         "/etc/hostname", ""},
+        {"DSN=Payroll;Encrypt=yes;TrustServerCertificate=yes", true, "DSN=Payroll;Encryption=require;", "", ""},
+        {"DSN=Payroll;Encrypt=no;Encryption=request", true, "DSN=Payroll;Encryption=request;", "", ""},
+        {"DSN=Payroll;Encrypt=strict", true, "", "", "Encrypt=strict cannot be used with the FreeTDS"},
+        {"DSN=Payroll;Encrypt=yes;CAFile=/no/such/ca.pem", true, "", "",
+         "\"/no/such/ca.pem\" named by CAFile "
+         "cannot be read"},
+        {"DSN=Payroll;CAFile=/etc/hostname", true, "", "", "CAFile is used only with Encrypt=yes"},
+        {"Driver={ODBC Driver 18 for SQL Server};Server=s;Encrypt=strict", false,
+         "Driver={ODBC Driver 18 for SQL Server};Server=s;Encrypt=strict;", "", ""},
+        {"DSN=Payroll;Encrypt=yes;CAFile=/etc/hostname", false, "", "", "CAFile is read only for the FreeTDS"},
+    };
+    for (const auto &c : cases) {
+        DriverConnectPlan plan;
+        QString error;
+        const bool planned = PlanDriverConnection(ParseConnectionString(c.odbc), {}, c.freeTds, &plan, &error);
+        EXPECT_EQ(planned, c.refusal.isEmpty()) << c.odbc.toStdString() << ": " << error.toStdString();
+        if (!planned) {
+            EXPECT_TRUE(error.contains(c.refusal)) << error.toStdString();
+            continue;
+        }
+        EXPECT_EQ(plan.connectionString, c.sent) << c.odbc.toStdString();
+        EXPECT_EQ(plan.freeTdsCaFile, c.caFile) << c.odbc.toStdString();
+    }
+    QString error;
+    EXPECT_TRUE(FreeTdsConfigText(QStringLiteral("/etc/ssl/private ca.pem"), 10, 30, QString(), &error)
+                    .contains(QStringLiteral("\tca file = /etc/ssl/private ca.pem\n")));
+    EXPECT_TRUE(FreeTdsConfigText(QStringLiteral("/a;b.pem"), 10, 30, QString(), &error).isNull());
+}
+
+TEST(QodbcName, theDriverManagerGetsTheStringAsWritten)
+{
+    const struct
+    {
+        QString written, handedToQt;
+    } cases[] = {
+        {"DSN=Payroll", "Payroll"},
+        {"DSN={Pay roll};UID=sa;PWD={a;b}", "{Pay roll};UID=sa;PWD={a;b}"},
+        {"UID=sa;dsn=Payroll;", "Payroll;UID=sa;"},
+        {"Payroll", "Payroll"},
+        {"Driver=FreeTDS;Server=s;", "Driver=FreeTDS;Server=s;"},
+        {"DSN=Payroll;Server=s", "DSN=Payroll;Server=s"},
+        {"FILEDSN=/etc/payroll.dsn;UID=sa", "/etc/payroll.dsn;UID=sa"},
+        {"DSN=Payroll;Description=old.dsn", ""},
+    };
+    for (const auto &c : cases) {
+        QString error;
+        const QString name = QodbcDatabaseName(c.written, &error);
+        EXPECT_EQ(name, c.handedToQt.isEmpty() ? QString() : c.handedToQt) << c.written.toStdString();
+        EXPECT_EQ(name.isNull(), !error.isEmpty()) << error.toStdString();
+    }
 }
 
 TEST(AdoToOdbc, awkwardPasswordIsBracedAndTimeoutsDropped)

@@ -6,14 +6,19 @@ TYPE]], "rows": [[VALUE]]} or {"match", "hang": true}; else a bare DONE. TYPE:
 int, bit, datetime, smalldatetime, datetime2[(S)] ("YYYY-MM-DD HH:MM:SS[.fffffff]"),
 date ("YYYY-MM-DD"), nvarchar(N), nvarchar(max), varchar(N) (code page 1252),
 each in the encoding SQL Server sends (MS-TDS 2.2.5.4, 2.2.5.5.1). --silent
-accepts connections and never answers. --log gets one JSON line per batch
-{"batch"}, login {"login", "password", "database"} and ended connection
-{"closed"}. Prints "READY <port>" and serves until terminated.
+accepts connections and never answers. --tls CERT_KEY_PEM offers
+encryption and does TLS as SQL Server does (the handshake inside pre-login
+packets, then every packet over TLS). --log gets one JSON line per batch
+{"batch"}, login {"login", "password", "database"}, ended connection
+{"closed"}, and {"request": TYPE} for every message a client sends (each
+one round trip: 0x12 pre-login, 0x10 login, 0x01 batch, 0x0E transaction
+manager, 0x06 attention). Prints "READY <port>" and serves until terminated.
 """
 import argparse
 import datetime
 import json
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -23,12 +28,41 @@ COLLATION = bytes([0x09, 0x04, 0xD0, 0x00, 0x34])   # Latin1_General_CI_AS
 REPLY = 0x04
 
 
-def packets(sock):
+class Plain:
+    """The client's bytes as they come; TLS takes over after the handshake."""
+    def __init__(self, sock):
+        self.sock, self.tls = sock, None
+
+    def recv(self):
+        data = self.sock.recv(65536)
+        if self.tls is None or not data:
+            return data
+        self.tls[1].write(data)
+        plain = b""
+        try:
+            while True:
+                chunk = self.tls[0].read(65536)
+                if not chunk:
+                    return plain
+                plain += chunk
+        except ssl.SSLWantReadError:
+            return plain or None
+
+    def sendall(self, data):
+        if self.tls is None:
+            return self.sock.sendall(data)
+        self.tls[0].write(data)
+        self.sock.sendall(self.tls[2].read())
+
+
+def packets(link):
     """Yields (type, payload) per message; a message may span packets."""
     buffer, kind, payload = b"", None, b""
     while True:
         while len(buffer) < 8 or len(buffer) < struct.unpack(">H", buffer[2:4])[0]:
-            data = sock.recv(65536)
+            data = link.recv()
+            if data is None:
+                continue
             if not data:
                 return
             buffer += data
@@ -40,12 +74,33 @@ def packets(sock):
             payload = b""
 
 
-def send(sock, payload, size=4096):
+def send(link, payload, size=4096, kind=0x04):
     chunks = [payload[i:i + size - 8] for i in range(0, len(payload), size - 8)] or [b""]
     for number, chunk in enumerate(chunks):
         last = number == len(chunks) - 1
-        sock.sendall(struct.pack(">BBHHBB", REPLY, 1 if last else 0, len(chunk) + 8, 0, (number + 1) % 256, 0) + chunk)
+        link.sendall(struct.pack(">BBHHBB", kind, 1 if last else 0, len(chunk) + 8, 0, (number + 1) % 256, 0) + chunk)
 
+
+def tls_handshake(link, messages, certificate):
+    """Runs the TLS handshake carried in pre-login packets both ways."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.maximum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(certificate)
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = context.wrap_bio(incoming, outgoing, server_side=True)
+    for kind, payload in messages:
+        incoming.write(payload)
+        try:
+            tls.do_handshake()
+            done = True
+        except ssl.SSLWantReadError:
+            done = False
+        pending = outgoing.read()
+        if pending:
+            send(link, pending, kind=0x12)
+        if done:
+            link.tls = (tls, incoming, outgoing)
+            return
 
 def b_varchar(text):
     return bytes([len(text)]) + text.encode("utf-16-le")
@@ -56,8 +111,10 @@ def done(status=0, count=0):
 
 
 # PRELOGIN answer: option table (token, offset, length), then version 15.0,
-# encryption not supported, no instance, thread id 0, MARS off.
+# encryption not supported (0x02; with a certificate required, 0x03), no
+# instance, thread id 0, MARS off.
 PRELOGIN_REPLY = bytes.fromhex("00001a0006 0100200001 0200210001 0300220000 0400220001 ff 0f0000000000 02 00 00")
+PRELOGIN_TLS_REPLY = PRELOGIN_REPLY[:-3] + b"\x03\x00\x00"
 
 
 def login_fields(payload):
@@ -159,29 +216,36 @@ def batch_text(payload):
     return payload[headers:].decode("utf-16-le")
 
 
-def serve(sock, script, log, silent):
+def serve(sock, script, log, silent, certificate):
     try:
         with sock:
-            for kind, payload in packets(sock):
+            link = Plain(sock)
+            messages = packets(link)
+            for kind, payload in messages:
+                record(log, {"request": "0x%02X" % kind})
                 if silent:
                     continue
-                if kind == 0x12:
-                    send(sock, PRELOGIN_REPLY)
+                if kind == 0x12 and certificate:
+                    send(link, PRELOGIN_TLS_REPLY)
+                    tls_handshake(link, messages, certificate)
+                    record(log, {"tls": link.tls is not None})
+                elif kind == 0x12:
+                    send(link, PRELOGIN_REPLY)
                 elif kind == 0x10:
                     user, password, database = login_fields(payload)
                     record(log, {"login": user, "password": password, "database": database})
-                    send(sock, login_reply())
+                    send(link, login_reply())
                 elif kind == 0x06:
-                    send(sock, done(0x20))
+                    send(link, done(0x20))
                 elif kind == 0x01:
                     text = batch_text(payload)
                     record(log, {"batch": text})
                     entry = next((e for e in script if e["match"] in text), None)
                     if entry is not None and entry.get("hang"):
                         continue
-                    send(sock, result_set(entry) if entry and "columns" in entry else done())
+                    send(link, result_set(entry) if entry and "columns" in entry else done())
                 else:
-                    send(sock, done())
+                    send(link, done())
     except Exception:   # the client sees the connection drop; say why
         traceback.print_exc()
     record(log, {"closed": True})
@@ -201,6 +265,7 @@ def main():
     parser.add_argument("--script")
     parser.add_argument("--log")
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--tls")
     args = parser.parse_args()
     with open(args.script, encoding="utf-8") as source:
         script = json.load(source)
@@ -210,7 +275,7 @@ def main():
     print("READY", listener.getsockname()[1], flush=True)
     while True:
         connection, _ = listener.accept()
-        threading.Thread(target=serve, args=(connection, script, args.log, args.silent), daemon=True).start()
+        threading.Thread(target=serve, args=(connection, script, args.log, args.silent, args.tls), daemon=True).start()
 
 
 if __name__ == "__main__":
