@@ -59,6 +59,7 @@ struct Run
     explicit Run(MailSendingOutcome &outcome) : outcome(outcome) {}
     MailSendingOutcome &outcome;
     MailSession session;
+    const MailSettings *settings = nullptr;
     QHash<QString, MailQueueState> states;
     QDateTime started = CurrentDateTime();
     QElapsedTimer clock;
@@ -175,8 +176,8 @@ void sendGroup(Group &group, Run &run)
 
     QList<RefusedRecipient> refused;
     try {
-        SendEmail(group.senderAddress, group.senderName, group.recipients, CombinedMessageSubject(CompanySettings.Name),
-                  group.body, &run.session, &refused);
+        SendEmail(*run.settings, group.senderAddress, group.senderName, group.recipients,
+                  CombinedMessageSubject(CompanySettings.Name), group.body, &run.session, &refused);
     } catch (const MailError &error) {
         connection.Rollback();
         if (error.kind() == MailError::Kind::Server) {
@@ -259,7 +260,7 @@ void RequestMailStop(bool stop) noexcept
     stopRequested.store(stop);
 }
 
-void SendQueuedEmails(MailSendingOutcome &outcome)
+void SendQueuedEmails(MailSendingOutcome &outcome, const MailSettings &settings)
 {
     Recordset &rows = SharedRecordset();
     rows.Open(QueuedEmailsSql(), DatabaseConnection());
@@ -267,6 +268,7 @@ void SendQueuedEmails(MailSendingOutcome &outcome)
 
     // SMTP sessions live for this run only and end when it does.
     Run run(outcome);
+    run.settings = &settings;
     run.states = LoadMailQueueStates();
     run.clock.start();
     Group group;

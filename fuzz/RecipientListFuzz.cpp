@@ -82,7 +82,9 @@ Judged judge(const QString &list)
 QString sendFailure(const QString &list)
 {
     try {
-        SendEmail(QStringLiteral("alerts@velmar.test"), QStringLiteral("Velmar"), list, QStringLiteral("s"),
+        MailSettings settings;
+        settings.port = QStringLiteral("25");
+        SendEmail(settings, QStringLiteral("alerts@velmar.test"), QStringLiteral("Velmar"), list, QStringLiteral("s"),
                   QStringLiteral("b"));
     } catch (const MailError &error) {
         return error.message();

@@ -7,6 +7,7 @@
 #include "database/OpenDatabase.h"
 #include "email/SendQueuedEmails.h"
 #include "mainwindow/CycleCounters.h"
+#include "mainwindow/CycleMailSettings.h"
 
 #include <exception>
 
@@ -65,7 +66,8 @@ CycleResult DoTasks()
     const QString alertError =
         runContained(QStringLiteral("training expiry"), [&expiry] { ProcessTrainingExpiry(expiry); });
     MailSendingOutcome sent;
-    const QString sendError = runContained(QStringLiteral("sending emails"), [&sent] { SendQueuedEmails(sent); });
+    const QString sendError =
+        runContained(QStringLiteral("sending emails"), [&sent] { SendQueuedEmails(sent, CycleMailSettings()); });
     CloseDatabase();
     IncrementCounter(CycleCounters.IssuesClosed, expiry.IssuesClosed);
     IncrementCounter(CycleCounters.IssuesCreated, expiry.IssuesCreated);

@@ -379,7 +379,6 @@ TEST_F(MailTest, serverRefusingTheMessageOrSender_fails)
 
 TEST_F(MailTest, unreachableSilentOrDroppingServer_fails)
 {
-    SetMailTimeoutsForTests({std::chrono::milliseconds(1000), std::chrono::milliseconds(1500)});
     struct Case
     {
         Behaviour behaviour;
@@ -388,7 +387,7 @@ TEST_F(MailTest, unreachableSilentOrDroppingServer_fails)
     for (const Case &c : {Case{Behaviour::NotListening, "onnect"}, Case{Behaviour::Silent, "timed out"},
                           Case{Behaviour::DropInData, "failed"}}) {
         SmtpServer server(with(c.behaviour));
-        MailComponent mail;
+        MailComponent mail(shortLimits(1000, 1000));
         address(mail, server);
         mail.AddRecipient(QStringLiteral("a@client.test"), 0);
         const QString failure = failureOf([&] { mail.Send(); });
