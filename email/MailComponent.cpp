@@ -560,7 +560,9 @@ void MailComponent::Send()
     // word) is no fault of this message: once more on a new connection.
     const QByteArray closing = replies.lastError.left(3);
     if (result != CURLE_OK && newConnections == 0 && m_session != nullptr &&
-        (closing == "421" || result == CURLE_GOT_NOTHING || result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR))
+        (closing == "421" ||
+         (!recipientReplies.anyReply &&
+          (result == CURLE_GOT_NOTHING || result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR))))
         result = attempt(loginOptions, true);
     // A server that offers PLAIN but does not take it (504: not supported
     // here after all; 534: too weak) may still take LOGIN. A plain refusal of

@@ -172,7 +172,8 @@ QString MailTokenSource::AccessToken()
     const qint64 lifetimeMs = json.contains(QLatin1String("expires_in"))
         ? qint64(json.value(QLatin1String("expires_in")).toVariant().toDouble() * 1000)
         : 5 * 60000;
-    const qint64 keepMs = lifetimeMs > 2 * ExpiryMarginMs ? lifetimeMs - ExpiryMarginMs : std::max<qint64>(0, lifetimeMs / 2);
+    const qint64 keepMs =
+        lifetimeMs > 2 * ExpiryMarginMs ? lifetimeMs - ExpiryMarginMs : std::max<qint64>(0, lifetimeMs / 2);
     tokenCache().insert(key, {token, QDeadlineTimer(keepMs)});
 
     const QString newRefreshToken = json.value(QLatin1String("refresh_token")).toString();

@@ -180,7 +180,7 @@ void sendGroup(Group &group, Run &run)
                   CombinedMessageSubject(CompanySettings.Name), group.body, &run.session, &refused);
     } catch (const MailError &error) {
         connection.Rollback();
-        if (error.kind() == MailError::Kind::Server) {
+        if (error.kind() == MailError::Kind::Server || error.kind() == MailError::Kind::LoginFailed) {
             // Every further message would meet the same server (and the same
             // login): one try per cycle.
             run.outcome.Failures.append(

@@ -63,7 +63,10 @@ protected:
         SendQueuedEmails(sent, CompanyMailSettings({}));
         return sent;
     }
-    int sentRows() { return db.queryValue(QStringLiteral("SELECT SUM(EmailSent) FROM AutomationServer_EmailsSent")).toInt(); }
+    int sentRows()
+    {
+        return db.queryValue(QStringLiteral("SELECT SUM(EmailSent) FROM AutomationServer_EmailsSent")).toInt();
+    }
 
     TempDatabase db;
     std::unique_ptr<SmtpServer> server;
@@ -90,7 +93,8 @@ TEST_F(MailSignInTest, oauthGrants_deliverEveryDigestWithOneTokenRequestPerCycle
     for (const char *refreshToken : {"", "rt-0"}) {
         SCOPED_TRACE(refreshToken);
         db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
-        start({.authMechanisms = QStringLiteral("LOGIN XOAUTH2"), .tokenClient = QStringLiteral("velmar-app"),
+        start({.authMechanisms = QStringLiteral("LOGIN XOAUTH2"),
+               .tokenClient = QStringLiteral("velmar-app"),
                .tokenSecret = QStringLiteral("S3cret-Quartz"),
                .tokenRefresh = QLatin1String(refreshToken)},
               QStringLiteral("alerts@corp.test"));
@@ -128,10 +132,10 @@ TEST_F(MailSignInTest, refusedTokenRequest_sendsNothingAndSaysWhyWithoutTheSecre
                 .arg(server->port()));
     QProcessEnvironment env = ServerEnvironment(db.directory());
     env.insert(QStringLiteral("CURL_CA_BUNDLE"), SmtpServer::testAuthorityFile());
-    const ServerExit run = RunServer({QStringLiteral("--send-test-mail"), QStringLiteral("me@corp.test"),
-                                      QStringLiteral("--config"),
-                                      WriteServerConfig(db.directory(), db.connectionString())},
-                                     env);
+    const ServerExit run =
+        RunServer({QStringLiteral("--send-test-mail"), QStringLiteral("me@corp.test"), QStringLiteral("--config"),
+                   WriteServerConfig(db.directory(), db.connectionString())},
+                  env);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains(QLatin1String("AADSTS7000215"))) << run.err.toStdString();
     EXPECT_FALSE((run.out + run.err).contains(QLatin1String("Photon")));
@@ -149,10 +153,10 @@ TEST_F(MailSignInTest, sendTestMail_printsTheFinalReplyAndTouchesNoQueueRow)
                 .arg(server->port()));
     QProcessEnvironment env = ServerEnvironment(db.directory());
     env.insert(QStringLiteral("CURL_CA_BUNDLE"), SmtpServer::testAuthorityFile());
-    const ServerExit run = RunServer({QStringLiteral("--send-test-mail"), QStringLiteral("me@corp.test"),
-                                      QStringLiteral("--config"),
-                                      WriteServerConfig(db.directory(), db.connectionString())},
-                                     env);
+    const ServerExit run =
+        RunServer({QStringLiteral("--send-test-mail"), QStringLiteral("me@corp.test"), QStringLiteral("--config"),
+                   WriteServerConfig(db.directory(), db.connectionString())},
+                  env);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains(QLatin1String("250 2.0.0 Message accepted for delivery"))) << run.out.toStdString();
     ASSERT_EQ(server->messages().size(), 1);
@@ -190,8 +194,7 @@ TEST_F(MailTest, realServerHabits_areMet)
     MailSettings settings;
     settings.server = QStringLiteral("127.0.0.1");
     settings.port = QStringLiteral("465");
-    const QString failure = failureOf([&] {
-        SendEmail(settings, QString(), QString(), QStringLiteral("a@client.test"), QString(), QString());
-    });
+    const QString failure = failureOf(
+        [&] { SendEmail(settings, QString(), QString(), QStringLiteral("a@client.test"), QString(), QString()); });
     EXPECT_TRUE(failure.contains(QLatin1String("AutomationServerEmailUseSSLTLS"))) << failure.toStdString();
 }
