@@ -10,9 +10,9 @@ QString CreateMailOAuth2Sql(DbConnection::Backend backend)
     // As in schema/: the identifiers compare as the host's texts do; the
     // secrets and tokens are long (a refresh token can pass 1,000 characters).
     if (backend == DbConnection::Backend::Sqlite)
-        return QStringLiteral("CREATE TABLE AutomationServer_MailOAuth2 (TokenEndpoint TEXT NOT NULL, "
-                              "ClientId TEXT NOT NULL, ClientSecret TEXT NULL, Scope TEXT NULL, "
-                              "RefreshToken TEXT NULL)");
+        return QStringLiteral("CREATE TABLE AutomationServer_MailOAuth2 (TokenEndpoint TEXT COLLATE NOCASE NOT NULL, "
+                              "ClientId TEXT COLLATE NOCASE NOT NULL, ClientSecret TEXT COLLATE NOCASE NULL, "
+                              "Scope TEXT COLLATE NOCASE NULL, RefreshToken TEXT COLLATE NOCASE NULL)");
     return QStringLiteral("CREATE TABLE AutomationServer_MailOAuth2 (TokenEndpoint NVARCHAR(2048) NOT NULL, "
                           "ClientId NVARCHAR(255) NOT NULL, ClientSecret NVARCHAR(MAX) NULL, "
                           "Scope NVARCHAR(1024) NULL, RefreshToken NVARCHAR(MAX) NULL)");

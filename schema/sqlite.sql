@@ -316,9 +316,9 @@ CREATE TABLE AutomationServer_EmailQueueState (
 -- provider returns replaces the stored one. ClientSecret and RefreshToken are
 -- secrets: grant this table to the server's login alone.
 CREATE TABLE AutomationServer_MailOAuth2 (
-    TokenEndpoint TEXT NOT NULL,
-    ClientId      TEXT NOT NULL,
-    ClientSecret  TEXT NULL,
-    Scope         TEXT NULL,
-    RefreshToken  TEXT NULL
+    TokenEndpoint TEXT COLLATE NOCASE NOT NULL,
+    ClientId      TEXT COLLATE NOCASE NOT NULL,
+    ClientSecret  TEXT COLLATE NOCASE NULL,
+    Scope         TEXT COLLATE NOCASE NULL,
+    RefreshToken  TEXT COLLATE NOCASE NULL
 );
