@@ -63,6 +63,21 @@ protected:
         SendQueuedEmails(sent, CompanyMailSettings({}));
         return sent;
     }
+    // --send-test-mail run by the executable on a Company row like the settings.
+    ServerExit sendTestMail()
+    {
+        db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerEmailFrom, AutomationServerEmailServer, "
+                               "AutomationServerEmailServerPort, AutomationServerEmailUser, "
+                               "AutomationServerEmailPassword, AutomationServerEmailUseSSLTLS) VALUES ('Corp', "
+                               "'alerts@corp.test', '127.0.0.1', '%1', '%2', '%3', 1)")
+                    .arg(server->port())
+                    .arg(CompanySettings.AutomationServerEmailUser, CompanySettings.AutomationServerEmailPassword));
+        QProcessEnvironment env = ServerEnvironment(db.directory());
+        env.insert(QStringLiteral("CURL_CA_BUNDLE"), SmtpServer::testAuthorityFile());
+        return RunServer({QStringLiteral("--send-test-mail"), QStringLiteral("me@corp.test"),
+                          QStringLiteral("--config"), WriteServerConfig(db.directory(), db.connectionString())},
+                         env);
+    }
     int sentRows()
     {
         return db.queryValue(QStringLiteral("SELECT SUM(EmailSent) FROM AutomationServer_EmailsSent")).toInt();
@@ -126,16 +141,7 @@ TEST_F(MailSignInTest, refusedTokenRequest_sendsNothingAndSaysWhyWithoutTheSecre
     EXPECT_FALSE(said.contains(QLatin1String("Photon"))) << said.toStdString();
 
     // The same through --send-test-mail: exit 1, the provider's words, no secret.
-    db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerEmailServer, AutomationServerEmailServerPort, "
-                           "AutomationServerEmailUser, AutomationServerEmailUseSSLTLS) VALUES ('Corp', '127.0.0.1', "
-                           "'%1', 'alerts@corp.test', 1)")
-                .arg(server->port()));
-    QProcessEnvironment env = ServerEnvironment(db.directory());
-    env.insert(QStringLiteral("CURL_CA_BUNDLE"), SmtpServer::testAuthorityFile());
-    const ServerExit run =
-        RunServer({QStringLiteral("--send-test-mail"), QStringLiteral("me@corp.test"), QStringLiteral("--config"),
-                   WriteServerConfig(db.directory(), db.connectionString())},
-                  env);
+    const ServerExit run = sendTestMail();
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains(QLatin1String("AADSTS7000215"))) << run.err.toStdString();
     EXPECT_FALSE((run.out + run.err).contains(QLatin1String("Photon")));
@@ -144,19 +150,9 @@ TEST_F(MailSignInTest, refusedTokenRequest_sendsNothingAndSaysWhyWithoutTheSecre
 TEST_F(MailSignInTest, sendTestMail_printsTheFinalReplyAndTouchesNoQueueRow)
 {
     start({.password = QStringLiteral("Pa55")}, QStringLiteral("alerts"));
-    db.exec(QStringLiteral("INSERT INTO Company (Name, AutomationServerEmailFrom, AutomationServerEmailServer, "
-                           "AutomationServerEmailServerPort, AutomationServerEmailUser, AutomationServerEmailPassword, "
-                           "AutomationServerEmailUseSSLTLS) VALUES ('Corp', 'alerts@corp.test', '127.0.0.1', '%1', "
-                           "'alerts', 'Pa55', 1);"
-                           "INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailBody, EmailSent) "
-                           "VALUES ('alerts@corp.test', 'queued@client.test;', 'b', 0)")
-                .arg(server->port()));
-    QProcessEnvironment env = ServerEnvironment(db.directory());
-    env.insert(QStringLiteral("CURL_CA_BUNDLE"), SmtpServer::testAuthorityFile());
-    const ServerExit run =
-        RunServer({QStringLiteral("--send-test-mail"), QStringLiteral("me@corp.test"), QStringLiteral("--config"),
-                   WriteServerConfig(db.directory(), db.connectionString())},
-                  env);
+    db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailBody, EmailSent) "
+                           "VALUES ('alerts@corp.test', 'queued@client.test;', 'b', 0)"));
+    const ServerExit run = sendTestMail();
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains(QLatin1String("250 2.0.0 Message accepted for delivery"))) << run.out.toStdString();
     ASSERT_EQ(server->messages().size(), 1);
