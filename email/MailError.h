@@ -38,8 +38,7 @@ public:
         TooLarge,
     };
 
-    explicit MailError(const QString &message, Kind kind = Kind::Server, bool timedOut = false,
-                       qint64 sizeLimit = 0)
+    explicit MailError(const QString &message, Kind kind = Kind::Server, bool timedOut = false, qint64 sizeLimit = 0)
         : std::runtime_error(message.toStdString()), m_message(message), m_kind(kind), m_timedOut(timedOut),
           m_sizeLimit(sizeLimit)
     {}
