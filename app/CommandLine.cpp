@@ -19,6 +19,12 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             options.retryNow = true;
         } else if (argument == QLatin1String("--allow-plain-auth")) {
             options.allowPlainAuth = true;
+        } else if (argument == QLatin1String("--send-test-mail")) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].trimmed().isEmpty()) {
+                options.error = QStringLiteral("--send-test-mail needs an address");
+                return options;
+            }
+            options.sendTestMail = arguments[++i].trimmed();
         } else if (argument == QLatin1String("--config")) {
             if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
                 options.error = QStringLiteral("--config needs a file name");
@@ -73,6 +79,12 @@ QString UsageText()
                           "                 the next poll, and exit\n"
                           "  --allow-plain-auth  send the SMTP login even over a connection the\n"
                           "                 server does not encrypt (no STARTTLS offered)\n"
+                          "  --send-test-mail ADDRESS\n"
+                          "                 send one short message from the company sender to\n"
+                          "                 ADDRESS with the current mail settings (password or\n"
+                          "                 OAuth), print the mail server's final reply, and exit:\n"
+                          "                 0 when it was accepted, 1 otherwise; runs no cycle and\n"
+                          "                 touches no queued email\n"
                           "  --config FILE  read the connection string from FILE instead of\n"
                           "                 config.txt beside the executable\n"
                           "  --cycle-limit SECONDS  (--headless, --once) end the process with\n"

@@ -15,6 +15,7 @@ struct CommandLine
     bool queueStatus = false;    // list the unsent mail and why, then exit
     bool retryNow = false;       // forget the mail back-offs, then exit
     bool allowPlainAuth = false; // the SMTP login may cross an unencrypted session
+    QString sendTestMail;        // not empty: send one test message there, then exit
     QString configFile;          // empty: config.txt beside the executable
     int cycleLimitSeconds = 0;   // 0: the default bound of one cycle
     OperatorOptions operatorOptions;

@@ -8,16 +8,18 @@
 #include "database/Clock.h"
 #include "database/DbConnection.h"
 #include "database/OpenDatabase.h"
-#include "email/MailComponent.h"
 #include "email/MailQueueState.h"
 #include "email/MailRedirect.h"
+#include "email/SendEmail.h"
 #include "email/SendQueuedEmails.h"
+#include "mainwindow/CycleMailSettings.h"
 #include "mainwindow/CyclePreview.h"
 #include "mainwindow/CycleWatchdog.h"
 #include "mainwindow/DoTasks.h"
 #include "mainwindow/Form1.h"
 #include "mainwindow/HeadlessServer.h"
 #include "mainwindow/LogLine.h"
+#include "startup/CompanySettings.h"
 #include "startup/ConfigFile.h"
 #include "startup/DesktopFrontEnd.h"
 #include "startup/ProgramEnd.h"
@@ -69,6 +71,32 @@ int runQueueCommand(int argc, char **argv, const CommandLine &options)
         writeTo(stderr,
                 QStringLiteral("velmar-automation-server: the mail queue could not be read: %1\n")
                     .arg(QString::fromUtf8(error.what())));
+        status = ExitFailure;
+    }
+    CloseDatabase();
+    return status;
+}
+
+// --send-test-mail: one message with the settings a cycle would use; no
+// cycle, no queue row. The connection stays open (without a transaction) for
+// a refresh token the provider may issue.
+int runSendTestMail(int argc, char **argv, const CommandLine &options)
+{
+    QCoreApplication app(argc, argv);
+    SetConfigFilePath(options.configFile);
+    SetOpenDatabaseFailureHandler(ReportConnectionFailureHeadless);
+    ReadConfigFile();
+    if (!OpenDatabase())
+        return ExitFailure;
+    int status = ExitOk;
+    try {
+        LoadCompanySettings();
+        const QString reply = SendTestEmail(CompanyMailSettings(CycleMailOptions()), options.sendTestMail);
+        writeTo(stdout, QStringLiteral("Test message to %1 accepted: %2\n").arg(options.sendTestMail, reply));
+    } catch (const std::exception &error) {
+        writeTo(stderr,
+                QStringLiteral("velmar-automation-server: the test message to %1 was not sent: %2\n")
+                    .arg(options.sendTestMail, QString::fromUtf8(error.what())));
         status = ExitFailure;
     }
     CloseDatabase();
@@ -154,7 +182,11 @@ int main(int argc, char **argv)
         writeTo(stdout, VersionText());
         return ExitOk;
     }
-    SetPlainTextLoginAllowed(options.allowPlainAuth);
+    MailOptions mailOptions;
+    mailOptions.plainTextLoginAllowed = options.allowPlainAuth;
+    SetCycleMailOptions(mailOptions);
+    if (!options.sendTestMail.isEmpty())
+        return runSendTestMail(argc, argv, options);
     if (options.queueStatus || options.retryNow)
         return runQueueCommand(argc, argv, options);
     ApplyOperatorOptions(options.operatorOptions);

@@ -98,7 +98,7 @@ MeasuredCycle RunMeasuredCycle(const QString &label, BenchSqlite &probe)
     // anything (not part of the timed cycle).
     cycle.notified = probe.count(u"AutomationServer_Emails"_s) - logBefore;
     cycle.queueRows = probe.count(u"AutomationServer_EmailsSent"_s) - queueBefore;
-    add(u"queue sending"_s, Always, [&] { SendQueuedEmails(sent); });
+    add(u"queue sending"_s, Always, [&] { SendQueuedEmails(sent, CompanyMailSettings({})); });
 
     const double cpuClose = ProcessCpuMilliseconds();
     timer.restart();

@@ -53,11 +53,10 @@ SmtpRate Measure(const QString &sinkProgram, const QString &cert, const QString 
 {
     const bool secure = !cert.isEmpty();
     SmtpSink sink(sinkProgram, cert, key);
-    CompanySettings.AutomationServerEmailServer = u"127.0.0.1"_s;
-    CompanySettings.AutomationServerEmailServerPort = QString::number(sink.port());
-    CompanySettings.AutomationServerEmailUseSSLTLS = secure;
-    CompanySettings.AutomationServerEmailUser.clear();
-    CompanySettings.AutomationServerEmailPassword.clear();
+    MailSettings settings;
+    settings.server = u"127.0.0.1"_s;
+    settings.port = QString::number(sink.port());
+    settings.secure = secure;
     const QString body = DigestBody();
 
     SmtpRate rate;
@@ -69,12 +68,12 @@ SmtpRate Measure(const QString &sinkProgram, const QString &cert, const QString 
     if (reuse) {
         MailSession session; // ends with QUIT inside the timed span
         for (int n = 0; n < messages; ++n)
-            SendEmail(u"alerts@velmar-bench.example"_s, u"Velmar Bench Training"_s,
+            SendEmail(settings, u"alerts@velmar-bench.example"_s, u"Velmar Bench Training"_s,
                       u"manager.%1@velmar-bench.example;"_s.arg(n % 40), u"Notification from Velmar Bench Training"_s,
                       body, &session);
     } else {
         for (int n = 0; n < messages; ++n)
-            SendEmail(u"alerts@velmar-bench.example"_s, u"Velmar Bench Training"_s,
+            SendEmail(settings, u"alerts@velmar-bench.example"_s, u"Velmar Bench Training"_s,
                       u"manager.%1@velmar-bench.example;"_s.arg(n % 40), u"Notification from Velmar Bench Training"_s,
                       body, nullptr);
     }

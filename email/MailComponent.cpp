@@ -2,6 +2,7 @@
 
 #include "database/Clock.h"
 #include "email/MailHeaders.h"
+#include "email/MailTokenSource.h"
 
 #include <QHostInfo>
 #include <QRegularExpression>
@@ -16,18 +17,6 @@
 #include <mutex>
 
 namespace {
-
-MailTimeouts &timeoutSetting()
-{
-    static MailTimeouts timeouts;
-    return timeouts;
-}
-
-bool &plainTextLoginSetting()
-{
-    static bool allowed = false;
-    return allowed;
-}
 
 void initialiseCurl()
 {
@@ -93,24 +82,32 @@ bool isAscii(QStringView text)
 // The form in which an address travels, in the envelope and in the header
 // alike, or an empty text when it cannot travel: a domain in international
 // characters goes in its ASCII (IDNA) form; a local part in international
-// characters would need SMTPUTF8, which this component does not use; and an
-// address of over 254 characters is longer than any server accepts.
+// characters stays as it is (libcurl then asks for SMTPUTF8 when the server
+// offers it); and an address of over 254 characters is longer than any
+// server accepts.
 QString wireAddress(const QString &address)
 {
     constexpr qsizetype MostAddressCharacters = 254;
     if (!isSafeAddress(address))
         return QString();
     QString wire = address;
-    if (!isAscii(address)) {
-        const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
-        if (at < 0 || !isAscii(QStringView(address).left(at)))
-            return QString();
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
+    if (at >= 0 && !isAscii(QStringView(address).mid(at + 1))) {
         const QByteArray domain = QUrl::toAce(address.mid(at + 1));
         if (domain.isEmpty())
             return QString();
         wire = address.left(at + 1) + QString::fromLatin1(domain);
     }
     return wire.size() <= MostAddressCharacters ? wire : QString();
+}
+
+// "Named Person <named@x.test>" (as other programs write a recipient): the
+// address between the brackets; any other text as it is.
+QString bareAddress(const QString &recipient)
+{
+    static const QRegularExpression named(QStringLiteral("^[^<>]*<([^<>]*)>$"));
+    const QRegularExpressionMatch match = named.match(recipient);
+    return match.hasMatch() ? match.captured(1).trimmed() : recipient;
 }
 
 bool isSafeHost(const QString &host)
@@ -235,6 +232,7 @@ MailError::Kind failureKind(CURLcode result, const QByteArray &reply,
 struct ServerReplies
 {
     QByteArray current;
+    QByteArray last; // the last whole reply
     QByteArray lastError;
 
     static size_t collect(char *data, size_t size, size_t count, void *self)
@@ -251,6 +249,7 @@ struct ServerReplies
         if (line.size() < 4 || line.at(3) != '-') {
             if (line.at(0) == '4' || line.at(0) == '5')
                 replies->lastError = replies->current;
+            replies->last = replies->current;
             replies->current.clear();
         }
         return length;
@@ -260,13 +259,20 @@ struct ServerReplies
 };
 
 // Pairs each RCPT TO command with the server's reply to it, so that a
-// recipient refused while others were accepted is known by name. Only RCPT
-// commands are kept; nothing else the client sends (credentials) is stored.
+// recipient refused while others were accepted is known by name; and notes
+// the login mechanisms the server offers and its reply to the AUTH command.
+// Of what the client sends only the RCPT addresses and the AUTH mechanism
+// name are kept; nothing else (credentials) is stored.
 struct RecipientReplies
 {
     QByteArray pendingRecipient; // the address of the RCPT awaiting its reply
     QByteArray current;
     QList<QPair<QByteArray, QByteArray>> refused; // address, reply
+    QByteArray offeredLogins;                     // the EHLO answer's AUTH line
+    QByteArray loginMechanism;                    // of the AUTH command sent
+    QByteArray loginRefusal;                      // the server's reply refusing it
+    bool awaitingLogin = false;
+    bool anyReply = false;
     DialogueFacts facts;
 
     // "250-SIZE 20000" (or "250 SIZE 20000") in the EHLO answer.
@@ -293,21 +299,33 @@ struct RecipientReplies
                 const qsizetype close = command.indexOf('>', open + 1);
                 replies->pendingRecipient =
                     open >= 0 && close > open ? command.mid(open + 1, close - open - 1) : command.mid(8).trimmed();
+            } else if (command.left(5).toUpper() == "AUTH ") {
+                replies->loginMechanism = command.mid(5).split(' ').value(0).toUpper();
+                replies->loginRefusal.clear();
+                replies->awaitingLogin = true;
             }
-        } else if (type == CURLINFO_HEADER_IN && replies->pendingRecipient.isEmpty()) {
-            for (const QByteArray &raw : text.split('\n'))
-                replies->noteSizeLimit(raw.trimmed());
         } else if (type == CURLINFO_HEADER_IN) {
+            replies->anyReply = true;
             for (const QByteArray &raw : text.split('\n')) {
                 const QByteArray line = raw.trimmed();
                 if (line.isEmpty())
                     continue;
+                if (replies->pendingRecipient.isEmpty())
+                    replies->noteSizeLimit(line);
+                if (line.size() > 9 && line.mid(4, 5).toUpper() == "AUTH ")
+                    replies->offeredLogins = line.mid(9).trimmed();
                 if (!replies->current.isEmpty())
                     replies->current += ' ';
                 replies->current += line.size() > 4 && line.at(3) == '-' ? line.mid(4) : line;
                 if (line.size() >= 4 && line.at(3) == '-')
                     continue;
-                if (line.at(0) == '4' || line.at(0) == '5')
+                const bool failure = line.at(0) == '4' || line.at(0) == '5';
+                if (replies->awaitingLogin && !line.startsWith("334")) {
+                    replies->awaitingLogin = false;
+                    if (failure)
+                        replies->loginRefusal = replies->current;
+                }
+                if (failure && !replies->pendingRecipient.isEmpty())
                     replies->refused.append({replies->pendingRecipient, replies->current});
                 replies->pendingRecipient.clear();
                 replies->current.clear();
@@ -317,34 +335,25 @@ struct RecipientReplies
     }
 };
 
-QString withoutSecrets(QString text, const QString &userName, const QString &password)
+// Every form in which a password or token could come back in a reply: as
+// is, in base64, and in the PLAIN and XOAUTH2 initial responses.
+QString withoutSecrets(QString text, const QString &userName, const QStringList &secrets)
 {
-    if (password.isEmpty())
-        return text;
-    const QByteArray plain = QByteArray(1, '\0') + userName.toUtf8() + QByteArray(1, '\0') + password.toUtf8();
-    const QStringList secrets = {password, QString::fromLatin1(password.toUtf8().toBase64()),
-                                 QString::fromLatin1(plain.toBase64())};
-    for (const QString &secret : secrets)
-        text.replace(secret, QLatin1String("********"));
+    QStringList forms;
+    for (const QString &secret : secrets) {
+        if (secret.isEmpty())
+            continue;
+        const QByteArray plain = QByteArray(1, '\0') + userName.toUtf8() + QByteArray(1, '\0') + secret.toUtf8();
+        const QByteArray bearer = "user=" + userName.toUtf8() + "\1auth=Bearer " + secret.toUtf8() + "\1\1";
+        forms << secret << QString::fromLatin1(secret.toUtf8().toBase64()) << QString::fromLatin1(plain.toBase64())
+              << QString::fromLatin1(bearer.toBase64());
+    }
+    for (const QString &form : std::as_const(forms))
+        text.replace(form, QLatin1String("********"));
     return text;
 }
 
 } // namespace
-
-void SetPlainTextLoginAllowed(bool allowed)
-{
-    plainTextLoginSetting() = allowed;
-}
-
-MailTimeouts CurrentMailTimeouts()
-{
-    return timeoutSetting();
-}
-
-void SetMailTimeoutsForTests(MailTimeouts timeouts)
-{
-    timeoutSetting() = timeouts;
-}
 
 MailSession::MailSession()
 {
@@ -367,7 +376,12 @@ MailSession::~MailSession()
     curl_share_cleanup(static_cast<CURLSH *>(m_share));
 }
 
-MailComponent::MailComponent(MailSession *session) : m_session(session) {}
+MailComponent::MailComponent(const MailSettings &settings, MailSession *session)
+    : m_settings(settings), m_secure(settings.secure), m_userName(settings.userName), m_password(settings.password),
+      m_session(session)
+{
+    SetServerHost(settings.server);
+}
 
 MailComponent::~MailComponent() = default;
 
@@ -431,7 +445,7 @@ bool MailComponent::AddRecipient(const QString &address, int kind)
 {
     if (kind != RecipientTo)
         throw MailError(QStringLiteral("Unknown recipient kind %1 for %2.").arg(kind).arg(address));
-    const QString trimmed = address.trimmed();
+    const QString trimmed = bareAddress(address.trimmed());
     if (trimmed.isEmpty())
         return false;
     const QString wire = wireAddress(trimmed);
@@ -462,13 +476,19 @@ void MailComponent::Send()
         throw MailError(QStringLiteral("The sender address \"%1\" is not valid.").arg(m_senderAddress),
                         MailError::Kind::Permanent);
 
-    initialiseCurl();
-    Easy easy(curl_easy_init());
-    if (!easy)
-        throw MailError(QStringLiteral("The mail library could not start a transfer."));
-    CURL *curl = easy.get();
-
     const bool implicitTls = m_implicitTls || (m_secure && m_port == 465);
+    if (!implicitTls && m_port == 465)
+        throw MailError(QStringLiteral("Mail through %1 failed: port 465 expects TLS from the first byte (implicit "
+                                       "TLS), but the secure connection setting (AutomationServerEmailUseSSLTLS) "
+                                       "is off; turn it on, or use the server's port 587 with STARTTLS")
+                            .arg(server));
+    const bool oauth = m_settings.oauth && !m_userName.isEmpty();
+    // Before any connection: a refused token request reaches no mail server.
+    const QByteArray bearer = oauth ? m_settings.oauth->AccessToken().toUtf8() : QByteArray();
+    QStringList secrets = {m_password};
+    if (oauth)
+        secrets << m_settings.oauth->Secrets() << QString::fromUtf8(bearer);
+
     QString host = m_host;
     if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')))
         host = QLatin1Char('[') + host + QLatin1Char(']');
@@ -503,57 +523,105 @@ void MailComponent::Send()
     if (!upload.data.endsWith('\n'))
         upload.data += "=\r\n";
 
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-    ServerReplies replies;
-    RecipientReplies recipientReplies;
-    const MailTimeouts timeouts = timeoutSetting();
-
-    set(curl, CURLOPT_URL, url.constData());
-#if LIBCURL_VERSION_NUM >= 0x075500
-    set(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-#endif
-    set(curl, CURLOPT_NOSIGNAL, 1L);
-    set(curl, CURLOPT_CONNECTTIMEOUT_MS, long(timeouts.connect.count()));
-    set(curl, CURLOPT_TIMEOUT_MS, long(timeouts.total.count()));
-    set(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    set(curl, CURLOPT_HEADERFUNCTION, &ServerReplies::collect);
-    set(curl, CURLOPT_HEADERDATA, &replies);
-    // The dialogue goes to RecipientReplies only, never to standard error.
-    set(curl, CURLOPT_DEBUGFUNCTION, &RecipientReplies::observe);
-    set(curl, CURLOPT_DEBUGDATA, &recipientReplies);
-    set(curl, CURLOPT_VERBOSE, 1L);
+    const MailTimeouts timeouts = m_settings.options.timeouts;
     // Without the secure connection STARTTLS is still used when offered; a
     // password, though, crosses only an encrypted session unless the operator
     // allowed plain-text logins.
-    const bool guardPassword = !m_secure && !implicitTls && !m_userName.isEmpty() && !plainTextLoginSetting();
-    if (!implicitTls)
-        set(curl, CURLOPT_USE_SSL, long(m_secure || guardPassword ? CURLUSESSL_ALL : CURLUSESSL_TRY));
-    set(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    set(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!caBundle.isEmpty())
-        set(curl, CURLOPT_CAINFO, caBundle.constData());
-    if (!m_userName.isEmpty()) {
-        set(curl, CURLOPT_USERNAME, userName.constData());
-        set(curl, CURLOPT_PASSWORD, password.constData());
-    }
-    set(curl, CURLOPT_MAIL_FROM, sender.constData());
-    set(curl, CURLOPT_MAIL_RCPT, recipients.get());
-    // Deliver to the recipients the server accepts; fail only when it
-    // accepts none.
-#if LIBCURL_VERSION_NUM >= 0x080200
-    set(curl, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
-#else
-    set(curl, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+    const bool guardPassword =
+        !m_secure && !implicitTls && !m_userName.isEmpty() && !m_settings.options.plainTextLoginAllowed;
+
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    ServerReplies replies;
+    RecipientReplies recipientReplies;
+    long newConnections = 0;
+    // One delivery on a new easy handle. A password signs in with PLAIN or
+    // LOGIN only: libcurl would otherwise pick GSSAPI or NTLM, which no
+    // password alone completes, whenever the server offers them.
+    auto attempt = [&](const char *loginOptions, bool freshConnection) -> CURLcode {
+        upload.sent = 0;
+        replies = {};
+        recipientReplies = {};
+        errorBuffer[0] = '\0';
+        Easy easy(curl_easy_init());
+        if (!easy)
+            throw MailError(QStringLiteral("The mail library could not start a transfer."));
+        CURL *curl = easy.get();
+        set(curl, CURLOPT_URL, url.constData());
+#if LIBCURL_VERSION_NUM >= 0x075500
+        set(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
 #endif
-    set(curl, CURLOPT_UPLOAD, 1L);
-    set(curl, CURLOPT_READFUNCTION, &Upload::read);
-    set(curl, CURLOPT_READDATA, &upload);
-    set(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(upload.data.size()));
-    if (m_session)
-        set(curl, CURLOPT_SHARE, static_cast<CURLSH *>(m_session->handle()));
+        set(curl, CURLOPT_NOSIGNAL, 1L);
+        // The connection, the greeting and the login; then each reply.
+        set(curl, CURLOPT_CONNECTTIMEOUT_MS, long(timeouts.connect.count()));
+        set(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(std::max<qint64>(1, (timeouts.reply.count() + 999) / 1000)));
+        if (!m_settings.sendingDeadline.isForever())
+            set(curl, CURLOPT_TIMEOUT_MS,
+                long(std::max<qint64>(m_settings.sendingDeadline.remainingTime(), timeouts.connect.count())));
+        set(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+        set(curl, CURLOPT_HEADERFUNCTION, &ServerReplies::collect);
+        set(curl, CURLOPT_HEADERDATA, &replies);
+        // The dialogue goes to RecipientReplies only, never to standard error.
+        set(curl, CURLOPT_DEBUGFUNCTION, &RecipientReplies::observe);
+        set(curl, CURLOPT_DEBUGDATA, &recipientReplies);
+        set(curl, CURLOPT_VERBOSE, 1L);
+        if (!implicitTls)
+            set(curl, CURLOPT_USE_SSL, long(m_secure || guardPassword ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+        set(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+        set(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!caBundle.isEmpty())
+            set(curl, CURLOPT_CAINFO, caBundle.constData());
+        if (!m_userName.isEmpty()) {
+            set(curl, CURLOPT_USERNAME, userName.constData());
+            set(curl, CURLOPT_LOGIN_OPTIONS, loginOptions);
+            if (oauth)
+                set(curl, CURLOPT_XOAUTH2_BEARER, bearer.constData());
+            else
+                set(curl, CURLOPT_PASSWORD, password.constData());
+        }
+        set(curl, CURLOPT_MAIL_FROM, sender.constData());
+        set(curl, CURLOPT_MAIL_RCPT, recipients.get());
+        // Deliver to the recipients the server accepts; fail only when it
+        // accepts none.
+#if LIBCURL_VERSION_NUM >= 0x080200
+        set(curl, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
+#else
+        set(curl, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+#endif
+        set(curl, CURLOPT_UPLOAD, 1L);
+        set(curl, CURLOPT_READFUNCTION, &Upload::read);
+        set(curl, CURLOPT_READDATA, &upload);
+        set(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(upload.data.size()));
+        if (m_session)
+            set(curl, CURLOPT_SHARE, static_cast<CURLSH *>(m_session->handle()));
+        if (freshConnection)
+            set(curl, CURLOPT_FRESH_CONNECT, 1L);
+        const CURLcode result = curl_easy_perform(curl);
+        // Before the handle goes: its QUIT must not pass for the final reply.
+        m_finalReply = QString::fromUtf8(replies.last).simplified();
+        newConnections = 0;
+        curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &newConnections);
+        return result;
+    };
+
+    const char *loginOptions = oauth ? "AUTH=XOAUTH2" : "AUTH=PLAIN;AUTH=LOGIN";
+    CURLcode result = attempt(loginOptions, false);
+    // A session the server ended while it lay idle (421, or closed without a
+    // word) is no fault of this message: once more on a new connection.
+    const QByteArray closing = replies.lastError.left(3);
+    if (result != CURLE_OK && newConnections == 0 && m_session != nullptr &&
+        (closing == "421" ||
+         (!recipientReplies.anyReply &&
+          (result == CURLE_GOT_NOTHING || result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR))))
+        result = attempt(loginOptions, true);
+    // A server that offers PLAIN but does not take it (504: not supported
+    // here after all; 534: too weak) may still take LOGIN. A plain refusal of
+    // the password (535) is not tried again: that would double the failed
+    // logins an account lock-out counts.
+    if (result == CURLE_LOGIN_DENIED && !oauth && recipientReplies.loginMechanism == "PLAIN" &&
+        (recipientReplies.loginRefusal.startsWith("504") || recipientReplies.loginRefusal.startsWith("534")))
+        result = attempt("AUTH=LOGIN", true);
 
     m_refused.clear();
-    const CURLcode result = curl_easy_perform(curl);
     if (result == CURLE_OK) {
         for (const QString &unusable : std::as_const(m_unusable))
             m_refused.append({unusable, QStringLiteral("not a usable address")});
@@ -565,15 +633,31 @@ void MailComponent::Send()
     QString reason = QString::fromUtf8(errorBuffer).trimmed();
     if (reason.isEmpty())
         reason = QString::fromUtf8(curl_easy_strerror(result));
+    MailError::Kind kind = failureKind(result, replies.lastError, recipientReplies.refused, recipientReplies.facts);
     if (result == CURLE_USE_SSL_FAILED && guardPassword)
         reason = QStringLiteral("the server does not offer STARTTLS, and the password is not sent over an "
                                 "unencrypted connection (turn the secure connection on, or start the server "
                                 "with --allow-plain-auth to allow it)");
+    if (!recipientReplies.loginRefusal.isEmpty()) {
+        reason = QStringLiteral("the server refused the %1 login for %2: %3")
+                     .arg(QString::fromLatin1(recipientReplies.loginMechanism), m_userName,
+                          QString::fromUtf8(recipientReplies.loginRefusal).simplified());
+        kind = MailError::Kind::LoginFailed;
+    } else if (result == CURLE_LOGIN_DENIED) {
+        reason =
+            QStringLiteral("the server offers no login this server can complete with %1 (it offers: %2)")
+                .arg(oauth ? QStringLiteral("an OAuth token (XOAUTH2)") : QStringLiteral("a password (PLAIN, LOGIN)"),
+                     recipientReplies.offeredLogins.isEmpty() ? QStringLiteral("none")
+                                                              : QString::fromUtf8(recipientReplies.offeredLogins));
+        kind = MailError::Kind::LoginFailed;
+    } else if (result == CURLE_OPERATION_TIMEDOUT && !recipientReplies.anyReply && !implicitTls) {
+        reason += QStringLiteral(" (the server sent no greeting: if it expects TLS from the first byte, turn the "
+                                 "secure connection setting on)");
+    }
     const QString said = replies.reason();
     QString message = QStringLiteral("Mail through %1 failed: %2").arg(server, reason);
-    if (!said.isEmpty())
+    if (!said.isEmpty() && recipientReplies.loginRefusal.isEmpty())
         message += QStringLiteral(" (server said: %1)").arg(said);
-    throw MailError(withoutSecrets(message.simplified(), m_userName, m_password),
-                    failureKind(result, replies.lastError, recipientReplies.refused, recipientReplies.facts),
-                    result == CURLE_OPERATION_TIMEDOUT, recipientReplies.facts.sizeLimit);
+    throw MailError(withoutSecrets(message.simplified(), m_userName, secrets), kind, result == CURLE_OPERATION_TIMEDOUT,
+                    recipientReplies.facts.sizeLimit);
 }

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "email/MailError.h"
+#include "email/MailSettings.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-#include <chrono>
 
 // The SMTP sessions of one run of the queue. A message to the server and
 // account that an earlier message of the run used goes over the same SMTP
@@ -27,18 +26,32 @@ private:
     void *m_share = nullptr;
 };
 
-// One outgoing message and its delivery, on libcurl. Configure it with the
-// setters, add the recipients and call Send once; a new component is made for
-// every message.
+// One outgoing message and its delivery, on libcurl. Made from the mail
+// settings; add the recipients and call Send once; a new component is made
+// for every message. The server setters override the settings' values.
 //
 // EnableSecureConnection means implicit TLS on port 465 and STARTTLS required
 // on any other port; a host given as "smtps://host" means implicit TLS on any
-// port. Without the secure connection STARTTLS is used when the server offers
-// it, and a login is refused over an unencrypted session unless
-// SetPlainTextLoginAllowed(true). The server's certificate and host name are always
-// verified against the system's store (or the bundle named by the
-// CURL_CA_BUNDLE environment variable). The credentials are used only when
-// the user name is not empty and never appear in an error.
+// port; port 465 without it is refused at once with a word about the setting.
+// Without the secure connection STARTTLS is used when the server offers it,
+// and a login is refused over an unencrypted session unless the options allow
+// it. The server's certificate and host name are always verified against the
+// system's store (or the bundle named by the CURL_CA_BUNDLE environment
+// variable).
+//
+// The login, when there is a user name: with OAuth (settings.oauth) XOAUTH2
+// with the provider's bearer token; else PLAIN or LOGIN, whichever the server
+// offers (PLAIN first, LOGIN on a second connection when the server does not
+// take PLAIN after offering it), never a mechanism a password alone cannot
+// complete (GSSAPI, NTLM) however early the server offers it. A refused login
+// names the mechanism and the server's reply. No password or token ever
+// appears in an error.
+//
+// An address needing SMTPUTF8 (an international local part) goes with it
+// when the server offers it. A reused connection that the server closed
+// (421) is replaced by a new one, once. Replies are waited for as
+// MailTimeouts says, and the whole delivery ends at the settings' sending
+// deadline.
 //
 // Send throws MailError (with its Kind) when the message cannot be handed
 // over: no usable recipient, the server unreachable or silent, a TLS or login failure, every
@@ -58,7 +71,7 @@ public:
     // is 0.
     static constexpr int RecipientTo = 0;
 
-    explicit MailComponent(MailSession *session = nullptr);
+    explicit MailComponent(const MailSettings &settings = {}, MailSession *session = nullptr);
     ~MailComponent();
     MailComponent(const MailComponent &) = delete;
     MailComponent &operator=(const MailComponent &) = delete;
@@ -72,8 +85,9 @@ public:
     void EnableSecureConnection();
     void SetUserName(const QString &userName);
     void SetPassword(const QString &password);
-    // Spaces around the address are removed; an address that is then empty is
-    // skipped and false returned. An address that could not be written into
+    // Spaces around the address are removed, and "Name <address>" is read as
+    // its address; an address that is then empty is skipped and false
+    // returned. An address that could not be written into
     // the SMTP dialogue safely (line breaks, angle brackets, inner spaces) is
     // not sent to and is named in the error if no recipient remains.
     bool AddRecipient(const QString &address, int kind);
@@ -85,8 +99,11 @@ public:
     // After a Send that succeeded: the addresses that could not be used, then
     // the recipients the server refused, each with the reason.
     QList<RefusedRecipient> RefusedRecipients() const { return m_refused; }
+    // After a Send that succeeded: the server's reply to the message data.
+    QString FinalReply() const { return m_finalReply; }
 
 private:
+    MailSettings m_settings;
     QString m_senderAddress;
     QString m_senderName;
     QString m_subject;
@@ -100,21 +117,7 @@ private:
     QStringList m_recipients;
     QStringList m_unusable;
     QList<RefusedRecipient> m_refused;
+    QString m_finalReply;
     QList<QByteArray> m_extraFields;
     MailSession *m_session;
 };
-
-// The operator's explicit permission (--allow-plain-auth) to log in over a
-// session that is not encrypted.
-void SetPlainTextLoginAllowed(bool allowed);
-
-// How long a delivery may take: connecting, and the whole SMTP dialogue.
-struct MailTimeouts
-{
-    std::chrono::milliseconds connect{30000};
-    std::chrono::milliseconds total{120000};
-};
-MailTimeouts CurrentMailTimeouts();
-// Tests only: short limits for servers that never answer. {} restores the
-// defaults.
-void SetMailTimeoutsForTests(MailTimeouts timeouts);

@@ -3,7 +3,6 @@
 #include "email/MailComponent.h"
 #include "email/MailRecorder.h"
 #include "email/MailRedirect.h"
-#include "startup/CompanySettings.h"
 
 #include <QRegularExpression>
 
@@ -26,8 +25,9 @@ int MailPortNumber(const QString &portText)
     return int(rounded);
 }
 
-void SendEmail(const QString &senderAddress, const QString &senderName, const QString &recipientList,
-               const QString &subject, const QString &body, MailSession *session, QList<RefusedRecipient> *refused)
+void SendEmail(const MailSettings &settings, const QString &senderAddress, const QString &senderName,
+               const QString &recipientList, const QString &subject, const QString &body, MailSession *session,
+               QList<RefusedRecipient> *refused)
 {
     if (recipientList.isEmpty())
         return;
@@ -35,19 +35,14 @@ void SendEmail(const QString &senderAddress, const QString &senderName, const QS
         return; // a preview: shown, never sent
     const RoutedMail routed = RouteMail(recipientList, body);
 
-    MailComponent mail(session);
+    MailComponent mail(settings, session);
     mail.SetSenderAddress(senderAddress);
     mail.SetSenderName(senderName);
     mail.SetSubject(subject);
     mail.SetBody(routed.body);
     for (const QByteArray &field : routed.extraFields)
         mail.AddHeaderField(field);
-    mail.SetServerHost(CompanySettings.AutomationServerEmailServer);
-    mail.SetServerPort(MailPortNumber(CompanySettings.AutomationServerEmailServerPort));
-    if (CompanySettings.AutomationServerEmailUseSSLTLS)
-        mail.EnableSecureConnection();
-    mail.SetUserName(CompanySettings.AutomationServerEmailUser);
-    mail.SetPassword(CompanySettings.AutomationServerEmailPassword);
+    mail.SetServerPort(MailPortNumber(settings.port));
 
     QString list = routed.recipientList;
     if (!list.endsWith(QLatin1Char(';')))
@@ -60,4 +55,25 @@ void SendEmail(const QString &senderAddress, const QString &senderName, const QS
     mail.Send();
     if (refused != nullptr)
         *refused = mail.RefusedRecipients();
+}
+
+QString SendTestEmail(const MailSettings &settings, const QString &address)
+{
+    MailComponent mail(settings);
+    mail.SetSenderAddress(settings.senderAddress);
+    mail.SetSenderName(settings.senderName);
+    mail.SetSubject(QStringLiteral("Test message from the automation server"));
+    mail.SetBody(QStringLiteral("This message tests the mail settings of the automation server of %1.\r\n"
+                                "It was sent on request (--send-test-mail); no reply is needed.\r\n")
+                     .arg(settings.senderName));
+    mail.SetServerPort(MailPortNumber(settings.port));
+    if (!mail.AddRecipient(address, MailComponent::RecipientTo))
+        throw MailError(QStringLiteral("\"%1\" is not a usable address.").arg(address), MailError::Kind::Permanent);
+    mail.Send();
+    const QList<RefusedRecipient> refused = mail.RefusedRecipients();
+    if (!refused.isEmpty())
+        throw MailError(QStringLiteral("The mail server refused %1: %2")
+                            .arg(refused.first().address, refused.first().reason),
+                        MailError::Kind::Permanent);
+    return mail.FinalReply();
 }

@@ -49,13 +49,11 @@ struct QueueSettings
     QString loginKey; // MailLoginStateKey of the login settings
 };
 
-QueueSettings queueSettings()
+QueueSettings queueSettings(const MailSettings &mail)
 {
-    return {CompanySettings.Name, CompanySettings.AutomationServerEmailFooter,
-            CompanySettings.AutomationServerEmailFrom, CompanySettings.AutomationServerPoll,
-            MailLoginStateKey(
-                {CompanySettings.AutomationServerEmailServer, CompanySettings.AutomationServerEmailServerPort,
-                 CompanySettings.AutomationServerEmailUser, CompanySettings.AutomationServerEmailPassword})};
+    return {CompanySettings.Name, CompanySettings.AutomationServerEmailFooter, mail.senderAddress,
+            CompanySettings.AutomationServerPoll,
+            MailLoginStateKey({mail.server, mail.port, mail.userName, mail.password})};
 }
 
 // What makes two rows one recipient list: their exact text, as the query's
@@ -88,9 +86,12 @@ struct Group
 // What one run of the queue carries from group to group.
 struct Run
 {
-    explicit Run(MailSendingOutcome &outcome) : outcome(outcome) {}
+    Run(MailSendingOutcome &outcome, const MailSettings &mail)
+        : outcome(outcome), mail(mail), settings(queueSettings(mail))
+    {}
     MailSendingOutcome &outcome;
-    QueueSettings settings = queueSettings();
+    const MailSettings &mail;
+    QueueSettings settings;
     MailSession session;
     QHash<QString, MailQueueState> states; // by listKey; the login's under settings.loginKey
     QSet<qint64> refusedAlone;
@@ -282,7 +283,7 @@ PartResult sendPart(Group &group, const Notifications &part, Run &run, MailError
         releases.append(ReleaseClaimsSql(list));
     QList<RefusedRecipient> refused;
     try {
-        SendEmail(group.senderAddress, group.senderName, group.recipients,
+        SendEmail(run.mail, group.senderAddress, group.senderName, group.recipients,
                   CombinedMessageSubject(run.settings.companyName), bodyOf(part, run.settings.footer), &run.session,
                   &refused);
     } catch (const MailError &error) {
@@ -449,7 +450,7 @@ std::chrono::milliseconds MailSendingBudget()
 {
     if (budgetForTests().count() > 0)
         return budgetForTests();
-    return std::chrono::minutes(std::max<int>(queueSettings().pollMinutes, 1));
+    return std::chrono::minutes(std::max<int>(CompanySettings.AutomationServerPoll, 1));
 }
 
 void SetMailSendingBudgetForTests(std::chrono::milliseconds budget)
@@ -462,7 +463,7 @@ void RequestMailStop(bool stop) noexcept
     stopRequested.store(stop);
 }
 
-void SendQueuedEmails(MailSendingOutcome &outcome)
+void SendQueuedEmails(MailSendingOutcome &outcome, const MailSettings &settings)
 {
     // A message left in flight by a process that ended is sent again below.
     EnsureMailRowStateTable();
@@ -473,7 +474,7 @@ void SendQueuedEmails(MailSendingOutcome &outcome)
     const ClosesRecordset closeAtEnd(rows);
 
     // SMTP sessions live for this run only and end when it does.
-    Run run(outcome);
+    Run run(outcome, settings);
     const QHash<QString, MailQueueState> states = LoadMailQueueStates();
     for (auto it = states.cbegin(); it != states.cend(); ++it) {
         run.states.insert(listKey(it.key()), it.value());

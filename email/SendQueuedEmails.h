@@ -1,5 +1,7 @@
 #pragma once
 
+#include "email/MailSettings.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -56,7 +58,8 @@ struct MailSendingOutcome
 // The cycle starts no new group once MailSendingBudget() has passed or a stop
 // was requested; the rest waits for the next poll.
 // A failure of the query or of the state tables throws (DbError).
-void SendQueuedEmails(MailSendingOutcome &outcome);
+// The messages go through the mail settings the cycle built.
+void SendQueuedEmails(MailSendingOutcome &outcome, const MailSettings &settings);
 
 // The queued rows, each recipient list's together (binary collation: lists
 // that differ in letter case do not interleave) and in queue order within one.

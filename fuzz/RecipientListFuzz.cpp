@@ -38,23 +38,31 @@ bool ascii(QStringView text)
     return true;
 }
 
-// The address as it may travel: 7-bit (a domain in international
-// characters in its IDNA form), at most 254 characters; empty if it cannot.
+// The address as it may travel: a domain in international characters in
+// its IDNA form (a local part in them goes as it is, for SMTPUTF8), at most
+// 254 characters; empty if it cannot.
 QString travelling(const QString &address)
 {
     if (!writable(address))
         return QString();
     QString wire = address;
-    if (!ascii(address)) {
-        const qsizetype at = address.lastIndexOf(u'@');
-        if (at < 0 || !ascii(QStringView(address).left(at)))
-            return QString();
+    const qsizetype at = address.lastIndexOf(u'@');
+    if (at >= 0 && !ascii(QStringView(address).mid(at + 1))) {
         const QByteArray domain = QUrl::toAce(address.mid(at + 1));
         if (domain.isEmpty())
             return QString();
         wire = address.left(at + 1) + QString::fromLatin1(domain);
     }
     return wire.size() <= 254 ? wire : QString();
+}
+
+// "Name <address>": the address between the only pair of brackets.
+QString unnamed(const QString &text)
+{
+    const qsizetype open = text.indexOf(u'<');
+    if (!text.endsWith(u'>') || open < 0 || text.indexOf(u'<', open + 1) >= 0 || text.indexOf(u'>') != text.size() - 1)
+        return text;
+    return text.mid(open + 1, text.size() - open - 2).trimmed();
 }
 
 struct Judged
@@ -67,7 +75,7 @@ Judged judge(const QString &list)
 {
     Judged judged;
     for (const QString &piece : list.split(u';')) {
-        const QString address = piece.trimmed();
+        const QString address = unnamed(piece.trimmed());
         if (address.isEmpty())
             continue;
         const QString wire = travelling(address);
@@ -82,7 +90,9 @@ Judged judge(const QString &list)
 QString sendFailure(const QString &list)
 {
     try {
-        SendEmail(QStringLiteral("alerts@velmar.test"), QStringLiteral("Velmar"), list, QStringLiteral("s"),
+        MailSettings settings;
+        settings.port = QStringLiteral("25");
+        SendEmail(settings, QStringLiteral("alerts@velmar.test"), QStringLiteral("Velmar"), list, QStringLiteral("s"),
                   QStringLiteral("b"));
     } catch (const MailError &error) {
         return error.message();

@@ -7,6 +7,7 @@
 #include "database/OpenDatabase.h"
 #include "email/SendQueuedEmails.h"
 #include "mainwindow/CycleCounters.h"
+#include "mainwindow/CycleMailSettings.h"
 #include "mainwindow/CycleWatchdog.h"
 
 #include <exception>
@@ -71,7 +72,8 @@ CycleResult DoTasks()
         runContained(QStringLiteral("training expiry"), [&expiry] { ProcessTrainingExpiry(expiry); });
     MailSendingOutcome sent;
     NoteCycleStep(QStringLiteral("sending emails"));
-    const QString sendError = runContained(QStringLiteral("sending emails"), [&sent] { SendQueuedEmails(sent); });
+    const QString sendError =
+        runContained(QStringLiteral("sending emails"), [&sent] { SendQueuedEmails(sent, CycleMailSettings()); });
     NoteCycleStep(QStringLiteral("closing the database"));
     CloseDatabase();
     IncrementCounter(CycleCounters.IssuesClosed, expiry.IssuesClosed);

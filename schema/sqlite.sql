@@ -328,3 +328,19 @@ CREATE TABLE AutomationServer_EmailRowState (
     Since       NVARCHAR(19) COLLATE NOCASE NOT NULL,
     Refusal     TEXT COLLATE NOCASE NULL
 );
+
+-- The server's own: the OAuth 2.0 sign-in of the mail server (SASL XOAUTH2),
+-- one row; no row means a password sign-in. The server creates it when
+-- missing. With a row the login is for the mailbox AutomationServerEmailUser
+-- of Company, with a bearer token from TokenEndpoint (https): an empty
+-- RefreshToken asks with the client-credentials grant (ClientId, ClientSecret,
+-- Scope), a set one with the refresh-token grant, and a new refresh token the
+-- provider returns replaces the stored one. ClientSecret and RefreshToken are
+-- secrets: grant this table to the server's login alone.
+CREATE TABLE AutomationServer_MailOAuth2 (
+    TokenEndpoint TEXT COLLATE NOCASE NOT NULL,
+    ClientId      TEXT COLLATE NOCASE NOT NULL,
+    ClientSecret  TEXT COLLATE NOCASE NULL,
+    Scope         TEXT COLLATE NOCASE NULL,
+    RefreshToken  TEXT COLLATE NOCASE NULL
+);

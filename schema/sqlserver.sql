@@ -195,3 +195,19 @@ CREATE TABLE dbo.AutomationServer_EmailRowState (
     Since       nvarchar(19) NOT NULL,
     Refusal     nvarchar(max) NULL
 );
+
+-- The server's own: the OAuth 2.0 sign-in of the mail server (SASL XOAUTH2),
+-- one row; no row means a password sign-in. The server creates it when
+-- missing. With a row the login is for the mailbox AutomationServerEmailUser
+-- of Company, with a bearer token from TokenEndpoint (https): an empty
+-- RefreshToken asks with the client-credentials grant (ClientId, ClientSecret,
+-- Scope), a set one with the refresh-token grant, and a new refresh token the
+-- provider returns replaces the stored one. ClientSecret and RefreshToken are
+-- secrets: grant this table to the server's login alone.
+CREATE TABLE dbo.AutomationServer_MailOAuth2 (
+    TokenEndpoint nvarchar(2048) NOT NULL,
+    ClientId      nvarchar(255) NOT NULL,
+    ClientSecret  nvarchar(max) NULL,
+    Scope         nvarchar(1024) NULL,
+    RefreshToken  nvarchar(max) NULL
+);

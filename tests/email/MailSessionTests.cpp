@@ -10,7 +10,7 @@ namespace {
 void sendThrough(const SmtpServer &server, MailSession *session, const QString &to = QStringLiteral("a@client.test"),
                  bool secure = false)
 {
-    MailComponent mail(session);
+    MailComponent mail({}, session);
     address(mail, server);
     if (secure)
         mail.EnableSecureConnection();

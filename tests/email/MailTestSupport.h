@@ -8,24 +8,30 @@
 
 #include <gtest/gtest.h>
 
-// Trusts the test authority (as an administrator would install one), pins the
-// clock and keeps the time limits short, for every mail test.
+// Trusts the test authority (as an administrator would install one) and pins
+// the clock, for every mail test.
 class MailTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         qputenv("CURL_CA_BUNDLE", SmtpServer::testAuthorityFile().toLocal8Bit());
-        SetMailTimeoutsForTests({std::chrono::milliseconds(5000), std::chrono::milliseconds(15000)});
         SetClockForTests([] { return QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9)); });
     }
     void TearDown() override
     {
         qunsetenv("CURL_CA_BUNDLE");
-        SetMailTimeoutsForTests({});
         SetClockForTests({});
     }
 };
+
+// Settings with short time limits, for servers that never answer.
+inline MailSettings shortLimits(int connectMs, int replyMs)
+{
+    MailSettings settings;
+    settings.options.timeouts = {std::chrono::milliseconds(connectMs), std::chrono::milliseconds(replyMs)};
+    return settings;
+}
 
 // A component set up for a message from the test sender to the server.
 inline void address(MailComponent &mail, const SmtpServer &server)

@@ -1,28 +1,27 @@
 #include "tests/email/MailTestSupport.h"
 
 #include "email/SendEmail.h"
-#include "tests/support/FreshCompanySettings.h"
 
 namespace {
 
 class SendEmailTest : public MailTest
 {
 protected:
-    FreshCompanySettings freshSettings;
     void SetUp() override
     {
         MailTest::SetUp();
-        CompanySettings.AutomationServerEmailServer = QStringLiteral("127.0.0.1");
-        CompanySettings.AutomationServerEmailServerPort = QString::number(server.port());
+        settings.server = QStringLiteral("127.0.0.1");
+        settings.port = QString::number(server.port());
     }
 
     void send(const QString &list)
     {
-        SendEmail(QStringLiteral("alerts@velmar.test"), QStringLiteral("Velmar"), list, QStringLiteral("Subject"),
-                  QStringLiteral("Body"));
+        SendEmail(settings, QStringLiteral("alerts@velmar.test"), QStringLiteral("Velmar"), list,
+                  QStringLiteral("Subject"), QStringLiteral("Body"));
     }
 
     SmtpServer server;
+    MailSettings settings;
 };
 
 } // namespace
@@ -50,7 +49,7 @@ TEST(MailPortNumber, emptyNonNumericOrHugeText_fails)
 TEST_F(SendEmailTest, emptyList_sendsNothingAndConfiguresNothing)
 {
     // Not even the broken port setting is looked at.
-    CompanySettings.AutomationServerEmailServerPort = QStringLiteral("not a port");
+    settings.port = QStringLiteral("not a port");
     EXPECT_NO_THROW(send(QString()));
     EXPECT_EQ(server.connectionCount(), 0);
 }
@@ -58,7 +57,7 @@ TEST_F(SendEmailTest, emptyList_sendsNothingAndConfiguresNothing)
 TEST_F(SendEmailTest, badPortSetting_failsBeforeConnecting)
 {
     for (const QString &port : {QString(), QStringLiteral("smtp")}) {
-        CompanySettings.AutomationServerEmailServerPort = port;
+        settings.port = port;
         const QString failure = failureOf([&] { send(QStringLiteral("a@client.test")); });
         EXPECT_TRUE(failure.contains(QStringLiteral("port"))) << failure.toStdString();
     }

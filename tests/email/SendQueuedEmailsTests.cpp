@@ -46,9 +46,10 @@ protected:
     void SendQueuedEmails()
     {
         sent = {};
-        ::SendQueuedEmails(sent);
+        ::SendQueuedEmails(sent, CompanyMailSettings(mailOptions));
     }
     MailSendingOutcome sent;
+    MailOptions mailOptions;
 
     void start(const SmtpServer::Options &options)
     {
@@ -475,12 +476,11 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
         CompanySettings.AutomationServerEmailUseSSLTLS = c.secure;
         CompanySettings.AutomationServerEmailUser = QStringLiteral("mailer");
         CompanySettings.AutomationServerEmailPassword = QString::fromLatin1(c.password);
-        SetPlainTextLoginAllowed(c.allowPlain);
+        mailOptions.plainTextLoginAllowed = c.allowPlain;
         clearQueue();
         for (int i = 0; i < 7; ++i)
             queue(QStringLiteral("list%1@client.test").arg(i), QStringLiteral("body"));
         SendQueuedEmails();
-        SetPlainTextLoginAllowed(false);
 
         EXPECT_EQ(server->sessionEvents(QStringLiteral("auth")).count(QStringLiteral("auth")), c.logins);
         EXPECT_EQ(server->sessionEvents(QStringLiteral("auth-clear")).size(), c.clearLogins);

@@ -5,8 +5,8 @@
 #include "database/DbConnection.h"
 #include "database/OpenDatabase.h"
 #include "database/Recordset.h"
-#include "email/MailComponent.h"
 #include "mainwindow/CycleCounters.h"
+#include "mainwindow/CycleMailSettings.h"
 #include "mainwindow/LogLine.h"
 #include "tests/support/FreshCompanySettings.h"
 
@@ -33,7 +33,7 @@ void CycleTest::TearDown()
     SharedRecordset().Close();
     CloseDatabase();
     SetOpenDatabaseFailureHandler(nullptr);
-    SetMailTimeoutsForTests({});
+    SetCycleMailOptions({});
     SetClockForTests({});
     qunsetenv("CURL_CA_BUNDLE");
     CycleCounters.Reset();
@@ -60,10 +60,10 @@ void CycleTest::LoadSettings()
 
 void CycleTest::ShortMailTimeouts(bool shortLimits)
 {
-    if (shortLimits)
-        SetMailTimeoutsForTests({std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)});
-    else
-        SetMailTimeoutsForTests({std::chrono::milliseconds(10000), std::chrono::milliseconds(30000)});
+    MailOptions options;
+    options.timeouts = shortLimits ? MailTimeouts{std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)}
+                                   : MailTimeouts{std::chrono::milliseconds(10000), std::chrono::milliseconds(30000)};
+    SetCycleMailOptions(options);
 }
 
 QString CycleTest::Cycle()

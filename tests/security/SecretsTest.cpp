@@ -153,7 +153,7 @@ protected:
     void SetUp() override
     {
         qputenv("CURL_CA_BUNDLE", SmtpServer::testAuthorityFile().toLocal8Bit());
-        SetMailTimeoutsForTests({std::chrono::milliseconds(3000), std::chrono::milliseconds(6000)});
+        mailOptions.timeouts = {std::chrono::milliseconds(3000), std::chrono::milliseconds(6000)};
         db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailFromName, EmailTo,"
                                " EmailSubject, EmailBody, EmailSent) VALUES ('alerts@velmar.test', 'Velmar',"
                                " 'client@client.test;', 's', 'Training expires soon.', 0)"));
@@ -168,7 +168,6 @@ protected:
     void TearDown() override
     {
         DatabaseConnection().Close();
-        SetMailTimeoutsForTests({});
         qunsetenv("CURL_CA_BUNDLE");
     }
 
@@ -176,7 +175,7 @@ protected:
     QString failureLine()
     {
         MailSendingOutcome sent;
-        SendQueuedEmails(sent);
+        SendQueuedEmails(sent, CompanyMailSettings(mailOptions));
         EXPECT_EQ(sent.Emails, 0);
         EXPECT_EQ(db.queryValue(QStringLiteral("SELECT EmailSent FROM AutomationServer_EmailsSent")).toInt(), 0);
         if (sent.Failures.size() != 1) {
@@ -187,6 +186,7 @@ protected:
     }
 
     TempDatabase db;
+    MailOptions mailOptions;
 };
 
 SmtpServer::Options loginServer(SmtpServer::Behaviour behaviour = SmtpServer::Behaviour::Accept)
@@ -254,9 +254,8 @@ TEST_F(MailSecretsTest, serverThatRepeatsTheLogin_failureLineHoldsNoPassword)
 
     // The server offers no STARTTLS: only an explicit allowance lets the
     // login go at all.
-    SetPlainTextLoginAllowed(true);
+    mailOptions.plainTextLoginAllowed = true;
     const QString line = failureLine();
-    SetPlainTextLoginAllowed(false);
     EXPECT_TRUE(line.contains(QLatin1String("535 5.7.8 Login refused for"))) << line.toStdString();
     // The repeat arrived (the user name is no secret), the password did not.
     EXPECT_TRUE(line.contains(MailUser)) << line.toStdString();

@@ -17,6 +17,7 @@
 #include "database/HostIndexes.h"
 #include "database/SqlServerDialect.h"
 #include "database/ValueText.h"
+#include "email/MailOAuth2Table.h"
 #include "email/RecipientLookups.h"
 #include "email/SendQueuedEmails.h"
 #include "startup/CompanySettings.h"
@@ -121,6 +122,9 @@ const QList<Builder> &builders()
          },
          true},
         {QStringLiteral("CompanySettingsSql"), [](const Inputs &) { return CompanySettingsSql(); }, false},
+        {QStringLiteral("MailOAuth2Sql"), [](const Inputs &) { return MailOAuth2Sql(); }, false},
+        {QStringLiteral("SaveMailRefreshTokenSql"),
+         [](const Inputs &in) { return SaveMailRefreshTokenSql(in.text, in.text); }, true},
         {QStringLiteral("SqlServerCycleLockSql"), [](const Inputs &) { return SqlServerCycleLockSql(CycleLockWaitMs); },
          false},
         {QStringLiteral("SqlServerCycleUnlockSql"), [](const Inputs &) { return SqlServerCycleUnlockSql(); }, false},

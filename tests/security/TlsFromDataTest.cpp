@@ -22,7 +22,7 @@ protected:
     void SetUp() override
     {
         qunsetenv("CURL_CA_BUNDLE");
-        SetMailTimeoutsForTests({std::chrono::milliseconds(3000), std::chrono::milliseconds(6000)});
+        mailOptions.timeouts = {std::chrono::milliseconds(3000), std::chrono::milliseconds(6000)};
         db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailFromName, EmailTo,"
                                " EmailSubject, EmailBody, EmailSent) VALUES ('alerts@velmar.test', 'Velmar',"
                                " 'client@client.test;', 's', 'Training expires soon.', 0)"));
@@ -32,7 +32,6 @@ protected:
     void TearDown() override
     {
         DatabaseConnection().Close();
-        SetMailTimeoutsForTests({});
         qunsetenv("CURL_CA_BUNDLE");
     }
 
@@ -53,11 +52,12 @@ protected:
     bool sendQueue()
     {
         sent = {};
-        SendQueuedEmails(sent);
+        SendQueuedEmails(sent, CompanyMailSettings(mailOptions));
         return db.queryValue(QStringLiteral("SELECT EmailSent FROM AutomationServer_EmailsSent")).toInt() == 1;
     }
 
     TempDatabase db;
+    MailOptions mailOptions;
     MailSendingOutcome sent;
 };
 

@@ -118,6 +118,8 @@ QString behaviourName(SmtpServer::Behaviour behaviour)
         return QStringLiteral("echo-login");
     case SmtpServer::Behaviour::RelayDenied:
         return QStringLiteral("relay-denied");
+    case SmtpServer::Behaviour::CloseReused:
+        return QStringLiteral("close-reused");
     }
     return QString();
 }
@@ -170,11 +172,21 @@ SmtpServer::SmtpServer(const Options &options) : m_options(options)
                              QString::number(options.sizeLimit),
                              QStringLiteral("--data-delay"),
                              QString::number(options.dataDelaySeconds)};
-    if (options.tls != Tls::None) {
+    if (!options.authMechanisms.isEmpty())
+        arguments << QStringLiteral("--auth-mechanisms") << options.authMechanisms;
+    if (options.smtpUtf8)
+        arguments << QStringLiteral("--smtputf8");
+    if (options.replyDelaySeconds > 0)
+        arguments << QStringLiteral("--reply-delay") << QString::number(options.replyDelaySeconds);
+    if (!options.tokenClient.isEmpty())
+        arguments << QStringLiteral("--token-client") << options.tokenClient << QStringLiteral("--token-secret")
+                  << options.tokenSecret << QStringLiteral("--token-refresh") << options.tokenRefresh;
+    if (options.tls != Tls::None || !options.tokenClient.isEmpty()) {
         const QString name = options.wrongNameCertificate ? QStringLiteral("elsewhere") : QStringLiteral("localhost");
-        arguments << QStringLiteral("--tls")
-                  << (options.tls == Tls::StartTls ? QStringLiteral("starttls") : QStringLiteral("implicit"))
-                  << QStringLiteral("--cert") << certificates().file(name + QLatin1String(".pem"))
+        if (options.tls != Tls::None)
+            arguments << QStringLiteral("--tls")
+                      << (options.tls == Tls::StartTls ? QStringLiteral("starttls") : QStringLiteral("implicit"));
+        arguments << QStringLiteral("--cert") << certificates().file(name + QLatin1String(".pem"))
                   << QStringLiteral("--key") << certificates().file(name + QLatin1String(".key"));
     }
     if (!options.user.isEmpty())
@@ -196,9 +208,10 @@ SmtpServer::SmtpServer(const Options &options) : m_options(options)
     const QList<QByteArray> words = output.left(output.indexOf('\n')).split(' ');
     if (words.at(0) == "UNAVAILABLE")
         return;
-    if (words.size() != 2 || words.at(0) != "READY")
+    if (words.size() < 2 || words.size() > 3 || words.at(0) != "READY")
         throw std::runtime_error("unexpected output from the test SMTP server: " + output.toStdString());
     m_port = words.at(1).toInt();
+    m_tokenPort = words.value(2).toInt();
 }
 
 SmtpServer::~SmtpServer()
@@ -210,6 +223,11 @@ SmtpServer::~SmtpServer()
             m_process->waitForFinished(5000);
         }
     }
+}
+
+QString SmtpServer::tokenEndpoint() const
+{
+    return m_tokenPort == 0 ? QString() : QStringLiteral("https://127.0.0.1:%1/token").arg(m_tokenPort);
 }
 
 QList<ReceivedMail> SmtpServer::messages() const

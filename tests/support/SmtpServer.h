@@ -48,18 +48,25 @@ public:
         NotListening, // nothing listens on the port
         EchoLogin,    // offers AUTH without TLS, refuses every login repeating what it got
         RelayDenied,  // refuses every recipient: 554 5.7.1 Relay access denied
+        CloseReused,  // 421 and a closed connection at a session's second message
     };
     struct Options
     {
         Tls tls = Tls::None;
         Behaviour behaviour = Behaviour::Accept;
-        QString user; // non-empty: AUTH required
-        QString password;
+        QString user{}; // non-empty: AUTH required
+        QString password{};
         bool wrongNameCertificate = false; // certificate for another host
         double idleTimeoutSeconds = 300;
-        int port = 0;                // 0: any free port
-        int sizeLimit = 0;           // advertised SIZE; larger messages refused (552 5.3.4); 0: the default
-        double dataDelaySeconds = 0; // wait before answering the message data
+        int port = 0;                 // 0: any free port
+        int sizeLimit = 0;            // advertised SIZE; larger messages refused (552 5.3.4); 0: the default
+        double dataDelaySeconds = 0;  // wait before answering the message data
+        QString authMechanisms{};     // offered logins ("GSSAPI NTLM LOGIN PLAIN"); empty: LOGIN PLAIN
+        bool smtpUtf8 = false;        // advertises SMTPUTF8 and requires it for international addresses
+        double replyDelaySeconds = 0; // before answering MAIL, RCPT, DATA and the message data
+        QString tokenClient{};        // non-empty: an HTTPS token endpoint issuing XOAUTH2 tokens
+        QString tokenSecret{};
+        QString tokenRefresh{}; // the refresh token it takes (rotated at every refresh)
     };
 
     SmtpServer();
@@ -71,6 +78,8 @@ public:
     // False when the requested port could not be bound (then port() is 0).
     bool available() const { return m_port != 0; }
     int port() const { return m_port; }
+    // "https://127.0.0.1:<port>/token" with tokenClient set, else empty.
+    QString tokenEndpoint() const;
     QList<ReceivedMail> messages() const; // in order of arrival
     int connectionCount() const;          // connections accepted so far
     // "ehlo <name>", "auth", "auth-clear" (AUTH on a session not
@@ -90,4 +99,5 @@ private:
     QTemporaryDir m_folder;
     std::unique_ptr<QProcess> m_process;
     int m_port = 0;
+    int m_tokenPort = 0;
 };
