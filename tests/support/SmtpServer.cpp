@@ -163,7 +163,9 @@ SmtpServer::SmtpServer(const Options &options) : m_options(options)
                              QStringLiteral("--idle-timeout"),
                              QString::number(options.idleTimeoutSeconds),
                              QStringLiteral("--port"),
-                             QString::number(options.port)};
+                             QString::number(options.port),
+                             QStringLiteral("--data-delay"),
+                             QString::number(options.dataDelaySeconds)};
     if (options.tls != Tls::None) {
         const QString name = options.wrongNameCertificate ? QStringLiteral("elsewhere") : QStringLiteral("localhost");
         arguments << QStringLiteral("--tls")

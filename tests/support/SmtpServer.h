@@ -56,7 +56,8 @@ public:
         QString password;
         bool wrongNameCertificate = false; // certificate for another host
         double idleTimeoutSeconds = 300;
-        int port = 0; // 0: any free port
+        double dataDelaySeconds = 0; // the wait before each message's acceptance
+        int port = 0;                // 0: any free port
     };
 
     SmtpServer();

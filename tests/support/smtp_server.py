@@ -15,6 +15,9 @@ Recipients whose local part starts with "refuse" are always refused (550),
 those starting with "defer" deferred (450), those starting with "later"
 deferred the first time only, except with --behaviour accept-all.
 
+With --data-delay N every accepted message is answered N seconds after its
+data ended: a slow but working server.
+
 With --behaviour echo-login (and --user) AUTH is offered without TLS and
 every login is refused with a reply that repeats what the client sent,
 encoded and decoded: a careless server that would put a password into the
@@ -39,9 +42,10 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, syntax
 
 
 class Recorder:
-    def __init__(self, folder, behaviour):
+    def __init__(self, folder, behaviour, data_delay=0.0):
         self.folder = folder
         self.behaviour = behaviour
+        self.data_delay = data_delay
         self.count = 0
         self.seen_later = set()
 
@@ -69,6 +73,8 @@ class Recorder:
             return "554 5.7.1 Message rejected as spam"
         if self.behaviour == "defer-data":
             return "451 4.3.0 Temporary failure, try again later"
+        if self.data_delay > 0:
+            await asyncio.sleep(self.data_delay)
         self.count += 1
         self.save(envelope)
         return "250 2.0.0 Message accepted for delivery"
@@ -184,6 +190,7 @@ def main():
                                  "closed", "accept-all", "defer-data", "greet-421", "echo-login"])
     parser.add_argument("--idle-timeout", type=float, default=300.0)
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--data-delay", type=float, default=0.0)
     args = parser.parse_args()
     # Refused handshakes and deprecation notices are expected here; the tests
     # judge what arrived, not the server's log.
@@ -213,7 +220,7 @@ def main():
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(args.cert, args.key)
 
-    handler = Recorder(args.dir, args.behaviour)
+    handler = Recorder(args.dir, args.behaviour, args.data_delay)
     authenticator = None
     if args.user is not None:
         expected = LoginPassword(args.user.encode(), (args.password or "").encode())
