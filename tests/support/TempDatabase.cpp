@@ -50,13 +50,6 @@ TempDatabase::TempDatabase(Content content) : m_name(nextName())
         runSourceFile(QStringLiteral("schema/demo.sql"));
 }
 
-void TempDatabase::reopen()
-{
-    m_db.close();
-    if (!m_db.open())
-        fail(QStringLiteral("Cannot open %1 again: %2").arg(m_path, m_db.lastError().text()));
-}
-
 TempDatabase::~TempDatabase()
 {
     m_db.close();

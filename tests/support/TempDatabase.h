@@ -44,9 +44,6 @@ public:
     // a host whose text columns are wider (nvarchar(max)) and whose date and
     // bit columns may hold any text.
     void useWideColumns();
-    // A connection of its own again, nothing cached: after another process
-    // wrote the file through another path (and so another write-ahead log).
-    void reopen();
 
     // Absolute path of a file in the source tree.
     static QString sourcePath(const QString &relativePath);
