@@ -3,7 +3,6 @@
 #include "database/DbConnection.h"
 #include "database/DbError.h"
 
-#include <optional>
 #include <utility>
 
 IsolatedBatches::IsolatedBatches(DbConnection &connection, QStringList &failures, std::function<void()> committed)
@@ -22,10 +21,22 @@ void IsolatedBatches::Write(const QString &what, const QStringList &statements)
 {
     m_batch.append(Item{what, statements});
     if (m_batch.size() == ItemsPerCommit)
-        Finish();
+        commitBatch();
 }
 
 void IsolatedBatches::Finish()
+{
+    commitBatch();
+    const int unreported = m_notWritten - MaxReportedItems;
+    if (unreported > 0)
+        m_failures.append(QStringLiteral("%1 more item(s) were not written and are tried again at the next poll "
+                                         "(the first of them: %2)")
+                              .arg(unreported)
+                              .arg(m_firstUnreported));
+    m_notWritten = 0;
+}
+
+void IsolatedBatches::commitBatch()
 {
     if (m_batch.isEmpty())
         return;
@@ -54,29 +65,26 @@ void IsolatedBatches::redoOneByOne()
         m_open = false;
     }
     const QList<Item> items = std::exchange(m_batch, {});
-    std::optional<DbError> firstError;
-    QStringList failures;
     for (const Item &item : items) {
+        // Beginning and committing are no item's own doing: a database that
+        // refuses them (locked, full, gone) fails the task as before.
+        m_connection.BeginTransaction();
+        m_open = true;
         try {
-            m_connection.BeginTransaction();
-            m_open = true;
             m_connection.ExecuteAll(item.statements);
-            m_connection.Commit();
-            m_open = false;
         } catch (const DbError &error) {
-            if (m_open) {
-                m_connection.Rollback();
-                m_open = false;
-            }
-            if (!firstError)
-                firstError = error;
-            failures.append(QStringLiteral("%1 was not written and is tried again at the next poll: %2")
-                                .arg(item.what, error.message()));
+            m_connection.Rollback();
+            m_open = false;
+            const QString line = QStringLiteral("%1 was not written and is tried again at the next poll: %2")
+                                     .arg(item.what, error.message());
+            if (++m_notWritten <= MaxReportedItems)
+                m_failures.append(line);
+            else if (m_firstUnreported.isEmpty())
+                m_firstUnreported = line;
             continue;
         }
+        m_connection.Commit();
+        m_open = false;
         m_committed();
     }
-    if (failures.size() == items.size())
-        throw *firstError;
-    m_failures.append(failures);
 }

@@ -21,15 +21,18 @@ class DbConnection;
 //
 // A failure rolls back the batch it happened in; its items are then written
 // once more, each in a transaction of its own, so an item whose statement
-// always fails holds back nothing but itself. It is left for the next poll
-// and reported (one line in `failures`, with the database's own
-// message). When no item of the redo can be written, the fault is not
-// shown to be of single items (the connection is lost, the table refuses
-// every row): the first error is thrown, as any other failure of the task.
+// always fails holds back nothing but itself, whatever the size of its batch
+// and even when every item of it fails: the task goes on. Such an item is
+// left for the next poll and reported once (a line in `failures` naming it,
+// with the database's own message); past MaxReportedItems lines, one closing
+// line counts the rest. A transaction that cannot begin or commit is no
+// item's fault (a locked, full or lost database): it is thrown, as any other
+// failure of the task.
 class IsolatedBatches
 {
 public:
     static constexpr int ItemsPerCommit = 1000;
+    static constexpr int MaxReportedItems = 20;
 
     // committed: told of each item once its transaction has committed.
     IsolatedBatches(DbConnection &connection, QStringList &failures, std::function<void()> committed);
@@ -40,7 +43,7 @@ public:
 
     // what: how the failure line names the item.
     void Write(const QString &what, const QStringList &statements);
-    // Commits the open batch, if any.
+    // Commits the open batch, if any, and closes the report.
     void Finish();
 
 private:
@@ -49,6 +52,7 @@ private:
         QString what;
         QStringList statements;
     };
+    void commitBatch();
     void redoOneByOne();
 
     DbConnection &m_connection;
@@ -56,4 +60,6 @@ private:
     std::function<void()> m_committed;
     QList<Item> m_batch;
     bool m_open = false;
+    int m_notWritten = 0;      // items held back so far
+    QString m_firstUnreported; // the database's words for the first item past the limit
 };

@@ -9,7 +9,7 @@ struct TrainingExpiryOutcome
     qint32 IssuesClosed = 0;
     qint32 IssuesCreated = 0; // counted once committed
     // Certifications and issues held back for the next poll (IsolatedBatches),
-    // one log line each.
+    // and rows left out for a date that cannot be read: one log line each.
     QStringList Failures;
 };
 

@@ -45,7 +45,8 @@ void WatchStopSignals(std::function<void()> onStop)
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // Once is enough: a second signal gets the default, an end at once.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
 }

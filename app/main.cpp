@@ -125,6 +125,9 @@ int runWithoutWindows(int argc, char **argv, const CommandLine &options)
     if (options.operatorOptions.preview)
         return RunCyclePreview(WriteLogToStandardOutput);
     if (options.once) {
+        // A stop asked for during the cycle ends it between two messages, as
+        // the long-running server does; the log line and exit status follow.
+        WatchStopSignals([] {});
         const CycleResult cycle = DoTasks();
         WriteLogToStandardOutput(CycleLogText(cycle, CurrentDateTime()));
         if (cycle.outcome == CycleOutcome::Skipped)

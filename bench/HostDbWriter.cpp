@@ -94,6 +94,9 @@ void WriteSqliteDatabase(const GeneratedHostData &data, const QString &schemaFil
             }
         }
         connection.exec(u"COMMIT"_s, u"COMMIT"_s);
+        // A busy host database as the README advises it: the server keeps
+        // the journal mode it finds.
+        connection.exec(u"PRAGMA journal_mode=WAL"_s, u"PRAGMA journal_mode"_s);
     } catch (const BenchDbError &error) {
         // The half-built file is left for inspection; the next run replaces it.
         throw HostDbWriteError(QString::fromUtf8(error.what()));

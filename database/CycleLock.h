@@ -41,7 +41,11 @@ QString SqlServerCycleUnlockSql();
 QString EmbeddedCycleLockPath(const QString &databaseFile);
 
 // The embedded backend's lock: an exclusive transaction on the lock file,
-// held by its own SQLite handle until Release or destruction.
+// held by its own SQLite handle until Release or destruction; and, where the
+// platform has one, a lock on the database file itself, which belongs to the
+// file and not to a name of it: two servers reaching one file by two paths
+// (a hard link, a second mount) that the lock file's name cannot tell apart
+// still take turns.
 class EmbeddedCycleLock
 {
 public:
@@ -50,11 +54,13 @@ public:
     EmbeddedCycleLock(const EmbeddedCycleLock &) = delete;
     EmbeddedCycleLock &operator=(const EmbeddedCycleLock &) = delete;
 
-    // Creates the lock file when missing. On Failed, *reason says why.
-    CycleLockResult Take(const QString &lockFile, int waitMs, QString *reason);
+    // Creates the lock file when missing; databaseFile (when given) is
+    // locked as well. On Failed, *reason says why.
+    CycleLockResult Take(const QString &lockFile, int waitMs, QString *reason, const QString &databaseFile = QString());
     void Release() noexcept;
     bool IsHeld() const { return m_handle != nullptr; }
 
 private:
     void *m_handle = nullptr; // sqlite3*
+    int m_fileLock = -1;      // descriptor whose file lock is held, or -1
 };

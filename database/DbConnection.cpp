@@ -106,7 +106,7 @@ bool DbConnection::openSqlite(const QString &connectionString, QString *error)
     }
     const QString file = SqliteBackend::ResolveDataSource(dataSource, ConnectionBaseDirectory());
     QString reason;
-    if (!m_sqlite.Open(file, &reason, m_holdChanges)) {
+    if (!m_sqlite.Open(file, &reason)) {
         Close();
         setError(error, reason);
         return false;
@@ -183,12 +183,14 @@ void DbConnection::Close()
     if (m_heldOpen && IsOpen())
         return; // the preview's connection ends with DiscardHeldChanges
     m_heldOpen = false;
-    releaseCycleLock();
-    m_sqliteFile.clear();
+    // The file is whole, and its log copied in, before the cycle lock goes:
+    // the next server may reach the file by another path, with a log of its own.
     if (m_sqliteWal)
         m_sqlite.CheckpointOnClose();
     m_sqliteWal = false;
     m_sqlite.Close();
+    releaseCycleLock();
+    m_sqliteFile.clear();
     if (m_db.isValid() && m_db.isOpen())
         m_db.close();
     m_backend = Backend::None;
@@ -216,8 +218,26 @@ CycleLockResult DbConnection::TakeCycleLock(int waitMs, QString *reason)
     requireOpen();
     if (HoldsCycleLock())
         return CycleLockResult::Taken;
-    if (m_backend == Backend::Sqlite)
-        return m_embeddedLock.Take(EmbeddedCycleLockPath(m_sqliteFile), waitMs, reason);
+    if (m_backend == Backend::Sqlite) {
+        const CycleLockResult taken =
+            m_embeddedLock.Take(EmbeddedCycleLockPath(m_sqliteFile), waitMs, reason, m_sqliteFile);
+        if (taken != CycleLockResult::Taken || m_holdChanges)
+            return taken;
+        // What this connection read before the lock (another server's cycle
+        // may have ended since) is read again, and a log a failed cycle left
+        // behind is copied in: the cycle starts from the file as it is.
+        QString reopenFailure;
+        m_sqlite.Close();
+        if (!m_sqlite.Open(m_sqliteFile, &reopenFailure)) {
+            releaseCycleLock();
+            if (reason != nullptr)
+                *reason = reopenFailure;
+            return CycleLockResult::Failed;
+        }
+        if (m_sqliteWal)
+            m_sqlite.CheckpointOnClose();
+        return taken;
+    }
 
     QString failure;
     try {
@@ -259,6 +279,12 @@ void DbConnection::releaseCycleLock() noexcept
     } catch (...) {
         // The session is gone, and the lock with it.
     }
+}
+
+void DbConnection::CheckpointLog() noexcept
+{
+    if (m_backend == Backend::Sqlite && m_sqliteWal && !m_holdChanges && m_sqlite.IsOpen())
+        m_sqlite.CheckpointPassive();
 }
 
 QString DbConnection::backendSql(const QString &sql) const

@@ -107,12 +107,17 @@ public:
     CycleLockResult TakeCycleLock(int waitMs, QString *reason = nullptr);
     bool HoldsCycleLock() const;
 
+    // Copies the embedded database's write-ahead log into it as far as no
+    // reader needs it, without waiting, so that the log starts again from
+    // its beginning at the next write: between the stretches of a cycle.
+    // Nothing elsewhere (ODBC, another journal mode, inside a transaction).
+    void CheckpointLog() noexcept;
+
     // A preview: nothing this connection does may reach the database. From
     // the next Open on, everything runs inside one transaction that is never
     // committed; Open and Close keep that connection (and its transaction)
     // until DiscardHeldChanges rolls it back and closes it. Transactions begun
-    // meanwhile become savepoints inside it. The embedded backend also leaves
-    // the file's journal mode as it is.
+    // meanwhile become savepoints inside it.
     void HoldChanges() { m_holdChanges = true; }
     bool HoldsChanges() const { return m_holdChanges; }
     void DiscardHeldChanges() noexcept;

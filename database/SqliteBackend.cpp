@@ -141,7 +141,7 @@ QString ResolveDataSource(const QString &dataSource, const QString &baseDirector
 
 } // namespace SqliteBackend
 
-bool SqliteConnection::Open(const QString &file, QString *error, bool keepJournalMode)
+bool SqliteConnection::Open(const QString &file, QString *error)
 {
     Close();
     auto fail = [&](const QString &message) {
@@ -168,19 +168,17 @@ bool SqliteConnection::Open(const QString &file, QString *error, bool keepJourna
     try {
         sqlite3_busy_timeout(m_handle, LockWaitMs(BusyTimeoutMs));
         // The first read of the file: a file that is not a database fails
-        // here, not at the first query of the task cycle.
-        const QuerySnapshot mode = SqliteBackend::Query(*this,
-                                                        keepJournalMode ? QStringLiteral("PRAGMA journal_mode")
-                                                                        : QStringLiteral("PRAGMA journal_mode=WAL"));
-        Q_UNUSED(mode);
-        SqliteBackend::Execute(*this, QStringLiteral("PRAGMA synchronous=NORMAL"));
-        if (!keepJournalMode) {
-            // The log is copied into the database when the connection closes
-            // (CheckpointOnClose), not every thousand pages: a page a cycle
-            // writes again and again (an index, the end of a table) is copied
-            // once. Once copied, a log grown past 64 MiB is cut back.
-            SqliteBackend::Execute(*this, QStringLiteral("PRAGMA wal_autocheckpoint=0"));
-            SqliteBackend::Execute(*this, QStringLiteral("PRAGMA journal_size_limit=67108864"));
+        // here, not at the first query of the task cycle. The journal mode
+        // stays the file's own: it is a setting of the host's database.
+        const QuerySnapshot mode = SqliteBackend::Query(*this, QStringLiteral("PRAGMA journal_mode"));
+        if (!mode.rows.isEmpty() && !mode.rows.first().isEmpty() &&
+            mode.rows.first().first().toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0) {
+            // Safe in WAL mode (a power cut may lose the last commits, never
+            // the file); the other modes keep SQLite's full syncing.
+            SqliteBackend::Execute(*this, QStringLiteral("PRAGMA synchronous=NORMAL"));
+            // A log that grew without end filled a disk once, and kept it full.
+            SqliteBackend::Execute(*this, QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(WalCheckpointPages));
+            SqliteBackend::Execute(*this, QStringLiteral("PRAGMA journal_size_limit=%1").arg(WalSizeLimitBytes));
         }
         const QString failed = RegisterSqlServerFunctions(m_handle);
         if (!failed.isEmpty())
@@ -195,8 +193,13 @@ void SqliteConnection::CheckpointOnClose() noexcept
 {
     if (m_handle == nullptr || sqlite3_get_autocommit(m_handle) == 0)
         return;
-    // Passive: never waits for a reader; what a reader still needs is copied
-    // at a later close.
+    sqlite3_wal_checkpoint_v2(m_handle, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+}
+
+void SqliteConnection::CheckpointPassive() noexcept
+{
+    if (m_handle == nullptr || sqlite3_get_autocommit(m_handle) == 0)
+        return;
     sqlite3_wal_checkpoint_v2(m_handle, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
@@ -489,45 +492,57 @@ QList<QVariant> rowOf(const PreparedQuery &query)
 }
 
 // The query's own connection holds its read transaction, and with it the
-// snapshot, from the first step until the statement is finalized.
+// snapshot, while rows are left to read. Rows are read BufferedRows at a
+// time, and a result that ends within them gives its snapshot back at once:
+// a reader that holds one keeps every later write in the write-ahead log
+// (nothing it may still need can be copied into the database), so the log
+// of a stretch that writes while it walks its rows would grow to all of its
+// writes. Only a larger result holds its snapshot, up to its last rows.
 class SqliteStream final : public QueryStream
 {
 public:
+    static constexpr int BufferedRows = 20000;
+
     SqliteStream(const QString &file, const QString &nativeSql)
     {
         QString error;
-        if (!m_connection.Open(file, &error, true))
+        if (!m_connection.Open(file, &error))
             throw DbError(error);
         prepareQuery(m_connection.handle(), nativeSql, &m_query);
-        step();
+        refill();
     }
     const QStringList &columns() const override { return m_query.columns; }
     bool next() override
     {
-        // The first row was stepped to when the query opened.
-        if (std::exchange(m_atFirst, false) || !m_hasRow)
-            return m_hasRow;
-        step();
-        return m_hasRow;
+        if (++m_current < m_rows.size())
+            return true;
+        if (!m_more)
+            return false;
+        refill();
+        m_current = 0;
+        return !m_rows.isEmpty();
     }
-    QVariant value(int column) const override
-    {
-        return columnValue(m_query.stmt.get(), column, m_query.kinds.at(column));
-    }
+    QVariant value(int column) const override { return m_rows.at(m_current).at(column); }
 
 private:
-    void step()
+    void refill()
     {
-        const int rc = sqlite3_step(m_query.stmt.get());
-        m_hasRow = rc == SQLITE_ROW;
-        if (!m_hasRow && rc != SQLITE_DONE)
+        m_rows.clear();
+        int rc = SQLITE_ROW;
+        while (m_rows.size() < BufferedRows && (rc = sqlite3_step(m_query.stmt.get())) == SQLITE_ROW)
+            m_rows.append(rowOf(m_query));
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             throw DbError(sqliteMessage(m_connection.handle()));
+        m_more = rc == SQLITE_ROW;
+        if (!m_more)
+            sqlite3_reset(m_query.stmt.get()); // ends the read transaction
     }
 
     SqliteConnection m_connection; // declared first: closed after the statement is finalized
     PreparedQuery m_query;
-    bool m_hasRow = false;
-    bool m_atFirst = true;
+    QList<QList<QVariant>> m_rows;
+    qsizetype m_current = -1;
+    bool m_more = false;
 };
 
 } // namespace

@@ -11,22 +11,29 @@ struct sqlite3_stmt;
 class SqliteConnection
 {
 public:
+    static constexpr int WalCheckpointPages = 1000;              // SQLite's own default
+    static constexpr qint64 WalSizeLimitBytes = 4 * 1024 * 1024; // kept when the log starts again
+
     SqliteConnection() = default;
     ~SqliteConnection() { Close(); }
     SqliteConnection(const SqliteConnection &) = delete;
     SqliteConnection &operator=(const SqliteConnection &) = delete;
 
     // Opens an existing database file for reading and writing (never
-    // creates one), in WAL mode with synchronous=NORMAL and a busy timeout,
-    // with the dialect's functions registered, and the log copied into the
-    // database only by CheckpointOnClose. On failure returns false with
-    // *error saying what failed; the connection is then closed.
-    // keepJournalMode: a preview leaves the file exactly as it is (no switch to WAL).
-    bool Open(const QString &file, QString *error, bool keepJournalMode = false);
+    // creates one) in the journal mode the file has (it is the host's to
+    // choose), with synchronous=NORMAL, a busy timeout and the dialect's
+    // functions registered. In WAL mode the log is copied into the database
+    // once it reaches WalCheckpointPages and cut back to WalSizeLimitBytes
+    // when it starts again. On failure returns false with *error saying what
+    // failed; the connection is then closed.
+    bool Open(const QString &file, QString *error);
     void Close() noexcept;
-    // Copies the write-ahead log into the database as far as no reader
-    // needs it (the connection does not do so while it writes).
+    // Copies the whole write-ahead log into the database and empties the
+    // file, waiting (up to the busy timeout) for other connections' readers
+    // and writers: the space a large log took is given back.
     void CheckpointOnClose() noexcept;
+    // The same as far as no reader needs it, without waiting.
+    void CheckpointPassive() noexcept;
     bool IsOpen() const { return m_handle != nullptr; }
     sqlite3 *handle() const { return m_handle; }
 

@@ -3,6 +3,7 @@
 #include "database/DateArithmetic.h"
 #include "database/DateValues.h"
 #include "database/ServerDateText.h"
+#include "database/UnreadableDates.h"
 
 #include <sqlite3.h>
 
@@ -111,14 +112,15 @@ void dateAdd(sqlite3_context *context, int argc, sqlite3_value **argv)
     DateFields result;
     switch (dateArgument(argv[2], &date)) {
     case DateArgument::NoDate:
-        // The rewrite hands over the column and the row: name the record.
-        if (argc == 5)
-            resultError(context,
-                        QStringLiteral("Conversion failed when converting date and/or time from character "
-                                       "string: %1 of the row with rowid %2 holds '%3'.")
-                            .arg(textOf(argv[3]), textOf(argv[4]), textOf(argv[2])));
-        else
+        // A table's column (the rewrite hands over the column and the row):
+        // only that row is left out, and the cycle names it. One bad row must
+        // not stop every other certification from being notified.
+        if (argc == 5) {
+            NoteUnreadableDate(textOf(argv[3]), textOf(argv[4]), textOf(argv[2]));
+            sqlite3_result_null(context);
+        } else {
             resultError(context, kDateConversionFailed);
+        }
         return;
     case DateArgument::OutOfRange:
         break;

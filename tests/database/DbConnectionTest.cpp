@@ -38,8 +38,11 @@ TEST_F(EmbeddedConnection, open_setsWalAndNormalSync)
     EXPECT_EQ(mode.rows[0][0].toString(), QStringLiteral("wal"));
     const QuerySnapshot sync = connection.Query(QStringLiteral("PRAGMA synchronous"));
     EXPECT_EQ(sync.rows[0][0].toInt(), 1); // NORMAL
-    // The log is copied into the database at close only.
-    EXPECT_EQ(connection.Query(QStringLiteral("PRAGMA wal_autocheckpoint")).rows[0][0].toInt(), 0);
+    // The log is copied into the database as it grows, not only at close.
+    EXPECT_EQ(connection.Query(QStringLiteral("PRAGMA wal_autocheckpoint")).rows[0][0].toInt(),
+              SqliteConnection::WalCheckpointPages);
+    EXPECT_EQ(connection.Query(QStringLiteral("PRAGMA journal_size_limit")).rows[0][0].toLongLong(),
+              SqliteConnection::WalSizeLimitBytes);
     // Its own SQLite connection, not one of Qt's driver.
     EXPECT_FALSE(QSqlDatabase::contains(connection.connectionName()));
 }
@@ -323,6 +326,18 @@ TEST(EmbeddedCycleLockFile, linkAndFile_shareOneLock)
     EmbeddedCycleLock second;
     ASSERT_EQ(first.Take(EmbeddedCycleLockPath(db.path()), 0, nullptr), CycleLockResult::Taken);
     EXPECT_EQ(second.Take(EmbeddedCycleLockPath(link), 0, nullptr), CycleLockResult::HeldElsewhere);
+}
+
+// The journal mode is the host's setting: a cycle leaves it as it was.
+TEST(EmbeddedJournalMode, databaseInRollbackMode_staysInIt)
+{
+    TempDatabase db;
+    db.exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
+    DbConnection connection;
+    ASSERT_TRUE(connection.Open(db.connectionString()));
+    connection.Execute(QStringLiteral("UPDATE Company SET Name = 'x'"));
+    connection.Close();
+    EXPECT_EQ(db.queryValue(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("delete"));
 }
 
 TEST(HeldChanges, nestedTransactionsBecomeSavepoints_andNothingReachesTheFile)

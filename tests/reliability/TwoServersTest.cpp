@@ -7,8 +7,11 @@
 #include "database/CycleLock.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 namespace {
 
@@ -144,4 +147,27 @@ TEST_F(TwoServers, otherServerHoldsTheLockThroughout_oneShotExitsThreeAndDoesNot
     otherServer.release();
     EXPECT_EQ(RunServer(OnceArguments(config), machineA.path()).exitCode, 0);
     EXPECT_NO_VIOLATIONS(DatabaseViolations(db, due, 3, true));
+}
+
+// One server reaches the file through a hard link, a name the lock file
+// cannot tell apart: the cycle lock is the file's, so nothing goes out twice.
+TEST_F(TwoServers, oneShotThroughAHardLink_nothingTwice)
+{
+    addWork(10, 12, QStringLiteral("link"));
+    const QString link = machineB.filePath(QStringLiteral("linked.db"));
+    ASSERT_EQ(::link(QFile::encodeName(db.path()).constData(), QFile::encodeName(link).constData()), 0);
+    // SQLite keeps a write-ahead log per name: two names are safe in its
+    // rollback journal mode only, which the server keeps as it finds it.
+    db.exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
+    const QString linked = WriteServerConfig(machineB.path(), QStringLiteral("Provider=SQLite;Data Source=") + link);
+    QProcess a;
+    QProcess b;
+    a.setProcessEnvironment(ServerEnvironment(machineA.path()));
+    b.setProcessEnvironment(ServerEnvironment(machineB.path()));
+    a.start(QStringLiteral(VELMAR_SERVER_BINARY), OnceArguments(config));
+    b.start(QStringLiteral(VELMAR_SERVER_BINARY), OnceArguments(linked));
+    ASSERT_TRUE(a.waitForFinished(60000) && b.waitForFinished(60000));
+    EXPECT_EQ(RunServer(OnceArguments(linked), machineA.path()).exitCode, 0);
+    EXPECT_NO_VIOLATIONS(DatabaseViolations(db, due, 3, true));
+    EXPECT_NO_VIOLATIONS(MailViolations(db, smtp.messages(), true));
 }
