@@ -16,7 +16,7 @@ bool isYes(const QString &value)
 }
 
 // The server of a Server= (or Address=) item and Port=, as FreeTDS reads
-// them: "host", "host,port", "host\\instance"; a port decides over an
+// them: "host", "host,port", "host\instance"; a port decides over an
 // instance. False when the string names no server of its own.
 bool serverOf(const QList<ConnectionStringItem> &items, FreeTdsServer *server)
 {
