@@ -311,10 +311,11 @@ QString loadedDriverLibrary(QSqlDatabase &)
 // FreeTDS reads its settings from freetds.conf and the environment whatever
 // the connection string's spelling or the data source: this process's own
 // configuration file gives every FreeTDS connection UTF-8, the login and
-// query time-outs (commit and rollback included) and the CA file, and
+// query time-outs (commit and rollback included) and the section of a
+// server to verify with its CA file, and
 // TDSVER fixes TDS 7.4, whose login honours the time-out. Values a
 // connection string or data source sets itself still win.
-bool prepareFreeTds(const QString &caFile, int queryTimeoutSeconds, QString *error)
+bool prepareFreeTds(const DriverConnectPlan &plan, int queryTimeoutSeconds, QString *error)
 {
     static const QString operatorConfigPath = qEnvironmentVariable("FREETDSCONF");
     static QTemporaryDir dir(QDir(QDir::tempPath()).filePath(QStringLiteral("velmar-freetds-XXXXXX")));
@@ -326,7 +327,8 @@ bool prepareFreeTds(const QString &caFile, int queryTimeoutSeconds, QString *err
         if (file.open(QIODevice::ReadOnly))
             operatorConfig = QString::fromLocal8Bit(file.readAll());
     }
-    const QString text = FreeTdsConfigText(caFile, LoginTimeoutSeconds, queryTimeoutSeconds, operatorConfig, error);
+    const QString text = FreeTdsConfigText(plan.freeTdsCaFile, plan.freeTdsServer, LoginTimeoutSeconds,
+                                           queryTimeoutSeconds, operatorConfig, error);
     if (text.isNull())
         return false;
     QFile config(dir.filePath(QStringLiteral("freetds.conf")));
@@ -390,7 +392,7 @@ bool Open(QSqlDatabase &db, const QString &connectionName, const QString &odbcCo
         DriverConnectPlan plan;
         QString reason;
         if (!PlanDriverConnection(items, {StatementTimeoutKey}, freeTds, &plan, &reason) ||
-            !prepareFreeTds(plan.freeTdsCaFile, statementTimeout, &reason))
+            !prepareFreeTds(plan, statementTimeout, &reason))
             return fail(reason);
         const QString name = QodbcDatabaseName(plan.connectionString, &reason);
         if (name.isNull())

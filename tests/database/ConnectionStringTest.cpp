@@ -132,11 +132,15 @@ TEST(DriverConnection, encryptionIsToldToEachDriverOrRefused)
     {
         QString odbc;
         bool freeTds;
-        QString sent, caFile, refusal;
+        QString sent, caFile, refusal, server = {};
     } cases[] = {
-        {"Driver=FreeTDS;Server=s;Encrypt=yes", true, "Driver=FreeTDS;Server=s;Encryption=require;", "system", ""},
-        {"DSN=Payroll;Encryption=require;CAFile=/etc/hostname", true, "DSN=Payroll;Encryption=require;",
-         "/etc/hostname", ""},
+        {"Driver=FreeTDS;Server=s;Encrypt=yes", true, "Driver=FreeTDS;Servername=velmar-verified;Encryption=require;",
+         "system", "", "s||"},
+        {"Driver=FreeTDS;Server=tcp:db\\SALES;Database=d;Encryption=require;CAFile=/etc/hostname", true,
+         "Driver=FreeTDS;Database=d;Servername=velmar-verified;Encryption=require;", "/etc/hostname", "", "db||SALES"},
+        {"Driver=FreeTDS;Server=db\\SALES,1500;Port=1433;Encrypt=yes", true,
+         "Driver=FreeTDS;Servername=velmar-verified;Encryption=require;", "system", "", "db|1433|"},
+        {"DSN=Payroll;Encryption=require;CAFile=/etc/hostname", true, "", "", "cannot be verified for a FreeTDS data"},
         {"DSN=Payroll;Encrypt=yes;TrustServerCertificate=yes", true, "DSN=Payroll;Encryption=require;", "", ""},
         {"DSN=Payroll;Encrypt=no;Encryption=request", true, "DSN=Payroll;Encryption=request;", "", ""},
         {"DSN=Payroll;Encrypt=strict", true, "", "", "Encrypt=strict cannot be used with the FreeTDS"},
@@ -159,11 +163,15 @@ TEST(DriverConnection, encryptionIsToldToEachDriverOrRefused)
         }
         EXPECT_EQ(plan.connectionString, c.sent) << c.odbc.toStdString();
         EXPECT_EQ(plan.freeTdsCaFile, c.caFile) << c.odbc.toStdString();
+        const FreeTdsServer &s = plan.freeTdsServer;
+        EXPECT_EQ(s.host + '|' + s.port + '|' + s.instance, c.server.isEmpty() ? "||" : c.server);
     }
     QString error;
-    EXPECT_TRUE(FreeTdsConfigText(QStringLiteral("/etc/ssl/private ca.pem"), 10, 30, QString(), &error)
-                    .contains(QStringLiteral("\tca file = /etc/ssl/private ca.pem\n")));
-    EXPECT_TRUE(FreeTdsConfigText(QStringLiteral("/a;b.pem"), 10, 30, QString(), &error).isNull());
+    EXPECT_TRUE(
+        FreeTdsConfigText(QStringLiteral("/etc/ssl/private ca.pem"), {"db", "1433", ""}, 10, 30, QString(), &error)
+            .contains(QStringLiteral("[velmar-verified]\n\thost = db\n\tport = 1433\n\tencryption = require\n"
+                                     "\tca file = /etc/ssl/private ca.pem\n")));
+    EXPECT_TRUE(FreeTdsConfigText(QStringLiteral("/a;b.pem"), {"db", "", ""}, 10, 30, QString(), &error).isNull());
 }
 
 TEST(QodbcName, theDriverManagerGetsTheStringAsWritten)

@@ -640,8 +640,9 @@ TEST_F(TdsOdbc, firstCycle_roundTripsPerNotifiedCertification)
 
 namespace {
 
-// A certificate authority and a server certificate for "localhost" signed by
-// it, made with the openssl command; empty when it is not there.
+// A certificate authority (ca.pem), a server certificate for "localhost"
+// signed by it, and an authority that signed nothing (other-ca.pem), made
+// with the openssl command; empty when it is not there.
 QString makeCertificates(const QTemporaryDir &dir)
 {
     const auto openssl = [&](const QStringList &arguments) {
@@ -656,7 +657,9 @@ QString makeCertificates(const QTemporaryDir &dir)
         return QString();
     ext.close();
     if (!openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
-                  subject, "/CN=Velmar test CA"}))
+                  subject, "/CN=Velmar test CA"}) ||
+        !openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "other-ca.key", "-out", "other-ca.pem",
+                  "-days", "2", subject, "/CN=Velmar test CA"}))
         return QString();
     if (!openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr", subject,
                   "/CN=localhost"}) ||
@@ -694,4 +697,17 @@ TEST_F(TdsOdbc, encryptYes_encryptsTheLoginThroughFreeTds)
         EXPECT_EQ(server.log(QStringLiteral("tls")).size(), 1) << keywords.toStdString();
         EXPECT_EQ(server.log(QStringLiteral("login")).size(), 1) << keywords.toStdString();
     }
+    // Same name, another key: only the authority that signed it will do.
+    QFile::remove(server.logPath());
+    DbConnection connection;
+    QString error;
+    const QString otherCa = dir.filePath(QStringLiteral("other-ca.pem"));
+    EXPECT_FALSE(
+        connection.Open(QStringLiteral("Driver=FreeTDS;Server=localhost;Port=%1;UID=sa;PWD=x;Encrypt=yes;CAFile=%2")
+                            .arg(server.port)
+                            .arg(otherCa),
+                        &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("verify the server's certificate against ") + otherCa))
+        << error.toStdString();
+    EXPECT_TRUE(server.log(QStringLiteral("login")).isEmpty());
 }
