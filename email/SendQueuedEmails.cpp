@@ -256,7 +256,9 @@ PartResult sendPart(Group &group, const Notifications &part, Run &run, MailError
 
     // Before: the mark is tried and rolled back, so that a database that
     // cannot take it stops the sending before the message leaves instead of
-    // the message leaving at every poll; then the claim is committed.
+    // the message leaving at every poll; then the claim is written. The claim
+    // needs no transaction of its own: a claim written in part only names
+    // unsent rows, which the next run sends anyway.
     try {
         QStringList trial;
         QStringList claims;
@@ -267,9 +269,7 @@ PartResult sendPart(Group &group, const Notifications &part, Run &run, MailError
         connection.BeginTransaction();
         connection.ExecuteAll(trial);
         connection.Rollback();
-        connection.BeginTransaction();
         connection.ExecuteAll(claims);
-        connection.Commit();
     } catch (const DbError &error) {
         connection.Rollback();
         run.stoppedBy =

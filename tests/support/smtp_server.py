@@ -342,7 +342,6 @@ def main():
     parser.add_argument("--token-lifetime", type=int, default=3599)
     parser.add_argument("--idle-timeout", type=float, default=300.0)
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--data-delay", type=float, default=0.0)
     args = parser.parse_args()
     # Refused handshakes and deprecation notices are expected here; the tests
     # judge what arrived, not the server's log.
