@@ -1,10 +1,10 @@
 #include "email/MailComponent.h"
 
 #include "database/Clock.h"
+#include "email/LocalDomainName.h"
 #include "email/MailHeaders.h"
 #include "email/MailTokenSource.h"
 
-#include <QHostInfo>
 #include <QRegularExpression>
 #include <QSysInfo>
 #include <QUrl>
@@ -132,7 +132,7 @@ QString clientName(const QString &senderDomain)
     static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+$"));
     QString name = QSysInfo::machineHostName();
     if (!name.contains(QLatin1Char('.')) && !name.isEmpty()) {
-        const QString domain = QHostInfo::localDomainName();
+        const QString domain = LocalDomainName();
         if (!domain.isEmpty())
             name += QLatin1Char('.') + domain;
     }

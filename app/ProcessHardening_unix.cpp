@@ -1,9 +1,11 @@
+// Platform-specific (Unix): no core file at all; Linux also marks the process
+// undumpable, which keeps other processes of the same user from attaching to
+// it or reading its memory.
+
 #include "app/ProcessHardening.h"
 
 #include <QtGlobal>
 
-// ---- Platform: core dumps (Unix; Linux also marks the process undumpable) --
-#ifdef Q_OS_UNIX
 #include <sys/resource.h>
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -17,7 +19,3 @@ void DisableCoreDumps()
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 #endif
 }
-#else
-void DisableCoreDumps() {}
-#endif
-// ---- end of platform part --------------------------------------------------

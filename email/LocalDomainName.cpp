@@ -1,0 +1,8 @@
+#include "email/LocalDomainName.h"
+
+#include <QHostInfo>
+
+QString LocalDomainName()
+{
+    return QHostInfo::localDomainName();
+}
