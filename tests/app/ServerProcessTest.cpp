@@ -240,18 +240,16 @@ TEST_F(ServerProcessTest, desktop_onTheDemoDatabase_showsItsFirstCycleLine)
 }
 
 #if defined(__linux__)
+// The service manager's end of the protocol is a datagram socket.
 TEST_F(ServerProcessTest, underSystemd_saysReadyAndKeepsTheWatchdogFed)
 {
-    // The service manager's end of the protocol: a datagram socket.
     const QString path = lockDir.filePath(QStringLiteral("notify"));
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
     qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof(address.sun_path));
     ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)), 0);
     const timeval wait{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
-
     QProcessEnvironment env = environment();
     env.insert(QStringLiteral("NOTIFY_SOCKET"), path);
     env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("600000"));
@@ -260,9 +258,8 @@ TEST_F(ServerProcessTest, underSystemd_saysReadyAndKeepsTheWatchdogFed)
     QStringList received;
     for (int i = 0; i < 30 && received.count(QStringLiteral("WATCHDOG=1")) < 3; ++i) {
         char buffer[512];
-        const ssize_t got = recv(fd, buffer, sizeof(buffer), 0);
-        if (got > 0)
-            received.append(QString::fromUtf8(buffer, got).split(QLatin1Char('\n')));
+        if (const ssize_t got = recv(fd, buffer, sizeof(buffer), 0); got > 0)
+            received += QString::fromUtf8(buffer, got).split(QLatin1Char('\n'));
     }
     server.terminate();
     server.waitForFinished(30000);

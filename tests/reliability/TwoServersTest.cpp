@@ -44,12 +44,12 @@ protected:
     }
 
     // Starts both at once, each with its own machine's instance lock.
-    void startBoth(QProcess &a, QProcess &b, const QStringList &arguments)
+    void startBoth(QProcess &a, QProcess &b, const QStringList &arguments, const QStringList &argumentsB = {})
     {
         a.setProcessEnvironment(ServerEnvironment(machineA.path()));
         b.setProcessEnvironment(ServerEnvironment(machineB.path()));
         a.start(QStringLiteral(VELMAR_SERVER_BINARY), arguments);
-        b.start(QStringLiteral(VELMAR_SERVER_BINARY), arguments);
+        b.start(QStringLiteral(VELMAR_SERVER_BINARY), argumentsB.isEmpty() ? arguments : argumentsB);
         ASSERT_TRUE(a.waitForStarted(10000));
         ASSERT_TRUE(b.waitForStarted(10000));
     }
@@ -159,15 +159,13 @@ TEST_F(TwoServers, oneShotThroughAHardLink_nothingTwice)
     // SQLite keeps a write-ahead log per name: two names are safe in its
     // rollback journal mode only, which the server keeps as it finds it.
     db.exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
-    const QString linked = WriteServerConfig(machineB.path(), QStringLiteral("Provider=SQLite;Data Source=") + link);
+    const QStringList linked =
+        OnceArguments(WriteServerConfig(machineB.path(), QStringLiteral("Provider=SQLite;Data Source=") + link));
     QProcess a;
     QProcess b;
-    a.setProcessEnvironment(ServerEnvironment(machineA.path()));
-    b.setProcessEnvironment(ServerEnvironment(machineB.path()));
-    a.start(QStringLiteral(VELMAR_SERVER_BINARY), OnceArguments(config));
-    b.start(QStringLiteral(VELMAR_SERVER_BINARY), OnceArguments(linked));
+    startBoth(a, b, OnceArguments(config), linked);
     ASSERT_TRUE(a.waitForFinished(60000) && b.waitForFinished(60000));
-    EXPECT_EQ(RunServer(OnceArguments(linked), machineA.path()).exitCode, 0);
+    EXPECT_EQ(RunServer(linked, machineA.path()).exitCode, 0);
     EXPECT_NO_VIOLATIONS(DatabaseViolations(db, due, 3, true));
     EXPECT_NO_VIOLATIONS(MailViolations(db, smtp.messages(), true));
 }
