@@ -202,8 +202,9 @@ TEST(AdoToOdbc, noSqlServerDriver_isAnErrorNamingWhatIsInstalled)
     EXPECT_TRUE(AdoToOdbcConnectionString(QStringLiteral("Provider=SQLOLEDB;Data Source=srv"),
                                           {QStringLiteral("SQLite3")}, &error)
                     .isEmpty());
-    EXPECT_TRUE(error.contains(QStringLiteral("SQLite3"))) << error.toStdString();
-    EXPECT_TRUE(error.contains(QStringLiteral("No SQL Server ODBC driver")));
+    EXPECT_TRUE(error.contains(QStringLiteral("No SQL Server ODBC driver")) &&
+                error.contains(QStringLiteral("SQLite3")))
+        << error.toStdString();
 }
 
 TEST(AdoToOdbc, keywordsItCannotCarry_areRefusedByName)

@@ -88,7 +88,7 @@ TEST_F(OdbcSqlite, query_readsTextNullBitAndDateValues)
     EXPECT_TRUE(rs.Eof());
 }
 
-TEST_F(OdbcSqlite, statementsRunUnchangedAndSnapshotStaysFixed)
+TEST_F(OdbcSqlite, statementsRunUnchangedSnapshotStaysFixedAndRollbackDiscards)
 {
     // No rewrite: the SQL Server dialect is the server's business here.
     EXPECT_EQ(connection.backendSql(QStringLiteral("SELECT TOP 1 * FROM Company")),
@@ -107,6 +107,9 @@ TEST_F(OdbcSqlite, statementsRunUnchangedAndSnapshotStaysFixed)
     }
     EXPECT_EQ(walked, 2);
     EXPECT_EQ(connection.statementCount(), 5);
+    connection.BeginTransaction();
+    connection.Execute(QStringLiteral("INSERT INTO Company (Name) VALUES ('Gone')"));
+    connection.Rollback();
     EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM Company")).toInt(), 0);
 }
 
@@ -114,14 +117,6 @@ TEST_F(OdbcSqlite, failingStatement_throwsWithTheDriversMessage)
 {
     const QString error = dbErrorOf([&] { connection.Execute(QStringLiteral("UPDATE NoSuchTable SET X = 1")); });
     EXPECT_TRUE(error.contains(QStringLiteral("NoSuchTable"))) << error.toStdString();
-}
-
-TEST_F(OdbcSqlite, transaction_rollbackDiscards)
-{
-    connection.BeginTransaction();
-    connection.Execute(QStringLiteral("INSERT INTO Company (Name) VALUES ('Gone')"));
-    connection.Rollback();
-    EXPECT_EQ(db.queryValue(QStringLiteral("SELECT COUNT(*) FROM Company")).toInt(), 0);
 }
 
 TEST(OdbcOpen, unknownDriver_failsWithDriverManagersReasonAndNoPassword)
@@ -324,7 +319,6 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
         row.append(QLatin1String(sent));
     const QStringList dateTexts{"12/21/2026", "12/21/2026 2:05:00 PM", "12/21/2026",
                                 "12/21/2026", "12/21/2026 9:30:41 AM", "12/21/2026 9:30:41 AM"};
-    QStringList expected{QString(60, QChar(0x0142))};
     for (int length : {1, 255, 256, 4000, 8000, 100000}) {
         for (const QString &letters : {QStringLiteral("ab"), QStringLiteral("Łó")}) {
             columns.append(QStringLiteral("T%1 nvarchar(max)").arg(columns.size()));
@@ -333,7 +327,6 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
                 text += letters;
             text.truncate(length);
             row.append(text);
-            expected.append(text);
         }
     }
     TdsServer server({resultSet(QStringLiteral("SELECT texts"), columns, {row})});
@@ -343,14 +336,14 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
     const QuerySnapshot got = connection.Query(QStringLiteral("SELECT texts"));
     ASSERT_EQ(got.rows.size(), 1);
     const QList<QVariant> values = got.rows.first();
-    EXPECT_EQ(values.at(0).toString(), expected.at(0));
+    EXPECT_EQ(values.at(0).toString(), row.at(0).toString());
     EXPECT_EQ(values.at(1).toInt(), 42);
     EXPECT_TRUE(values.at(2).toBool());
     EXPECT_EQ(values.at(3).toDateTime(), QDateTime(QDate(2027, 1, 5), QTime(14, 30), Qt::UTC));
     for (int d = 0; d < dates; ++d)
         EXPECT_EQ(ValueText(values.at(4 + d)), dateTexts[d]) << columns[4 + d].toStdString();
     for (qsizetype c = 4 + dates; c < values.size(); ++c)
-        EXPECT_EQ(values.at(c).toString(), expected.at(c - 3 - dates))
+        EXPECT_EQ(values.at(c).toString(), row.at(c).toString())
             << got.columns.at(c).toStdString() << " length " << values.at(c).toString().size();
 
     // Statement texts reach the server whole too, whatever the locale.
