@@ -119,32 +119,24 @@ TEST_F(OdbcSqlite, failingStatement_throwsWithTheDriversMessage)
     EXPECT_TRUE(error.contains(QStringLiteral("NoSuchTable"))) << error.toStdString();
 }
 
-TEST(OdbcOpen, unknownDriver_failsWithDriverManagersReasonAndNoPassword)
+TEST(OdbcOpen, failure_givesTheDriverManagersOrTheDriversReasonAndNoPassword)
 {
-    DbConnection connection;
-    QString error;
-    EXPECT_FALSE(connection.Open(QStringLiteral("Driver={No Such Driver};Server=x;UID=sa;PWD=Sup3rSecret"), &error));
-    EXPECT_FALSE(connection.IsOpen());
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_FALSE(error.contains(QStringLiteral("Sup3rSecret"))) << error.toStdString();
-}
-
-TEST(OdbcOpen, adoStringForSqlServer_isTranslatedAndItsFailureReported)
-{
-    if (BestSqlServerOdbcDriver(InstalledOdbcDrivers()).isEmpty())
-        GTEST_SKIP() << "no SQL Server ODBC driver installed";
-    // Nothing listens on port 1: the driver reports a refused connection.
-    DbConnection connection;
-    QString error;
-    EXPECT_FALSE(connection.Open(QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;"
-                                                "Password=Sup3rSecret;Initial Catalog=Velmar;Data Source=127.0.0.1,1"),
-                                 &error));
-    EXPECT_FALSE(connection.IsOpen());
-    EXPECT_TRUE(error.startsWith(QStringLiteral("Cannot connect to the database: "))) << error.toStdString();
-    // The driver itself was reached and tried the server.
-    EXPECT_FALSE(error.contains(QStringLiteral("Can't open lib"))) << error.toStdString();
-    EXPECT_FALSE(error.contains(QStringLiteral("Data source name not found"))) << error.toStdString();
-    EXPECT_FALSE(error.contains(QStringLiteral("Sup3rSecret")));
+    QStringList given{QStringLiteral("Driver={No Such Driver};Server=x;UID=sa;PWD=Sup3rSecret")};
+    // Nothing listens on port 1: the driver is reached and reports a refused connection.
+    if (!BestSqlServerOdbcDriver(InstalledOdbcDrivers()).isEmpty())
+        given << QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Password=Sup3rSecret;"
+                                "Initial Catalog=Velmar;Data Source=127.0.0.1,1");
+    for (const QString &text : given) {
+        DbConnection connection;
+        QString error;
+        EXPECT_FALSE(connection.Open(text, &error));
+        EXPECT_FALSE(connection.IsOpen());
+        EXPECT_TRUE(error.startsWith(QStringLiteral("Cannot connect to the database: "))) << error.toStdString();
+        EXPECT_EQ(error.contains(QStringLiteral("Can't open lib")), text.contains(QStringLiteral("No Such Driver")))
+            << error.toStdString();
+        EXPECT_FALSE(error.contains(QStringLiteral("Data source name not found"))) << error.toStdString();
+        EXPECT_FALSE(error.contains(QStringLiteral("Sup3rSecret")));
+    }
 }
 
 TEST_F(OdbcSqlite, oleDbProviderForOdbc_usesTheRestAsAnOdbcString)
@@ -263,19 +255,22 @@ QJsonObject companyRow(int smtpPort, const QString &name = QStringLiteral("Velma
         company.append(QString::fromLatin1(column) + QStringLiteral(" nvarchar(100)"));
         values.append(name);
     }
-    company << "AutomationServerPoll int"
-            << "AutomationServerEmailFrom nvarchar(100)"
-            << "AutomationServerEmailServer nvarchar(100)"
-            << "AutomationServerEmailUser nvarchar(100)"
-            << "AutomationServerEmailPassword nvarchar(100)"
-            << "AutomationServerEmailUseSSLTLS bit"
-            << "AutomationServerEmailServerPort nvarchar(10)"
-            << "AutomationServerEmailFooter nvarchar(max)";
+    company << QStringLiteral("AutomationServerPoll int,AutomationServerEmailFrom nvarchar(100),"
+                              "AutomationServerEmailServer nvarchar(100),AutomationServerEmailUser nvarchar(100),"
+                              "AutomationServerEmailPassword nvarchar(100),AutomationServerEmailUseSSLTLS bit,"
+                              "AutomationServerEmailServerPort nvarchar(10),AutomationServerEmailFooter nvarchar(max)")
+                   .split(QLatin1Char(','));
     for (const QJsonValue &v :
          QJsonArray{5, "alerts@example.com", "127.0.0.1", "", "", false, QString::number(smtpPort), footer})
         values.append(v);
     return resultSet(QStringLiteral("FROM Company"), company, {values});
 }
+
+const QStringList AlertColumns =
+    QStringLiteral("Category nvarchar(50),EmailContractManager bit,EmailContractSpecialist bit,EmailClient bit,"
+                   "DaysInAdvance int,CreateIssue bit,CreateIssueDaysInAdvance int,IssuePriority nvarchar(50),"
+                   "AutoCloseIssue bit")
+        .split(QLatin1Char(','));
 
 QJsonObject queueRows(const QList<QJsonArray> &rows)
 {
@@ -359,14 +354,9 @@ TEST_F(TdsOdbc, textsOfEveryLengthAndScriptArriveWhole)
 TEST_F(TdsOdbc, compatibilityLevelAndKeyTypes_decideStartAndTheRenewalMatch)
 {
     for (int level : {100, 110}) {
-        const QStringList rule =
-            QStringLiteral("Category nvarchar(50),EmailContractManager bit,EmailContractSpecialist bit,EmailClient "
-                           "bit,DaysInAdvance int,CreateIssue bit,CreateIssueDaysInAdvance int,IssuePriority "
-                           "nvarchar(50),AutoCloseIssue bit")
-                .split(QLatin1Char(','));
         TdsServer server(
             {CycleLockGranted,
-             resultSet(QStringLiteral("AutomationServer_Alert"), rule,
+             resultSet(QStringLiteral("AutomationServer_Alert"), AlertColumns,
                        {QJsonArray{"Contract", true, false, false, 30, true, 14, "High", false}}),
              resultSet(QStringLiteral("sys.databases"), {"name nvarchar(50)", "level int"},
                        {QJsonArray{"Host", level}}),
@@ -530,8 +520,7 @@ TEST_F(TdsOdbc, userAndSystemDataSources_runAWholeCycleWithTransactionsOfTwoRoun
         const ServerExit run = RunServer(OnceArguments(config), env);
         EXPECT_EQ(run.exitCode, 0) << (system ? "system: " : "user: ") << run.out.toStdString()
                                    << run.err.toStdString();
-        ASSERT_FALSE(server.log(QStringLiteral("login")).isEmpty());
-        EXPECT_EQ(server.log(QStringLiteral("login")).first().value(QStringLiteral("database")).toString(),
+        EXPECT_EQ(server.log(QStringLiteral("login")).value(0).value(QStringLiteral("database")).toString(),
                   QStringLiteral("Velmar"));
         // The trial of the mark (begin, rolled back) and the mark (begin,
         // commit), nothing in between that carries nothing.
@@ -597,10 +586,7 @@ TEST_F(TdsOdbc, firstCycle_roundTripsPerNotifiedCertification)
                      [](const QJsonArray &a, const QJsonArray &b) { return a.at(3).toString() < b.at(3).toString(); });
     TdsServer server(
         {CycleLockGranted, companyRow(smtp.port()),
-         resultSet(QStringLiteral("FROM AutomationServer_Alert WHERE"),
-                   {"Item nvarchar(50)", "Category nvarchar(50)", "EmailContractManager bit",
-                    "EmailContractSpecialist bit", "EmailClient bit", "DaysInAdvance int", "CreateIssue bit",
-                    "CreateIssueDaysInAdvance int", "IssuePriority nvarchar(20)", "AutoCloseIssue bit"},
+         resultSet(QStringLiteral("FROM AutomationServer_Alert WHERE"), QStringList{"Item nvarchar(50)"} + AlertColumns,
                    {QJsonArray{"Training Expire", "Training", true, false, false, 60, false, 30, "High", false}}),
          resultSet(QStringLiteral("FROM AutomationServer_Emails WHERE Category"),
                    {"ID int", "Completed bit", "CompletedDate datetime", "Renews int", "Optional bit",
