@@ -144,8 +144,7 @@ TEST(DriverConnection, encryptionIsToldToEachDriverOrRefused)
         {"DSN=Payroll;Encrypt=no;Encryption=request", true, "DSN=Payroll;Encryption=request;", "", ""},
         {"DSN=Payroll;Encrypt=strict", true, "", "", "Encrypt=strict cannot be used with the FreeTDS"},
         {"DSN=Payroll;Encrypt=yes;CAFile=/no/such/ca.pem", true, "", "",
-         "\"/no/such/ca.pem\" named by CAFile "
-         "cannot be read"},
+         "\"/no/such/ca.pem\" named by CAFile cannot be read"},
         {"DSN=Payroll;CAFile=/etc/hostname", true, "", "", "CAFile is used only with Encrypt=yes"},
         {"Driver={ODBC Driver 18 for SQL Server};Server=s;Encrypt=strict", false,
          "Driver={ODBC Driver 18 for SQL Server};Server=s;Encrypt=strict;", "", ""},
