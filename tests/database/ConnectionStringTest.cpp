@@ -83,47 +83,46 @@ TEST(AdoToOdbc, prefersMicrosoftsNewestDriverThenFreeTds)
     EXPECT_EQ(BestSqlServerOdbcDriver({QStringLiteral("SQLite3")}), QString());
 }
 
-TEST(AdoToOdbc, sqlLoginWithInstance_forFreeTds)
+TEST(AdoToOdbc, translatesForFreeTdsOrMicrosoftsDriver)
 {
-    EXPECT_EQ(
-        translate(QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=pw;"
-                                 "Initial Catalog=Velmar;Data Source=SRV01\\SQLEXPRESS")),
-        QStringLiteral(
-            "Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=pw;Database=Velmar;Server=SRV01\\SQLEXPRESS;"));
-}
-
-TEST(AdoToOdbc, portsBecomePortKeywordForFreeTdsAndStayForMicrosoft)
-{
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=tcp:db.example.com,1433;Initial Catalog=V")),
-              QStringLiteral(
-                  "Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=db.example.com;Port=1433;Database=V;"));
-    // An instance and a port together: the port decides where to connect.
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Data Source=srv\\inst,14330")),
-              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;Port=14330;"));
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Data Source=srv\\inst,14330"), Microsoft),
-              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv\\inst,14330;Encrypt=no;"));
-}
-
-TEST(AdoToOdbc, integratedSecurityAndEncryption)
-{
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Integrated Security=SSPI;Data Source=srv"), Microsoft),
-              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Trusted_Connection=yes;Server=srv;Encrypt=no;"));
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Integrated Security=false;Data Source=srv")),
-              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;"));
-    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL19;Data Source=srv"), Microsoft),
-              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv;"));
-    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True"),
-                        Microsoft),
-              QStringLiteral(
-                  "Driver={ODBC Driver 18 for SQL Server};Server=srv;Encrypt=yes;TrustServerCertificate=yes;"));
-    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True")),
-              QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=srv;Encryption=require;"
-                             "TrustServerCertificate=yes;"));
-    // A trust that is not written explicitly is not given.
-    EXPECT_EQ(translate(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;Encrypt=strict;TrustServerCertificate=no"),
-                        Microsoft),
-              QStringLiteral(
-                  "Driver={ODBC Driver 18 for SQL Server};Server=srv;Encrypt=strict;TrustServerCertificate=no;"));
+    const QString freeTds = QStringLiteral("Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;");
+    const QString odbc18 = QStringLiteral("Driver={ODBC Driver 18 for SQL Server};");
+    const struct
+    {
+        QString ado;
+        bool microsoft;
+        QString odbc;
+    } cases[] = {
+        {"Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=pw;Initial Catalog=Velmar;"
+         "Data Source=SRV01\\SQLEXPRESS",
+         false, freeTds + "UID=sa;PWD=pw;Database=Velmar;Server=SRV01\\SQLEXPRESS;"},
+        {"Provider=SQLNCLI11;Data Source=tcp:db.example.com,1433;Initial Catalog=V", false,
+         freeTds + "Server=db.example.com;Port=1433;Database=V;"},
+        // An instance and a port together: the port decides where to connect.
+        {"Provider=SQLOLEDB;Data Source=srv\\inst,14330", false, freeTds + "Server=srv;Port=14330;"},
+        {"Provider=SQLOLEDB;Data Source=srv\\inst,14330", true, odbc18 + "Server=srv\\inst,14330;Encrypt=no;"},
+        {"Provider=SQLOLEDB;Integrated Security=SSPI;Data Source=srv", true,
+         odbc18 + "Trusted_Connection=yes;Server=srv;Encrypt=no;"},
+        {"Provider=SQLOLEDB;Integrated Security=false;Data Source=srv", false, freeTds + "Server=srv;"},
+        {"Provider=MSOLEDBSQL19;Data Source=srv", true, odbc18 + "Server=srv;"},
+        {"Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True", true,
+         odbc18 + "Server=srv;Encrypt=yes;TrustServerCertificate=yes;"},
+        {"Provider=MSOLEDBSQL;Data Source=srv;Encrypt=yes;TrustServerCertificate=True", false,
+         freeTds + "Server=srv;Encryption=require;TrustServerCertificate=yes;"},
+        // A trust that is not written explicitly is not given.
+        {"Provider=MSOLEDBSQL;Data Source=srv;Encrypt=strict;TrustServerCertificate=no", true,
+         odbc18 + "Server=srv;Encrypt=strict;TrustServerCertificate=no;"},
+        {"Provider=SQLOLEDB;Password=\"p;w}d\";Connect Timeout=30;Application Name=Velmar;Data Source=srv", false,
+         freeTds + "PWD={p;w}d};APP=Velmar;Server=srv;"},
+        // Microsoft's driver undoubles "}}" inside braces; FreeTDS keeps it.
+        {"Provider=SQLOLEDB;Password=\"p;w}d\"", true, odbc18 + "PWD={p;w}}d};Encrypt=no;"},
+        {"Provider=SQLNCLI11;Data Source=(local)\\SQLEXPRESS;Password=p}w", false,
+         freeTds + "Server=127.0.0.1\\SQLEXPRESS;PWD=p}w;"},
+        {"Provider=SQLNCLI11;Data Source=.,1500;Command Timeout=5", true,
+         odbc18 + "Server=127.0.0.1,1500;Command Timeout=5;Encrypt=no;"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(translate(c.ado, c.microsoft ? Microsoft : FreeTdsOnly), c.odbc) << c.ado.toStdString();
 }
 
 TEST(DriverConnection, encryptionIsToldToEachDriverOrRefused)
@@ -145,8 +144,7 @@ TEST(DriverConnection, encryptionIsToldToEachDriverOrRefused)
         {"DSN=Payroll;Encrypt=no;Encryption=request", true, "DSN=Payroll;Encryption=request;", "", ""},
         {"DSN=Payroll;Encrypt=strict", true, "", "", "Encrypt=strict cannot be used with the FreeTDS"},
         {"DSN=Payroll;Encrypt=yes;CAFile=/no/such/ca.pem", true, "", "",
-         "\"/no/such/ca.pem\" named by CAFile "
-         "cannot be read"},
+         "\"/no/such/ca.pem\" named by CAFile cannot be read"},
         {"DSN=Payroll;CAFile=/etc/hostname", true, "", "", "CAFile is used only with Encrypt=yes"},
         {"Driver={ODBC Driver 18 for SQL Server};Server=s;Encrypt=strict", false,
          "Driver={ODBC Driver 18 for SQL Server};Server=s;Encrypt=strict;", "", ""},
@@ -197,35 +195,15 @@ TEST(QodbcName, theDriverManagerGetsTheStringAsWritten)
     }
 }
 
-TEST(AdoToOdbc, awkwardPasswordIsBracedAndTimeoutsDropped)
-{
-    EXPECT_EQ(translate(QStringLiteral(
-                  "Provider=SQLOLEDB;Password=\"p;w}d\";Connect Timeout=30;Application Name=Velmar;Data Source=srv")),
-              QStringLiteral(
-                  "Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;PWD={p;w}d};APP=Velmar;Server=srv;"));
-    // Microsoft's driver undoubles "}}" inside braces; FreeTDS keeps it.
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLOLEDB;Password=\"p;w}d\""), Microsoft),
-              QStringLiteral("Driver={ODBC Driver 18 for SQL Server};PWD={p;w}}d};Encrypt=no;"));
-}
-
 TEST(AdoToOdbc, noSqlServerDriver_isAnErrorNamingWhatIsInstalled)
 {
     QString error;
     EXPECT_TRUE(AdoToOdbcConnectionString(QStringLiteral("Provider=SQLOLEDB;Data Source=srv"),
                                           {QStringLiteral("SQLite3")}, &error)
                     .isEmpty());
-    EXPECT_TRUE(error.contains(QStringLiteral("SQLite3"))) << error.toStdString();
-    EXPECT_TRUE(error.contains(QStringLiteral("No SQL Server ODBC driver")));
-}
-
-TEST(AdoToOdbc, localServerNamesAndBareBraces)
-{
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=(local)\\SQLEXPRESS;Password=p}w")),
-              QStringLiteral(
-                  "Driver={FreeTDS};TDS_Version=7.4;ClientCharset=UTF-8;Server=127.0.0.1\\SQLEXPRESS;PWD=p}w;"));
-    EXPECT_EQ(translate(QStringLiteral("Provider=SQLNCLI11;Data Source=.,1500;Command Timeout=5"), Microsoft),
-              QStringLiteral(
-                  "Driver={ODBC Driver 18 for SQL Server};Server=127.0.0.1,1500;Command Timeout=5;Encrypt=no;"));
+    EXPECT_TRUE(error.contains(QStringLiteral("No SQL Server ODBC driver")) &&
+                error.contains(QStringLiteral("SQLite3")))
+        << error.toStdString();
 }
 
 TEST(AdoToOdbc, keywordsItCannotCarry_areRefusedByName)
