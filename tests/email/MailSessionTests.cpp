@@ -1,10 +1,5 @@
 #include "tests/email/MailTestSupport.h"
 
-#include <QElapsedTimer>
-#include <QThread>
-
-#include <cstdio>
-
 namespace {
 
 void sendThrough(const SmtpServer &server, MailSession *session, const QString &to = QStringLiteral("a@client.test"),
@@ -16,13 +11,6 @@ void sendThrough(const SmtpServer &server, MailSession *session, const QString &
         mail.EnableSecureConnection();
     mail.AddRecipient(to, 0);
     mail.Send();
-}
-
-SmtpServer::Options startTls()
-{
-    SmtpServer::Options options;
-    options.tls = SmtpServer::Tls::StartTls;
-    return options;
 }
 
 } // namespace
@@ -55,7 +43,7 @@ TEST_F(MailSessionReuse, withoutSession_everyMessageConnectsAnew)
 
 TEST_F(MailSessionReuse, startTlsSession_isReusedToo)
 {
-    SmtpServer server(startTls());
+    SmtpServer server({.tls = SmtpServer::Tls::StartTls});
     MailSession session;
     for (int i = 0; i < 3; ++i)
         sendThrough(server, &session, QStringLiteral("a@client.test"), true);
@@ -86,26 +74,4 @@ TEST_F(MailSessionReuse, connectionClosedByIdleServer_isReplacedQuietly)
     sendThrough(server, &session);
     EXPECT_EQ(server.connectionCount(), 2);
     EXPECT_EQ(server.messages().size(), 2);
-}
-
-// Throughput to the local server with and without session reuse. Not a test:
-// run with --gtest_also_run_disabled_tests --gtest_filter='*Throughput*'.
-TEST_F(MailSessionReuse, DISABLED_Throughput)
-{
-    const int count = 200;
-    for (bool secure : {false, true}) {
-        SmtpServer server(secure ? startTls() : SmtpServer::Options{});
-        for (bool reuse : {false, true}) {
-            QElapsedTimer timer;
-            timer.start();
-            {
-                MailSession session;
-                for (int i = 0; i < count; ++i)
-                    sendThrough(server, reuse ? &session : nullptr, QStringLiteral("a@client.test"), secure);
-            }
-            const double seconds = double(timer.nsecsElapsed()) / 1e9;
-            std::printf("%-9s %-14s %4d messages in %6.2f s: %7.1f messages/s\n", secure ? "STARTTLS" : "plain",
-                        reuse ? "reused session" : "new session", count, seconds, count / seconds);
-        }
-    }
 }

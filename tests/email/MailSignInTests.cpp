@@ -1,6 +1,5 @@
-// The login a real mail server can complete (password or OAuth 2.0), and the
-// transport habits of real servers: slow replies, a 421 between messages,
-// SMTPUTF8, a TLS-only port.
+// Logins a real mail server completes (password or OAuth 2.0), and the
+// transport habits of real servers.
 
 #include "tests/email/MailTestSupport.h"
 
@@ -8,7 +7,6 @@
 #include "email/MailOAuth2Table.h"
 #include "email/SendEmail.h"
 #include "email/SendQueuedEmails.h"
-#include "startup/CompanySettings.h"
 #include "tests/support/FreshCompanySettings.h"
 #include "tests/support/HostData.h"
 #include "tests/support/ServerRun.h"
@@ -32,7 +30,6 @@ protected:
         MailTest::TearDown();
     }
 
-    // A STARTTLS server taking this login, and the company settings pointing at it.
     SmtpServer &start(SmtpServer::Options options, const QString &user)
     {
         options.tls = SmtpServer::Tls::StartTls;
@@ -47,14 +44,16 @@ protected:
     }
     void oauthRow(const QString &secret, const QString &refreshToken)
     {
+        db.exec(QStringLiteral("DROP TABLE IF EXISTS AutomationServer_MailOAuth2"));
         LoadMailOAuth2Row(); // creates the table
         db.exec(QStringLiteral("INSERT INTO AutomationServer_MailOAuth2 VALUES ('%1', 'velmar-app', '%2', "
                                "'https://outlook.office365.com/.default', '%3')")
                     .arg(server->tokenEndpoint(), secret, refreshToken));
     }
-    // Four recipient lists queued and sent as one cycle does.
+    // Four recipient lists queued afresh and sent as one cycle does.
     MailSendingOutcome cycle()
     {
+        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
         for (int i = 0; i < 4; ++i)
             db.exec(QStringLiteral("INSERT INTO AutomationServer_EmailsSent (EmailFrom, EmailTo, EmailBody, "
                                    "EmailSent) VALUES ('alerts@corp.test', 'list%1@client.test;', 'b', 0)")
@@ -93,7 +92,6 @@ TEST_F(MailSignInTest, passwordLogin_neverPicksGssapiOrNtlm)
 {
     for (const char *user : {"CORP\\alerts", "alerts@corp.test", "alerts"}) {
         SCOPED_TRACE(user);
-        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
         start({.password = QStringLiteral("Pa55"), .authMechanisms = QStringLiteral("GSSAPI NTLM LOGIN PLAIN")},
               QString::fromLatin1(user));
         const MailSendingOutcome sent = cycle();
@@ -107,13 +105,11 @@ TEST_F(MailSignInTest, oauthGrants_deliverEveryDigestWithOneTokenRequestPerCycle
 {
     for (const char *refreshToken : {"", "rt-0"}) {
         SCOPED_TRACE(refreshToken);
-        db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailsSent"));
         start({.authMechanisms = QStringLiteral("LOGIN XOAUTH2"),
                .tokenClient = QStringLiteral("velmar-app"),
                .tokenSecret = QStringLiteral("S3cret-Quartz"),
                .tokenRefresh = QLatin1String(refreshToken)},
               QStringLiteral("alerts@corp.test"));
-        db.exec(QStringLiteral("DROP TABLE IF EXISTS AutomationServer_MailOAuth2"));
         oauthRow(QStringLiteral("S3cret-Quartz"), QLatin1String(refreshToken));
         const MailSendingOutcome first = cycle();
         EXPECT_EQ(first.Emails, 4) << first.Failures.join(QLatin1Char('\n')).toStdString();

@@ -61,7 +61,6 @@ protected:
         CompanySettings.AutomationServerEmailServerPort = QString::number(server->port());
     }
 
-    // Queues one row; returns its ID.
     qint64 queue(const QVariant &to, const QVariant &body, const QVariant &fromName = QStringLiteral("Velmar Services"),
                  const QVariant &from = QStringLiteral("alerts@velmar.test"), int sent = 0)
     {
@@ -131,16 +130,6 @@ TEST(QueueStatements, textsAreExactlyTheQueueDialogue)
     EXPECT_TRUE(lists.at(2).endsWith(QLatin1String(",2499,2500")));
 }
 
-TEST_F(QueueTest, emptyQueue_sendsNothingAndCountsNothing)
-{
-    queue(QStringLiteral("a@client.test"), QStringLiteral("already sent"), QStringLiteral("V"),
-          QStringLiteral("alerts@velmar.test"), 1);
-    SendQueuedEmails();
-    EXPECT_EQ(server->connectionCount(), 0);
-    EXPECT_EQ(sent.Emails, 0);
-    EXPECT_TRUE(sent.Failures.isEmpty());
-}
-
 TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
 {
     const qint64 first = queue(QStringLiteral("a@client.test;"), QStringLiteral("First: O'Brien's course"),
@@ -170,18 +159,18 @@ TEST_F(QueueTest, threeRowsForOneList_becomeOneMessageMarkedTogether)
     EXPECT_EQ(sent.Emails, 1);
 }
 
-TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrder)
+TEST_F(QueueTest, twoLists_giveTwoMessagesInRecipientOrderEachToAllItsAddresses)
 {
-    queue(QStringLiteral("b@client.test;"), QStringLiteral("b one"));
+    queue(QStringLiteral("b@client.test; c@client.test;"), QStringLiteral("b one"));
     queue(QStringLiteral("a@client.test;"), QStringLiteral("a one"));
-    queue(QStringLiteral("b@client.test;"), QStringLiteral("b two"));
+    queue(QStringLiteral("b@client.test; c@client.test;"), QStringLiteral("b two"));
     SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 2);
     EXPECT_EQ(mails.at(0).recipients, QStringList{QStringLiteral("a@client.test")});
     EXPECT_EQ(mails.at(0).body, combined({"a one"}));
-    EXPECT_EQ(mails.at(1).recipients, QStringList{QStringLiteral("b@client.test")});
+    EXPECT_EQ(mails.at(1).recipients, (QStringList{QStringLiteral("b@client.test"), QStringLiteral("c@client.test")}));
     EXPECT_EQ(mails.at(1).body, combined({"b one", "b two"}));
     EXPECT_EQ(sent.Emails, 2);
     // One run, one SMTP session, ended with the run.
@@ -223,36 +212,27 @@ TEST_F(QueueTest, listsDifferingOnlyInCase_areOneDigestEachWithStatesOfTheirOwn)
 
 TEST_F(QueueTest, sentRowsAndRowsWithoutRecipient_areNeverTouched)
 {
-    const qint64 sent = queue(QStringLiteral("a@client.test"), QStringLiteral("old"), QStringLiteral("V"),
-                              QStringLiteral("alerts@velmar.test"), 1);
+    const qint64 old = queue(QStringLiteral("a@client.test"), QStringLiteral("old"), QStringLiteral("V"),
+                             QStringLiteral("alerts@velmar.test"), 1);
     const qint64 empty = queue(QString(QLatin1String("")), QStringLiteral("nobody"));
     const qint64 null = queue(QVariant(), QStringLiteral("nobody either"));
+    SendQueuedEmails(); // nothing to send: no connection, nothing counted
+    EXPECT_EQ(server->connectionCount(), 0);
+    EXPECT_EQ(sent.Emails, 0);
+    EXPECT_TRUE(sent.Failures.isEmpty());
     const qint64 queued = queue(QStringLiteral("a@client.test"), QStringLiteral("new"));
     SendQueuedEmails();
 
     const QList<ReceivedMail> mails = server->messages();
     ASSERT_EQ(mails.size(), 1);
     EXPECT_EQ(mails.first().body, combined({"new"}));
-    EXPECT_EQ(sentFlag(sent), 1);
-    EXPECT_TRUE(dateSent(sent).isNull());
+    EXPECT_EQ(sentFlag(old), 1);
+    EXPECT_TRUE(dateSent(old).isNull());
     for (qint64 id : {empty, null}) {
         EXPECT_EQ(sentFlag(id), 0);
         EXPECT_TRUE(dateSent(id).isNull());
     }
     EXPECT_EQ(sentFlag(queued), 1);
-}
-
-TEST_F(QueueTest, listOfSeveralAddresses_isOneMessageToAll)
-{
-    queue(QStringLiteral("a@client.test; b@client.test;"), QStringLiteral("one"));
-    queue(QStringLiteral("a@client.test; b@client.test;"), QStringLiteral("two"));
-    SendQueuedEmails();
-
-    const QList<ReceivedMail> mails = server->messages();
-    ASSERT_EQ(mails.size(), 1);
-    EXPECT_EQ(mails.first().recipients,
-              (QStringList{QStringLiteral("a@client.test"), QStringLiteral("b@client.test")}));
-    EXPECT_EQ(mails.first().body, combined({"one", "two"}));
 }
 
 TEST_F(QueueTest, nullBody_addsOnlyItsBreakAndEmptyFooterKeepsTheBreaks)
@@ -289,9 +269,7 @@ TEST_F(QueueTest, queueItems_emptySenderTakesTheCompanysRelayRefusalHoldsNoListB
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        SmtpServer::Options options;
-        options.behaviour = c.behaviour;
-        start(options);
+        start({.behaviour = c.behaviour});
         CompanySettings.AutomationServerEmailFrom = QString::fromLatin1(c.companySender);
         clearQueue();
         for (const QVariant &sender : {QVariant(), QVariant(QStringLiteral("  "))})
@@ -377,40 +355,16 @@ TEST_F(QueueTest, failingGroup_staysQueuedWhileOthersAreSent)
 
 TEST_F(QueueTest, serverDown_leavesEverythingQueuedAndStopsAfterTheFirstGroup)
 {
-    SmtpServer::Options down;
-    down.behaviour = SmtpServer::Behaviour::NotListening;
-    start(down);
+    start({.behaviour = SmtpServer::Behaviour::NotListening});
     const qint64 a = queue(QStringLiteral("a@client.test"), QStringLiteral("for a"));
     const qint64 b = queue(QStringLiteral("b@client.test"), QStringLiteral("for b"));
     EXPECT_NO_THROW(SendQueuedEmails());
-    EXPECT_EQ(sentFlag(a), 0);
-    EXPECT_EQ(sentFlag(b), 0);
-    EXPECT_EQ(sent.Emails, 0);
+    EXPECT_EQ(sentFlag(a) + sentFlag(b) + sent.Emails, 0);
     ASSERT_EQ(sent.Failures.size(), 2);
     EXPECT_TRUE(sent.Failures.at(0).startsWith(QStringLiteral("Email to a@client.test not sent: ")));
     EXPECT_EQ(sent.Failures.at(1),
               QStringLiteral("Mail sending stopped for this cycle: the mail server "
                              "failed; 1 message(s) stay queued for the next poll"));
-}
-
-TEST_F(QueueTest, refusedLogin_isReportedWithoutThePassword)
-{
-    SmtpServer::Options login;
-    login.tls = SmtpServer::Tls::StartTls;
-    login.user = QStringLiteral("mailer");
-    login.password = QStringLiteral("right-Pa55");
-    start(login);
-    CompanySettings.AutomationServerEmailServer = QStringLiteral("localhost");
-    CompanySettings.AutomationServerEmailUseSSLTLS = true;
-    CompanySettings.AutomationServerEmailUser = QStringLiteral("mailer");
-    CompanySettings.AutomationServerEmailPassword = QStringLiteral("wrong-Pa55");
-    const qint64 id = queue(QStringLiteral("a@client.test"), QStringLiteral("body"));
-    SendQueuedEmails();
-
-    EXPECT_EQ(sentFlag(id), 0);
-    ASSERT_EQ(sent.Failures.size(), 1);
-    EXPECT_TRUE(sent.Failures.first().contains(QStringLiteral("535"))) << sent.Failures.first().toStdString();
-    EXPECT_FALSE(sent.Failures.first().contains(QStringLiteral("wrong-Pa55")));
 }
 
 // The mark is taken before the message leaves: a queue that refuses it, or
@@ -492,6 +446,7 @@ TEST_F(QueueTest, loginRules_oneAttemptPerCycleAndNeverInClearUnlessAllowed)
             EXPECT_TRUE(sent.Failures.first().contains(QLatin1String(c.failure)))
                 << sent.Failures.first().toStdString();
             EXPECT_TRUE(sent.Failures.last().contains(QLatin1String("6 message(s) stay queued")));
+            EXPECT_FALSE(sent.Failures.join(QLatin1Char('\n')).contains(QLatin1String(c.password)));
         }
     }
 }
@@ -536,9 +491,7 @@ TEST_F(QueueTest, refusals_deferredRetriedNextPollRefusedHeldBackUntilDueOrAsked
             EXPECT_TRUE(sent.Stuck.isEmpty());
             EXPECT_EQ(sent.MailHeldBack, 1);
             // The address is mended (the server now takes it).
-            SmtpServer::Options mended;
-            mended.behaviour = SmtpServer::Behaviour::AcceptAll;
-            start(mended);
+            start({.behaviour = SmtpServer::Behaviour::AcceptAll});
             CompanySettings.AutomationServerPoll = 5;
             if (c.operatorAsks)
                 db.exec(QStringLiteral("DELETE FROM AutomationServer_EmailQueueState"));
@@ -580,9 +533,7 @@ TEST_F(QueueTest, boundedSending_stopsBetweenGroupsOnTimeOrStop)
 // that alone is over it is held back by itself.
 TEST_F(QueueTest, digestOverTheSizeLimit_arrivesWholeInSeveralMessagesUnderIt)
 {
-    SmtpServer::Options limited;
-    limited.sizeLimit = 20000;
-    start(limited);
+    start({.sizeLimit = 20000});
     QList<QByteArray> bodies;
     qint64 huge = 0;
     for (int i = 0; i < 300; ++i) {
