@@ -55,14 +55,21 @@ bool displayAvailable()
 // is well, some addresses are not.
 constexpr int ExitMailStuck = 4;
 
+// The commands that run no cycle: the configuration file, then the database,
+// whose failure is reported on standard error.
+bool openDatabaseForCommand(const CommandLine &options)
+{
+    SetConfigFilePath(options.configFile);
+    SetOpenDatabaseFailureHandler(ReportConnectionFailureHeadless);
+    ReadConfigFile();
+    return OpenDatabase();
+}
+
 // --queue-status and --retry-now: one look at the mail queue, no cycle.
 int runQueueCommand(int argc, char **argv, const CommandLine &options)
 {
     QCoreApplication app(argc, argv);
-    SetConfigFilePath(options.configFile);
-    SetOpenDatabaseFailureHandler(ReportConnectionFailureHeadless);
-    ReadConfigFile();
-    if (!OpenDatabase())
+    if (!openDatabaseForCommand(options))
         return ExitFailure;
     int status = ExitOk;
     try {
@@ -83,10 +90,7 @@ int runQueueCommand(int argc, char **argv, const CommandLine &options)
 int runSendTestMail(int argc, char **argv, const CommandLine &options)
 {
     QCoreApplication app(argc, argv);
-    SetConfigFilePath(options.configFile);
-    SetOpenDatabaseFailureHandler(ReportConnectionFailureHeadless);
-    ReadConfigFile();
-    if (!OpenDatabase())
+    if (!openDatabaseForCommand(options))
         return ExitFailure;
     int status = ExitOk;
     try {

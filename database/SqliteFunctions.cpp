@@ -284,6 +284,14 @@ void varcharOf(sqlite3_context *context, int, sqlite3_value **argv)
     textOfValue(context, argv[0], 0, sqlite3_value_int(argv[1]));
 }
 
+// SQL Server pads the shorter of two texts with blanks before comparing.
+int withoutTrailingBlanks(const unsigned char *text, int length)
+{
+    while (length > 0 && text[length - 1] == ' ')
+        --length;
+    return length;
+}
+
 // The schema's text columns say COLLATE NOCASE; on the system's connection
 // that collation is SQL Server's default one: letter case is ignored (ASCII,
 // as SQLite's own NOCASE) and so are trailing blanks, so that an EmailTo of
@@ -292,10 +300,8 @@ int compareAsSqlServer(void *, int leftLength, const void *left, int rightLength
 {
     const auto *a = static_cast<const unsigned char *>(left);
     const auto *b = static_cast<const unsigned char *>(right);
-    while (leftLength > 0 && a[leftLength - 1] == ' ')
-        --leftLength;
-    while (rightLength > 0 && b[rightLength - 1] == ' ')
-        --rightLength;
+    leftLength = withoutTrailingBlanks(a, leftLength);
+    rightLength = withoutTrailingBlanks(b, rightLength);
     const int common = std::min(leftLength, rightLength);
     for (int i = 0; i < common; ++i) {
         const int x = (a[i] >= 'A' && a[i] <= 'Z') ? a[i] + 32 : a[i];
@@ -313,10 +319,8 @@ int compareBinary(void *, int leftLength, const void *left, int rightLength, con
 {
     const auto *a = static_cast<const unsigned char *>(left);
     const auto *b = static_cast<const unsigned char *>(right);
-    while (leftLength > 0 && a[leftLength - 1] == ' ')
-        --leftLength;
-    while (rightLength > 0 && b[rightLength - 1] == ' ')
-        --rightLength;
+    leftLength = withoutTrailingBlanks(a, leftLength);
+    rightLength = withoutTrailingBlanks(b, rightLength);
     const int common = std::min(leftLength, rightLength);
     const int order = common > 0 ? std::memcmp(a, b, size_t(common)) : 0;
     return order != 0 ? order : leftLength - rightLength;
