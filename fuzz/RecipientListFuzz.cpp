@@ -123,7 +123,7 @@ void checkComponent(const QString &list, const Judged &judged)
     MailComponent mail;
     for (const QString &piece : list.split(u';')) {
         const bool taken = mail.AddRecipient(piece, MailComponent::RecipientTo);
-        FUZZ_CHECK(taken == !travelling(piece.trimmed()).isEmpty(), Visible(piece));
+        FUZZ_CHECK(taken == !travelling(unnamed(piece.trimmed())).isEmpty(), Visible(piece));
     }
     const QStringList recipients = mail.Recipients();
     FUZZ_CHECK(recipients == judged.usable, Visible(recipients.join(u'|')));
@@ -131,7 +131,7 @@ void checkComponent(const QString &list, const Judged &judged)
     if (recipients.isEmpty())
         return;
     const QByteArray field = ToField(recipients);
-    CheckFieldSyntax(field, "To");
+    CheckFieldSyntax(field, "To", !ascii(recipients.join(QString())));
     FUZZ_CHECK(Unfolded(field) == "To: " + recipients.join(QLatin1String(", ")).toUtf8(),
                Visible(QString::fromUtf8(field)));
 }
