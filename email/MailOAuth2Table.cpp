@@ -4,6 +4,7 @@
 #include "database/Recordset.h"
 #include "database/SqlText.h"
 #include "database/ValueConversion.h"
+#include "email/MailQueueState.h"
 
 QString CreateMailOAuth2Sql(DbConnection::Backend backend)
 {
@@ -33,11 +34,8 @@ QString SaveMailRefreshTokenSql(const QString &oldToken, const QString &newToken
 std::optional<MailOAuth2Row> LoadMailOAuth2Row()
 {
     DbConnection &connection = DatabaseConnection();
-    try {
-        connection.Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_MailOAuth2"));
-    } catch (const DbError &) {
-        connection.Execute(CreateMailOAuth2Sql(connection.backend()));
-    }
+    EnsureOwnTable(connection, QStringLiteral("AutomationServer_MailOAuth2"),
+                   CreateMailOAuth2Sql(connection.backend()));
     Recordset rows;
     rows.Open(MailOAuth2Sql(), connection);
     const ClosesRecordset closeAtEnd(rows);

@@ -24,13 +24,19 @@ MailQueueState stateOf(const Recordset &rows)
 
 void ensureTable(DbConnection &connection)
 {
-    try {
-        connection.Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailQueueState"));
-    } catch (const DbError &) {
-        connection.Execute(CreateMailQueueStateSql(connection.backend()));
-    }
+    EnsureOwnTable(connection, QStringLiteral("AutomationServer_EmailQueueState"),
+                   CreateMailQueueStateSql(connection.backend()));
 }
 } // namespace
+
+void EnsureOwnTable(DbConnection &connection, const QString &table, const QString &createSql)
+{
+    try {
+        connection.Query(QStringLiteral("SELECT COUNT(*) FROM ") + table);
+    } catch (const DbError &) {
+        connection.Execute(createSql);
+    }
+}
 
 QDateTime MailBackOffUntil(const QDateTime &failedAt, int attempts, int pollMinutes)
 {

@@ -36,6 +36,10 @@ QString MailLoginStateKey(const QStringList &loginSettings);
 // Forgets the login's state, whatever settings it was kept for.
 QString ForgetMailLoginStatesSql();
 
+// A table of the server's own, created when the probe of it fails (the
+// host's schema need not have it).
+void EnsureOwnTable(DbConnection &connection, const QString &table, const QString &createSql);
+
 QString CreateMailQueueStateSql(DbConnection::Backend backend);
 QString MailQueueStatesSql();
 QString ForgetMailQueueStateSql(const QString &recipients);

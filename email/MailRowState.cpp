@@ -2,6 +2,7 @@
 
 #include "database/DbError.h"
 #include "database/SqlText.h"
+#include "email/MailQueueState.h"
 
 #include <QMap>
 
@@ -77,11 +78,8 @@ QString ForgetRefusedNotificationsSql()
 void EnsureMailRowStateTable()
 {
     DbConnection &connection = DatabaseConnection();
-    try {
-        connection.Query(QStringLiteral("SELECT COUNT(*) FROM AutomationServer_EmailRowState"));
-    } catch (const DbError &) {
-        connection.Execute(CreateMailRowStateSql(connection.backend()));
-    }
+    EnsureOwnTable(connection, QStringLiteral("AutomationServer_EmailRowState"),
+                   CreateMailRowStateSql(connection.backend()));
 }
 
 QStringList RecoverInterruptedSending()
